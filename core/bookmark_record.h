@@ -1,0 +1,41 @@
+#pragma once
+// The bookmark record every store exchanges, and the small text operations they share.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bm {
+
+struct BookmarkRecord {
+    int64_t id = 0;          // row id in the profile database; 0 outside it
+    int64_t profile_id = 0;  // owning saved profile; 0 outside the database
+    std::wstring url;
+    std::wstring title;
+    std::wstring folder_path;  // folder names from the root down, joined with '/'
+    int64_t date_added = 0;    // Unix seconds; 0 = unknown (stores write the current time)
+};
+
+struct ParsedFolderPath {
+    std::wstring root_key;  // "bookmark_bar", "other" or "synced"
+    std::vector<std::wstring> segments;
+};
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring ToWide(const std::string& utf8);
+
+// Lower-cases ASCII letters only (towlower in the "C" locale); the length never changes.
+std::wstring ToLower(std::wstring text);
+
+// The duplicate key of a URL: trailing '/' removed, then ToLower.
+std::wstring NormalizeUrl(std::wstring url);
+
+std::vector<std::wstring> SplitPath(const std::wstring& path);
+std::wstring JoinPath(const std::vector<std::wstring>& segments);
+
+// "bookmark_bar", "synced", "other" for a root folder's name, or "" when it names no root.
+std::wstring CanonicalRootKey(const std::wstring& name);
+
+ParsedFolderPath ParseFolderPath(const std::wstring& folderPath);
+
+}  // namespace bm

@@ -1,0 +1,42 @@
+#pragma once
+// The Chromium-family "Bookmarks" file: reader and writer.
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/bookmark_record.h"
+
+namespace bm {
+
+// Seconds between 1601-01-01 and 1970-01-01: Chromium time stamps count microseconds from 1601.
+constexpr int64_t kChromeEpochOffsetSeconds = 11644473600LL;
+
+std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error);
+
+// Appends the bookmarks of `node` and everything below it; `parentPath` is the folder path of its parent.
+void CollectNode(const nlohmann::json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out);
+
+// Unix seconds of a Chromium time stamp; an empty or unreadable text gives the current time.
+int64_t ChromeTimeToUnix(const std::string& stamp);
+
+// Merges (replace = false) or replaces the bookmarks of the file. Returns the number added, or -1
+// with the error text set when the file was not written; the file is then as it was.
+int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
+                           std::wstring* error, bool replace);
+
+void CollectUrls(const nlohmann::json& node, std::unordered_set<std::wstring>& urls);
+nlohmann::json& EnsureFolderPath(nlohmann::json& start, const std::vector<std::wstring>& segments,
+                                 std::atomic<int64_t>& nextId);
+nlohmann::json NewBookmarksDocument();
+nlohmann::json MakeRootFolder(const std::string& displayName);
+
+// Parses the first complete JSON value of `bytes` (a UTF-8 BOM is accepted, what follows the value
+// is not examined). Throws what the parser throws.
+nlohmann::json ParseJsonPrefix(const std::string& bytes);
+
+}  // namespace bm

@@ -1,0 +1,50 @@
+#include "core/sql_statement.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace bm {
+
+Statement::~Statement() {
+    if (handle_) sqlite3_finalize(handle_);
+}
+
+Statement PrepareOrThrow(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* handle = nullptr;
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &handle, nullptr);
+    if (rc != SQLITE_OK) {
+        if (handle) sqlite3_finalize(handle);
+        throw std::runtime_error(std::string("SQL prepare failed: ") + sqlite3_errmsg(db) + " :: " + sql);
+    }
+    return Statement(handle);
+}
+
+int BindInt64(Statement& statement, int index, int64_t value) {
+    return sqlite3_bind_int64(statement.get(), index, value);
+}
+
+int BindText(Statement& statement, int index, const std::string& utf8) {
+    return sqlite3_bind_text(statement.get(), index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+int64_t ColumnInt64(Statement& statement, int column) {
+    return sqlite3_column_int64(statement.get(), column);
+}
+
+std::string ColumnText(Statement& statement, int column) {
+    const unsigned char* text = sqlite3_column_text(statement.get(), column);
+    if (!text) return {};
+    const char* chars = reinterpret_cast<const char*>(text);
+    return std::string(chars, std::strlen(chars));
+}
+
+bool StepRow(Statement& statement) {
+    const int rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw std::runtime_error(std::string("SQL step failed: ") + sqlite3_errmsg(sqlite3_db_handle(statement.get())));
+}
+
+}  // namespace bm

@@ -1,0 +1,38 @@
+#pragma once
+// A thin owner over SQLite prepared statements: finalized on every path, failures as exceptions.
+
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace bm {
+
+class Statement {
+public:
+    explicit Statement(sqlite3_stmt* handle) : handle_(handle) {}
+    ~Statement();
+    Statement(Statement&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Statement& operator=(Statement&&) = delete;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    sqlite3_stmt* get() const { return handle_; }
+
+private:
+    sqlite3_stmt* handle_ = nullptr;
+};
+
+// Throws std::runtime_error "SQL prepare failed: <message> :: <sql>".
+Statement PrepareOrThrow(sqlite3* db, const std::string& sql);
+
+int BindInt64(Statement& statement, int index, int64_t value);
+int BindText(Statement& statement, int index, const std::string& utf8);
+int64_t ColumnInt64(Statement& statement, int column);
+std::string ColumnText(Statement& statement, int column);
+
+// True for a row, false when done; throws std::runtime_error "SQL step failed: <message>" otherwise.
+bool StepRow(Statement& statement);
+
+}  // namespace bm
