@@ -22,7 +22,27 @@ bool Fail(FileWriteError* error, FileWriteStage stage, unsigned long code) {
     return false;
 }
 
+// A file that could not be opened for writing in place must not be replaced either: renaming over
+// it would bypass its read-only flag or another program's lock.
+unsigned long TargetRefusesWrites(const std::wstring& target) {
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
+    HANDLE probe = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        const unsigned long code = GetLastError();
+        return code == ERROR_FILE_NOT_FOUND ? 0 : code;
+    }
+    CloseHandle(probe);
+    return 0;
+}
+
 bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target, FileWriteError* error) {
+    if (const unsigned long refused = TargetRefusesWrites(target)) {
+        DeleteFileW(temporary.c_str());
+        return Fail(error, FileWriteStage::Replace, refused);
+    }
     if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const unsigned long code = GetLastError();
         DeleteFileW(temporary.c_str());

@@ -5,9 +5,91 @@
 namespace bm {
 namespace {
 
-TEST(TextConversion, EmptyStaysEmpty) {
+TEST(TextConversion, RoundTripsAndEmpty) {
     EXPECT_EQ(ToUtf8(L""), "");
     EXPECT_EQ(ToWide(""), L"");
+    const std::wstring samples[] = {L"plain", L"Café", L"Закладки", L"書籤", L"\U0001F600 emoji", L"a\0b"};
+    for (const std::wstring& text : samples) EXPECT_EQ(ToWide(ToUtf8(text)), text);
+    EXPECT_EQ(ToUtf8(L"Café"), "Caf\xC3\xA9");
+    // A surrogate pair is one code point: four UTF-8 bytes.
+    EXPECT_EQ(ToUtf8(std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}), "\xF0\x9F\x98\x80");
+}
+
+TEST(TextConversion, BrokenInputBecomesReplacementCharacter) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(ToUtf8(std::wstring{L'a', wchar_t(0xD800), L'b'}), "a" + replacement + "b");  // lone high surrogate
+    EXPECT_EQ(ToUtf8(std::wstring{wchar_t(0xDC00)}), replacement);                          // lone low surrogate
+    EXPECT_EQ(ToWide("a\xFF" "b"), (std::wstring{L'a', wchar_t(0xFFFD), L'b'}));
+    EXPECT_EQ(ToWide("\xC3"), std::wstring(1, wchar_t(0xFFFD)));  // truncated sequence
+}
+
+TEST(TextOperations, LowerCaseChangesAsciiOnly) {
+    EXPECT_EQ(ToLower(L"ÄBC"), L"Äbc");
+    EXPECT_EQ(ToLower(L"ПРИВЕТ"), L"ПРИВЕТ");
+    EXPECT_EQ(ToLower(L"MiXeD-09_Z"), L"mixed-09_z");
+}
+
+TEST(TextOperations, NormalizeUrl) {
+    EXPECT_EQ(NormalizeUrl(L"Example.COM/Docs///"), L"example.com/docs");
+    EXPECT_EQ(NormalizeUrl(L"/"), L"");
+    EXPECT_EQ(NormalizeUrl(L"a.b/?q=X"), L"a.b/?q=x");
+    EXPECT_NE(NormalizeUrl(L"http://a.b"), NormalizeUrl(L"https://a.b"));
+    EXPECT_EQ(NormalizeUrl(L"http://a.b/ "), L"http://a.b/ ");
+    EXPECT_EQ(NormalizeUrl(L"HTTP://ÉTÉ.fr/"), L"http://ÉtÉ.fr");
+}
+
+TEST(FolderPaths, SplitAndJoin) {
+    EXPECT_TRUE(SplitPath(L"").empty());
+    EXPECT_TRUE(SplitPath(L"/").empty());
+    EXPECT_TRUE(SplitPath(L"//").empty());
+    EXPECT_EQ(SplitPath(L"/a//b/"), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(SplitPath(L" a / b "), (std::vector<std::wstring>{L" a ", L" b "}));
+    EXPECT_EQ(JoinPath({L"a", L"", L"b"}), L"a//b");
+    EXPECT_EQ(JoinPath({L"only"}), L"only");
+    EXPECT_EQ(JoinPath({}), L"");
+}
+
+TEST(FolderPaths, CanonicalRootKeyTable) {
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* key;
+    };
+    const Case cases[] = {
+        {L"bookmark_bar", L"bookmark_bar"},   {L"toolbar_____", L"bookmark_bar"},
+        {L"TOOLBAR", L"bookmark_bar"},        {L"Favorites bar", L"bookmark_bar"},
+        {L"Bookmarks bar", L"bookmark_bar"},  {L"Barbecue bookmarks", L"bookmark_bar"},
+        {L"Bookmarks Toolbar", L"bookmark_bar"}, {L"mobile bookmarks bar", L"bookmark_bar"},
+        {L"synced", L"synced"},               {L"mobile______", L"synced"},
+        {L"Mobile Bookmarks", L"synced"},     {L"other", L"other"},
+        {L"OTHER", L"other"},                 {L"unfiled_____", L"other"},
+        {L"menu________", L"other"},          {L"Other favorites", L"other"},
+        {L"Other Bookmarks", L"other"},       {L"Bookmarks Menu", L"other"},
+        {L"toolbars", L""},                   {L"others", L""},
+        {L"Menu", L""},                       {L"", L""},
+        {L"Work", L""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CanonicalRootKey(c.name), c.key) << ToUtf8(c.name);
+}
+
+TEST(FolderPaths, ParseFolderPath) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* root;
+        std::vector<std::wstring> segments;
+    };
+    const Case cases[] = {
+        {L"", L"bookmark_bar", {}},
+        {L"Other bookmarks/Work/Docs", L"other", {L"Work", L"Docs"}},
+        {L"Bookmarks Menu/X", L"other", {L"X"}},
+        {L"Work/Docs", L"bookmark_bar", {L"Work", L"Docs"}},
+        {L"Mobile bookmarks", L"synced", {}},
+        {L"/Bookmarks bar//A/", L"bookmark_bar", {L"A"}},
+    };
+    for (const Case& c : cases) {
+        const ParsedFolderPath parsed = ParseFolderPath(c.path);
+        EXPECT_EQ(parsed.root_key, c.root) << ToUtf8(c.path);
+        EXPECT_EQ(parsed.segments, c.segments) << ToUtf8(c.path);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,502 @@
+#include "core/chromium_bookmarks.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "tests/support/temp_dir.h"
+
+namespace bm {
+namespace {
+
+using nlohmann::json;
+using test::ReadTextFile;
+using test::TempDir;
+using test::WriteTextFile;
+
+// Shaped the way a current Chromium-family browser writes its file.
+const char* const kBrowserFile = R"({
+   "checksum": "0123456789abcdef0123456789abcdef",
+   "roots": {
+      "bookmark_bar": {
+         "children": [ {
+            "date_added": "13345678901234567",
+            "date_last_used": "0",
+            "guid": "7a1d2c3e-0000-4000-8000-000000000001",
+            "id": "5",
+            "meta_info": { "power_bookmark_meta": "" },
+            "name": "Example",
+            "type": "url",
+            "url": "https://Example.com/a/"
+         }, {
+            "children": [ {
+               "date_added": "13345678901234567",
+               "guid": "7a1d2c3e-0000-4000-8000-000000000003",
+               "id": "7",
+               "name": "Docs",
+               "type": "url",
+               "url": "https://docs.example.org/"
+            } ],
+            "date_added": "13345678901234567",
+            "date_modified": "13345678901234567",
+            "guid": "7a1d2c3e-0000-4000-8000-000000000002",
+            "id": "6",
+            "name": "Work",
+            "type": "folder"
+         } ],
+         "date_added": "13345678901234567",
+         "date_modified": "0",
+         "guid": "0bc5d13f-2cba-5d74-951f-3f233fe6c908",
+         "id": "1",
+         "name": "Bookmarks bar",
+         "type": "folder"
+      },
+      "other": {
+         "children": [ {
+            "date_added": "abc",
+            "guid": "7a1d2c3e-0000-4000-8000-000000000004",
+            "id": "9",
+            "name": "Ohne Datum",
+            "type": "url",
+            "url": "https://news.example.net/"
+         }, {
+            "id": "10",
+            "name": "No address",
+            "type": "url",
+            "url": ""
+         } ],
+         "date_added": "13345678901234567",
+         "date_modified": "0",
+         "guid": "82b081ec-3dd3-529c-8475-ab6c344590dd",
+         "id": "2",
+         "name": "Other bookmarks",
+         "type": "folder"
+      },
+      "synced": {
+         "children": [ {
+            "children": [ {
+               "children": [ {
+                  "date_added": "13345678901234567",
+                  "id": "13",
+                  "name": "Закладка",
+                  "type": "url",
+                  "url": "https://пример.рф/"
+               } ],
+               "id": "12",
+               "name": "A",
+               "type": "folder"
+            } ],
+            "id": "11",
+            "name": "B",
+            "type": "folder"
+         } ],
+         "date_added": "13345678901234567",
+         "date_modified": "0",
+         "guid": "4cf2e351-0e85-532b-bb37-df045d8f8d0f",
+         "id": "3",
+         "name": "Mobile bookmarks",
+         "type": "folder"
+      }
+   },
+   "sync_metadata": "CAESAggB",
+   "version": 1
+})";
+
+class ChromiumStore : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::wstring file = dir / L"Bookmarks";
+
+    json ReadJson() { return json::parse(ReadTextFile(file)); }
+};
+
+BookmarkRecord Record(const std::wstring& url, const std::wstring& title, const std::wstring& folder,
+                      int64_t date = 1700000000) {
+    BookmarkRecord r;
+    r.url = url;
+    r.title = title;
+    r.folder_path = folder;
+    r.date_added = date;
+    return r;
+}
+
+TEST(ChromeTime, Conversion) {
+    EXPECT_EQ(ChromeTimeToUnix("13345678901234567"), 1701205301);
+    EXPECT_EQ(ChromeTimeToUnix("0"), -11644473600LL);
+    EXPECT_EQ(ChromeTimeToUnix("  11644473600000000xyz"), 0);
+    EXPECT_EQ(ChromeTimeToUnix("-1000000"), -11644473601LL);
+    const int64_t now = std::time(nullptr);
+    for (const char* bad : {"", "abc", "99999999999999999999999"}) {
+        EXPECT_NEAR(static_cast<double>(ChromeTimeToUnix(bad)), static_cast<double>(now), 5.0) << bad;
+    }
+}
+
+TEST_F(ChromiumStore, ReadsRootsInOrderWithFolderPaths) {
+    WriteTextFile(file, kBrowserFile);
+    std::wstring error = L"untouched";
+    const auto records = ReadChromiumBookmarks(file, &error);
+    EXPECT_EQ(error, L"untouched");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].url, L"https://Example.com/a/");
+    EXPECT_EQ(records[0].title, L"Example");
+    EXPECT_EQ(records[0].folder_path, L"Bookmarks bar");
+    EXPECT_EQ(records[0].date_added, 1701205301);
+    EXPECT_EQ(records[0].id, 0);
+    EXPECT_EQ(records[1].folder_path, L"Bookmarks bar/Work");
+    EXPECT_EQ(records[2].folder_path, L"Other bookmarks");
+    EXPECT_NEAR(static_cast<double>(records[2].date_added), static_cast<double>(std::time(nullptr)), 5.0);
+    EXPECT_EQ(records[3].folder_path, L"Mobile bookmarks/B/A");
+    EXPECT_EQ(records[3].title, L"Закладка");
+    EXPECT_EQ(records[3].url, L"https://пример.рф/");
+}
+
+TEST_F(ChromiumStore, ReaderOutcomesTable) {
+    struct Case {
+        const char* name;
+        std::string content;
+        size_t count;
+        std::wstring errorPrefix;  // empty: no error expected
+    };
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string oneUrl = R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":"u"}]}}})";
+    const Case cases[] = {
+        {"array", "[]", 0, L"Bookmarks JSON missing 'roots' section."},
+        {"empty object", "{}", 0, L"Bookmarks JSON missing 'roots' section."},
+        {"empty file", "", 0, L"Bookmarks JSON parse error: "},
+        {"syntax error", "{\"roots\": ", 0, L"Bookmarks JSON parse error: "},
+        {"invalid utf-8", "{\"roots\":{\"bookmark_bar\":{\"name\":\"\xFF\"}}}", 0, L"Bookmarks JSON parse error: "},
+        {"roots empty", R"({"roots":{}})", 0, L""},
+        {"roots array", R"({"roots":[{"type":"folder","children":[{"type":"url","url":"u"}]}]})", 0, L""},
+        {"bom accepted", bom + oneUrl, 1, L""},
+        {"text after document", oneUrl + " trailing {garbage", 1, L""},
+        {"unknown root skipped",
+         R"({"roots":{"workspace":{"type":"folder","children":[{"type":"url","url":"u"}]},
+                      "custom_root":{"children":[{"type":"url","url":"v"}]}}})", 0, L""},
+        {"toolbar alias read as bar",
+         R"({"roots":{"toolbar":{"children":[{"type":"url","url":"u"}]},"bookmark_bar":{"children":[{"type":"url","url":"v"}]}}})",
+         2, L""},
+        {"missing url and name", R"({"roots":{"other":{"children":[{"type":"url"},{"type":"url","url":"x"}]}}})", 1, L""},
+        {"folder without children", R"({"roots":{"other":{"children":[{"type":"folder","name":"f"}]}}})", 0, L""},
+    };
+    for (const Case& c : cases) {
+        WriteTextFile(file, c.content);
+        std::wstring error;
+        const auto records = ReadChromiumBookmarks(file, &error);
+        EXPECT_EQ(records.size(), c.count) << c.name;
+        if (c.errorPrefix.empty()) {
+            EXPECT_EQ(error, L"") << c.name;
+        } else {
+            EXPECT_EQ(error.substr(0, c.errorPrefix.size()), c.errorPrefix) << c.name;
+            EXPECT_GT(error.size(), c.errorPrefix.size() - (c.errorPrefix.back() == L' ' ? 0 : 1)) << c.name;
+        }
+    }
+    std::wstring error;
+    EXPECT_TRUE(ReadChromiumBookmarks(dir / L"missing", &error).empty());
+    EXPECT_EQ(error, L"Could not open Bookmarks file for reading.");
+    EXPECT_TRUE(ReadChromiumBookmarks(dir / L"missing", nullptr).empty());
+}
+
+TEST_F(ChromiumStore, FolderNamedWithEmptyTextAndObjectChildren) {
+    WriteTextFile(file, R"({"roots":{"bookmark_bar":{"children":[
+        {"type":"folder","name":"","children":[{"type":"url","url":"a"}]},
+        {"type":"folder","name":"Obj","children":{"z":{"type":"url","url":"z"},"b":{"type":"url","url":"b"}}}]}}})");
+    const auto records = ReadChromiumBookmarks(file, nullptr);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].folder_path, L"Bookmarks bar/");
+    EXPECT_EQ(records[1].url, L"b");  // an object's members in key order
+    EXPECT_EQ(records[2].url, L"z");
+}
+
+// Documents that parse but hold values browsers never write must neither throw nor end the process:
+// the reader returns what it can, and the writer either writes a sound document or leaves the file alone.
+TEST_F(ChromiumStore, MalformedDocumentsTable) {
+    struct Case {
+        const char* name;
+        const char* content;
+        size_t readable;  // records the reader still finds
+        bool writable;    // the writer writes (true) or refuses with -1 (false)
+    };
+    const Case cases[] = {
+        {"roots is an array", R"({"roots":[1,2]})", 0, false},
+        {"roots is a string", R"({"roots":"x"})", 0, false},
+        {"bar root is a number", R"({"roots":{"bookmark_bar":5,"other":{"children":[{"type":"url","url":"o"}]}}})", 1, false},
+        {"children is a string", R"({"roots":{"bookmark_bar":{"type":"folder","children":"oops"}}})", 0, true},
+        {"name is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"folder","name":7,"children":[{"type":"url","url":"n","name":3}]}]}}})", 1, true},
+        {"type is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":1,"url":"t"}]}}})", 0, true},
+        {"url is an object", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":{"a":1}}]}}})", 0, true},
+        {"date is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":"d","date_added":5}]}}})", 1, true},
+        {"id is a number", R"({"roots":{"bookmark_bar":{"type":"folder","id":99,"children":[]}}})", 0, true},
+        {"non-object children", R"({"roots":{"bookmark_bar":{"type":"folder","children":[1,"s",null,[],{"type":"folder","name":"Work","children":[]}]}}})", 0, true},
+        {"root without type", R"({"roots":{"bookmark_bar":{"children":[{"type":"url","url":"kept"}]}}})", 1, true},
+    };
+    for (const Case& c : cases) {
+        WriteTextFile(file, c.content);
+        std::wstring readError;
+        EXPECT_EQ(ReadChromiumBookmarks(file, &readError).size(), c.readable) << c.name;
+
+        std::wstring error;
+        int skipped = -7;
+        const int added = WriteChromiumBookmarks(file, {Record(L"https://new.example/", L"New", L"Work")}, &skipped,
+                                                 &error, false);
+        if (c.writable) {
+            EXPECT_EQ(added, 1) << c.name;
+            EXPECT_EQ(skipped, 0) << c.name;
+            const auto after = ReadChromiumBookmarks(file, &readError);
+            EXPECT_EQ(after.size(), c.readable + 1) << c.name;
+            bool found = false;
+            for (const auto& r : after) found = found || (r.url == L"https://new.example/" && r.folder_path == L"Bookmarks bar/Work");
+            EXPECT_TRUE(found) << c.name;
+        } else {
+            EXPECT_EQ(added, -1) << c.name;
+            EXPECT_EQ(skipped, -7) << c.name;
+            EXPECT_FALSE(error.empty()) << c.name;
+            EXPECT_EQ(ReadTextFile(file), c.content) << c.name;
+        }
+    }
+}
+
+TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
+    WriteTextFile(file, kBrowserFile);
+    const std::vector<BookmarkRecord> records = {
+        Record(L"example.com/a", L"dup by case and slash? no: scheme differs", L""),
+        Record(L"HTTPS://EXAMPLE.COM/A", L"Duplicate", L""),                  // known, at the bar's top
+        Record(L"https://docs.example.org", L"Duplicate deep", L"Other bookmarks"),  // known, inside Work
+        Record(L"https://пример.рф", L"Duplicate mobile", L""),                 // known, two levels deep in synced
+        Record(L"https://new.example/", L"", L"Work"),                          // into the existing Work
+        Record(L"https://new.example", L"Again", L"Work"),                      // duplicate within the list
+        Record(L"https://menu.example/", L"Menu", L"Bookmarks Menu/X", 0),
+    };
+    int skipped = -1;
+    std::wstring error;
+    ASSERT_EQ(WriteChromiumBookmarks(file, records, &skipped, &error, false), 3) << ToUtf8(error);
+    EXPECT_EQ(skipped, 4);
+    EXPECT_TRUE(error.empty());
+
+    const json doc = ReadJson();
+    EXPECT_EQ(doc["checksum"], "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(doc["sync_metadata"], "CAESAggB");
+    EXPECT_EQ(doc["version"], 1);
+    const json& bar = doc["roots"]["bookmark_bar"];
+    EXPECT_EQ(bar["guid"], "0bc5d13f-2cba-5d74-951f-3f233fe6c908");
+    ASSERT_EQ(bar["children"].size(), 3u);
+    EXPECT_EQ(bar["children"][0]["meta_info"]["power_bookmark_meta"], "");
+    EXPECT_EQ(bar["children"][0]["url"], "https://Example.com/a/");  // the existing entry is unchanged
+    EXPECT_EQ(bar["children"][0]["date_last_used"], "0");
+    // "example.com/a" has no scheme, so it is a different key and is added to the bar itself.
+    EXPECT_EQ(bar["children"][2]["url"], "example.com/a");
+    EXPECT_EQ(bar["children"][2]["id"], "14");  // the file's highest id is 13
+    const json& work = bar["children"][1];
+    ASSERT_EQ(work["children"].size(), 2u);
+    const json& added = work["children"][1];
+    EXPECT_EQ(added["name"], "https://new.example/");  // empty title: the url is the name
+    EXPECT_EQ(added["id"], "15");
+    EXPECT_EQ(added.size(), 5u);  // type, name, url, id, date_added
+    EXPECT_EQ(added["date_added"], "13344473600000000");
+
+    const json& other = doc["roots"]["other"]["children"];
+    ASSERT_EQ(other.size(), 3u);
+    const json& x = other[2];
+    EXPECT_EQ(x["type"], "folder");
+    EXPECT_EQ(x["name"], "X");
+    EXPECT_EQ(x["id"], "16");
+    EXPECT_EQ(x.size(), 6u);
+    const std::string stamp = x["date_added"];
+    EXPECT_EQ(stamp.substr(stamp.size() - 6), "000000");
+    const json& menu = x["children"][0];
+    EXPECT_EQ(menu["id"], "17");
+    const int64_t written = ChromeTimeToUnix(menu["date_added"]);
+    EXPECT_NEAR(static_cast<double>(written), static_cast<double>(std::time(nullptr)), 5.0);
+}
+
+TEST_F(ChromiumStore, FolderReuseIsExactAndFirstMatchWins) {
+    WriteTextFile(file, R"({"roots":{"bookmark_bar":{"type":"folder","id":"1","children":[
+        {"type":"folder","name":"work","id":"2","children":[]},
+        {"type":"folder","name":"Work","id":"3","children":[]},
+        {"type":"folder","name":"Work","id":"4","children":[]}]},
+        "other":{"type":"folder","id":"5","children":[]},"synced":{"type":"folder","id":"6","children":[]}}})");
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"a", L"A", L"Work"), Record(L"b", L"B", L"Bookmarks bar/work/Sub")},
+                                     nullptr, nullptr, false),
+              2);
+    const json bar = ReadJson()["roots"]["bookmark_bar"]["children"];
+    ASSERT_EQ(bar.size(), 3u);
+    EXPECT_EQ(bar[1]["children"][0]["url"], "a");
+    EXPECT_TRUE(bar[2]["children"].empty());
+    EXPECT_EQ(bar[0]["children"][0]["name"], "Sub");
+    EXPECT_EQ(bar[0]["children"][0]["id"], "8");
+    EXPECT_EQ(bar[0]["children"][0]["children"][0]["url"], "b");
+}
+
+TEST_F(ChromiumStore, NewDocumentIsWrittenExactly) {
+    const std::wstring missing = dir / L"Fresh";
+    ASSERT_EQ(WriteChromiumBookmarks(missing, {Record(L"https://a.example/", L"Ä \"q\"", L"")}, nullptr, nullptr, false), 1);
+    const std::string expected =
+        "{\n"
+        "   \"checksum\": \"\",\n"
+        "   \"roots\": {\n"
+        "      \"bookmark_bar\": {\n"
+        "         \"children\": [\n"
+        "            {\n"
+        "               \"date_added\": \"13344473600000000\",\n"
+        "               \"id\": \"2\",\n"
+        "               \"name\": \"\xC3\x84 \\\"q\\\"\",\n"
+        "               \"type\": \"url\",\n"
+        "               \"url\": \"https://a.example/\"\n"
+        "            }\n"
+        "         ],\n"
+        "         \"date_added\": \"0\",\n"
+        "         \"date_modified\": \"0\",\n"
+        "         \"id\": \"1\",\n"
+        "         \"name\": \"Bookmarks bar\",\n"
+        "         \"type\": \"folder\"\n"
+        "      },\n"
+        "      \"other\": {\n"
+        "         \"children\": [],\n"
+        "         \"date_added\": \"0\",\n"
+        "         \"date_modified\": \"0\",\n"
+        "         \"id\": \"1\",\n"
+        "         \"name\": \"Other bookmarks\",\n"
+        "         \"type\": \"folder\"\n"
+        "      },\n"
+        "      \"synced\": {\n"
+        "         \"children\": [],\n"
+        "         \"date_added\": \"0\",\n"
+        "         \"date_modified\": \"0\",\n"
+        "         \"id\": \"1\",\n"
+        "         \"name\": \"Mobile bookmarks\",\n"
+        "         \"type\": \"folder\"\n"
+        "      }\n"
+        "   },\n"
+        "   \"version\": 1\n"
+        "}";
+    EXPECT_EQ(ReadTextFile(missing), expected);
+
+    // Unparseable content and a document without roots are replaced by a new document alike.
+    for (const char* content : {"not json", "{\"version\": 3}", "[]"}) {
+        WriteTextFile(file, content);
+        ASSERT_EQ(WriteChromiumBookmarks(file, {}, nullptr, nullptr, false), 0) << content;
+        const json doc = ReadJson();
+        EXPECT_EQ(doc["version"], 1) << content;
+        EXPECT_EQ(doc["roots"].size(), 3u) << content;
+    }
+}
+
+TEST_F(ChromiumStore, MissingRootGetsNextIdWithoutDates) {
+    WriteTextFile(file, R"({"checksum":"c","roots":{"bookmark_bar":{"type":"folder","id":"1","children":[]},
+        "other":{"type":"folder","id":"41","children":[]}},"version":1})");
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"m", L"M", L"Mobile bookmarks")}, nullptr, nullptr, false), 1);
+    const json synced = ReadJson()["roots"]["synced"];
+    EXPECT_EQ(synced["id"], "42");
+    EXPECT_EQ(synced["name"], "Mobile bookmarks");
+    EXPECT_FALSE(synced.contains("date_added"));
+    EXPECT_FALSE(synced.contains("date_modified"));
+    EXPECT_EQ(synced["children"][0]["id"], "43");
+}
+
+TEST_F(ChromiumStore, ReplaceEmptiesEveryRootBeforeAdding) {
+    std::string withCustomRoot = kBrowserFile;
+    withCustomRoot.replace(withCustomRoot.find("\"sync_metadata\""), 0,
+                           "\"workspace\": {\"type\":\"folder\",\"children\":[{\"type\":\"url\",\"url\":\"w\"}]},\n");
+    // The custom root belongs inside "roots": move it there.
+    json doc = json::parse(withCustomRoot);
+    doc["roots"]["workspace"] = doc["workspace"];
+    doc.erase("workspace");
+    doc["roots"]["broken"] = 5;  // not an object: left alone
+    WriteTextFile(file, doc.dump());
+
+    int skipped = -1;
+    ASSERT_EQ(WriteChromiumBookmarks(file,
+                                     {Record(L"https://Example.com/a", L"Back", L""), Record(L"https://example.com/a/", L"Twice", L"")},
+                                     &skipped, nullptr, true),
+              1);
+    EXPECT_EQ(skipped, 1);
+    const json after = ReadJson();
+    EXPECT_EQ(after["roots"]["bookmark_bar"]["children"].size(), 1u);
+    EXPECT_EQ(after["roots"]["bookmark_bar"]["children"][0]["name"], "Back");
+    // Ids continue after the highest id left once the roots were emptied.
+    EXPECT_EQ(after["roots"]["bookmark_bar"]["children"][0]["id"], "4");
+    EXPECT_TRUE(after["roots"]["other"]["children"].empty());
+    EXPECT_TRUE(after["roots"]["synced"]["children"].empty());
+    EXPECT_TRUE(after["roots"]["workspace"]["children"].empty());
+    EXPECT_EQ(after["roots"]["broken"], 5);
+    EXPECT_EQ(after["roots"]["bookmark_bar"]["guid"], "0bc5d13f-2cba-5d74-951f-3f233fe6c908");
+
+    ASSERT_EQ(WriteChromiumBookmarks(file, {}, &skipped, nullptr, true), 0);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_TRUE(ReadJson()["roots"]["bookmark_bar"]["children"].empty());
+}
+
+TEST_F(ChromiumStore, EmptyUrlsAreWrittenOnceLikeAnyOther) {
+    int skipped = -1;
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"", L"", L""), Record(L"", L"Second", L"")}, &skipped, nullptr, false), 1);
+    EXPECT_EQ(skipped, 1);
+    const json node = ReadJson()["roots"]["bookmark_bar"]["children"][0];
+    EXPECT_EQ(node["url"], "");
+    EXPECT_EQ(node["name"], "");
+}
+
+TEST_F(ChromiumStore, OutputFormatting) {
+    WriteTextFile(file, kBrowserFile);
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://書籤.example/", L"書籤", L"")}, nullptr, nullptr, false), 1);
+    const std::string text = ReadTextFile(file);
+    EXPECT_EQ(text.back(), '}');
+    EXPECT_EQ(text.substr(0, 5), "{\n   ");
+    EXPECT_NE(text.find("\"name\": \"\xE6\x9B\xB8\xE7\xB1\xA4\""), std::string::npos);  // raw UTF-8, not \u escapes
+    EXPECT_EQ(text, json::parse(text).dump(3));  // keys sorted, indent 3
+}
+
+TEST_F(ChromiumStore, RoundTripThroughReader) {
+    const std::vector<BookmarkRecord> records = {
+        Record(L"https://a.example/", L"A", L"Bookmarks bar"),
+        Record(L"https://b.example/", L"B", L"Bookmarks bar/Work/Deep"),
+        Record(L"https://c.example/", L"C", L"Other bookmarks/Ärger"),
+        Record(L"https://d.example/", L"D", L"Mobile bookmarks"),
+    };
+    ASSERT_EQ(WriteChromiumBookmarks(file, records, nullptr, nullptr, true), 4);
+    const auto back = ReadChromiumBookmarks(file, nullptr);
+    ASSERT_EQ(back.size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(back[i].url, records[i].url);
+        EXPECT_EQ(back[i].title, records[i].title);
+        EXPECT_EQ(back[i].folder_path, records[i].folder_path);
+        EXPECT_EQ(back[i].date_added, records[i].date_added);
+    }
+}
+
+TEST_F(ChromiumStore, UnwritableTargetKeepsOriginal) {
+    WriteTextFile(file, kBrowserFile);
+    const auto records = std::vector<BookmarkRecord>{Record(L"https://x.example/", L"X", L"")};
+
+    test::SetReadOnly(file, true);
+    std::wstring error;
+    int skipped = -3;
+    EXPECT_EQ(WriteChromiumBookmarks(file, records, &skipped, &error, true), -1);
+    EXPECT_EQ(error, L"Could not open Bookmarks file for writing.");
+    EXPECT_EQ(skipped, -3);
+    test::SetReadOnly(file, false);
+    EXPECT_EQ(ReadTextFile(file), kBrowserFile);
+
+    // Held open by another program without sharing.
+    HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    error.clear();
+    EXPECT_EQ(WriteChromiumBookmarks(file, records, &skipped, &error, true), -1);
+    EXPECT_FALSE(error.empty());
+    CloseHandle(held);
+    EXPECT_EQ(ReadTextFile(file), kBrowserFile);
+
+    // No temporary file is left behind.
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir.path() + L"\\*").c_str(), &data);
+    int entries = 0;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") ++entries;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    EXPECT_EQ(entries, 1);
+}
+
+}  // namespace
+}  // namespace bm
