@@ -1,0 +1,102 @@
+#pragma once
+// The program's own store over app_data.db: saved profiles with their bookmarks, profile snapshots,
+// per-browser configuration and key/value settings. One connection, serialised by one mutex, so the
+// interface thread and the sync worker may call at the same time.
+//
+// Failures are thrown as std::runtime_error ("SQL prepare failed: ...", "SQL step failed: ...",
+// "Failed to initialize schema: ..."); after a throw the lock is free, no statement is left open and
+// the connection is not inside a transaction. RestoreSnapshot reports most of its failures through
+// its error text instead.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/bookmark_record.h"
+
+struct sqlite3;
+
+namespace bm {
+
+// One row of `profiles`.
+struct ProfileRecord {
+    int64_t id = 0;
+    std::wstring name;
+    int64_t created_at = 0;  // Unix seconds
+    int64_t updated_at = 0;  // Unix seconds of the last rename, sync, import or restore
+};
+
+// One row of `profile_backups` without its JSON text.
+struct SnapshotInfo {
+    int64_t id = 0;
+    int64_t profile_id = 0;
+    int64_t created_at = 0;  // Unix seconds
+    std::wstring label;
+    int32_t bookmark_count = 0;
+};
+
+// One row of `browser_configs`; id 0 when the browser has no row.
+struct BrowserConfig {
+    int64_t id = 0;
+    std::wstring browser_key;
+    std::wstring custom_path;       // empty for none
+    int64_t bound_profile_id = 0;   // 0 for none
+};
+
+class AppDatabase {
+public:
+    AppDatabase() = default;
+    ~AppDatabase();
+    AppDatabase(const AppDatabase&) = delete;
+    AppDatabase& operator=(const AppDatabase&) = delete;
+    AppDatabase(AppDatabase&&) = delete;
+    AppDatabase& operator=(AppDatabase&&) = delete;
+
+    // Opens or creates the file and ensures the schema. False when the file cannot be opened or
+    // created; throws "Failed to initialize schema: ..." when the schema cannot be set up (the
+    // connection then stays open).
+    bool Open(const std::wstring& path);
+    // Safe when closed and more than once.
+    void Close();
+
+    // Profiles and their bookmarks.
+    std::vector<ProfileRecord> ListProfiles();
+    int64_t CreateProfile(const std::wstring& name);
+    bool RenameProfile(int64_t profileId, const std::wstring& name);
+    bool DeleteProfile(int64_t profileId);
+    void TouchProfile(int64_t profileId);
+    std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
+    void DeleteBookmarksForProfile(int64_t profileId);
+    // Stores the records under normalised URLs in one transaction, skipping URLs the profile already
+    // holds (and repeats within the list). Returns the number inserted; on failure nothing is stored.
+    int AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped = nullptr);
+
+    // Snapshots: at most the newest 20 are kept per profile.
+    int64_t CreateSnapshot(int64_t profileId, const std::wstring& label);
+    std::vector<SnapshotInfo> ListSnapshots(int64_t profileId);  // newest first
+    bool DeleteSnapshot(int64_t snapshotId);
+    // Takes an automatic snapshot, then replaces the profile's bookmarks with the snapshot's.
+    // False with a text in *error (when not null) if the snapshot is missing or cannot be restored;
+    // throws when the look-up or the automatic snapshot fails.
+    bool RestoreSnapshot(int64_t snapshotId, std::wstring* error = nullptr);
+
+    // Browser configurations and settings.
+    BrowserConfig GetBrowserConfig(const std::wstring& browserKey);
+    void SetBrowserConfig(const std::wstring& browserKey, int64_t boundProfileId, const std::wstring& customPath);
+    int64_t GetDefaultProfileId();
+    void SetDefaultProfileId(int64_t id);
+    std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValue);
+    void SetSetting(const std::wstring& key, const std::wstring& value);
+
+private:
+    // The duplicate test of AddBookmarks; the caller must hold `mutex`.
+    bool BookmarkExists(int64_t profileId, const std::wstring& url);
+    // The open connection; throws when the database is closed. The caller must hold `mutex`.
+    sqlite3* Connection() const;
+
+    sqlite3* db = nullptr;
+    std::mutex mutex;
+};
+
+}  // namespace bm

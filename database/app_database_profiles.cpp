@@ -1,0 +1,130 @@
+// Saved profiles and their bookmarks.
+#include "database/app_database.h"
+
+#include <sqlite3.h>
+
+#include "core/sql_statement.h"
+#include "database/sql_transaction.h"
+
+namespace bm {
+
+std::vector<ProfileRecord> AppDatabase::ListProfiles() {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement select = PrepareOrThrow(Connection(), "SELECT id, name, created_at, updated_at FROM profiles ORDER BY name");
+    std::vector<ProfileRecord> profiles;
+    while (StepRow(select)) {
+        ProfileRecord profile;
+        profile.id = ColumnInt64(select, 0);
+        profile.name = ToWide(ColumnText(select, 1));
+        profile.created_at = ColumnInt64(select, 2);
+        profile.updated_at = ColumnInt64(select, 3);
+        profiles.push_back(std::move(profile));
+    }
+    return profiles;
+}
+
+int64_t AppDatabase::CreateProfile(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mutex);
+    sqlite3* conn = Connection();
+    Statement insert = PrepareOrThrow(conn, "INSERT INTO profiles(name, created_at, updated_at) VALUES(?, ?, ?)");
+    const int64_t now = UnixNow();
+    BindText(insert, 1, ToUtf8(name));
+    BindInt64(insert, 2, now);
+    BindInt64(insert, 3, now);
+    StepRow(insert);
+    return sqlite3_last_insert_rowid(conn);
+}
+
+bool AppDatabase::RenameProfile(int64_t profileId, const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mutex);
+    sqlite3* conn = Connection();
+    Statement update = PrepareOrThrow(conn, "UPDATE profiles SET name = ?, updated_at = ? WHERE id = ?");
+    BindText(update, 1, ToUtf8(name));
+    BindInt64(update, 2, UnixNow());
+    BindInt64(update, 3, profileId);
+    StepRow(update);
+    return sqlite3_changes(conn) > 0;
+}
+
+bool AppDatabase::DeleteProfile(int64_t profileId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    sqlite3* conn = Connection();
+    Statement remove = PrepareOrThrow(conn, "DELETE FROM profiles WHERE id = ?");
+    BindInt64(remove, 1, profileId);
+    StepRow(remove);  // bookmarks and snapshots go with it (ON DELETE CASCADE)
+    return sqlite3_changes(conn) > 0;
+}
+
+void AppDatabase::TouchProfile(int64_t profileId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement update = PrepareOrThrow(Connection(), "UPDATE profiles SET updated_at = ? WHERE id = ?");
+    BindInt64(update, 1, UnixNow());
+    BindInt64(update, 2, profileId);
+    StepRow(update);
+}
+
+std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement select = PrepareOrThrow(
+        Connection(),
+        "SELECT id, profile_id, url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? "
+        "ORDER BY folder_path, title");
+    BindInt64(select, 1, profileId);
+    std::vector<BookmarkRecord> bookmarks;
+    while (StepRow(select)) {
+        BookmarkRecord record;
+        record.id = ColumnInt64(select, 0);
+        record.profile_id = ColumnInt64(select, 1);
+        record.url = ToWide(ColumnText(select, 2));
+        record.title = ToWide(ColumnText(select, 3));
+        record.folder_path = ToWide(ColumnText(select, 4));
+        record.date_added = ColumnInt64(select, 5);
+        bookmarks.push_back(std::move(record));
+    }
+    return bookmarks;
+}
+
+bool AppDatabase::BookmarkExists(int64_t profileId, const std::wstring& url) {
+    Statement select = PrepareOrThrow(Connection(), "SELECT 1 FROM bookmarks WHERE profile_id = ? AND url = ? LIMIT 1");
+    BindInt64(select, 1, profileId);
+    BindText(select, 2, ToUtf8(url));
+    return StepRow(select);
+}
+
+void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement remove = PrepareOrThrow(Connection(), "DELETE FROM bookmarks WHERE profile_id = ?");
+    BindInt64(remove, 1, profileId);
+    StepRow(remove);
+}
+
+int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) {
+    std::lock_guard<std::mutex> lock(mutex);
+    sqlite3* conn = Connection();
+    // Any throw below rolls the whole call back before it reaches the caller.
+    ImmediateTransaction transaction(conn);
+    int insertedCount = 0;
+    int skippedCount = 0;
+    for (const BookmarkRecord& record : records) {
+        // The duplicate test runs inside the transaction, so it also sees this call's earlier rows.
+        const std::wstring key = NormalizeUrl(record.url);
+        if (BookmarkExists(profileId, key)) {
+            ++skippedCount;
+            continue;
+        }
+        Statement insert = PrepareOrThrow(
+            conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
+        BindInt64(insert, 1, profileId);
+        BindText(insert, 2, ToUtf8(key));
+        BindText(insert, 3, ToUtf8(record.title));
+        BindText(insert, 4, ToUtf8(record.folder_path));
+        BindInt64(insert, 5, record.date_added != 0 ? record.date_added : UnixNow());
+        StepRow(insert);
+        ++insertedCount;
+    }
+    transaction.Commit();
+    if (skipped) *skipped = skippedCount;
+    return insertedCount;
+}
+
+}  // namespace bm

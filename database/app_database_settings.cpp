@@ -1,0 +1,105 @@
+// Per-browser configuration rows and key/value settings.
+#include "database/app_database.h"
+
+#include <limits>
+#include <string>
+
+#include "core/sql_statement.h"
+
+namespace bm {
+namespace {
+
+// Leading white space, an optional sign, then decimal digits up to the first other character;
+// no digit gives 0 and a value beyond 64 bits the nearest limit.
+int64_t ParseProfileId(const std::wstring& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+    // Accumulate toward the negative side, which holds one value more.
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    int64_t value = 0;
+    bool overflow = false;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        const int digit = text[i] - L'0';
+        if (overflow) continue;
+        if (value < (kMin + digit) / 10) {
+            overflow = true;
+            continue;
+        }
+        value = value * 10 - digit;
+    }
+    if (overflow) return negative ? kMin : std::numeric_limits<int64_t>::max();
+    if (negative) return value;
+    return value == kMin ? std::numeric_limits<int64_t>::max() : -value;
+}
+
+}  // namespace
+
+BrowserConfig AppDatabase::GetBrowserConfig(const std::wstring& browserKey) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement select = PrepareOrThrow(
+        Connection(), "SELECT id, browser_key, custom_path, bound_profile_id FROM browser_configs WHERE browser_key = ?");
+    BindText(select, 1, ToUtf8(browserKey));
+    BrowserConfig config;
+    if (StepRow(select)) {
+        config.id = ColumnInt64(select, 0);
+        config.browser_key = ToWide(ColumnText(select, 1));
+        config.custom_path = ToWide(ColumnText(select, 2));
+        config.bound_profile_id = ColumnInt64(select, 3);
+    } else {
+        config.browser_key = browserKey;
+    }
+    return config;
+}
+
+void AppDatabase::SetBrowserConfig(const std::wstring& browserKey, int64_t boundProfileId,
+                                   const std::wstring& customPath) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement upsert = PrepareOrThrow(
+        Connection(),
+        "INSERT INTO browser_configs(browser_key, custom_path, bound_profile_id) VALUES(?, ?, ?) ON CONFLICT(browser_key) "
+        "DO UPDATE SET custom_path = excluded.custom_path, bound_profile_id = excluded.bound_profile_id");
+    // The statement takes the path before the profile id.
+    BindText(upsert, 1, ToUtf8(browserKey));
+    BindText(upsert, 2, ToUtf8(customPath));
+    BindInt64(upsert, 3, boundProfileId);
+    StepRow(upsert);
+}
+
+int64_t AppDatabase::GetDefaultProfileId() {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement select = PrepareOrThrow(Connection(), "SELECT value FROM app_settings WHERE key = 'defaultProfileId'");
+    if (!StepRow(select)) return 0;
+    return ParseProfileId(ToWide(ColumnText(select, 0)));
+}
+
+void AppDatabase::SetDefaultProfileId(int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement upsert = PrepareOrThrow(
+        Connection(),
+        "INSERT INTO app_settings(key, value) VALUES('defaultProfileId', ?) ON CONFLICT(key) DO UPDATE SET value = "
+        "excluded.value");
+    BindText(upsert, 1, std::to_string(id));
+    StepRow(upsert);
+}
+
+std::wstring AppDatabase::GetSetting(const std::wstring& key, const std::wstring& defaultValue) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement select = PrepareOrThrow(Connection(), "SELECT value FROM app_settings WHERE key = ?");
+    BindText(select, 1, ToUtf8(key));
+    if (!StepRow(select)) return defaultValue;
+    return ToWide(ColumnText(select, 0));
+}
+
+void AppDatabase::SetSetting(const std::wstring& key, const std::wstring& value) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement upsert = PrepareOrThrow(
+        Connection(),
+        "INSERT INTO app_settings(key, value) VALUES(?, ?) ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+    BindText(upsert, 1, ToUtf8(key));
+    BindText(upsert, 2, ToUtf8(value));
+    StepRow(upsert);
+}
+
+}  // namespace bm
