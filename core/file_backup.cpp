@@ -1,0 +1,125 @@
+#include "core/file_backup.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <limits>
+
+#include "core/browsers.h"
+#include "core/file_io.h"
+
+namespace bm {
+namespace {
+
+struct FolderAndName {
+    std::wstring folder;
+    std::wstring name;
+};
+
+FolderAndName SplitFolderAndName(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return {L".", path};
+    return {path.substr(0, separator), path.substr(separator + 1)};
+}
+
+std::wstring FormatCode(const wchar_t* format, unsigned long code) {
+    wchar_t buffer[256];
+    swprintf(buffer, sizeof buffer / sizeof buffer[0], format, code);
+    return buffer;
+}
+
+// Copies with the fail-if-exists flag off; on failure returns false with "CopyFile failed with error N".
+bool CopyToBackup(const std::wstring& source, const std::wstring& backup, std::wstring& failure) {
+    if (CopyFileW(source.c_str(), backup.c_str(), FALSE)) return true;
+    failure = FormatCode(L"CopyFile failed with error %lu", GetLastError());
+    return false;
+}
+
+int64_t DigitsAsNumber(const std::wstring& stamp) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    int64_t value = 0;
+    for (wchar_t c : stamp) {
+        if (c < L'0' || c > L'9') continue;
+        const int digit = c - L'0';
+        if (value > (kMax - digit) / 10) return 0;  // beyond the range: no usable key
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::wstring DisplayTime(const std::wstring& stamp) {
+    if (stamp.size() != 15 || stamp[8] != L'_') return stamp;
+    return stamp.substr(0, 4) + L"-" + stamp.substr(4, 2) + L"-" + stamp.substr(6, 2) + L" " + stamp.substr(9, 2) +
+           L":" + stamp.substr(11, 2) + L":" + stamp.substr(13, 2);
+}
+
+}  // namespace
+
+std::wstring MakeBackupPathAt(const std::wstring& path, const LocalDateTime& time) {
+    const FolderAndName parts = SplitFolderAndName(path);
+    wchar_t stamp[64];
+    swprintf(stamp, sizeof stamp / sizeof stamp[0], L"%04d%02d%02d_%02d%02d%02d", time.year, time.month, time.day,
+             time.hour, time.minute, time.second);
+    return parts.folder + L"\\" + parts.name + L".backup_" + stamp + L".bak";
+}
+
+std::wstring MakeBackupPath(const std::wstring& path) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return MakeBackupPathAt(path, {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
+}
+
+std::optional<std::wstring> BackupFile(const std::wstring& path, std::wstring* error) {
+    // A missing file is not an error: there is nothing to back up.
+    if (!FileExists(path)) return std::nullopt;
+    const std::wstring backup = MakeBackupPath(path);
+    std::wstring failure;
+    if (!CopyToBackup(path, backup, failure)) {
+        if (error) *error = failure;
+        return std::nullopt;
+    }
+    return backup;
+}
+
+std::vector<FileBackupEntry> ListFileBackups(const std::wstring& path) {
+    std::vector<FileBackupEntry> entries;
+    const FolderAndName parts = SplitFolderAndName(path);
+    const size_t prefixLength = parts.name.size() + std::wcslen(L".backup_");
+    const std::wstring pattern = parts.folder + L"\\" + parts.name + L".backup_*.bak";
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return entries;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::wstring found = data.cFileName;
+        if (found.size() <= prefixLength + 4) continue;
+        const std::wstring stamp = found.substr(prefixLength, found.size() - prefixLength - 4);
+        entries.push_back({parts.folder + L"\\" + found, DisplayTime(stamp), DigitsAsNumber(stamp)});
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(entries.begin(), entries.end(),
+              [](const FileBackupEntry& a, const FileBackupEntry& b) { return a.sortKey > b.sortKey; });
+    return entries;
+}
+
+bool RestoreFileBackup(const std::wstring& targetPath, const std::wstring& backupPath, std::wstring* error) {
+    auto fail = [error](const std::wstring& text) {
+        if (error) *error = text;
+        return false;
+    };
+    if (!FileExists(backupPath)) return fail(L"Backup file no longer exists on disk.");
+    if (FileExists(targetPath)) {
+        std::wstring failure;
+        if (!CopyToBackup(targetPath, MakeBackupPath(targetPath), failure))
+            return fail(L"Could not create a safety backup before restoring: " + failure);
+    }
+    // The target is a live bookmark file: the copy lands beside it and replaces it in one step, so a
+    // failure midway leaves it as it was.
+    FileWriteError writeError;
+    if (!CopyFileReplacing(backupPath, targetPath, &writeError))
+        return fail(FormatCode(L"Restore copy failed with error %lu; the file was left unchanged.", writeError.code));
+    return true;
+}
+
+}  // namespace bm

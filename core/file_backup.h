@@ -1,0 +1,38 @@
+#pragma once
+// Time-stamped copies of a browser's bookmark file, kept beside it: "<name>.backup_YYYYMMDD_HHMMSS.bak".
+// Nothing here deletes or prunes backups.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bm {
+
+struct FileBackupEntry {
+    std::wstring path;         // folder + "\" + the backup's file name
+    std::wstring displayTime;  // "YYYY-MM-DD HH:MM:SS", or the stamp itself when it has another shape
+    int64_t sortKey = 0;       // the stamp's digits as a number (YYYYMMDDHHMMSS); larger is later
+};
+
+struct LocalDateTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// The backup path of `path` for a backup made now (local time).
+std::wstring MakeBackupPath(const std::wstring& path);
+// The backup path of `path` for a backup made at the given local time.
+std::wstring MakeBackupPathAt(const std::wstring& path, const LocalDateTime& time);
+
+// Copies the file to MakeBackupPath of it. Nothing, with the error text left alone, when the file does
+// not exist; nothing with "CopyFile failed with error N" when the copy fails.
+std::optional<std::wstring> BackupFile(const std::wstring& path, std::wstring* error = nullptr);
+
+// The backups beside the file, newest (largest sortKey) first.
+std::vector<FileBackupEntry> ListFileBackups(const std::wstring& path);
+
+// Backs up the current target (when it exists), then puts a copy of the backup in its place in one
+// step. On failure the target is as it was and the error text says why.
+bool RestoreFileBackup(const std::wstring& targetPath, const std::wstring& backupPath, std::wstring* error = nullptr);
+
+}  // namespace bm

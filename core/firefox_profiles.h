@@ -1,0 +1,25 @@
+#pragma once
+// Firefox's profiles.ini: which profile's places.sqlite the program works with.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bm {
+
+// One [section] of profiles.ini; names, keys and values stay the file's bytes.
+struct ProfilesIniSection {
+    std::string name;
+    std::map<std::string, std::string> values;
+};
+
+// Reads the sections of an already loaded profiles.ini, in file order.
+std::vector<ProfilesIniSection> ParseProfilesIni(const std::string& bytes);
+
+// The places.sqlite of the profile Firefox starts with, found through rootDir + "\profiles.ini"
+// (rootDir is the folder that holds profiles.ini). Nothing when the file is missing or names no
+// usable profile. The returned file need not exist.
+std::optional<std::wstring> FindFirefoxPlaces(const std::wstring& rootDir);
+
+}  // namespace bm
