@@ -1,0 +1,291 @@
+#include "core/html_bookmarks.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <tuple>
+
+#include "tests/support/temp_dir.h"
+
+namespace bm {
+namespace {
+
+using test::ReadTextFile;
+using test::TempDir;
+using test::WriteTextFile;
+
+BookmarkRecord Record(const std::wstring& url, const std::wstring& title, const std::wstring& folder, int64_t date) {
+    BookmarkRecord record;
+    record.url = url;
+    record.title = title;
+    record.folder_path = folder;
+    record.date_added = date;
+    return record;
+}
+
+// folder_path, url, title of each imported record.
+using Entry = std::tuple<std::wstring, std::wstring, std::wstring>;
+
+std::vector<Entry> Entries(const std::vector<BookmarkRecord>& records) {
+    std::vector<Entry> entries;
+    for (const BookmarkRecord& r : records) entries.emplace_back(r.folder_path, r.url, r.title);
+    return entries;
+}
+
+TEST(HtmlExport, WritesTheTreeByteForByte) {
+    TempDir dir;
+    const std::vector<BookmarkRecord> records = {
+        Record(L"https://a.example/?x=1&y=2", L"A <b>bold</b> 'q'", L"Bookmarks bar/Dev", 1700000000),
+        Record(L"https://b.example/", L"", L"Bookmarks bar", 0),
+        Record(L"https://c.example/", L"\u00C7a \u65E5\u672C", L"", 5),
+        Record(L"https://d.example/", L"D", L"/Other \"stuff\"//", -11644473600),
+        Record(L"https://e.example/", L"E", L"Bookmarks bar/Dev", 7),
+    };
+    const std::wstring path = dir / L"out.html";
+    std::wstring error = L"untouched";
+    ASSERT_TRUE(ExportHtml(records, path, &error));
+    EXPECT_EQ(error, L"untouched");
+    const std::string expected =
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+        "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+        "<TITLE>Bookmarks</TITLE>\n"
+        "<H1>Bookmarks</H1>\n"
+        "<DL><p>\n"
+        "    <DT><A HREF=\"https://c.example/\" ADD_DATE=\"5\">\xC3\x87" "a \xE6\x97\xA5\xE6\x9C\xAC</A>\n"
+        "    <DT><H3 ADD_DATE=\"0\">Bookmarks bar</H3>\n"
+        "    <DL><p>\n"
+        "        <DT><A HREF=\"https://b.example/\" ADD_DATE=\"0\">https://b.example/</A>\n"
+        "        <DT><H3 ADD_DATE=\"0\">Dev</H3>\n"
+        "        <DL><p>\n"
+        "            <DT><A HREF=\"https://a.example/?x=1&amp;y=2\" ADD_DATE=\"1700000000\">"
+        "A &lt;b&gt;bold&lt;/b&gt; 'q'</A>\n"
+        "            <DT><A HREF=\"https://e.example/\" ADD_DATE=\"7\">E</A>\n"
+        "        </DL><p>\n"
+        "    </DL><p>\n"
+        "    <DT><H3 ADD_DATE=\"0\">Other &quot;stuff&quot;</H3>\n"
+        "    <DL><p>\n"
+        "        <DT><A HREF=\"https://d.example/\" ADD_DATE=\"-11644473600\">D</A>\n"
+        "    </DL><p>\n"
+        "</DL><p>\n";
+    EXPECT_EQ(ReadTextFile(path), expected);
+
+    // And back: the folders, the unescaped texts, the URL as the title of the untitled link.
+    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    const std::vector<BookmarkRecord> back = ImportHtml(path, &error);
+    const int64_t after = static_cast<int64_t>(std::time(nullptr));
+    EXPECT_EQ(error, L"untouched");
+    const std::vector<Entry> want = {
+        {L"", L"https://c.example/", L"\u00C7a \u65E5\u672C"},
+        {L"Bookmarks bar", L"https://b.example/", L"https://b.example/"},
+        {L"Bookmarks bar/Dev", L"https://a.example/?x=1&y=2", L"A <b>bold</b> 'q'"},
+        {L"Bookmarks bar/Dev", L"https://e.example/", L"E"},
+        {L"Other \"stuff\"", L"https://d.example/", L"D"},
+    };
+    EXPECT_EQ(Entries(back), want);
+    for (const BookmarkRecord& r : back) {
+        EXPECT_EQ(r.id, 0);
+        EXPECT_EQ(r.profile_id, 0);
+        EXPECT_GE(r.date_added, before);  // the file's ADD_DATE is not read
+        EXPECT_LE(r.date_added, after);
+    }
+}
+
+TEST(HtmlExport, EmptyListGivesAnEmptyOuterList) {
+    TempDir dir;
+    ASSERT_TRUE(ExportHtml({}, dir / L"empty.html", nullptr));
+    EXPECT_EQ(ReadTextFile(dir / L"empty.html"),
+              "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+              "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+              "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n<DL><p>\n</DL><p>\n");
+}
+
+TEST(HtmlEntities, EscapeAndUnescape) {
+    EXPECT_EQ(HtmlEscape(L"a&b<c>d\"e'f"), L"a&amp;b&lt;c&gt;d&quot;e'f");
+    const struct {
+        std::wstring in, out;
+    } cases[] = {
+        {L"&amp;lt;", L"&lt;"},  // one pass: the result is not decoded again
+        {L"&#39;;", L"';"},
+        {L"&nbsp; &#x27; &#34; &AMP;", L"&nbsp; &#x27; &#34; &AMP;"},
+        {L"&quot;x&quot; &gt;&lt; &amp;", L"\"x\" >< &"},
+        {L"& &amp &", L"& &amp &"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(HtmlUnescape(c.in), c.out) << ToUtf8(c.in);
+}
+
+TEST(HtmlImport, ScannerCases) {
+    const struct {
+        const char* name;
+        std::string body;
+        std::vector<Entry> want;
+    } cases[] = {
+        {"lower-case tags", R"(<dl><p><dt><h3 add_date="0">Dev</h3><dl><p><dt><a href="https://l/">Low</a></dl></dl>)",
+         {{L"Dev", L"https://l/", L"Low"}}},
+        {"apostrophe-quoted HREF, case kept", "<DL><DT><A HREF='https://A/Q' ADD_DATE=\"1\">Apos</A></DL>",
+         {{L"", L"https://A/Q", L"Apos"}}},
+        {"unquoted HREF and no HREF are skipped up to their closing tag",
+         R"(<A HREF=https://u/>Unquoted <A NAME="n">no href</A><A HREF = "https://s/">spaced</A><A HREF="https://k/">Kept</A>)",
+         {{L"", L"https://k/", L"Kept"}}},
+        {"the first href= in the tag wins", R"(<A data-href="https://data/" HREF="https://real/">D</A>)",
+         {{L"", L"https://data/", L"D"}}},
+        {"tab after A, tags inside the title", "<A\tHREF=\"https://t/\">a <b>bold</b> one</A>",
+         {{L"", L"https://t/", L"a <b>bold</b> one"}}},
+        {"unclosed quote leaves no url", R"(<A HREF="https://x/>X</A><A HREF="https://y/">Y</A>)",
+         {{L"", L"https://y/", L"Y"}}},
+        {"a link without its closing tag does not swallow the next one",
+         "<DL><DT><A HREF=\"https://1/\">One\n<DT><A HREF=\"https://2/\">Two</A></DL>",
+         {{L"", L"https://1/", L""}, {L"", L"https://2/", L"Two"}}},
+        {"closing tags match in any case",
+         R"(<a href="https://m1/">m1</A><A HREF="https://m2/">m2</a><A HREF="https://m3/">m3</A>)",
+         {{L"", L"https://m1/", L"m1"}, {L"", L"https://m2/", L"m2"}, {L"", L"https://m3/", L"m3"}}},
+        {"a heading without a list is no folder; of two headings the second names the list",
+         R"(<DL><DT><H3>Lone</H3><DT><A HREF="https://a/">A</A><H3>First</H3><H3>Second</H3><DL><A HREF="https://b/">B</A></DL></DL>)",
+         {{L"", L"https://a/", L"A"}, {L"Second", L"https://b/", L"B"}}},
+        {"a heading without its closing tag gives an unnamed folder and keeps its links",
+         R"(<DL><H3>Broken<DL><A HREF="https://h/">H</A></DL></DL>)", {{L"", L"https://h/", L"H"}}},
+        {"surplus </DL> is ignored",
+         R"(</DL></DL><DL><H3>F</H3><DL></DL></DL></DL><A HREF="https://s1/">S1</A><H3>G</H3><DL><A HREF="https://s2/">S2</A>)",
+         {{L"", L"https://s1/", L"S1"}, {L"G", L"https://s2/", L"S2"}}},
+        {"missing </DL> leaves later links in the deeper folder",
+         R"(<DL><H3>F</H3><DL><A HREF="https://a/">A</A><H3>G</H3><DL><A HREF="https://b/">B</A></DL><A HREF="https://c/">C</A>)",
+         {{L"F", L"https://a/", L"A"}, {L"F/G", L"https://b/", L"B"}, {L"F", L"https://c/", L"C"}}},
+        {"entities in url, title and folder name",
+         R"(<H3>R&amp;D &#39;x&#39;</H3><DL><A HREF="https://e/?a=1&amp;b=2">&amp;lt; &#39;; &nbsp; &#x27; &quot;q&quot;</A></DL>)",
+         {{L"R&D 'x'", L"https://e/?a=1&b=2", L"&lt; '; &nbsp; &#x27; \"q\""}}},
+        {"a '/' in a folder name stays in the path", R"(<H3>A/B</H3><DL><A HREF="https://p/">P</A></DL>)",
+         {{L"A/B", L"https://p/", L"P"}}},
+        {"invalid UTF-8 becomes U+FFFD", "<A HREF=\"https://i/\">a\xFF" "b</A>", {{L"", L"https://i/", L"a\uFFFDb"}}},
+        {"a link without closing tag at the end of the file", R"(<A HREF="https://end/">End)",
+         {{L"", L"https://end/", L""}}},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring path = dir / (L"case" + std::to_wstring(n++) + L".html");
+        WriteTextFile(path, c.body);
+        std::wstring error;
+        EXPECT_EQ(Entries(ImportHtml(path, &error)), c.want) << c.name;
+        EXPECT_EQ(error, L"") << c.name;
+    }
+}
+
+TEST(HtmlImport, FilesWithoutLinksAndUnreadableFiles) {
+    TempDir dir;
+    const std::wstring noLinks = L"No <A HREF=...> bookmark entries found in this HTML file.";
+    const struct {
+        const char* name;
+        std::string body;
+    } cases[] = {
+        {"folders only", "<DL><p><DT><H3>A</H3><DL><p><DT><H3>B</H3><DL><p></DL><p></DL><p></DL><p>"},
+        {"empty file", ""},
+        {"links without usable url", "<A HREF=x>x</A><A>y</A>"},
+        {"a JSON export under an html name", R"({"bookmarks":[{"url":"https://x/","title":"<A HREF>"}]})"},
+    };
+    for (const auto& c : cases) {
+        WriteTextFile(dir / L"f.html", c.body);
+        std::wstring error;
+        EXPECT_TRUE(ImportHtml(dir / L"f.html", &error).empty()) << c.name;
+        EXPECT_EQ(error, noLinks) << c.name;
+        EXPECT_TRUE(ImportHtml(dir / L"f.html", nullptr).empty()) << c.name;
+    }
+    std::wstring error;
+    EXPECT_TRUE(ImportHtml(dir / L"missing.html", &error).empty());
+    EXPECT_EQ(error, L"Could not open source file for reading.");
+    EXPECT_TRUE(ImportHtml(dir / L"missing.html", nullptr).empty());
+}
+
+// Shaped like the files Chromium-family browsers and Firefox export, with Windows line ends.
+TEST(HtmlImport, BrowserExportFileWithCrLf) {
+    const char* const lines[] = {
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>",
+        "<!-- This is an automatically generated file.",
+        "     It will be read and overwritten.",
+        "     DO NOT EDIT! -->",
+        "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">",
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'self'; script-src 'none'; img-src "
+        "data: *; object-src 'none'\"></meta>",
+        "<TITLE>Bookmarks</TITLE>",
+        "<H1>Bookmarks</H1>",
+        "<DL><p>",
+        "    <DT><H3 ADD_DATE=\"1700000000\" LAST_MODIFIED=\"1700000500\" PERSONAL_TOOLBAR_FOLDER=\"true\">"
+        "Bookmarks bar</H3>",
+        "    <DL><p>",
+        "        <DT><A HREF=\"https://news.example.com/\" ADD_DATE=\"1700000001\" "
+        "ICON=\"data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABAAAAAQCAYAAAAf8/9hAAAA\">News</A>",
+        "        <DD>Daily headlines",
+        "        <DT><H3 ADD_DATE=\"1700000002\" LAST_MODIFIED=\"1700000003\">Work</H3>",
+        "        <DL><p>",
+        "            <DT><A HREF=\"https://wiki.example.com/page?a=1&amp;b=2\" ADD_DATE=\"1700000004\" "
+        "LAST_MODIFIED=\"1700000005\" TAGS=\"docs\">Wiki &amp; Docs</A>",
+        "            <HR>",
+        "            <DT><H3 ADD_DATE=\"1700000006\">Deep</H3>",
+        "            <DL><p>",
+        "                <DT><A HREF=\"https://x.example/\u00fc\" ADD_DATE=\"1700000007\">\xC3\x9Cn\xC3\xAF"
+        "code \xE2\x9C\x93</A>",
+        "            </DL><p>",
+        "        </DL><p>",
+        "    </DL><p>",
+        "    <DT><H3 ADD_DATE=\"1700000008\" UNFILED_BOOKMARKS_FOLDER=\"true\">Other bookmarks</H3>",
+        "    <DL><p>",
+        "        <DT><A HREF=\"https://other.example/\" ADD_DATE=\"1700000009\">Other</A>",
+        "    </DL><p>",
+        "    <DT><A HREF=\"https://top.example/\" ADD_DATE=\"1700000010\">Top level</A>",
+        "</DL><p>",
+    };
+    std::string file;
+    for (const char* line : lines) file += std::string(line) + "\r\n";
+    TempDir dir;
+    WriteTextFile(dir / L"bookmarks_12_10_26.html", file);
+    std::wstring error;
+    const std::vector<Entry> want = {
+        {L"Bookmarks bar", L"https://news.example.com/", L"News"},
+        {L"Bookmarks bar/Work", L"https://wiki.example.com/page?a=1&b=2", L"Wiki & Docs"},
+        {L"Bookmarks bar/Work/Deep", L"https://x.example/\u00fc", L"\u00dcn\u00efcode \u2713"},
+        {L"Other bookmarks", L"https://other.example/", L"Other"},
+        {L"", L"https://top.example/", L"Top level"},
+    };
+    EXPECT_EQ(Entries(ImportHtml(dir / L"bookmarks_12_10_26.html", &error)), want);
+    EXPECT_EQ(error, L"");
+}
+
+TEST(HtmlExport, FailureLeavesTheTargetAsItWas) {
+    TempDir dir;
+    const std::vector<BookmarkRecord> records = {Record(L"https://a/", L"A", L"", 1)};
+    std::wstring error;
+    EXPECT_FALSE(ExportHtml(records, dir / L"no such folder\\out.html", &error));
+    EXPECT_EQ(error, L"Could not open destination file for writing.");
+    EXPECT_FALSE(ExportHtml(records, dir / L"no such folder\\out.html", nullptr));
+
+    const std::wstring target = dir / L"kept.html";
+    WriteTextFile(target, "previous export");
+    test::SetReadOnly(target, true);
+    error.clear();
+    EXPECT_FALSE(ExportHtml(records, target, &error));
+    EXPECT_EQ(error, L"Could not open destination file for writing.");
+    test::SetReadOnly(target, false);
+    EXPECT_EQ(ReadTextFile(target), "previous export");
+
+    // Held open by another program without sharing.
+    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(ExportHtml(records, target, &error));
+    CloseHandle(held);
+    EXPECT_EQ(ReadTextFile(target), "previous export");
+
+    // No temporary file is left beside it.
+    int files = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir / L"*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace bm
