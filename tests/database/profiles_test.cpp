@@ -1,0 +1,194 @@
+// Saved profiles and the bookmarks stored in them.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "tests/database/database_test_support.h"
+
+namespace bm {
+namespace {
+
+using test::Bookmark;
+
+class ProfilesTest : public test::DatabaseTest {
+protected:
+    std::string ErrorOfCreate(const std::wstring& name) {
+        try {
+            db.CreateProfile(name);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+    int64_t Count(const std::string& table) { return raw().Int("SELECT count(*) FROM " + table); }
+};
+
+TEST_F(ProfilesTest, CreateAndListByByteOrder) {
+    const int64_t before = std::time(nullptr);
+    const int64_t apple = db.CreateProfile(L"apple");
+    const int64_t zebra = db.CreateProfile(L"Zebra");
+    const int64_t umlaut = db.CreateProfile(L"\u00c4rger");
+    const int64_t after = std::time(nullptr);
+    EXPECT_GT(zebra, apple);
+
+    const auto profiles = db.ListProfiles();
+    ASSERT_EQ(profiles.size(), 3u);
+    EXPECT_EQ(profiles[0].name, L"Zebra");
+    EXPECT_EQ(profiles[0].id, zebra);
+    EXPECT_EQ(profiles[1].name, L"apple");
+    EXPECT_EQ(profiles[2].name, L"\u00c4rger");
+    EXPECT_EQ(profiles[2].id, umlaut);
+    for (const auto& p : profiles) {
+        EXPECT_GE(p.created_at, before);
+        EXPECT_LE(p.created_at, after);
+        EXPECT_EQ(p.updated_at, p.created_at);
+    }
+}
+
+TEST_F(ProfilesTest, TakenNameFailsWithEngineTextAndChangesNothing) {
+    const int64_t work = db.CreateProfile(L"Work");
+    const int64_t home = db.CreateProfile(L"Home");
+    EXPECT_EQ(ErrorOfCreate(L"Work"), "SQL step failed: UNIQUE constraint failed: profiles.name");
+    try {
+        db.RenameProfile(home, L"Work");
+        ADD_FAILURE() << "renaming to a taken name succeeded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "SQL step failed: UNIQUE constraint failed: profiles.name");
+    }
+    ASSERT_EQ(db.ListProfiles().size(), 2u);
+    EXPECT_EQ(db.ListProfiles()[0].name, L"Home");
+
+    // The lock is free again for the other thread, and the test is case-sensitive.
+    int64_t lower = 0;
+    std::thread other([&] { lower = db.CreateProfile(L"work"); });
+    other.join();
+    EXPECT_GT(lower, work);
+}
+
+TEST_F(ProfilesTest, RenameAndTouchMoveUpdatedAt) {
+    const int64_t id = db.CreateProfile(L"Old");
+    raw().Exec("UPDATE profiles SET updated_at = 5, created_at = 5");
+    const int64_t before = std::time(nullptr);
+
+    EXPECT_TRUE(db.RenameProfile(id, L"New \u65e5\u672c"));
+    auto profile = db.ListProfiles().at(0);
+    EXPECT_EQ(profile.name, L"New \u65e5\u672c");
+    EXPECT_EQ(profile.created_at, 5);
+    EXPECT_GE(profile.updated_at, before);
+
+    raw().Exec("UPDATE profiles SET updated_at = 5");
+    EXPECT_TRUE(db.RenameProfile(id, L"New \u65e5\u672c"));  // its own name: only the time moves
+    EXPECT_GE(db.ListProfiles().at(0).updated_at, before);
+
+    raw().Exec("UPDATE profiles SET updated_at = 5");
+    db.TouchProfile(id);
+    EXPECT_GE(db.ListProfiles().at(0).updated_at, before);
+
+    EXPECT_FALSE(db.RenameProfile(id + 1, L"Nobody"));
+    db.TouchProfile(id + 1);
+    EXPECT_EQ(db.ListProfiles().size(), 1u);
+}
+
+TEST_F(ProfilesTest, DeleteTakesBookmarksAndSnapshotsWithIt) {
+    const int64_t gone = db.CreateProfile(L"Gone");
+    const int64_t stays = db.CreateProfile(L"Stays");
+    db.AddBookmarks(gone, {Bookmark(L"https://a.example", L"A"), Bookmark(L"https://b.example", L"B")});
+    db.AddBookmarks(stays, {Bookmark(L"https://a.example", L"A")});
+    db.CreateSnapshot(gone, L"Auto-backup before sync");
+    db.CreateSnapshot(stays, L"Auto-backup before sync");
+    db.SetDefaultProfileId(gone);
+
+    EXPECT_TRUE(db.DeleteProfile(gone));
+    EXPECT_FALSE(db.DeleteProfile(gone));
+    EXPECT_EQ(Count("bookmarks"), 1);
+    EXPECT_EQ(Count("profile_backups"), 1);
+    EXPECT_EQ(db.GetBookmarks(stays).size(), 1u);
+    EXPECT_EQ(db.GetDefaultProfileId(), gone);  // resetting the default is the caller's work
+}
+
+TEST_F(ProfilesTest, AddBookmarksStoresNormalisedUrlsAndSkipsDuplicates) {
+    const int64_t id = db.CreateProfile(L"P");
+    ASSERT_EQ(db.AddBookmarks(id, {Bookmark(L"https://stored.example/x", L"Stored", L"Bookmarks bar/Old")}), 1);
+
+    BookmarkRecord foreign = Bookmark(L"https://ids.example", L"Ids are ignored");
+    foreign.id = 77;
+    foreign.profile_id = 999;
+    const int64_t before = std::time(nullptr);
+    int skipped = -1;
+    const int added = db.AddBookmarks(
+        id,
+        {
+            Bookmark(L"HTTPS://Example.COM/Path//", L"First spelling"),
+            Bookmark(L"https://example.com/path", L"Second spelling"),          // same key in the same call
+            Bookmark(L"https://STORED.example/x/", L"Other title", L"Other"),   // same key as a stored row
+            Bookmark(L"https://\u00c4B.example/", L"Accented capital", L"", 0), // date 0: now
+            Bookmark(L"///", L"", L"", -5),                                     // only slashes: empty key
+            foreign,
+        },
+        &skipped);
+    const int64_t after = std::time(nullptr);
+    EXPECT_EQ(added, 4);
+    EXPECT_EQ(skipped, 2);
+
+    const auto rows = db.GetBookmarks(id);  // ordered by folder_path, then title
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0].url, L"");
+    EXPECT_EQ(rows[0].title, L"");
+    EXPECT_EQ(rows[0].date_added, -5);
+    EXPECT_EQ(rows[1].url, L"https://\u00c4b.example");  // ToLower leaves non-ASCII capitals alone
+    EXPECT_GE(rows[1].date_added, before);
+    EXPECT_LE(rows[1].date_added, after);
+    EXPECT_EQ(rows[2].url, L"https://example.com/path");
+    EXPECT_EQ(rows[2].title, L"First spelling");
+    EXPECT_EQ(rows[2].date_added, 1);
+    EXPECT_EQ(rows[3].url, L"https://ids.example");
+    EXPECT_EQ(rows[3].profile_id, id);
+    EXPECT_NE(rows[3].id, 77);
+    EXPECT_EQ(rows[4].url, L"https://stored.example/x");
+    EXPECT_EQ(rows[4].title, L"Stored");  // a skipped duplicate does not update the stored row
+    EXPECT_EQ(rows[4].folder_path, L"Bookmarks bar/Old");
+}
+
+TEST_F(ProfilesTest, EmptyListAddsNothingAndReportsZeroSkipped) {
+    const int64_t id = db.CreateProfile(L"P");
+    int skipped = -1;
+    EXPECT_EQ(db.AddBookmarks(id, {}, &skipped), 0);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_EQ(db.AddBookmarks(id, {}), 0);
+    EXPECT_EQ(Count("bookmarks"), 0);
+}
+
+TEST_F(ProfilesTest, GetBookmarksOrdersByFolderThenTitleAndKeepsText) {
+    const int64_t id = db.CreateProfile(L"P");
+    const int64_t other = db.CreateProfile(L"Other");
+    db.AddBookmarks(id, {Bookmark(L"https://c.example", L"b", L"Bookmarks bar/Z"),
+                         Bookmark(L"https://a.example", L"Caf\u00e9 \U0001F600", L"Bookmarks bar"),
+                         Bookmark(L"https://b.example", L"a", L"Bookmarks bar/Z")});
+    db.AddBookmarks(other, {Bookmark(L"https://a.example", L"Not mine")});
+    const auto rows = db.GetBookmarks(id);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].title, L"Caf\u00e9 \U0001F600");
+    EXPECT_EQ(rows[1].title, L"a");
+    EXPECT_EQ(rows[1].folder_path, L"Bookmarks bar/Z");
+    EXPECT_EQ(rows[2].title, L"b");
+    EXPECT_TRUE(db.GetBookmarks(id + 100).empty());
+}
+
+TEST_F(ProfilesTest, DeleteBookmarksForProfileKeepsOtherProfilesAndSnapshots) {
+    const int64_t id = db.CreateProfile(L"P");
+    const int64_t other = db.CreateProfile(L"Other");
+    db.AddBookmarks(id, {Bookmark(L"https://a.example", L"A")});
+    db.AddBookmarks(other, {Bookmark(L"https://a.example", L"A")});
+    db.CreateSnapshot(id, L"Auto-backup before REPLACE sync");
+    db.DeleteBookmarksForProfile(id);
+    db.DeleteBookmarksForProfile(id + 100);
+    EXPECT_TRUE(db.GetBookmarks(id).empty());
+    EXPECT_EQ(db.GetBookmarks(other).size(), 1u);
+    EXPECT_EQ(db.ListSnapshots(id).size(), 1u);
+}
+
+}  // namespace
+}  // namespace bm
