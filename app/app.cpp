@@ -1,0 +1,220 @@
+// The App's life: construction, start-up, fonts, and the orderly release of everything it made.
+#include "app/app.h"
+
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+#include <imgui_impl_win32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include "app/theme.h"
+#include "core/bookmark_record.h"
+
+namespace bm::ui {
+
+App* g_app = nullptr;
+
+namespace {
+
+void ShowStartupError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Orvellane", MB_ICONERROR); }
+
+std::wstring ModulePath() {
+    wchar_t buffer[260] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, 260);
+    return std::wstring(buffer, length);
+}
+
+// The first of the known UI fonts present in the Windows Fonts folder, as UTF-8; empty when none is.
+std::string FindSystemFontPath() {
+    wchar_t windowsDir[260] = {};
+    const UINT length = GetWindowsDirectoryW(windowsDir, 260);
+    if (length == 0 || length >= 260) return {};
+    for (const wchar_t* name : {L"segoeui.ttf", L"calibri.ttf", L"arial.ttf"}) {
+        const std::wstring path = std::wstring(windowsDir, length) + L"\\Fonts\\" + name;
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return ToUtf8(path);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::wstring DatabasePathFor(const std::wstring& exePath) {
+    const size_t slash = exePath.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : exePath.substr(0, slash);
+    return folder + L"\\app_data.db";
+}
+
+float FontScaleForDpi(unsigned dpi) {
+    const float scale = static_cast<float>(dpi) / 96.0f;
+    return scale < 0.75f ? 1.0f : scale;
+}
+
+App::App() = default;
+
+App::~App() {
+    // The guarded steps of Shutdown; each finds nothing to do after a completed Shutdown.
+    Shutdown();
+}
+
+bool App::OpenDatabase(const std::wstring& path) {
+    dbOpen = false;
+    if (!db.Open(path)) return false;
+    dbOpen = true;
+    return true;
+}
+
+bool App::Init(HINSTANCE instance) {
+    g_app = this;
+
+    // The database beside the executable. A schema failure ends the start like a failed open.
+    bool opened = false;
+    try {
+        opened = OpenDatabase(DatabasePathFor(ModulePath()));
+    } catch (const std::exception&) {
+        opened = false;
+    }
+    if (!opened) {
+        ShowStartupError(L"Failed to open or create app_data.db next to the executable.");
+        return false;
+    }
+
+    LoadSettings();
+
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_OWNDC | CS_CLASSDC;
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(101));
+    wc.hIconSm = wc.hIcon;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kWindowClassName;
+    RegisterClassExW(&wc);
+
+    int x = 100, y = 60, width = 1360, height = 860;
+    if (hasSavedPlacement) {
+        const RECT& r = savedPlacement.rcNormalPosition;
+        x = r.left;
+        y = r.top;
+        width = std::max<int>(r.right - r.left, 980);
+        height = std::max<int>(r.bottom - r.top, 640);
+    }
+    hwnd = CreateWindowExW(0, kWindowClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
+                           nullptr, instance, nullptr);
+    if (!hwnd) return false;
+    if (hasSavedPlacement) {
+        WINDOWPLACEMENT placement = savedPlacement;
+        placement.length = sizeof(placement);
+        SetWindowPlacement(hwnd, &placement);
+    }
+
+    hdc = GetDC(hwnd);
+    PIXELFORMATDESCRIPTOR pfd = {};
+    pfd.nSize = sizeof(pfd);
+    pfd.nVersion = 1;
+    pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    pfd.iPixelType = PFD_TYPE_RGBA;
+    pfd.cColorBits = 32;
+    pfd.cDepthBits = 24;
+    pfd.cStencilBits = 8;
+    pfd.iLayerType = PFD_MAIN_PLANE;
+    const int format = hdc ? ChoosePixelFormat(hdc, &pfd) : 0;
+    bool glReady = format != 0 && SetPixelFormat(hdc, format, &pfd);
+    if (glReady) hglrc = wglCreateContext(hdc);
+    glReady = glReady && hglrc && wglMakeCurrent(hdc, hglrc);
+    if (!glReady) {
+        TeardownGL();
+        UnregisterClassW(kWindowClassName, instance);
+        return false;
+    }
+
+    IMGUI_CHECKVERSION();
+    imguiContext = ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    io.IniFilename = nullptr;
+
+    LoadFonts();
+    ImGui_ImplWin32_Init(hwnd);
+    ImGui_ImplOpenGL3_Init("#version 130");
+    ApplyTheme(lightTheme);
+
+    if (!hasSavedPlacement) ShowWindow(hwnd, SW_SHOWDEFAULT);
+    UpdateWindow(hwnd);
+
+    RedetectBrowsers();
+    RefreshProfiles();
+    LoadUiState();
+    startupComplete = true;
+
+    Log(L"Orvellane started. Detected " + std::to_wstring(browsers.size()) + L" known browser slot(s).");
+    return true;
+}
+
+void App::LoadFonts() {
+    const float scale = hwnd ? FontScaleForDpi(GetDpiForWindow(hwnd)) : 1.0f;
+    const std::string path = FindSystemFontPath();
+
+    ImFontAtlas* atlas = ImGui::GetIO().Fonts;
+    const float sizes[4] = {15.0f, 17.0f, 20.0f, 24.0f};
+    for (int i = 0; i < 4; ++i) {
+        ImFontConfig config;
+        config.OversampleH = 2;
+        config.OversampleV = 1;
+        config.RasterizerMultiply = 1.08f;
+        config.SizePixels = sizes[i] * scale;
+        std::snprintf(config.Name, sizeof(config.Name), "UI %.0f", config.SizePixels);
+        ImFont* font = nullptr;
+        if (!path.empty())
+            font = atlas->AddFontFromFileTTF(path.c_str(), config.SizePixels, &config, atlas->GetGlyphRangesDefault());
+        if (!font) font = atlas->AddFontDefault(&config);
+        fonts[i] = font;
+    }
+}
+
+void App::TeardownGL() {
+    if (hglrc) {
+        wglMakeCurrent(nullptr, nullptr);
+        wglDeleteContext(hglrc);
+        hglrc = nullptr;
+    }
+    if (hdc && hwnd) {
+        ReleaseDC(hwnd, hdc);
+        hdc = nullptr;
+    }
+}
+
+void App::Shutdown() {
+    // Only a successful start saves: after a failed one the lists are empty and would overwrite
+    // the stored selections.
+    if (startupComplete && hwnd && dbOpen) SaveSettings();
+
+    // A running job is not cancelled: its last steps still use the database, the log and the window.
+    if (worker.joinable()) worker.join();
+
+    if (imguiContext) {
+        ImGui::SetCurrentContext(imguiContext);
+        ImGui_ImplOpenGL3_Shutdown();
+        ImGui_ImplWin32_Shutdown();
+        ImGui::DestroyContext(imguiContext);
+        imguiContext = nullptr;
+    }
+
+    TeardownGL();
+
+    if (hwnd) {
+        HWND window = hwnd;
+        DestroyWindow(window);  // WM_DESTROY posts the quit message; WndProc still reaches the App here
+        hwnd = nullptr;
+    }
+
+    db.Close();
+    dbOpen = false;
+    startupComplete = false;
+
+    if (g_app == this) g_app = nullptr;
+}
+
+}  // namespace bm::ui

@@ -1,0 +1,224 @@
+#pragma once
+// The application object: owner of the window, the OpenGL context, the database, the browser and
+// profile lists, the log, the sync worker and every panel's state for the life of the process.
+//
+// One class whose member functions live in one file per concern:
+//   app.cpp                 construction, Init, LoadFonts, TeardownGL, Shutdown, destruction, g_app
+//   main_loop.cpp           Run, WndProc
+//   frame.cpp               RenderFrame, DrawFrame (layout and splitters)
+//   settings.cpp            settings and interface-state persistence, refreshes
+//   menu_bar.cpp            DrawMenuBar and the help dialogs
+//   sync_worker.cpp         StartSync, Log, the worker, LoadBrowsersWithOverrides, RefreshRunningFlags
+//   sync_requests.cpp       RequestSync, DrawCloseBrowsersDialog
+//   panels/console.cpp      DrawConsoleLog
+//   panels/dashboard.cpp    DrawDashboard
+//   panels/action_hub.cpp   DrawActionHub
+//   panels/backups.cpp      DrawBackupsPanel
+//   panels/explorer.cpp     DrawBookmarkExplorer
+//   panels/import_export.cpp DrawImportExport
+//
+// Every field is public: the panels, the loop and the tests work on them directly. Every index
+// field is only a position in its list; lists change, so each user tests it against the size first.
+//
+// The App can live without a window: a test constructs it, opens `db` on a file of its own, fills
+// the lists and draws DrawFrame() inside a Dear ImGui context of the test (tests/app/ui_driver.h).
+// Init, Run and RenderFrame are the windowed path of the real program.
+
+// The App's interface is Win32 (window, device and GL contexts, window placement, WndProc).
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/sync_engine.h"
+#include "core/bookmark_record.h"
+#include "core/browsers.h"
+#include "database/app_database.h"
+
+struct ImFont;
+struct ImGuiContext;
+
+namespace bm::ui {
+
+// Window class, title and single-instance mutex of the program.
+inline constexpr wchar_t kWindowClassName[] = L"OrvellaneWindowClass";
+inline constexpr wchar_t kWindowTitle[] = L"Orvellane - Browser Bookmark Manager & Sync Tool";
+inline constexpr wchar_t kSingleInstanceMutexName[] = L"Local\\Orvellane.Tallowmere.SingleInstance.8F3A1C2E-7B91-4D4A";
+
+// The program's own wake-up message. wParam 0: redraw; wParam 1: save the settings, then redraw.
+inline constexpr UINT kWakeMessage = WM_APP + 1;
+
+// Most lines the log keeps; older ones are dropped.
+inline constexpr size_t kMaxLogLines = 500;
+
+class App {
+public:
+    App();
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // ---- Start-up and shutdown (app.cpp) ----
+    // The whole start-up; true when the window, the GL context and Dear ImGui stand. On false the
+    // caller shows its message and ends with exit code 1; the destructor releases what was made.
+    bool Init(HINSTANCE instance);
+    // The four font sizes (Small, Medium, Large, Extra Large) into `fonts`; needs a Dear ImGui context.
+    void LoadFonts();
+    // Releases the GL context and the window's device context.
+    void TeardownGL();
+    // Opens or creates the database at `path` (AppDatabase::Open; its schema failure is thrown on).
+    bool OpenDatabase(const std::wstring& path);
+    // Orderly stop after Run: save settings, join the worker, release Dear ImGui, GL, window, database.
+    void Shutdown();
+
+    // ---- Message loop and frame (main_loop.cpp, frame.cpp) ----
+    // Blocks in GetMessageW; draws one frame after the queue is empty when redrawPending is set.
+    int Run();
+    // One frame of the real program: back ends' NewFrame, DrawFrame, render, swap.
+    void RenderFrame();
+    // The frame's contents between ImGui::NewFrame and ImGui::Render: the root window with the menu
+    // bar, the panels, the splitters and the close-browsers dialog. The test driver calls this.
+    void DrawFrame();
+    // Interface-thread work after a sync job has ended (profiles, running flags, explorer reload);
+    // called by Run before it draws a frame. Does nothing while a job runs or when none has ended.
+    void HandleFinishedSync();
+
+    // ---- Settings and interface state (settings.cpp) ----
+    void LoadSettings();
+    void SaveSettings();
+    void SaveUiState();
+    void LoadUiState();
+    void SetSetting(const std::wstring& key, const std::wstring& value);
+    void SetFontSize(int index);
+    void RedetectBrowsers();
+    int64_t RefreshProfiles();
+    // BrowserKey of the entry at `index` of `browsers`; empty for an index outside the list.
+    std::wstring BrowserIndexToKey(int index) const;
+    // First index of `browsers` whose key equals `key` exactly; 0 for an empty or unknown key.
+    int BrowserKeyToIndex(const std::wstring& key) const;
+
+    // ---- Menu bar (menu_bar.cpp) ----
+    void DrawMenuBar();
+
+    // ---- Sync worker and log (sync_worker.cpp) ----
+    // Starts the worker for one job; ignored while a job runs. Interface thread only.
+    void StartSync(const SyncRequest& request);
+    // Appends a time-stamped line (at most kMaxLogLines kept) and wakes the loop. Any thread.
+    void Log(const std::wstring& text);
+
+    // ---- Sync requests and the close-browsers dialog (sync_requests.cpp) ----
+    void RequestSync(const SyncRequest& request);
+    void DrawCloseBrowsersDialog();
+
+    // ---- Panels (panels/*.cpp) ----
+    void DrawConsoleLog();
+    void DrawDashboard();
+    void DrawActionHub();
+    void DrawBackupsPanel();
+    void DrawBookmarkExplorer();
+    void DrawImportExport();
+
+    // ---- Fields, in this order ----
+    HWND hwnd = nullptr;
+    HDC hdc = nullptr;
+    HGLRC hglrc = nullptr;
+    bool redrawPending = true;  // the first frame is due
+    bool leftPaneWidthValid = false;
+    float leftPaneWidth = 0.0f;
+    float consoleHeight = 150.0f;
+    bool hasSavedPlacement = false;
+    WINDOWPLACEMENT savedPlacement{};
+    ImFont* fonts[4] = {nullptr, nullptr, nullptr, nullptr};  // Small, Medium, Large, Extra Large
+    AppDatabase db;
+    std::vector<BrowserInfo> browsers;
+    std::vector<ProfileRecord> profiles;
+    SyncEngine syncEngine;
+    int32_t lightTheme = 0;  // 0 dark, 1 light
+    int32_t fontSizeIndex = 1;
+    bool autoBackup = true;
+    bool confirmBeforeSync = true;
+    std::mutex logMutex;
+    std::deque<std::wstring> logLines;  // guarded by logMutex
+    char explorerSearch[256] = {};
+    std::atomic<bool> syncRunning{false};
+    std::thread worker;
+    int32_t sourceType = 0;  // 0 browser, 1 saved profile
+    int32_t sourceIndex = 0;
+    int32_t destMode = 0;  // 0 single browser, 1 all browsers, 2 target profile
+    int32_t destBrowserIndex = 0;
+    int32_t destProfileIndex = 0;
+    int32_t writeMode = 0;  // 0 merge, 1 replace
+    bool openConfirmReplace = false;
+    SyncRequest pendingRequest;
+    char newProfileName[128] = {};
+    char customPath[512] = {};
+    int32_t customBrowserIndex = 0;
+    int64_t defaultProfileId = 0;  // 0 none
+    int64_t renameProfileId = 0;   // 0 none
+    char renameBuf[128] = {};
+    int32_t copyFromProfileIndex = 0;
+    int32_t copyToProfileIndex = 0;
+    int32_t explorerType = 0;  // 0 browser, 1 saved profile
+    int32_t explorerIndex = 0;
+    std::vector<BookmarkRecord> explorerRows;
+    bool explorerReloadPending = true;
+    int32_t backupBrowserIndex = 0;
+    int32_t backupProfileIndex = 0;
+    int32_t ieSourceType = 0;  // 0 browser, 1 saved profile
+    int32_t ieSourceIndex = 0;
+    int32_t ieDestProfileIndex = 0;
+    char exportPath[512] = {};
+    char importPath[512] = {};
+    char importNewProfileName[128] = {};
+    int32_t importAsNew = 1;  // 1 into a new profile, 0 into an existing one
+    bool openAbout = false;
+    bool openRestoreHelp = false;
+    bool openCloseBrowsers = false;
+    bool syncAfterClose = false;
+    std::vector<std::wstring> closeQueueExe;    // executable names, no repeats
+    std::vector<std::wstring> closeQueueNames;  // display names, same order
+
+    // ---- Bookkeeping beyond the panel state ----
+    // The explorer's memory of the last frame's choice; -1 so that the first frame loads.
+    int32_t explorerLastType = -1;
+    int32_t explorerLastIndex = -1;
+    // The Dear ImGui context Init created (tests bring their own, which the App never destroys).
+    ImGuiContext* imguiContext = nullptr;
+    // True while `db` holds an open connection (set by OpenDatabase, cleared by Shutdown).
+    bool dbOpen = false;
+    // Set once Init has succeeded; settings are saved over the stored ones only after that.
+    bool startupComplete = false;
+    // Frames drawn by RenderFrame; published on the window as the property kFramesDrawnProperty.
+    uint64_t framesDrawn = 0;
+};
+
+// The window property that carries App::framesDrawn (a debugging aid: proves that idle is idle).
+inline constexpr wchar_t kFramesDrawnProperty[] = L"OrvellaneFramesDrawn";
+
+// The one App of the process, for the window procedure. Set by Init, cleared by Shutdown and the
+// destructor; null before and after.
+extern App* g_app;
+
+// The window procedure of the class "OrvellaneWindowClass".
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Where the program keeps its database: "app_data.db" in the folder of `exePath` ("." when the
+// path holds no '\\' or '/').
+std::wstring DatabasePathFor(const std::wstring& exePath);
+// The font scale for a window's DPI: dpi / 96, and 1 when that is below 0.75 (so also for 0).
+float FontScaleForDpi(unsigned dpi);
+
+// Built from the detection plus the custom paths stored in `db`, with running flags (sync_worker.cpp).
+std::vector<BrowserInfo> LoadBrowsersWithOverrides(AppDatabase& db);
+// Sets each entry's running flag from a fresh process test (sync_worker.cpp).
+void RefreshRunningFlags(std::vector<BrowserInfo>& browsers);
+// The body of the worker thread for one job: its own copy of the request and of the browser list
+// as they stood when the job started (sync_worker.cpp).
+void SyncWorker(App* app, SyncRequest request, std::vector<BrowserInfo> browsers);
+
+}  // namespace bm::ui

@@ -1,0 +1,100 @@
+// The event-driven loop: the thread sleeps in GetMessageW and draws only when something happened.
+#include "app/app.h"
+
+#include <imgui.h>
+
+extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+namespace bm::ui {
+
+int App::Run() {
+    MSG msg = {};
+    for (;;) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) return 0;
+        // Drain everything waiting, so that a burst of messages costs one frame.
+        do {
+            if (msg.message == WM_QUIT) return 0;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        } while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+
+        HandleFinishedSync();
+        if (redrawPending) {
+            redrawPending = false;  // a flag set during the frame waits for the next message
+            RenderFrame();
+        }
+    }
+}
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (ImGui_ImplWin32_WndProcHandler(hwnd, msg, wParam, lParam)) {
+        if (g_app) g_app->redrawPending = true;
+        return 1;
+    }
+    App* app = g_app;
+    auto redraw = [app] {
+        if (app) app->redrawPending = true;
+    };
+
+    switch (msg) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        if (app && wParam != SIZE_MINIMIZED) redraw();
+        return 0;
+    case WM_ACTIVATE:
+        if (app) {
+            if (LOWORD(wParam) != 0) RefreshRunningFlags(app->browsers);
+            redraw();
+        }
+        break;
+    case WM_CLOSE:
+        if (app) {
+            app->SaveSettings();
+            redraw();
+        }
+        break;
+    case WM_ENDSESSION:
+        if (app) {
+            if (wParam) app->SaveSettings();
+            redraw();
+        }
+        break;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = 980;
+        info->ptMinTrackSize.y = 640;
+        return 0;
+    }
+    case WM_SYSCOMMAND: {
+        const WPARAM command = wParam & 0xFFF0;
+        if (command == SC_KEYMENU) return 0;  // Alt stays with the interface's keyboard navigation
+        if (app) {
+            // Posted, so that the placement is saved after the system command has changed it.
+            if (command == SC_MAXIMIZE || command == SC_RESTORE) PostMessageW(hwnd, kWakeMessage, 1, 0);
+            redraw();
+        }
+        break;
+    }
+    case WM_EXITSIZEMOVE:
+        if (app) {
+            app->SaveSettings();
+            redraw();
+        }
+        return 0;
+    case kWakeMessage:
+        if (app) {
+            if (wParam == 1) app->SaveSettings();
+            redraw();
+        }
+        return 0;
+    default:
+        redraw();
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace bm::ui

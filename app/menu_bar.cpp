@@ -1,0 +1,113 @@
+// The menu bar of the root window, the F5 refresh, and the two help dialogs.
+#include "app/app.h"
+
+#include <imgui.h>
+
+#include "app/theme.h"
+
+namespace bm::ui {
+
+namespace {
+
+const char* const kFontSizeNames[4] = {"Small", "Medium", "Large", "Extra Large"};
+
+void Refresh(App& app) {
+    app.RedetectBrowsers();
+    app.RefreshProfiles();
+    app.explorerReloadPending = true;
+    app.Log(L"Dashboard refreshed.");
+}
+
+}  // namespace
+
+void App::DrawMenuBar() {
+    if (ImGui::IsKeyPressed(ImGuiKey_F5, false)) Refresh(*this);
+
+    if (ImGui::BeginMenuBar()) {
+        if (ImGui::BeginMenu("File")) {
+            if (ImGui::MenuItem("Refresh browsers && profiles", "F5", false)) Refresh(*this);
+            ImGui::Separator();
+            if (ImGui::MenuItem("Exit") && hwnd) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+            ImGui::EndMenu();
+        }
+        if (ImGui::BeginMenu("View")) {
+            const int theme = lightTheme;
+            if (ImGui::MenuItem("Dark theme", nullptr, theme == 0) && theme != 0) {
+                lightTheme = 0;
+                ApplyTheme(0);
+                SetSetting(L"theme", L"dark");
+            }
+            if (ImGui::MenuItem("Light theme", nullptr, theme == 1) && theme != 1) {
+                lightTheme = 1;
+                ApplyTheme(1);
+                SetSetting(L"theme", L"light");
+            }
+            ImGui::Separator();
+            if (ImGui::BeginMenu("Font size")) {
+                for (int i = 0; i < 4; ++i)
+                    if (ImGui::MenuItem(kFontSizeNames[i], nullptr, fontSizeIndex == i) && fontSizeIndex != i)
+                        SetFontSize(i);
+                ImGui::EndMenu();
+            }
+            ImGui::EndMenu();
+        }
+        if (ImGui::BeginMenu("Settings")) {
+            bool confirm = confirmBeforeSync;
+            if (ImGui::MenuItem("Confirm before replace sync", nullptr, &confirm)) {
+                confirmBeforeSync = confirm;
+                SetSetting(L"confirm_before_sync", confirm ? L"1" : L"0");
+            }
+            bool backup = autoBackup;
+            if (ImGui::MenuItem("Automatic backup before writes", nullptr, &backup)) {
+                autoBackup = backup;
+                SetSetting(L"auto_backup", backup ? L"1" : L"0");
+            }
+            ImGui::TextDisabled("Replace sync always backs up, even if this is off.");
+            ImGui::EndMenu();
+        }
+        if (ImGui::BeginMenu("Help")) {
+            if (ImGui::MenuItem("How to restore backups")) openRestoreHelp = true;
+            if (ImGui::MenuItem("About Orvellane")) openAbout = true;
+            ImGui::EndMenu();
+        }
+        ImGui::EndMenuBar();
+    }
+
+    if (openRestoreHelp) {
+        ImGui::OpenPopup("How to restore backups");
+        openRestoreHelp = false;
+    }
+    if (ImGui::BeginPopupModal("How to restore backups", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
+        ImGui::TextUnformatted("A backup is created automatically before every sync write.");
+        ImGui::Spacing();
+        ImGui::TextUnformatted("To restore a browser:");
+        ImGui::BulletText("Scroll the left panel to BACKUPS & RESTORE.");
+        ImGui::BulletText("Choose the browser in the dropdown.");
+        ImGui::BulletText("If it is RUNNING, click Close first.");
+        ImGui::BulletText("Click Restore next to the timestamp you want.");
+        ImGui::Spacing();
+        ImGui::TextUnformatted("To restore a saved profile:");
+        ImGui::BulletText("Use the profile dropdown in the same section.");
+        ImGui::BulletText("Click Restore next to a snapshot.");
+        ImGui::Spacing();
+        if (ImGui::Button("Close", ImVec2(120, 0))) ImGui::CloseCurrentPopup();
+        ImGui::EndPopup();
+    }
+
+    if (openAbout) {
+        ImGui::OpenPopup("About Orvellane");
+        openAbout = false;
+    }
+    if (ImGui::BeginPopupModal("About Orvellane", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
+        ImGui::TextUnformatted("Orvellane");
+        ImGui::Spacing();
+        ImGui::TextUnformatted("Portable browser bookmark manager & sync tool");
+        ImGui::Spacing();
+        ImGui::TextDisabled("Version 1.0.0");
+        ImGui::Spacing();
+        if (ImGui::Button("Close", ImVec2(120, 0))) ImGui::CloseCurrentPopup();
+        ImGui::EndPopup();
+    }
+}
+
+}  // namespace bm::ui

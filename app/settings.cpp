@@ -1,0 +1,207 @@
+// Settings and interface state in app_settings: browsers are stored by key and profiles by id, so
+// that a choice survives changes of the lists.
+#include "app/app.h"
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+
+#include "app/setting_values.h"
+#include "core/bookmark_record.h"
+
+namespace bm::ui {
+
+namespace {
+
+constexpr int32_t kNoCoordinate = INT32_MIN;
+
+std::wstring Flag(bool value) { return value ? L"1" : L"0"; }
+
+std::wstring ExceptionText(const std::exception& e) { return ToWide(e.what()); }
+
+}  // namespace
+
+std::wstring App::BrowserIndexToKey(int index) const {
+    if (index < 0 || index >= static_cast<int>(browsers.size())) return L"";
+    return BrowserKey(browsers[index].kind);
+}
+
+int App::BrowserKeyToIndex(const std::wstring& key) const {
+    if (key.empty()) return 0;
+    for (size_t i = 0; i < browsers.size(); ++i)
+        if (BrowserKey(browsers[i].kind) == key) return static_cast<int>(i);
+    return 0;
+}
+
+void App::LoadSettings() {
+    lightTheme = GetSettingText(db, L"theme", L"dark") == L"light" ? 1 : 0;
+    autoBackup = GetSettingText(db, L"auto_backup", L"1") != L"0";
+    confirmBeforeSync = GetSettingText(db, L"confirm_before_sync", L"1") != L"0";
+
+    fontSizeIndex = std::clamp(GetSettingInt(db, L"font_size", 1), 0, 3);  // unreadable: Medium
+
+    const float leftWidth = GetSettingFloat(db, L"left_pane_width", 0.0f);
+    if (leftWidth >= 320.0f) {
+        leftPaneWidth = leftWidth;
+        leftPaneWidthValid = true;
+    }
+    const float console = GetSettingFloat(db, L"console_height", 0.0f);
+    if (console >= 90.0f) consoleHeight = console;
+
+    const int32_t left = GetSettingInt(db, L"win_left", kNoCoordinate);
+    const int32_t top = GetSettingInt(db, L"win_top", kNoCoordinate);
+    const int32_t right = GetSettingInt(db, L"win_right", kNoCoordinate);
+    const int32_t bottom = GetSettingInt(db, L"win_bottom", kNoCoordinate);
+    const int32_t show = GetSettingInt(db, L"win_show", 1);
+    if (left == kNoCoordinate || top == kNoCoordinate || left >= right || top >= bottom) return;
+    const RECT rect = {left, top, right, bottom};
+    if (!MonitorFromRect(&rect, MONITOR_DEFAULTTONULL)) return;  // no monitor shows it any more
+
+    savedPlacement = {};
+    savedPlacement.length = sizeof(savedPlacement);
+    savedPlacement.flags = 0;
+    savedPlacement.showCmd = show == SW_SHOWMAXIMIZED ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;  // minimised comes back normal
+    savedPlacement.rcNormalPosition = rect;
+    hasSavedPlacement = true;
+}
+
+void App::SaveSettings() {
+    if (!dbOpen || !hwnd) return;
+    try {
+        db.SetSetting(L"theme", lightTheme == 1 ? L"light" : L"dark");
+        db.SetSetting(L"font_size", std::to_wstring(fontSizeIndex));
+        db.SetSetting(L"auto_backup", Flag(autoBackup));
+        db.SetSetting(L"confirm_before_sync", Flag(confirmBeforeSync));
+        if (leftPaneWidth > 0.0f) db.SetSetting(L"left_pane_width", std::to_wstring(leftPaneWidth));
+        if (consoleHeight > 0.0f) db.SetSetting(L"console_height", std::to_wstring(consoleHeight));
+
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof(placement);
+        if (!GetWindowPlacement(hwnd, &placement)) return;
+        db.SetSetting(L"win_left", std::to_wstring(placement.rcNormalPosition.left));
+        db.SetSetting(L"win_top", std::to_wstring(placement.rcNormalPosition.top));
+        db.SetSetting(L"win_right", std::to_wstring(placement.rcNormalPosition.right));
+        db.SetSetting(L"win_bottom", std::to_wstring(placement.rcNormalPosition.bottom));
+        db.SetSetting(L"win_show", std::to_wstring(placement.showCmd));
+    } catch (const std::exception& e) {
+        // The values stay in force in memory; the next save tries again.
+        Log(L"[ERROR] Could not save the settings: " + ExceptionText(e));
+        return;
+    }
+    SaveUiState();
+}
+
+void App::SaveUiState() {
+    if (!dbOpen) return;
+    auto profileId = [this](int index) -> std::wstring {
+        if (index < 0 || index >= static_cast<int>(profiles.size())) return L"0";
+        return std::to_wstring(profiles[index].id);
+    };
+    try {
+        db.SetSetting(L"ui_source_type", std::to_wstring(sourceType));
+        if (sourceType != 0)
+            db.SetSetting(L"ui_source_profile", profileId(sourceIndex));
+        else
+            db.SetSetting(L"ui_source_browser", BrowserIndexToKey(sourceIndex));
+        db.SetSetting(L"ui_dest_mode", std::to_wstring(destMode));
+        db.SetSetting(L"ui_dest_browser", BrowserIndexToKey(destBrowserIndex));
+        db.SetSetting(L"ui_dest_profile", profileId(destProfileIndex));
+        db.SetSetting(L"ui_sync_write_mode", std::to_wstring(writeMode));
+        db.SetSetting(L"ui_explorer_type", std::to_wstring(explorerType));
+        if (explorerType != 0)
+            db.SetSetting(L"ui_explorer_profile", profileId(explorerIndex));
+        else
+            db.SetSetting(L"ui_explorer_browser", BrowserIndexToKey(explorerIndex));
+        db.SetSetting(L"ui_backup_browser", BrowserIndexToKey(backupBrowserIndex));
+        db.SetSetting(L"ui_backup_profile", profileId(backupProfileIndex));
+        db.SetSetting(L"ui_ie_source_type", std::to_wstring(ieSourceType));
+        if (ieSourceType != 0)
+            db.SetSetting(L"ui_ie_source_profile", profileId(ieSourceIndex));
+        else
+            db.SetSetting(L"ui_ie_source_index_browser", BrowserIndexToKey(ieSourceIndex));
+        db.SetSetting(L"ui_ie_dest_profile", profileId(ieDestProfileIndex));
+        db.SetSetting(L"ui_ie_import_as_new", std::to_wstring(importAsNew));
+        db.SetSetting(L"ui_custom_browser", BrowserIndexToKey(customBrowserIndex));
+        db.SetSetting(L"ui_copy_from_profile", profileId(copyFromProfileIndex));
+        db.SetSetting(L"ui_copy_to_profile", profileId(copyToProfileIndex));
+    } catch (const std::exception& e) {
+        Log(L"[ERROR] Could not save the interface state: " + ExceptionText(e));
+    }
+}
+
+void App::LoadUiState() {
+    int defaultIndex = 0;
+    if (defaultProfileId != 0) {
+        for (size_t i = 0; i < profiles.size(); ++i) {
+            if (profiles[i].id == defaultProfileId) {
+                defaultIndex = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    auto browserIndex = [this](const wchar_t* key) { return BrowserKeyToIndex(GetSettingText(db, key, L"")); };
+    auto profileIndex = [this, defaultIndex](const wchar_t* key) {
+        const int64_t id = GetSettingInt64(db, key);
+        if (id < 1 || profiles.empty()) return defaultIndex;
+        for (size_t i = 0; i < profiles.size(); ++i)
+            if (profiles[i].id == id) return static_cast<int>(i);
+        return defaultIndex;
+    };
+
+    sourceType = std::clamp(GetSettingInt(db, L"ui_source_type", 0), 0, 1);
+    destMode = std::clamp(GetSettingInt(db, L"ui_dest_mode", 0), 0, 2);
+    writeMode = std::clamp(GetSettingInt(db, L"ui_sync_write_mode", 0), 0, 1);
+    explorerType = std::clamp(GetSettingInt(db, L"ui_explorer_type", 0), 0, 1);
+    ieSourceType = std::clamp(GetSettingInt(db, L"ui_ie_source_type", 0), 0, 1);
+    importAsNew = std::clamp(GetSettingInt(db, L"ui_ie_import_as_new", 1), 0, 1);
+
+    destBrowserIndex = browserIndex(L"ui_dest_browser");
+    backupBrowserIndex = browserIndex(L"ui_backup_browser");
+    customBrowserIndex = browserIndex(L"ui_custom_browser");
+
+    destProfileIndex = profileIndex(L"ui_dest_profile");
+    backupProfileIndex = profileIndex(L"ui_backup_profile");
+    ieDestProfileIndex = profileIndex(L"ui_ie_dest_profile");
+    copyFromProfileIndex = profileIndex(L"ui_copy_from_profile");
+    copyToProfileIndex = profileIndex(L"ui_copy_to_profile");
+
+    sourceIndex = sourceType != 0 ? profileIndex(L"ui_source_profile") : browserIndex(L"ui_source_browser");
+    explorerIndex = explorerType != 0 ? profileIndex(L"ui_explorer_profile") : browserIndex(L"ui_explorer_browser");
+    ieSourceIndex = ieSourceType != 0 ? profileIndex(L"ui_ie_source_profile") : browserIndex(L"ui_ie_source_index_browser");
+
+    explorerReloadPending = true;
+}
+
+void App::SetSetting(const std::wstring& key, const std::wstring& value) {
+    try {
+        db.SetSetting(key, value);
+    } catch (const std::exception& e) {
+        Log(L"[ERROR] Could not save the setting " + key + L": " + ExceptionText(e));
+    }
+}
+
+void App::SetFontSize(int index) {
+    fontSizeIndex = index;
+    SetSetting(L"font_size", std::to_wstring(index));
+    redrawPending = true;
+}
+
+void App::RedetectBrowsers() {
+    try {
+        browsers = LoadBrowsersWithOverrides(db);
+    } catch (const std::exception& e) {
+        Log(L"[ERROR] Could not detect the browsers: " + ExceptionText(e));
+    }
+}
+
+int64_t App::RefreshProfiles() {
+    try {
+        profiles = db.ListProfiles();
+        defaultProfileId = db.GetDefaultProfileId();
+    } catch (const std::exception& e) {
+        Log(L"[ERROR] Could not load the saved profiles: " + ExceptionText(e));
+    }
+    return defaultProfileId;
+}
+
+}  // namespace bm::ui
