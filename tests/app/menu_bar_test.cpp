@@ -1,0 +1,129 @@
+// The menu bar driven by clicks and keys: the theme, font size and settings items store their
+// values at once; the help dialogs open and close; F5 refreshes even under a dialog.
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "app/theme.h"
+#include "tests/app/ui_driver.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const wchar_t kAbsent[] = L"<absent>";
+
+class MenuBarTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(app.OpenDatabase(dir / L"app_data.db"));
+        bm::ui::ApplyTheme(0);
+        ui.SetDraw([this] { app.DrawFrame(); });
+        ui.Frame();
+    }
+    void TearDown() override { bm::ui::g_theme = 0; }
+
+    std::wstring Stored(const std::wstring& key) { return app.db.GetSetting(key, kAbsent); }
+
+    // Opens each menu of the path in turn, then clicks its last entry.
+    void Choose(std::initializer_list<const char*> path) {
+        for (const char* label : path) {
+            ASSERT_TRUE(ui.Click(label)) << "no item " << label;
+        }
+    }
+
+    bm::test::TempDir dir;
+    bm::test::UiDriver ui;
+    bm::ui::App app;
+};
+
+TEST_F(MenuBarTest, ThemeItemsSwitchTheLookAndStoreItOnlyWhenItChanges) {
+    Choose({"View", "Dark theme"});
+    EXPECT_EQ(Stored(L"theme"), kAbsent);  // already dark: nothing written
+
+    Choose({"View", "Light theme"});
+    EXPECT_EQ(app.lightTheme, 1);
+    EXPECT_EQ(bm::ui::g_theme, 1);
+    EXPECT_EQ(Stored(L"theme"), L"light");
+    EXPECT_FLOAT_EQ(ImGui::GetStyle().Colors[ImGuiCol_WindowBg].x, 0.97f);
+
+    Choose({"View", "Dark theme"});
+    EXPECT_EQ(app.lightTheme, 0);
+    EXPECT_EQ(bm::ui::g_theme, 0);
+    EXPECT_EQ(Stored(L"theme"), L"dark");
+}
+
+TEST_F(MenuBarTest, FontSizeItemsStoreTheIndexAndAskForAFrame) {
+    Choose({"View", "Font size", "Large"});
+    EXPECT_EQ(app.fontSizeIndex, 2);
+    EXPECT_EQ(Stored(L"font_size"), L"2");
+
+    app.db.SetSetting(L"font_size", L"untouched");
+    app.redrawPending = false;
+    Choose({"View", "Font size", "Large"});
+    EXPECT_EQ(Stored(L"font_size"), L"untouched");  // the size in force: nothing happens
+    EXPECT_EQ(app.fontSizeIndex, 2);
+
+    Choose({"View", "Font size", "Small"});
+    EXPECT_EQ(app.fontSizeIndex, 0);
+    EXPECT_EQ(Stored(L"font_size"), L"0");
+    EXPECT_TRUE(app.redrawPending);
+}
+
+TEST_F(MenuBarTest, SettingsTogglesStoreOneOrZero) {
+    Choose({"Settings", "Automatic backup before writes"});
+    EXPECT_FALSE(app.autoBackup);
+    EXPECT_EQ(Stored(L"auto_backup"), L"0");
+    EXPECT_TRUE(app.confirmBeforeSync);
+
+    Choose({"Settings", "Confirm before replace sync"});
+    EXPECT_FALSE(app.confirmBeforeSync);
+    EXPECT_EQ(Stored(L"confirm_before_sync"), L"0");
+
+    Choose({"Settings", "Automatic backup before writes"});
+    EXPECT_TRUE(app.autoBackup);
+    EXPECT_EQ(Stored(L"auto_backup"), L"1");
+}
+
+TEST_F(MenuBarTest, HelpDialogsOpenAndCloseWithTheirButton) {
+    for (const char* title : {"How to restore backups", "About Orvellane"}) {
+        SCOPED_TRACE(title);
+        Choose({"Help", title});
+        ui.Frame(2);
+        ASSERT_TRUE(ui.Has("Close")) << "dialog not shown";
+        EXPECT_FALSE(app.openAbout);
+        EXPECT_FALSE(app.openRestoreHelp);
+        ui.Frame(3);
+        ASSERT_TRUE(ui.Has("Close")) << "dialog closed by itself";
+        ASSERT_TRUE(ui.Click("Close"));
+        ui.Frame(2);
+        EXPECT_FALSE(ui.Has("Close"));
+    }
+}
+
+TEST_F(MenuBarTest, F5RefreshesEvenWhileADialogIsOpen) {
+    Choose({"Help", "About Orvellane"});
+    ui.Frame(2);
+    ASSERT_TRUE(ui.Has("Close"));
+    app.explorerReloadPending = false;
+    ui.PressKey(ImGuiKey_F5);
+    EXPECT_TRUE(app.explorerReloadPending);
+    EXPECT_TRUE(ui.Has("Close"));  // the dialog stays
+}
+
+TEST_F(MenuBarTest, FileRefreshReloadsTheSavedProfiles) {
+    const int64_t id = app.db.CreateProfile(L"Work");
+    app.db.SetDefaultProfileId(id);
+    app.explorerReloadPending = false;
+    Choose({"File", "Refresh browsers && profiles"});
+    ASSERT_EQ(app.profiles.size(), 1u);
+    EXPECT_EQ(app.profiles[0].name, L"Work");
+    EXPECT_EQ(app.defaultProfileId, id);
+    EXPECT_TRUE(app.explorerReloadPending);
+}
+
+TEST_F(MenuBarTest, ExitWithoutAWindowDoesNothing) {
+    Choose({"File", "Exit"});
+    ui.Frame();
+    EXPECT_TRUE(ui.Has("File"));
+}
+
+}  // namespace
