@@ -155,9 +155,16 @@ protected:
         EXPECT_EQ(raw().Int("SELECT count(*) FROM bookmarks"), 1);
         // From another thread: a held mutex would block it for good.
         int added = -1;
-        std::thread other([&] { added = db.AddBookmarks(profile, {Bookmark(L"https://after.example", L"After")}); });
+        std::string failure;
+        std::thread other([&] {
+            try {
+                added = db.AddBookmarks(profile, {Bookmark(L"https://after.example", L"After")});
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+        });
         other.join();
-        EXPECT_EQ(added, 1);
+        EXPECT_EQ(added, 1) << failure;
     }
 
     void AddPoisonTrigger() {

@@ -1,0 +1,257 @@
+// Snapshots of saved profiles: the stored text, pruning, and restoring.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <stdexcept>
+#include <string>
+
+#include "tests/database/database_test_support.h"
+
+namespace bm {
+namespace {
+
+using test::Bookmark;
+
+class SnapshotsTest : public test::DatabaseTest {
+protected:
+    void SetUp() override {
+        DatabaseTest::SetUp();
+        profile = db.CreateProfile(L"P");
+    }
+
+    std::string StoredText(int64_t snapshotId) {
+        return raw().Text("SELECT snapshot_json FROM profile_backups WHERE id = " + std::to_string(snapshotId));
+    }
+    // A snapshot row written the way a damaged or hand-edited file might hold it.
+    int64_t InsertSnapshotText(const std::string& text, int64_t profileId = 0) {
+        raw().Exec("INSERT INTO profile_backups(profile_id, created_at, label, bookmark_count, snapshot_json) VALUES(" +
+                   std::to_string(profileId ? profileId : profile) + ", 100, 'Hand-made', 0, '" + text + "')");
+        return raw().Int("SELECT max(id) FROM profile_backups");
+    }
+    // Gives the profile's snapshots distinct times, oldest first in id order.
+    void SpreadSnapshotTimes() { raw().Exec("UPDATE profile_backups SET created_at = 1000 + id"); }
+
+    std::vector<std::wstring> Urls() {
+        std::vector<std::wstring> urls;
+        for (const auto& b : db.GetBookmarks(profile)) urls.push_back(b.url);
+        return urls;
+    }
+
+    int64_t profile = 0;
+};
+
+TEST_F(SnapshotsTest, TextIsCompactSortedUtf8WithOnlyRequiredEscapes) {
+    db.AddBookmarks(profile, {Bookmark(L"https://example.com/a/b", L"Line\nbreak \"q\" back\\slash \x01 tab\t \x1f",
+                                       L"Bookmarks bar/Dev", 5),
+                              Bookmark(L"https://caf\u00e9.example", L"Caf\u00e9 \u65e5\u672c \U0001F600", L"", -2)});
+    const int64_t id = db.CreateSnapshot(profile, L"Auto-backup before sync");
+    EXPECT_EQ(StoredText(id),
+              "[{\"date_added\":5,\"folder_path\":\"Bookmarks bar/Dev\","
+              "\"title\":\"Line\\nbreak \\\"q\\\" back\\\\slash \\u0001 tab\\t \\u001f\",\"url\":\"https://example.com/a/b\"},"
+              "{\"date_added\":-2,\"folder_path\":\"\",\"title\":\"Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\","
+              "\"url\":\"https://caf\xC3\xA9.example\"}]");
+
+    const auto list = db.ListSnapshots(profile);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].id, id);
+    EXPECT_EQ(list[0].profile_id, profile);
+    EXPECT_EQ(list[0].label, L"Auto-backup before sync");
+    EXPECT_EQ(list[0].bookmark_count, 2);
+}
+
+TEST_F(SnapshotsTest, EmptyProfileGivesEmptyArrayAndRestoringItEmptiesTheProfile) {
+    const int64_t id = db.CreateSnapshot(profile, L"Auto-backup before import");
+    EXPECT_EQ(StoredText(id), "[]");
+    EXPECT_EQ(db.ListSnapshots(profile).at(0).bookmark_count, 0);
+
+    db.AddBookmarks(profile, {Bookmark(L"https://a.example", L"A")});
+    std::wstring error = L"untouched";
+    EXPECT_TRUE(db.RestoreSnapshot(id, &error));
+    EXPECT_EQ(error, L"untouched");
+    EXPECT_TRUE(db.GetBookmarks(profile).empty());
+}
+
+TEST_F(SnapshotsTest, SnapshotOfUnknownProfileThrowsAndStoresNothing) {
+    try {
+        db.CreateSnapshot(profile + 100, L"Auto-backup before sync");
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "SQL step failed: FOREIGN KEY constraint failed");
+    }
+    EXPECT_EQ(raw().Int("SELECT count(*) FROM profile_backups"), 0);
+}
+
+TEST_F(SnapshotsTest, KeepsNewestTwentyPerProfile) {
+    const int64_t other = db.CreateProfile(L"Other");
+    for (int i = 0; i < 3; ++i) db.CreateSnapshot(other, L"Auto-backup before sync");
+    int64_t oldest = 0;
+    for (int i = 0; i < 20; ++i) {
+        const int64_t id = db.CreateSnapshot(profile, L"Auto-backup before sync");
+        if (i == 0) oldest = id;
+    }
+    SpreadSnapshotTimes();
+    EXPECT_EQ(db.ListSnapshots(profile).size(), 20u);
+
+    const int64_t newest = db.CreateSnapshot(profile, L"Auto-backup before REPLACE sync");
+    const auto list = db.ListSnapshots(profile);
+    ASSERT_EQ(list.size(), 20u);
+    EXPECT_EQ(list.front().id, newest);
+    for (const auto& s : list) EXPECT_NE(s.id, oldest);
+    for (size_t i = 1; i < list.size(); ++i) EXPECT_GE(list[i - 1].created_at, list[i].created_at);
+    EXPECT_EQ(db.ListSnapshots(other).size(), 3u);
+}
+
+TEST_F(SnapshotsTest, DeleteSnapshotReportsWhetherARowWent) {
+    const int64_t id = db.CreateSnapshot(profile, L"Auto-backup before sync");
+    EXPECT_TRUE(db.DeleteSnapshot(id));
+    EXPECT_FALSE(db.DeleteSnapshot(id));
+    EXPECT_TRUE(db.ListSnapshots(profile).empty());
+}
+
+TEST_F(SnapshotsTest, RestoreTakesAutomaticSnapshotThenReplacesBookmarks) {
+    db.AddBookmarks(profile, {Bookmark(L"https://a.example", L"A", L"Bookmarks bar", 10),
+                              Bookmark(L"https://b.example", L"B", L"Bookmarks bar/Sub", 20)});
+    const auto original = db.GetBookmarks(profile);
+    const int64_t id = db.CreateSnapshot(profile, L"Auto-backup before sync");
+    db.DeleteBookmarksForProfile(profile);
+    db.AddBookmarks(profile, {Bookmark(L"https://c.example", L"C")});
+    raw().Exec("UPDATE profiles SET updated_at = 5");
+    const int64_t before = std::time(nullptr);
+
+    ASSERT_TRUE(db.RestoreSnapshot(id));
+    const auto restored = db.GetBookmarks(profile);
+    ASSERT_EQ(restored.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(restored[i].url, original[i].url);
+        EXPECT_EQ(restored[i].title, original[i].title);
+        EXPECT_EQ(restored[i].folder_path, original[i].folder_path);
+        EXPECT_EQ(restored[i].date_added, original[i].date_added);
+        EXPECT_GT(restored[i].id, original[i].id);
+    }
+    EXPECT_GE(db.ListProfiles().at(0).updated_at, before);
+
+    const auto list = db.ListSnapshots(profile);
+    ASSERT_EQ(list.size(), 2u);
+    const SnapshotInfo& automatic = list[0].id > list[1].id ? list[0] : list[1];
+    EXPECT_EQ(automatic.label, L"Auto-backup before restore");
+    EXPECT_EQ(automatic.bookmark_count, 1);
+    EXPECT_NE(StoredText(automatic.id).find("https://c.example"), std::string::npos);
+}
+
+TEST_F(SnapshotsTest, RestoringTheOldestOfTwentyStillSucceeds) {
+    db.AddBookmarks(profile, {Bookmark(L"https://first.example", L"First")});
+    const int64_t oldest = db.CreateSnapshot(profile, L"Auto-backup before sync");
+    db.AddBookmarks(profile, {Bookmark(L"https://later.example", L"Later")});
+    for (int i = 0; i < 19; ++i) db.CreateSnapshot(profile, L"Auto-backup before sync");
+    SpreadSnapshotTimes();
+
+    ASSERT_TRUE(db.RestoreSnapshot(oldest));
+    EXPECT_EQ(Urls(), std::vector<std::wstring>{L"https://first.example"});
+    const auto list = db.ListSnapshots(profile);
+    ASSERT_EQ(list.size(), 20u);
+    EXPECT_EQ(list.front().label, L"Auto-backup before restore");
+    for (const auto& s : list) EXPECT_NE(s.id, oldest);
+}
+
+TEST_F(SnapshotsTest, MissingSnapshotIsReportedWithoutTakingOne) {
+    std::wstring error;
+    EXPECT_FALSE(db.RestoreSnapshot(12345, &error));
+    EXPECT_EQ(error, L"Snapshot not found.");
+    EXPECT_FALSE(db.RestoreSnapshot(12345, nullptr));
+    EXPECT_TRUE(db.ListSnapshots(profile).empty());
+}
+
+TEST_F(SnapshotsTest, StoredValuesAreRestoredAsTheyAre) {
+    const struct {
+        std::string text;
+        std::vector<std::wstring> urls;  // in id order
+        int64_t firstDate;
+    } cases[] = {
+        {"null", {}, 0},
+        {"[{\"url\":\"HTTPS://X.org/\",\"title\":\"t\"}]", {L"HTTPS://X.org/"}, 0},
+        {"{\"b\":{\"url\":\"u2\"},\"a\":{\"url\":\"u1\",\"date_added\":7}}", {L"u1", L"u2"}, 7},
+        {"[{\"url\":\"f\",\"date_added\":12.9},{\"url\":\"g\",\"date_added\":-3.7}]", {L"f", L"g"}, 12},
+        {"[{\"url\":\"big\",\"date_added\":1e30}]", {L"big"}, INT64_MAX},
+        {"[{\"url\":\"same\"},{\"url\":\"same\"}]", {L"same", L"same"}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        db.AddBookmarks(profile, {Bookmark(L"https://before.example", L"Before")});
+        std::wstring error;
+        ASSERT_TRUE(db.RestoreSnapshot(InsertSnapshotText(c.text), &error)) << ToUtf8(error);
+        std::vector<std::wstring> urls;
+        for (int64_t rowid = 0;;) {
+            const std::string next = raw().Text("SELECT min(id) FROM bookmarks WHERE profile_id = " +
+                                                std::to_string(profile) + " AND id > " + std::to_string(rowid));
+            if (next.empty()) break;
+            rowid = std::stoll(next);
+            urls.push_back(ToWide(raw().Text("SELECT url FROM bookmarks WHERE id = " + next)));
+            if (urls.size() == 1) {
+                EXPECT_EQ(raw().Int("SELECT date_added FROM bookmarks WHERE id = " + next), c.firstDate);
+                EXPECT_EQ(raw().Text("SELECT folder_path FROM bookmarks WHERE id = " + next), "");
+            }
+        }
+        EXPECT_EQ(urls, c.urls);
+    }
+}
+
+TEST_F(SnapshotsTest, FailedRestoreLeavesTheProfileAsItWasAndKeepsTheAutomaticSnapshot) {
+    const struct {
+        std::string text;
+        std::string errorStart;
+    } cases[] = {
+        {"not json", "[json.exception.parse_error.101]"},
+        {"[{\"url\":\"a\"} // comment\n]", "[json.exception.parse_error.101]"},
+        {"[{\"url\":\"a\",\"title\":1}]", "[json.exception.type_error.302]"},
+        {"[{\"url\":\"ok\",\"title\":\"t\"},{\"url\":null}]", "[json.exception.type_error.302]"},
+        {"[{\"url\":\"ok\"},{\"url\":\"x\",\"date_added\":\"5\"}]", "[json.exception.type_error.302]"},
+        {"[{\"url\":\"ok\"},1]", "[json.exception.type_error.306]"},
+        {"\"just text\"", "[json.exception.type_error.306]"},
+    };
+    db.AddBookmarks(profile, {Bookmark(L"https://kept.example", L"Kept")});
+    const auto before = db.GetBookmarks(profile);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const size_t snapshots = db.ListSnapshots(profile).size();
+        std::wstring error;
+        EXPECT_FALSE(db.RestoreSnapshot(InsertSnapshotText(c.text), &error));
+        EXPECT_EQ(ToUtf8(error).rfind(c.errorStart, 0), 0u) << ToUtf8(error);
+        const auto after = db.GetBookmarks(profile);
+        ASSERT_EQ(after.size(), 1u);
+        EXPECT_EQ(after[0].id, before[0].id);
+        // The restored row plus the automatic one.
+        EXPECT_EQ(db.ListSnapshots(profile).size(), snapshots + 2);
+        EXPECT_TRUE(raw().CanWrite());
+    }
+}
+
+TEST_F(SnapshotsTest, FailedCommitOfRestoreRollsBackAndReportsTheEngineText) {
+    raw().Exec(
+        "CREATE TABLE poison_parent(id INTEGER PRIMARY KEY);"
+        "CREATE TABLE poison_child(pid INTEGER REFERENCES poison_parent(id) DEFERRABLE INITIALLY DEFERRED);"
+        "CREATE TRIGGER poison AFTER INSERT ON bookmarks WHEN NEW.title = 'poison' "
+        "BEGIN INSERT INTO poison_child VALUES(999); END;");
+    db.AddBookmarks(profile, {Bookmark(L"https://kept.example", L"Kept")});
+    std::wstring error;
+    EXPECT_FALSE(db.RestoreSnapshot(InsertSnapshotText("[{\"url\":\"u\",\"title\":\"poison\"}]"), &error));
+    EXPECT_EQ(error, L"SQL step failed: FOREIGN KEY constraint failed");
+    EXPECT_EQ(Urls(), std::vector<std::wstring>{L"https://kept.example"});
+    EXPECT_TRUE(raw().CanWrite());
+    EXPECT_EQ(db.AddBookmarks(profile, {Bookmark(L"https://next.example", L"Next")}), 1);
+}
+
+TEST_F(SnapshotsTest, AutomaticSnapshotThatFailsStopsTheRestoreBeforeAnyChange) {
+    // A snapshot row whose profile is gone (written with foreign keys off, as another program might).
+    const int64_t orphan = InsertSnapshotText("[{\"url\":\"u\"}]", profile + 100);
+    try {
+        db.RestoreSnapshot(orphan);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "SQL step failed: FOREIGN KEY constraint failed");
+    }
+    EXPECT_EQ(raw().Int("SELECT count(*) FROM bookmarks"), 0);
+    EXPECT_TRUE(raw().CanWrite());
+}
+
+}  // namespace
+}  // namespace bm
