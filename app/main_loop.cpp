@@ -7,6 +7,12 @@ extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg
 
 namespace bm::ui {
 
+namespace {
+// WM_SYSTIMER: the system's own timers (caret blink; under Wine also the poll behind
+// TrackMouseEvent, which the Win32 back end arms while the pointer is over the window).
+constexpr UINT kSystemTimerMessage = 0x0118;
+}  // namespace
+
 int App::Run() {
     MSG msg = {};
     for (;;) {
@@ -84,6 +90,11 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             redraw();
         }
         return 0;
+    case kSystemTimerMessage:
+    case WM_NCHITTEST:
+        // Queries and timers of the system itself change nothing on screen. Real input follows as
+        // its own messages; without this an idle pointer over the window would cost frames.
+        break;
     case kWakeMessage:
         if (app) {
             if (wParam == 1) app->SaveSettings();

@@ -1,0 +1,296 @@
+// The real program, started as a process in a fresh folder: its window, a second instance, closing,
+// what it leaves in app_data.db, failed starts, and that an idle window draws nothing.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "database/app_database.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using bm::test::TempDir;
+
+constexpr DWORD kStartTimeoutMs = 30000;
+
+// The build's orvellane.exe as this Windows process sees it (Linux paths are under Z:).
+std::wstring BuiltProgram() {
+    std::wstring path = L"Z:" + bm::ToWide(ORV_PROGRAM_UNIX_PATH);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+// A started program; ended by the destructor if it still runs, so that none outlives its test.
+class Program {
+public:
+    explicit Program(const std::wstring& exe) {
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
+        started_ = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  folder.c_str(), &si, &info_) != 0;
+    }
+    ~Program() {
+        if (!started_) return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 99);
+            WaitForSingleObject(info_.hProcess, 10000);
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    bool started() const { return started_; }
+    DWORD pid() const { return info_.dwProcessId; }
+    bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    // The exit code, or -1 when it has not ended within the time.
+    long WaitExit(DWORD timeoutMs = kStartTimeoutMs) const {
+        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+    // CPU time used so far, in milliseconds.
+    double CpuMs() const {
+        FILETIME created, exited, kernel, user;
+        GetProcessTimes(info_.hProcess, &created, &exited, &kernel, &user);
+        auto ms = [](const FILETIME& t) {
+            return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
+        };
+        return ms(kernel) + ms(user);
+    }
+
+private:
+    bool started_ = false;
+    PROCESS_INFORMATION info_ = {};
+};
+
+// The first visible top-level window of the process with the given class, waiting up to the timeout.
+HWND WaitForWindow(const Program& program, const wchar_t* className, DWORD timeoutMs = kStartTimeoutMs) {
+    struct Search {
+        DWORD pid;
+        const wchar_t* className;
+        HWND found;
+    } search = {program.pid(), className, nullptr};
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < deadline && program.Running()) {
+        EnumWindows(
+            [](HWND hwnd, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(param);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(hwnd, &pid);
+                wchar_t name[64] = {};
+                GetClassNameW(hwnd, name, 64);
+                if (pid == s->pid && IsWindowVisible(hwnd) && wcscmp(name, s->className) == 0) {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+uint64_t FramesDrawn(HWND hwnd) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(GetPropW(hwnd, bm::ui::kFramesDrawnProperty)));
+}
+
+// Waits until the window has drawn and then stopped drawing for a while (start-up messages done).
+uint64_t WaitUntilQuiet(HWND hwnd) {
+    uint64_t last = FramesDrawn(hwnd);
+    int quietRounds = 0;
+    for (int i = 0; i < 100 && quietRounds < 3; ++i) {
+        Sleep(250);
+        const uint64_t now = FramesDrawn(hwnd);
+        quietRounds = (now == last && now > 0) ? quietRounds + 1 : 0;
+        last = now;
+    }
+    return last;
+}
+
+// Copies the window's area of the screen into a 24-bit BMP file; returns the number of distinct colours.
+size_t Screenshot(HWND hwnd, const char* file) {
+    RECT r = {};
+    GetWindowRect(hwnd, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = height;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+
+    const int stride = (width * 3 + 3) & ~3;
+    const auto* pixels = static_cast<const unsigned char*>(bits);
+    std::set<uint32_t> colours;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const unsigned char* p = pixels + y * stride + x * 3;
+            colours.insert(p[0] | (p[1] << 8) | (p[2] << 16));
+        }
+
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + stride * height;
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&header), sizeof(header));
+    out.write(reinterpret_cast<const char*>(&bmi.bmiHeader), sizeof(bmi.bmiHeader));
+    out.write(static_cast<const char*>(bits), static_cast<std::streamsize>(stride) * height);
+
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return colours.size();
+}
+
+// Waits for the next message box of the process, returns its text and presses its OK button.
+std::wstring DismissMessageBox(const Program& program) {
+    HWND box = WaitForWindow(program, L"#32770");
+    if (!box) return L"<no message box>";
+    wchar_t text[512] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 512);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    // Wait until this box is gone, so that the next search finds the next one.
+    for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(25);
+    return text;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        exe = dir / L"orvellane.exe";
+        ASSERT_TRUE(CopyFileW(BuiltProgram().c_str(), exe.c_str(), FALSE)) << bm::ToUtf8(BuiltProgram());
+    }
+    TempDir dir;
+    std::wstring exe;
+};
+
+TEST_F(ProgramTest, RunsOneInstanceClosesCleanlyAndSavesItsState) {
+    RECT placed = {};
+    {
+        Program first(exe);
+        ASSERT_TRUE(first.started());
+        HWND window = WaitForWindow(first, bm::ui::kWindowClassName);
+        ASSERT_NE(window, nullptr) << "no window of class OrvellaneWindowClass";
+        wchar_t title[128] = {};
+        GetWindowTextW(window, title, 128);
+        EXPECT_STREQ(title, bm::ui::kWindowTitle);
+        WaitUntilQuiet(window);
+        EXPECT_GT(FramesDrawn(window), 0u);
+        // The frame is drawn: the screen shows the interface, not one flat colour.
+        EXPECT_GT(Screenshot(window, "program_test_window.bmp"), 8u);
+
+        Program second(exe);
+        ASSERT_TRUE(second.started());
+        EXPECT_EQ(second.WaitExit(), 0);
+        EXPECT_TRUE(first.Running());
+        EXPECT_TRUE(IsWindow(window));
+
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof(placement);
+        ASSERT_TRUE(GetWindowPlacement(window, &placement));
+        placed = placement.rcNormalPosition;
+
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(first.WaitExit(), 0);
+    }
+
+    {
+        bm::AppDatabase db;
+        ASSERT_TRUE(db.Open(dir / L"app_data.db"));
+        auto stored = [&db](const wchar_t* key) { return db.GetSetting(key, L"<absent>"); };
+        EXPECT_EQ(stored(L"theme"), L"dark");
+        EXPECT_EQ(stored(L"font_size"), L"1");
+        EXPECT_EQ(stored(L"auto_backup"), L"1");
+        EXPECT_EQ(stored(L"confirm_before_sync"), L"1");
+        EXPECT_EQ(stored(L"console_height"), L"150.000000");
+        EXPECT_NE(stored(L"left_pane_width"), L"<absent>");
+        EXPECT_EQ(stored(L"win_left"), std::to_wstring(placed.left));
+        EXPECT_EQ(stored(L"win_top"), std::to_wstring(placed.top));
+        EXPECT_EQ(stored(L"win_right"), std::to_wstring(placed.right));
+        EXPECT_EQ(stored(L"win_bottom"), std::to_wstring(placed.bottom));
+        EXPECT_EQ(stored(L"win_show"), L"1");
+        EXPECT_EQ(stored(L"ui_dest_mode"), L"0");
+        EXPECT_EQ(stored(L"ui_ie_import_as_new"), L"1");
+        EXPECT_EQ(stored(L"ui_copy_to_profile"), L"0");
+        // A different place for the next start.
+        db.SetSetting(L"win_left", L"40");
+        db.SetSetting(L"win_top", L"30");
+        db.SetSetting(L"win_right", std::to_wstring(40 + 1000));
+        db.SetSetting(L"win_bottom", std::to_wstring(30 + 700));
+    }
+
+    // The next start opens at the saved place.
+    Program again(exe);
+    HWND window = WaitForWindow(again, bm::ui::kWindowClassName);
+    ASSERT_NE(window, nullptr);
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    ASSERT_TRUE(GetWindowPlacement(window, &placement));
+    EXPECT_EQ(placement.rcNormalPosition.left, 40);
+    EXPECT_EQ(placement.rcNormalPosition.top, 30);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(again.WaitExit(), 0);
+}
+
+TEST_F(ProgramTest, IdleWindowDrawsNothingAndUsesNoProcessor) {
+    Program program(exe);
+    HWND window = WaitForWindow(program, bm::ui::kWindowClassName);
+    ASSERT_NE(window, nullptr);
+    const uint64_t before = WaitUntilQuiet(window);
+    const double cpuBefore = program.CpuMs();
+    Sleep(3000);
+    EXPECT_EQ(FramesDrawn(window), before);
+    EXPECT_LT(program.CpuMs() - cpuBefore, 150.0) << "ms of processor time in 3 s of idling";
+
+    // Any message is a reason to draw: the loop is asleep, not stuck.
+    PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
+    for (int i = 0; i < 200 && FramesDrawn(window) == before; ++i) Sleep(25);
+    EXPECT_EQ(FramesDrawn(window), before + 1);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.WaitExit(), 0);
+}
+
+TEST_F(ProgramTest, DatabaseThatCannotBeCreatedEndsTheStartWithCodeOne) {
+    // A folder where the file should be: it can be neither opened nor created.
+    ASSERT_TRUE(CreateDirectoryW((dir / L"app_data.db").c_str(), nullptr));
+    Program program(exe);
+    ASSERT_TRUE(program.started());
+    EXPECT_EQ(DismissMessageBox(program), L"Failed to open or create app_data.db next to the executable.");
+    EXPECT_EQ(DismissMessageBox(program), L"Failed to initialize Orvellane.");
+    EXPECT_EQ(program.WaitExit(), 1);
+}
+
+TEST_F(ProgramTest, DatabaseWithoutAUsableSchemaEndsTheStartWithCodeOneAndIsLeftAlone) {
+    const std::string garbage(4096, 'x');
+    bm::test::WriteTextFile(dir / L"app_data.db", garbage);
+    Program program(exe);
+    ASSERT_TRUE(program.started());
+    EXPECT_EQ(DismissMessageBox(program), L"Failed to open or create app_data.db next to the executable.");
+    EXPECT_EQ(DismissMessageBox(program), L"Failed to initialize Orvellane.");
+    EXPECT_EQ(program.WaitExit(), 1);
+    EXPECT_EQ(bm::test::ReadTextFile(dir / L"app_data.db"), garbage);
+}
+
+}  // namespace
