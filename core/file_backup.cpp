@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <limits>
 
+#include "core/bookmark_record.h"
 #include "core/browsers.h"
 #include "core/file_io.h"
 
@@ -46,6 +47,25 @@ int64_t DigitsAsNumber(const std::wstring& stamp) {
         value = value * 10 + digit;
     }
     return value;
+}
+
+bool SamePath(std::wstring a, std::wstring b) {
+    for (std::wstring* text : {&a, &b})
+        for (wchar_t& c : *text)
+            if (c == L'/') c = L'\\';
+    return ToLower(std::move(a)) == ToLower(std::move(b));
+}
+
+// The safety backup of the current file, named so that it does not land on `restoring`: a backup
+// made within the current second has the very name the safety backup would get, and copying over it
+// would lose the bookmarks about to be restored. Then the next second is awaited.
+std::wstring SafetyBackupPath(const std::wstring& target, const std::wstring& restoring) {
+    std::wstring path = MakeBackupPath(target);
+    for (int i = 0; i < 40 && SamePath(path, restoring); ++i) {
+        Sleep(50);
+        path = MakeBackupPath(target);
+    }
+    return path;
 }
 
 std::wstring DisplayTime(const std::wstring& stamp) {
@@ -111,7 +131,10 @@ bool RestoreFileBackup(const std::wstring& targetPath, const std::wstring& backu
     if (!FileExists(backupPath)) return fail(L"Backup file no longer exists on disk.");
     if (FileExists(targetPath)) {
         std::wstring failure;
-        if (!CopyToBackup(targetPath, MakeBackupPath(targetPath), failure))
+        const std::wstring safety = SafetyBackupPath(targetPath, backupPath);
+        if (SamePath(safety, backupPath))
+            return fail(L"Could not create a safety backup before restoring: the local time does not advance.");
+        if (!CopyToBackup(targetPath, safety, failure))
             return fail(L"Could not create a safety backup before restoring: " + failure);
     }
     // The target is a live bookmark file: the copy lands beside it and replaces it in one step, so a

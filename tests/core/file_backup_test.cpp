@@ -1,0 +1,296 @@
+#include "core/file_backup.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/bookmark_record.h"
+#include "core/browsers.h"
+#include "tests/support/temp_dir.h"
+
+namespace bm {
+namespace {
+
+using test::ReadTextFile;
+using test::TempDir;
+using test::WriteTextFile;
+
+std::wstring Stamp(const SYSTEMTIME& t) {
+    const std::wstring path = MakeBackupPathAt(L"x", {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond});
+    return path.substr(std::wstring(L".\\x.backup_").size(), 15);
+}
+
+std::vector<std::wstring> Paths(const std::vector<FileBackupEntry>& entries) {
+    std::vector<std::wstring> paths;
+    for (const FileBackupEntry& e : entries) paths.push_back(e.path);
+    return paths;
+}
+
+TEST(BackupPath, NameIsTheFileNameAndTheLocalTimeStamp) {
+    const LocalDateTime time{2026, 12, 9, 7, 5, 3};
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {L"C:\\Users\\u\\Default\\Bookmarks", L"C:\\Users\\u\\Default\\Bookmarks.backup_20261209_070503.bak"},
+        {L"C:\\p\\places.sqlite", L"C:\\p\\places.sqlite.backup_20261209_070503.bak"},
+        {L"C:/a/b/Bookmarks", L"C:/a/b\\Bookmarks.backup_20261209_070503.bak"},
+        {L"C:\\a/b\\c/Bookmarks", L"C:\\a/b\\c\\Bookmarks.backup_20261209_070503.bak"},
+        {L"Bookmarks", L".\\Bookmarks.backup_20261209_070503.bak"},
+        {L"\\Bookmarks", L"\\Bookmarks.backup_20261209_070503.bak"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MakeBackupPathAt(c.path, time), c.expected) << c.path;
+}
+
+TEST(BackupPath, MadeNowUsesTheLocalClock) {
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
+    const std::wstring path = MakeBackupPath(L"C:\\p\\Bookmarks");
+    GetLocalTime(&after);
+    const std::wstring prefix = L"C:\\p\\Bookmarks.backup_";
+    ASSERT_EQ(path.size(), prefix.size() + 15 + 4);
+    EXPECT_EQ(path.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(path.substr(path.size() - 4), L".bak");
+    const std::wstring stamp = path.substr(prefix.size(), 15);
+    // Fixed-width stamps compare like the times they stand for.
+    EXPECT_GE(stamp, Stamp(before));
+    EXPECT_LE(stamp, Stamp(after));
+}
+
+TEST(FileBackups, BackupCopiesTheFileBesideItAndListsIt) {
+    TempDir dir;
+    const std::wstring file = dir / L"Default\\Bookmarks";
+    WriteTextFile(file, "{\"version\":1}");
+
+    std::wstring error = L"untouched";
+    const std::optional<std::wstring> backup = BackupFile(file, &error);
+    ASSERT_TRUE(backup.has_value());
+    EXPECT_EQ(error, L"untouched");
+    EXPECT_EQ(ParentDirectory(*backup), dir / L"Default");
+    EXPECT_EQ(ReadTextFile(*backup), "{\"version\":1}");
+    EXPECT_EQ(ReadTextFile(file), "{\"version\":1}");
+
+    // A second backup within the same second replaces the first; otherwise there are two.
+    WriteTextFile(file, "{\"version\":2}");
+    const std::optional<std::wstring> second = BackupFile(file);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(ReadTextFile(*second), "{\"version\":2}");
+    const std::vector<FileBackupEntry> entries = ListFileBackups(file);
+    if (*second == *backup) {
+        ASSERT_EQ(entries.size(), 1u);
+    } else {
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[1].path, *backup);
+    }
+    EXPECT_EQ(entries[0].path, *second);
+}
+
+TEST(FileBackups, AMissingFileIsNotAnError) {
+    TempDir dir;
+    std::wstring error = L"untouched";
+    EXPECT_FALSE(BackupFile(dir / L"Bookmarks", &error).has_value());
+    EXPECT_EQ(error, L"untouched");
+    EXPECT_FALSE(BackupFile(dir.path(), &error).has_value());  // a folder is no file
+    EXPECT_EQ(error, L"untouched");
+    EXPECT_TRUE(ListFileBackups(dir / L"Bookmarks").empty());
+    EXPECT_TRUE(ListFileBackups(dir / L"missing\\Bookmarks").empty());
+}
+
+TEST(FileBackups, ListingReadsTheStampsNewestFirst) {
+    TempDir dir;
+    const std::wstring file = dir / L"Bookmarks";
+    WriteTextFile(file, "current");
+    struct Case {
+        const wchar_t* stamp;
+        bool listed;
+        int64_t sortKey;
+        const wchar_t* displayTime;
+    };
+    const Case cases[] = {
+        {L"20261209_070503", true, 20261209070503, L"2026-12-09 07:05:03"},
+        {L"20250101_000000", true, 20250101000000, L"2025-01-01 00:00:00"},
+        {L"20270315_235959", true, 20270315235959, L"2027-03-15 23:59:59"},
+        {L"", false, 0, L""},
+        {L"x", true, 0, L"x"},
+        {L"2026-12-09", true, 20261209, L"2026-12-09"},
+        {L"99999999999999999999", true, 0, L"99999999999999999999"},
+        {L"0000000000000000000000042", true, 42, L"0000000000000000000000042"},
+        {L"abcdefgh_ijklmn", true, 0, L"abcd-ef-gh ij:kl:mn"},
+    };
+    for (const Case& c : cases) WriteTextFile(dir / (std::wstring(L"Bookmarks.backup_") + c.stamp + L".bak"), "old");
+    // Neither a folder shaped like a backup nor the backups of another file are listed.
+    test::MakeDirs(dir / L"Bookmarks.backup_20991231_235959.bak");
+    WriteTextFile(dir / L"places.sqlite.backup_20991231_235959.bak", "other");
+    WriteTextFile(dir / L"Bookmarks.bak", "other");
+
+    const std::vector<FileBackupEntry> entries = ListFileBackups(file);
+    size_t listed = 0;
+    for (const Case& c : cases) {
+        if (!c.listed) continue;
+        ++listed;
+        const std::wstring path = dir / (std::wstring(L"Bookmarks.backup_") + c.stamp + L".bak");
+        auto it = std::find_if(entries.begin(), entries.end(), [&](const FileBackupEntry& e) { return e.path == path; });
+        ASSERT_NE(it, entries.end()) << c.stamp;
+        EXPECT_EQ(it->sortKey, c.sortKey) << c.stamp;
+        EXPECT_EQ(it->displayTime, c.displayTime) << c.stamp;
+    }
+    EXPECT_EQ(entries.size(), listed);
+    for (size_t i = 1; i < entries.size(); ++i) EXPECT_GE(entries[i - 1].sortKey, entries[i].sortKey);
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ(entries[0].displayTime, L"2027-03-15 23:59:59");
+    EXPECT_EQ(entries[1].displayTime, L"2026-12-09 07:05:03");
+    EXPECT_EQ(entries[2].displayTime, L"2025-01-01 00:00:00");
+}
+
+TEST(FileBackups, ABareFileNameIsBackedUpInTheCurrentFolder) {
+    TempDir dir;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+    WriteTextFile(dir / L"places.sqlite", "db");
+    const std::optional<std::wstring> backup = BackupFile(L"places.sqlite");
+    const std::vector<FileBackupEntry> entries = ListFileBackups(L"places.sqlite");
+    SetCurrentDirectoryW(previous);
+    ASSERT_TRUE(backup.has_value());
+    EXPECT_EQ(backup->substr(0, 2), L".\\");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, *backup);
+    EXPECT_EQ(ReadTextFile(dir / backup->substr(2)), "db");
+}
+
+TEST(FileBackups, RestoreBacksUpTheCurrentFileFirst) {
+    TempDir dir;
+    const std::wstring file = dir / L"Bookmarks";
+    const std::wstring old = dir / L"Bookmarks.backup_20200101_101010.bak";
+    WriteTextFile(file, "current");
+    WriteTextFile(old, "from backup");
+
+    std::wstring error;
+    ASSERT_TRUE(RestoreFileBackup(file, old, &error)) << ToUtf8(error);
+    EXPECT_TRUE(error.empty());
+    EXPECT_EQ(ReadTextFile(file), "from backup");
+    EXPECT_EQ(ReadTextFile(old), "from backup");  // the restored backup stays
+    const std::vector<FileBackupEntry> entries = ListFileBackups(file);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(ReadTextFile(entries[0].path), "current");  // the safety backup, newest
+    EXPECT_EQ(entries[1].path, old);
+}
+
+TEST(FileBackups, RestoreOfABackupMadeThisSecondLosesNothing) {
+    // A backup made within the current second has the name the safety backup of the current file
+    // would get; neither the backup nor the current bookmarks may be lost to that.
+    TempDir dir;
+    const std::wstring file = dir / L"Bookmarks";
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        WriteTextFile(file, "saved " + std::to_string(attempt));
+        const std::optional<std::wstring> backup = BackupFile(file);
+        ASSERT_TRUE(backup.has_value());
+        WriteTextFile(file, "changed since");
+        const bool sameSecond = MakeBackupPath(file) == *backup;
+        std::wstring error;
+        ASSERT_TRUE(RestoreFileBackup(file, *backup, &error)) << ToUtf8(error);
+        EXPECT_EQ(ReadTextFile(file), "saved " + std::to_string(attempt));
+        EXPECT_EQ(ReadTextFile(*backup), "saved " + std::to_string(attempt));
+        const std::vector<FileBackupEntry> entries = ListFileBackups(file);
+        ASSERT_FALSE(entries.empty());
+        EXPECT_NE(entries[0].path, *backup);
+        EXPECT_EQ(ReadTextFile(entries[0].path), "changed since");
+        if (sameSecond) return;  // else the clock moved on before the case that matters: again
+    }
+}
+
+TEST(FileBackups, RestoreWithoutACurrentFileMakesNoSafetyBackup) {
+    TempDir dir;
+    const std::wstring file = dir / L"Bookmarks";
+    const std::wstring old = dir / L"Bookmarks.backup_20200101_101010.bak";
+    WriteTextFile(old, "from backup");
+    std::wstring error;
+    ASSERT_TRUE(RestoreFileBackup(file, old, &error));
+    EXPECT_EQ(ReadTextFile(file), "from backup");
+    EXPECT_EQ(Paths(ListFileBackups(file)), std::vector<std::wstring>{old});
+}
+
+TEST(FileBackups, ABackupDeletedBeforeRestoreTouchesNothing) {
+    TempDir dir;
+    const std::wstring file = dir / L"Bookmarks";
+    const std::wstring old = dir / L"Bookmarks.backup_20200101_101010.bak";
+    WriteTextFile(file, "current");
+    WriteTextFile(old, "from backup");
+    const std::vector<FileBackupEntry> listed = ListFileBackups(file);
+    ASSERT_EQ(listed.size(), 1u);
+    ASSERT_TRUE(DeleteFileW(old.c_str()));
+
+    std::wstring error;
+    EXPECT_FALSE(RestoreFileBackup(file, listed[0].path, &error));
+    EXPECT_EQ(error, L"Backup file no longer exists on disk.");
+    EXPECT_EQ(ReadTextFile(file), "current");
+    EXPECT_TRUE(ListFileBackups(file).empty());
+}
+
+TEST(FileBackups, ABackupThatCannotBeWrittenIsReported) {
+    // Folders already stand under the backup names of the next seconds, so the system refuses the
+    // copies to them. (A read-only attribute on the folder would not do: Windows ignores it for
+    // creating files, and so does Wine.)
+    TempDir dir;
+    const std::wstring file = dir / L"Default\\Bookmarks";
+    const std::wstring old = dir / L"elsewhere\\Bookmarks.backup_20200101_101010.bak";
+    WriteTextFile(file, "current");
+    WriteTextFile(old, "from backup");
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    std::vector<std::wstring> blocked;
+    for (int second = 0; second < 10; ++second) {
+        ULARGE_INTEGER t;
+        t.LowPart = now.dwLowDateTime;
+        t.HighPart = now.dwHighDateTime;
+        t.QuadPart += static_cast<ULONGLONG>(second) * 10000000ULL;
+        FILETIME utc{t.LowPart, t.HighPart}, local;
+        SYSTEMTIME s;
+        FileTimeToLocalFileTime(&utc, &local);
+        FileTimeToSystemTime(&local, &s);
+        blocked.push_back(MakeBackupPathAt(file, {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond}));
+        test::MakeDirs(blocked.back());
+    }
+
+    std::wstring error;
+    EXPECT_FALSE(BackupFile(file, &error).has_value());
+    EXPECT_EQ(error, L"CopyFile failed with error 5");
+
+    error.clear();
+    EXPECT_FALSE(RestoreFileBackup(file, old, &error));
+    EXPECT_EQ(error, L"Could not create a safety backup before restoring: CopyFile failed with error 5");
+    EXPECT_EQ(ReadTextFile(file), "current");
+    EXPECT_TRUE(ListFileBackups(file).empty());
+}
+
+TEST(FileBackups, AFailedRestoreLeavesTheTargetAsItWas) {
+    TempDir dir;
+    const std::wstring file = dir / L"Bookmarks";
+    const std::wstring old = dir / L"Bookmarks.backup_20200101_101010.bak";
+    WriteTextFile(file, "current");
+    WriteTextFile(old, "from backup");
+    test::SetReadOnly(file, true);  // the safety copy can be made, the target cannot be replaced
+
+    std::wstring error;
+    EXPECT_FALSE(RestoreFileBackup(file, old, &error));
+    EXPECT_EQ(error.rfind(L"Restore copy failed with error ", 0), 0u) << ToUtf8(error);
+    EXPECT_NE(error.find(L"left unchanged"), std::wstring::npos) << ToUtf8(error);
+    test::SetReadOnly(file, false);
+    EXPECT_EQ(ReadTextFile(file), "current");
+    // Only the safety backup and the old backup are beside it: no temporary file is left over.
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir / L"*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int files = 0;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    EXPECT_EQ(files, 3);
+}
+
+}  // namespace
+}  // namespace bm
