@@ -1,0 +1,89 @@
+#include "core/firefox_profiles.h"
+
+#include <gtest/gtest.h>
+
+#include "core/bookmark_record.h"
+#include "tests/support/temp_dir.h"
+
+namespace bm {
+namespace {
+
+using test::TempDir;
+
+TEST(FirefoxProfilesIni, ChoosesTheProfileFirefoxStartsWith) {
+    struct Case {
+        const char* name;
+        std::string ini;
+        // The expected path below the root folder ("" = none), or an absolute one when it begins with '!'.
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"only profile, forward slashes, no Default", "[Profile0]\nName=default\nIsRelative=1\nPath=Profiles/abc.default\n",
+         L"Profiles\\abc.default"},
+        {"Install wins over the default profile, always relative",
+         "[Profile0]\nDefault=1\nIsRelative=0\nPath=Profiles/old\n\n[Install308046B0AF4A39CB]\nDefault=Profiles/new\n",
+         L"Profiles\\new"},
+        {"the last Install section decides; empty falls to the default profile",
+         "[Install1]\nDefault=Profiles/a\n[Install2]\nDefault=\n[Profile0]\nPath=Profiles/b\n[Profile1]\nDefault=1\nPath=Profiles/c\n",
+         L"Profiles\\c"},
+        {"default profile without Path: the first profile", "[Profile0]\nPath=Profiles/first\n[Profile1]\nDefault=1\n",
+         L"Profiles\\first"},
+        {"only the first default counts", "[Profile0]\nPath=P/zero\n[Profile1]\nDefault=1\nPath=P/one\n[Profile2]\nDefault=1\nPath=P/two\n",
+         L"P\\one"},
+        {"absolute default profile", "[Profile0]\nDefault=1\nIsRelative=0\nPath=D:/Firefox/Profiles/x.default\n",
+         L"!D:\\Firefox\\Profiles\\x.default\\places.sqlite"},
+        {"IsRelative other than 1 is absolute", "[Profile0]\nIsRelative=true\nPath=E:/p\n", L"!E:\\p\\places.sqlite"},
+        {"IsRelative missing is relative", "[Profile0]\nPath=Profiles\\win\n", L"Profiles\\win"},
+        {"Default=1 with a blank is no default", "[Profile0]\nPath=P/zero\n[Profile1]\nDefault=1 \nPath=P/one\n", L"P\\zero"},
+        {"blanks around = make another key", "[Profile0]\nPath=P/zero\n[Profile1]\nDefault = 1\nPath=P/one\n", L"P\\zero"},
+        {"value keeps further =", "[Profile0]\nPath=P/a=b\n", L"P\\a=b"},
+        {"section line without closing bracket", "[Profile0\nPath=P/x\n", L"P\\x"},
+        {"section name too short", "[Profil]\nPath=P/x\n", L""},
+        {"prefix in another case", "[profile0]\nPath=P/x\n[install1]\nDefault=P/y\n", L""},
+        {"lines before the first section", "Path=P/early\n[General]\nStartWithLastProfile=1\n", L""},
+        {"a BOM hides the first section", "\xEF\xBB\xBF[Profile0]\nPath=P/x\n", L""},
+        {"BOM, then a later section", "\xEF\xBB\xBF[General]\nVersion=2\n[Profile0]\nPath=P/x\n", L"P\\x"},
+        {"Windows line ends", "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/crlf\r\n", L"Profiles\\crlf"},
+        {"last line without line end", "[Profile0]\nPath=P/end", L"P\\end"},
+        {"no Path anywhere", "[Profile0]\nName=default\nDefault=1\n", L""},
+        {"comments are ordinary lines", "[Profile0]\n;Path=P/commented\n#Path=P/hash\nPath=P/real\n", L"P\\real"},
+        {"a key assigned twice keeps the last value", "[Profile0]\nPath=P/first\nPath=P/second\n", L"P\\second"},
+        {"non-ASCII path", "[Profile0]\nPath=Profiles/J\xC3\xB6rg\n", L"Profiles\\J\u00f6rg"},
+        {"dots and doubled separators stay", "[Profile0]\nPath=../x//y/\n", L"..\\x\\\\y\\"},
+        {"empty file", "", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        test::WriteTextFile(root / L"profiles.ini", c.ini);
+        const std::optional<std::wstring> found = FindFirefoxPlaces(root.path());
+        if (c.expected.empty()) {
+            EXPECT_FALSE(found.has_value()) << ToUtf8(found.value_or(L""));
+            continue;
+        }
+        const std::wstring expected =
+            c.expected[0] == L'!' ? c.expected.substr(1) : root / (c.expected + L"\\places.sqlite");
+        EXPECT_EQ(found.value_or(L"(none)"), expected);
+    }
+}
+
+TEST(FirefoxProfilesIni, MissingFileGivesNothing) {
+    TempDir root;
+    EXPECT_FALSE(FindFirefoxPlaces(root.path()).has_value());
+    test::MakeDirs(root / L"profiles.ini");  // a folder of that name cannot be read either
+    EXPECT_FALSE(FindFirefoxPlaces(root.path()).has_value());
+}
+
+TEST(FirefoxProfilesIni, SectionsAreReadInFileOrder) {
+    const std::vector<ProfilesIniSection> sections = ParseProfilesIni("a=1\n[Profile0]\nPath=x\n[\n[Profile0]\nk=v=w\n");
+    ASSERT_EQ(sections.size(), 3u);
+    EXPECT_EQ(sections[0].name, "Profile0");
+    EXPECT_EQ(sections[0].values.at("Path"), "x");
+    EXPECT_EQ(sections[1].name, "");
+    EXPECT_TRUE(sections[1].values.empty());
+    EXPECT_EQ(sections[2].name, "Profile0");
+    EXPECT_EQ(sections[2].values.at("k"), "v=w");
+}
+
+}  // namespace
+}  // namespace bm
