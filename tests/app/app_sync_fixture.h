@@ -18,7 +18,7 @@ namespace bm::test {
 class AppSyncFixture : public ::testing::Test {
 public:
     void SetUp() override {
-        ASSERT_TRUE(app.db.Open(dir / L"app_data.db"));
+        ASSERT_TRUE(app.OpenDatabase(dir / L"app_data.db"));
         wake = CreateWindowExW(0, L"STATIC", L"wake", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         ASSERT_NE(wake, nullptr);
         app.hwnd = wake;
