@@ -118,6 +118,9 @@ public:
     // ---- Panels (panels/*.cpp) ----
     void DrawConsoleLog();
     void DrawDashboard();
+    // Set while the dashboard cannot read the browser configurations, so the failure is logged
+    // once and not on every frame (each log line wakes the loop for another frame).
+    bool dashboardConfigReadFailed = false;
     void DrawActionHub();
     void DrawBackupsPanel();
     void DrawBookmarkExplorer();
