@@ -178,6 +178,13 @@ TEST_F(SyncRequestsTest, CloseCompletelyClosesEveryQueuedBrowserThenStartsTheJob
     EXPECT_TRUE(Shows("Google Chrome (chrome.exe, 1 process)")) << screenText;
     EXPECT_TRUE(Shows("Opera (opera.exe, 2 processes)")) << screenText;
     EXPECT_TRUE(LogTexts().empty());
+    const UiItem* closeButton = ui.Find("Close completely");
+    const UiItem* cancelButton = ui.Find("Cancel");
+    ASSERT_NE(closeButton, nullptr);
+    ASSERT_NE(cancelButton, nullptr);
+    EXPECT_EQ(closeButton->rect.GetWidth(), 180.0f);
+    EXPECT_EQ(cancelButton->rect.GetWidth(), 100.0f);
+    EXPECT_EQ(cancelButton->rect.Min.y, closeButton->rect.Min.y);  // on one line
 
     bm::ui::RefreshRunningFlags(app.browsers);
     app.explorerReloadPending = false;
@@ -253,6 +260,22 @@ TEST_F(SyncRequestsTest, CancelClosesNothingAndStartsNothing) {
     EXPECT_FALSE(app.syncRunning.load());
     EXPECT_FALSE(app.worker.joinable());
     EXPECT_TRUE(LogTexts().empty());
+
+    // A later close of that one browser (as the dashboard arms it) closes it and starts nothing.
+    app.closeQueueExe = {L"opera.exe"};
+    app.closeQueueNames = {L"Opera"};
+    app.openCloseBrowsers = true;
+    app.syncAfterClose = false;
+    ui.Frame(2);
+    ASSERT_TRUE(DialogOpen());
+    app.redrawPending = false;
+    ASSERT_TRUE(ClickInDialog("Close completely"));
+    EXPECT_TRUE(opera.WaitForExit(5000));
+    EXPECT_TRUE(app.redrawPending);
+    EXPECT_FALSE(app.syncRunning.load());
+    EXPECT_FALSE(app.worker.joinable());
+    const std::vector<std::wstring> expected = {L"Closing Opera completely...", L"[OK] Opera is no longer running."};
+    EXPECT_EQ(LogTexts(), expected);
 }
 
 TEST_F(SyncRequestsTest, CustomPathsAreLaidOverDetectionAndRunningFlagsFollowTheProcesses) {

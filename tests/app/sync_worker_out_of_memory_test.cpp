@@ -110,6 +110,7 @@ TEST_F(SyncOutOfMemoryTest, AnyFailedAllocationInsideAJobEndsTheJobAndNothingEls
             if (lines[i].rfind(L"[ERROR] Sync stopped by an unexpected failure", 0) == 0) {
                 ++caughtByTheWorker;
                 ASSERT_EQ(i + 2, size) << "allocation " << nth;
+                EXPECT_EQ(lines[i], L"[ERROR] Sync stopped by an unexpected failure: std::bad_alloc.") << "allocation " << nth;
                 EXPECT_EQ(lines[i + 1], L"--- Sync aborted ---") << "allocation " << nth;
             }
         }

@@ -16,6 +16,7 @@
 #include "core/chromium_bookmarks.h"
 #include "sqlite3.h"
 #include "tests/app/app_sync_fixture.h"
+#include "tests/support/fake_browser.h"
 #include "tests/support/temp_dir.h"
 
 namespace bm::test {
@@ -170,6 +171,64 @@ TEST_F(SyncWorkerTest, JobWithoutDestinationAndJobWithMissingSourceEndAsTheyShou
     EXPECT_EQ(lines, expected);
 }
 
+TEST_F(SyncWorkerTest, JobWhoseSourceBrowserRunsIsAbortedWithoutWriting) {
+    WriteBookmarks(ChromeBookmarks(Local()), {Bookmark(L"https://a.example/", L"A")});
+    app.browsers = DetectBrowsersIn(Local(), Roaming());
+    const int64_t target = app.db.CreateProfile(L"Target");
+    FakeBrowser chrome(L"chrome.exe");
+
+    SyncRequest request;
+    request.sourceType = 0;
+    request.sourceBrowserKind = static_cast<int32_t>(BrowserKind::Chrome);
+    request.destMode = 2;
+    request.destProfileId = target;
+    app.StartSync(request);
+    WaitForJobEnd();
+
+    const std::vector<std::wstring> lines = LogTexts();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], L"--- Sync started ---");
+    EXPECT_TRUE(StartsWith(lines[1], L"[ERROR] 'Google Chrome' is currently running.")) << ToUtf8(lines[1]);
+    EXPECT_EQ(lines[2], L"--- Sync aborted ---");
+    EXPECT_TRUE(app.db.GetBookmarks(target).empty());
+    EXPECT_TRUE(chrome.IsRunning());
+}
+
+TEST_F(SyncWorkerTest, ReplacingTheInterfacesBrowserListDuringAJobLeavesTheJobAlone) {
+    WriteBookmarks(ChromeBookmarks(Local()), {Bookmark(L"https://a.example/", L"A")});
+    WriteBookmarks(BraveBookmarks(Local()), {Bookmark(L"https://b.example/", L"B")});
+    app.browsers = DetectBrowsersIn(Local(), Roaming());
+    const std::vector<BrowserInfo> asStarted = app.browsers;
+
+    SyncRequest request;
+    request.sourceType = 0;
+    request.sourceBrowserKind = static_cast<int32_t>(BrowserKind::Chrome);
+    request.destMode = 1;
+    request.autoBackup = false;
+    {
+        LogHold hold(app.logMutex);  // the job waits inside its first line
+        app.StartSync(request);
+        // What F5 or a new custom path does meanwhile: the list is replaced, here by one that
+        // points Brave somewhere else and drops the source altogether.
+        app.browsers = DetectBrowsersIn(dir / L"nowhere", dir / L"nowhere");
+        app.browsers[static_cast<size_t>(BrowserKind::Brave)].bookmarksPath = dir / L"other\\Bookmarks";
+        app.browsers[static_cast<size_t>(BrowserKind::Brave)].detected = true;
+        app.browsers.erase(app.browsers.begin());
+    }
+    WaitForJobEnd();
+
+    const std::vector<std::wstring> lines = LogTexts();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], L"Loaded 1 bookmark(s) from 'Google Chrome'.");
+    EXPECT_EQ(lines[2], L"[OK] Brave: 1 added, 0 duplicate(s) skipped.");
+    EXPECT_EQ(lines[3], L"--- Sync finished: 1 destination(s) processed ---");
+    std::wstring error;
+    EXPECT_EQ(ReadChromiumBookmarks(BraveBookmarks(Local()), &error).size(), 2u);
+    EXPECT_FALSE(FileExists(dir / L"other\\Bookmarks"));
+    // The job never wrote the interface's list either.
+    EXPECT_EQ(app.browsers.size(), asStarted.size() - 1);
+}
+
 TEST_F(SyncWorkerTest, StartSyncWhileAJobRunsIsIgnoredWithoutALine) {
     const int64_t source = app.db.CreateProfile(L"Source");
     const int64_t first = app.db.CreateProfile(L"First");
@@ -271,9 +330,26 @@ TEST_F(SyncWorkerTest, ShutdownDuringAJobWaitsForItBeforeReleasingTheDatabase) {
     EXPECT_EQ(reopened.GetBookmarks(target).size(), 3000u);
 }
 
+int SecondOfDay(const SYSTEMTIME& time) { return (time.wHour * 60 + time.wMinute) * 60 + time.wSecond; }
+
 TEST_F(SyncWorkerTest, TheLogKeepsTheNewest500Lines) {
     DrainWakeUps();
+    SYSTEMTIME before{};
+    GetLocalTime(&before);
     for (int i = 1; i <= 501; ++i) app.Log(L"line " + std::to_wstring(i));
+    SYSTEMTIME after{};
+    GetLocalTime(&after);
+    {
+        // The prefix is the local time of the call.
+        std::lock_guard<std::mutex> lock(app.logMutex);
+        const std::wstring& line = app.logLines.back();
+        const int stamped = std::stoi(line.substr(1, 2)) * 3600 + std::stoi(line.substr(4, 2)) * 60 +
+                            std::stoi(line.substr(7, 2));
+        if (SecondOfDay(after) >= SecondOfDay(before)) {  // not across midnight
+            EXPECT_GE(stamped, SecondOfDay(before)) << ToUtf8(line);
+            EXPECT_LE(stamped, SecondOfDay(after)) << ToUtf8(line);
+        }
+    }
     const std::vector<std::wstring> lines = LogTexts();
     ASSERT_EQ(lines.size(), 500u);
     EXPECT_EQ(lines.front(), L"line 2");
