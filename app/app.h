@@ -26,10 +26,13 @@
 
 // The App's interface is Win32 (window, device and GL contexts, window placement, WndProc).
 #include <windows.h>
+#include <commdlg.h>
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,6 +47,8 @@ struct ImFont;
 struct ImGuiContext;
 
 namespace bm::ui {
+
+struct ExplorerView;
 
 // Window class, title and single-instance mutex of the program.
 inline constexpr wchar_t kWindowClassName[] = L"OrvellaneWindowClass";
@@ -198,6 +203,15 @@ public:
     bool startupComplete = false;
     // Frames drawn by RenderFrame; published on the window as the property kFramesDrawnProperty.
     uint64_t framesDrawn = 0;
+    // The common file dialogs of the import/export panel. Empty: GetSaveFileNameW / GetOpenFileNameW.
+    // Tests put a function here, since the real dialogs wait for a user.
+    std::function<BOOL(OPENFILENAMEW*)> saveFileDialog;
+    std::function<BOOL(OPENFILENAMEW*)> openFileDialog;
+    // The explorer's drawing cache over explorerRows (UTF-8 texts, the rows the search lets through);
+    // defined and rebuilt by panels/explorer.cpp.
+    std::shared_ptr<ExplorerView> explorerView;
+    // Table rows the explorer submitted in the last frame (only the visible ones are drawn).
+    int32_t explorerRowsDrawn = 0;
 };
 
 // The window property that carries App::framesDrawn (a debugging aid: proves that idle is idle).

@@ -1,9 +1,198 @@
 // BOOKMARK EXPLORER: the bookmarks of one browser or saved profile, searchable.
+#include <imgui.h>
+
+#include <cctype>
+#include <exception>
+#include <string>
+#include <vector>
+
 #include "app/app.h"
+#include "app/theme.h"
+#include "core/chromium_bookmarks.h"
+#include "core/firefox_places.h"
 
 namespace bm::ui {
 
-// Coming: the source choice, loading on demand, the search field and the table.
-void App::DrawBookmarkExplorer() {}
+// The rows' texts in UTF-8, made once per load rather than on every frame, and the rows the
+// current search lets through, made again only when the search text changes. A profile of
+// 100 000 bookmarks then costs a frame only the rows that are on screen.
+struct ExplorerView {
+    const BookmarkRecord* source = nullptr;  // explorerRows.data() when the texts were made
+    size_t sourceSize = 0;
+    std::vector<std::string> title, url, folder;
+    bool filterValid = false;
+    std::string needle;            // the search the list below was made for
+    std::vector<int32_t> shown;    // positions in explorerRows, in order
+};
+
+namespace {
+
+// Lower-cases ASCII letters byte by byte; the bytes of other characters stay as they are.
+std::string LowerAscii(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void ClampIndex(int32_t& index, size_t size) {
+    if (size == 0) return;
+    if (index >= static_cast<int32_t>(size)) index = static_cast<int32_t>(size) - 1;
+    if (index < 0) index = 0;
+}
+
+std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
+    std::wstring error;  // not shown: an unreadable file is an empty table
+    try {
+        if (browser.kind == BrowserKind::Firefox) return ReadFirefoxBookmarks(browser.bookmarksPath, &error);
+        return ReadChromiumBookmarks(browser.bookmarksPath, &error);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// Makes the view's texts again when explorerRows is not the list they were made from.
+void SyncTexts(ExplorerView& view, const std::vector<BookmarkRecord>& rows) {
+    if (view.source == rows.data() && view.sourceSize == rows.size()) return;
+    view.source = rows.data();
+    view.sourceSize = rows.size();
+    view.title.clear();
+    view.url.clear();
+    view.folder.clear();
+    view.title.reserve(rows.size());
+    view.url.reserve(rows.size());
+    view.folder.reserve(rows.size());
+    for (const BookmarkRecord& row : rows) {
+        view.title.push_back(ToUtf8(row.title));
+        view.url.push_back(ToUtf8(row.url));
+        view.folder.push_back(ToUtf8(row.folder_path));
+    }
+    view.filterValid = false;
+}
+
+void SyncFilter(ExplorerView& view, const std::string& needle) {
+    if (view.filterValid && view.needle == needle) return;
+    view.filterValid = true;
+    view.needle = needle;
+    view.shown.clear();
+    const size_t count = view.title.size();
+    view.shown.reserve(needle.empty() ? count : 0);
+    for (size_t i = 0; i < count; ++i) {
+        if (!needle.empty() && LowerAscii(view.title[i]).find(needle) == std::string::npos &&
+            LowerAscii(view.url[i]).find(needle) == std::string::npos &&
+            LowerAscii(view.folder[i]).find(needle) == std::string::npos)
+            continue;
+        view.shown.push_back(static_cast<int32_t>(i));
+    }
+}
+
+}  // namespace
+
+void App::DrawBookmarkExplorer() {
+    ImGui::TextColored(DangerColor(), "BOOKMARK EXPLORER");
+    ImGui::TextDisabled("Search & verify bookmarks before syncing");
+    ImGui::Spacing();
+
+    if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
+    if (explorerType == 1) ClampIndex(explorerIndex, profiles.size());
+
+    if (ImGui::RadioButton("Browser##exp", &explorerType, 0)) {
+        explorerReloadPending = true;
+        SaveUiState();
+    }
+    ImGui::SameLine();
+    if (ImGui::RadioButton("Saved Profile##exp", &explorerType, 1)) {
+        explorerReloadPending = true;
+        SaveUiState();
+    }
+    if (explorerType != explorerLastType) explorerReloadPending = true;
+    // A switch of type moves the index onto the other list.
+    if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
+    if (explorerType == 1) ClampIndex(explorerIndex, profiles.size());
+
+    const bool browserCombo = explorerType == 0 && !browsers.empty();
+    const bool profileCombo = !browserCombo && !profiles.empty();
+    if (browserCombo || profileCombo) {
+        ImGui::SameLine();
+        ImGui::SetNextItemWidth(220);
+        const size_t count = browserCombo ? browsers.size() : profiles.size();
+        auto entryName = [&](size_t i) {
+            return ToUtf8(browserCombo ? browsers[i].displayName : profiles[i].name);
+        };
+        const int32_t previewIndex = explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(count) ? explorerIndex : 0;
+        if (ImGui::BeginCombo(browserCombo ? "##expBrowser" : "##expProfile", entryName(previewIndex).c_str())) {
+            for (size_t i = 0; i < count; ++i) {
+                ImGui::PushID(static_cast<int>(i));
+                if (ImGui::Selectable(entryName(i).c_str(), static_cast<int32_t>(i) == explorerIndex)) {
+                    explorerIndex = static_cast<int32_t>(i);
+                    explorerReloadPending = true;
+                    SaveUiState();
+                }
+                ImGui::PopID();
+            }
+            ImGui::EndCombo();
+        }
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("Load")) explorerReloadPending = true;
+
+    explorerLastType = explorerType;
+    if (explorerReloadPending || explorerIndex != explorerLastIndex) {
+        explorerReloadPending = false;
+        explorerRows.clear();
+        if (explorerType == 0) {
+            if (!browsers.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(browsers.size()) &&
+                browsers[explorerIndex].detected)
+                explorerRows = ReadBrowserRows(browsers[explorerIndex]);
+        } else if (explorerType == 1) {
+            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size())) {
+                try {
+                    explorerRows = db.GetBookmarks(profiles[explorerIndex].id);
+                } catch (const std::exception&) {
+                    explorerRows.clear();
+                }
+            }
+        }
+        if (explorerView) explorerView->source = nullptr;  // texts of the new rows, even at the same address
+    }
+    explorerLastIndex = explorerIndex;
+
+    ImGui::SetNextItemWidth(-1);
+    ImGui::InputTextWithHint("##explorerSearch", "Search title, URL or folder...", explorerSearch, sizeof explorerSearch);
+    const std::string needle = LowerAscii(explorerSearch);
+    ImGui::Spacing();
+    ImGui::Text("%d bookmark(s) loaded", static_cast<int>(explorerRows.size()));
+
+    if (!explorerView) explorerView = std::make_shared<ExplorerView>();
+    ExplorerView& view = *explorerView;
+    SyncTexts(view, explorerRows);
+    SyncFilter(view, needle);
+
+    explorerRowsDrawn = 0;
+    const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable | ImGuiTableFlags_RowBg |
+                                  ImGuiTableFlags_Borders | ImGuiTableFlags_SizingStretchProp |
+                                  ImGuiTableFlags_ScrollX | ImGuiTableFlags_ScrollY;
+    if (!ImGui::BeginTable("##bmTable", 3, flags, ImVec2(0, ImGui::GetContentRegionAvail().y))) return;
+    ImGui::TableSetupColumn("Title", ImGuiTableColumnFlags_WidthStretch, 1.2f);
+    ImGui::TableSetupColumn("URL", ImGuiTableColumnFlags_WidthStretch, 1.6f);
+    ImGui::TableSetupColumn("Folder", ImGuiTableColumnFlags_WidthStretch, 1.0f);
+    ImGui::TableSetupScrollFreeze(0, 1);
+    ImGui::TableHeadersRow();
+
+    ImGuiListClipper clipper;
+    clipper.Begin(static_cast<int>(view.shown.size()));
+    while (clipper.Step()) {
+        for (int n = clipper.DisplayStart; n < clipper.DisplayEnd; ++n) {
+            const size_t row = static_cast<size_t>(view.shown[n]);
+            ImGui::TableNextRow();
+            ImGui::TableSetColumnIndex(0);
+            ImGui::TextUnformatted(view.title[row].empty() ? "(untitled)" : view.title[row].c_str());
+            ImGui::TableSetColumnIndex(1);
+            ImGui::TextUnformatted(view.url[row].c_str());
+            ImGui::TableSetColumnIndex(2);
+            ImGui::TextUnformatted(view.folder[row].empty() ? "/" : view.folder[row].c_str());
+            ++explorerRowsDrawn;
+        }
+    }
+    ImGui::EndTable();
+}
 
 }  // namespace bm::ui
