@@ -210,8 +210,6 @@ public:
     // The explorer's drawing cache over explorerRows (UTF-8 texts, the rows the search lets through);
     // defined and rebuilt by panels/explorer.cpp.
     std::shared_ptr<ExplorerView> explorerView;
-    // Table rows the explorer submitted in the last frame (only the visible ones are drawn).
-    int32_t explorerRowsDrawn = 0;
 };
 
 // The window property that carries App::framesDrawn (a debugging aid: proves that idle is idle).

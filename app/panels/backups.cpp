@@ -19,7 +19,9 @@ constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600LL;
 
 // A snapshot's time as "YYYY-MM-DD HH:MM:SS" in UTC; zeros in every field when it cannot be converted.
 std::wstring SnapshotTimeText(int64_t createdAt) {
-    const uint64_t ticks = static_cast<uint64_t>(createdAt + kUnixEpochInFileTimeSeconds) * 10000000ULL;
+    // Unsigned arithmetic: a stored value far out of range wraps instead of overflowing, and the
+    // conversion below then refuses it.
+    const uint64_t ticks = (static_cast<uint64_t>(createdAt) + kUnixEpochInFileTimeSeconds) * 10000000ULL;
     FILETIME fileTime;
     fileTime.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFULL);
     fileTime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);

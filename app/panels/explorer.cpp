@@ -7,23 +7,12 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/panels/explorer_view.h"
 #include "app/theme.h"
 #include "core/chromium_bookmarks.h"
 #include "core/firefox_places.h"
 
 namespace bm::ui {
-
-// The rows' texts in UTF-8, made once per load rather than on every frame, and the rows the
-// current search lets through, made again only when the search text changes. A profile of
-// 100 000 bookmarks then costs a frame only the rows that are on screen.
-struct ExplorerView {
-    const BookmarkRecord* source = nullptr;  // explorerRows.data() when the texts were made
-    size_t sourceSize = 0;
-    std::vector<std::string> title, url, folder;
-    bool filterValid = false;
-    std::string needle;            // the search the list below was made for
-    std::vector<int32_t> shown;    // positions in explorerRows, in order
-};
 
 namespace {
 
@@ -166,7 +155,6 @@ void App::DrawBookmarkExplorer() {
     SyncTexts(view, explorerRows);
     SyncFilter(view, needle);
 
-    explorerRowsDrawn = 0;
     const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable | ImGuiTableFlags_RowBg |
                                   ImGuiTableFlags_Borders | ImGuiTableFlags_SizingStretchProp |
                                   ImGuiTableFlags_ScrollX | ImGuiTableFlags_ScrollY;
@@ -177,10 +165,15 @@ void App::DrawBookmarkExplorer() {
     ImGui::TableSetupScrollFreeze(0, 1);
     ImGui::TableHeadersRow();
 
+    view.rowsDrawn = 0;
+    view.firstDrawn = view.lastDrawn = -1;
     ImGuiListClipper clipper;
     clipper.Begin(static_cast<int>(view.shown.size()));
     while (clipper.Step()) {
         for (int n = clipper.DisplayStart; n < clipper.DisplayEnd; ++n) {
+            if (view.firstDrawn < 0) view.firstDrawn = n;
+            view.lastDrawn = n;
+            ++view.rowsDrawn;
             const size_t row = static_cast<size_t>(view.shown[n]);
             ImGui::TableNextRow();
             ImGui::TableSetColumnIndex(0);
@@ -189,7 +182,6 @@ void App::DrawBookmarkExplorer() {
             ImGui::TextUnformatted(view.url[row].c_str());
             ImGui::TableSetColumnIndex(2);
             ImGui::TextUnformatted(view.folder[row].empty() ? "/" : view.folder[row].c_str());
-            ++explorerRowsDrawn;
         }
     }
     ImGui::EndTable();

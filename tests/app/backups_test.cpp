@@ -1,0 +1,278 @@
+// The backups panel through the UI driver: a browser's file backups newest first and their restore
+// (with the safety backup it makes), a running browser and a running job keeping Restore disabled,
+// the close button, and the snapshots of a saved profile with restore, delete and their time text.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "core/browsers.h"
+#include "core/file_backup.h"
+#include "core/file_io.h"
+#include "sqlite3.h"
+#include "tests/app/panel_fixture.h"
+#include "tests/support/fake_browser.h"
+#include "tests/support/temp_dir.h"
+
+namespace bm::test {
+namespace {
+
+class BackupsPanelTest : public PanelFixture {
+public:
+    void SetUp() override {
+        PanelFixture::SetUp();
+        Show(&bm::ui::App::DrawBackupsPanel);
+    }
+
+    std::wstring ChromeFile() const { return Local() + L"\\Google\\Chrome\\User Data\\Default\\Bookmarks"; }
+
+    int IndexOf(BrowserKind kind) const {
+        for (size_t i = 0; i < app.browsers.size(); ++i) {
+            if (app.browsers[i].kind == kind) return static_cast<int>(i);
+        }
+        ADD_FAILURE() << "browser missing";
+        return 0;
+    }
+
+    // A backup of the Chrome file made at `time`, holding a Bookmarks file with the records.
+    std::wstring AddChromeBackup(const LocalDateTime& time, const std::vector<BookmarkRecord>& records) {
+        const std::wstring staging = dir / (L"staging" + std::to_wstring(time.year)) + L"\\Bookmarks";
+        WriteBookmarks(staging, records);
+        const std::wstring backup = MakeBackupPathAt(ChromeFile(), time);
+        EXPECT_TRUE(CopyFileW(staging.c_str(), backup.c_str(), FALSE));
+        return backup;
+    }
+
+    // Runs one statement on the database file beside the App's own connection.
+    void Sql(const std::string& statement) {
+        sqlite3* conn = nullptr;
+        ASSERT_EQ(sqlite3_open(ToUtf8(dir / L"app_data.db").c_str(), &conn), SQLITE_OK);
+        char* message = nullptr;
+        EXPECT_EQ(sqlite3_exec(conn, statement.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+        sqlite3_free(message);
+        sqlite3_close(conn);
+    }
+
+    void ClickNth(const std::string& label, size_t n) {
+        const std::vector<const UiItem*> all = ui.FindAll(label);
+        ASSERT_GT(all.size(), n) << label;
+        const UiItem item = *all[n];
+        ASSERT_TRUE(ui.ClickItem(item));
+    }
+};
+
+TEST_F(BackupsPanelTest, ListsBackupsNewestFirstAndRestoreReplacesTheFileAfterASafetyBackup) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::string current = ReadTextFile(ChromeFile());
+    const std::wstring older = AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    AddChromeBackup({2025, 6, 7, 8, 9, 10}, {Bookmark(L"https://newer.example/", L"Newer")});
+    const std::string olderBytes = ReadTextFile(older);
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    app.explorerReloadPending = false;
+
+    ui.Frame();
+    const size_t newerAt = shownText.find("2025-06-07 08:09:10");
+    const size_t olderAt = shownText.find("2024-01-02 03:04:05");
+    ASSERT_NE(newerAt, std::string::npos) << shownText;
+    ASSERT_NE(olderAt, std::string::npos) << shownText;
+    EXPECT_LT(newerAt, olderAt);
+    EXPECT_FALSE(Shows("before restoring"));
+    ASSERT_EQ(ui.FindAll("Restore").size(), 2u);
+
+    ClickNth("Restore", 1);
+    EXPECT_EQ(ReadTextFile(ChromeFile()), olderBytes);
+    EXPECT_EQ(NewLogLines(),
+              std::vector<std::wstring>{L"[OK] Restored Google Chrome bookmarks from backup 2024-01-02 03:04:05."});
+    EXPECT_TRUE(app.explorerReloadPending);
+
+    // The next frame lists the copy of the file as it was before the restore, as the newest backup.
+    ui.Frame();
+    EXPECT_EQ(ui.FindAll("Restore").size(), 3u);
+    const std::vector<FileBackupEntry> backups = ListFileBackups(ChromeFile());
+    ASSERT_EQ(backups.size(), 3u);
+    EXPECT_EQ(ReadTextFile(backups[0].path), current);
+    EXPECT_LT(shownText.find(ToUtf8(backups[0].displayTime)), shownText.find("2025-06-07 08:09:10"));
+}
+
+TEST_F(BackupsPanelTest, FailedFileRestoreLogsTheErrorAndLeavesTheFile) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::string current = ReadTextFile(ChromeFile());
+    AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    app.explorerReloadPending = false;
+    SetReadOnly(ChromeFile(), true);
+
+    ui.Frame();
+    ASSERT_TRUE(ui.Click("Restore"));
+    SetReadOnly(ChromeFile(), false);
+    EXPECT_EQ(ReadTextFile(ChromeFile()), current);
+    const std::vector<std::wstring> lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(L"[ERROR] Restore failed for Google Chrome: ", 0), 0u) << ToUtf8(lines[0]);
+    EXPECT_GT(lines[0].size(), std::wstring(L"[ERROR] Restore failed for Google Chrome: ").size());
+    EXPECT_FALSE(app.explorerReloadPending);
+}
+
+TEST_F(BackupsPanelTest, RunningBrowserKeepsRestoreDisabledUntilClosedThroughTheDialog) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::string current = ReadTextFile(ChromeFile());
+    const std::wstring backup = AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    const int64_t profile = app.db.CreateProfile(L"Work");
+    app.db.CreateSnapshot(profile, L"Kept");
+    app.RefreshProfiles();
+
+    FakeBrowser chrome(L"chrome.exe");
+    ui.Frame();
+    EXPECT_TRUE(Shows("Close Google Chrome before restoring.")) << shownText;
+    ASSERT_TRUE(ui.Has("Close##backup"));
+    ASSERT_EQ(ui.FindAll("Restore").size(), 2u);  // the file backup's and the snapshot's
+    ClickNth("Restore", 0);
+    EXPECT_EQ(ReadTextFile(ChromeFile()), current);
+    EXPECT_EQ(ListFileBackups(ChromeFile()).size(), 1u);
+    EXPECT_TRUE(NewLogLines().empty());
+
+    // The snapshot part does not care about the browser.
+    ClickNth("Restore", 1);
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (0 bookmarks)."});
+
+    // "Close" queues this one browser and never a sync afterwards.
+    app.syncAfterClose = true;
+    app.closeQueueExe = {L"msedge.exe", L"brave.exe"};
+    ASSERT_TRUE(ui.Click("Close##backup"));
+    EXPECT_EQ(app.closeQueueExe, std::vector<std::wstring>{L"chrome.exe"});
+    EXPECT_EQ(app.closeQueueNames, std::vector<std::wstring>{L"Google Chrome"});
+    EXPECT_FALSE(app.syncAfterClose);
+    ui.Frame(2);
+    ASSERT_TRUE(ui.Click("Close completely"));
+    EXPECT_TRUE(chrome.WaitForExit(5000));
+    EXPECT_FALSE(app.syncRunning.load());
+
+    ui.Frame();
+    EXPECT_FALSE(Shows("before restoring"));
+    EXPECT_FALSE(ui.Has("Close##backup"));
+    NewLogLines();
+    ClickNth("Restore", 0);
+    EXPECT_EQ(ReadTextFile(ChromeFile()), ReadTextFile(backup));
+    EXPECT_EQ(NewLogLines(),
+              std::vector<std::wstring>{L"[OK] Restored Google Chrome bookmarks from backup 2024-01-02 03:04:05."});
+}
+
+TEST_F(BackupsPanelTest, NeitherRestoreActsWhileASyncJobRuns) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::string current = ReadTextFile(ChromeFile());
+    AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    const int64_t profile = app.db.CreateProfile(L"Work");
+    app.db.CreateSnapshot(profile, L"Empty");
+    ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://kept.example/", L"Kept")}), 1);
+    app.RefreshProfiles();
+
+    app.syncRunning = true;  // a job writing into this browser or profile may be under way
+    ui.Frame();
+    ASSERT_EQ(ui.FindAll("Restore").size(), 2u);
+    ClickNth("Restore", 0);
+    ClickNth("Restore", 1);
+    EXPECT_EQ(ReadTextFile(ChromeFile()), current);
+    EXPECT_EQ(app.db.GetBookmarks(profile).size(), 1u);
+    EXPECT_EQ(app.db.ListSnapshots(profile).size(), 1u);
+    EXPECT_TRUE(NewLogLines().empty());
+
+    app.syncRunning = false;
+    ui.Frame();
+    ClickNth("Restore", 1);
+    EXPECT_TRUE(app.db.GetBookmarks(profile).empty());
+    ClickNth("Restore", 0);
+    EXPECT_EQ(NewLogLines().size(), 2u);
+    EXPECT_NE(ReadTextFile(ChromeFile()), current);
+}
+
+TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAndUtcTimeText) {
+    const int64_t profile = app.db.CreateProfile(L"Work");
+    ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://a.example/", L"A"), Bookmark(L"https://b.example/", L"B")}), 2);
+    const int64_t snapshot = app.db.CreateSnapshot(profile, L"Before");
+    app.db.DeleteBookmarksForProfile(profile);
+    ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://c.example/", L"C")}), 1);
+    // Taken at the Unix epoch, and with a stored count that differs from the rows it holds.
+    Sql("UPDATE profile_backups SET created_at = 0, bookmark_count = 7 WHERE id = " + std::to_string(snapshot));
+    app.RefreshProfiles();
+    app.explorerReloadPending = false;
+
+    ui.Frame();
+    EXPECT_TRUE(Shows("No browsers detected.")) << shownText;
+    EXPECT_TRUE(Shows("1970-01-01 00:00:00 - Before (7 bookmarks)")) << shownText;
+    ASSERT_TRUE(ui.Click("Restore"));
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (7 bookmarks)."});
+    EXPECT_TRUE(app.explorerReloadPending);
+    const std::vector<BookmarkRecord> restored = app.db.GetBookmarks(profile);
+    ASSERT_EQ(restored.size(), 2u);
+    EXPECT_EQ(restored[0].url, L"https://a.example");
+
+    ui.Frame();
+    EXPECT_TRUE(Shows(" - Auto-backup before restore (1 bookmarks)")) << shownText;
+    ASSERT_EQ(ui.FindAll("Delete").size(), 2u);
+
+    // No question asked; the row goes with the next frame.
+    ClickNth("Delete", 0);
+    const std::vector<SnapshotInfo> left = app.db.ListSnapshots(profile);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].id, snapshot);
+    ui.Frame();
+    EXPECT_EQ(ui.FindAll("Delete").size(), 1u);
+    EXPECT_FALSE(Shows("Auto-backup before restore"));
+    EXPECT_TRUE(NewLogLines().empty());
+}
+
+TEST_F(BackupsPanelTest, FailedSnapshotRestoreLogsTheErrorAndChangesNothing) {
+    const int64_t profile = app.db.CreateProfile(L"Work");
+    ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://a.example/", L"A")}), 1);
+    const int64_t snapshot = app.db.CreateSnapshot(profile, L"Broken");
+    Sql("UPDATE profile_backups SET snapshot_json = '[{\"url\": ' WHERE id = " + std::to_string(snapshot));
+    app.RefreshProfiles();
+    app.explorerReloadPending = false;
+
+    ui.Frame();
+    ASSERT_TRUE(ui.Click("Restore"));
+    const std::vector<std::wstring> lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(L"[ERROR] Restore failed: ", 0), 0u) << ToUtf8(lines[0]);
+    EXPECT_FALSE(app.explorerReloadPending);
+    EXPECT_EQ(app.db.GetBookmarks(profile).size(), 1u);
+}
+
+TEST_F(BackupsPanelTest, EmptyStatesAndTheChoiceOfBrowserAndProfile) {
+    ui.Frame();
+    EXPECT_TRUE(Shows("No browsers detected.")) << shownText;
+    EXPECT_TRUE(Shows("No saved profiles yet.")) << shownText;
+    EXPECT_FALSE(ui.Has("##backupBrowser"));
+    EXPECT_FALSE(ui.Has("##backupProfile"));
+
+    DetectBrowsers();
+    app.db.CreateProfile(L"Home");
+    app.db.CreateProfile(L"Work");
+    app.RefreshProfiles();
+    app.backupProfileIndex = 9;  // beyond the list: lowered to its last entry
+    ui.Frame();
+    EXPECT_EQ(app.backupProfileIndex, 1);
+    EXPECT_TRUE(Shows("No backups yet for this browser. One is created automatically the next time you sync to it."));
+    EXPECT_TRUE(Shows("No snapshots yet. One is created automatically the next time you sync into this profile."));
+
+    ASSERT_TRUE(ClickCombo("##backupBrowser"));
+    ASSERT_TRUE(ui.Click("Mozilla Firefox"));
+    EXPECT_EQ(app.backupBrowserIndex, IndexOf(BrowserKind::Firefox));
+    EXPECT_EQ(app.db.GetSetting(L"ui_backup_browser", L""), L"firefox");
+    ASSERT_TRUE(ClickCombo("##backupProfile"));
+    ASSERT_TRUE(ui.Click("Home"));
+    EXPECT_EQ(app.backupProfileIndex, 0);
+    EXPECT_EQ(app.db.GetSetting(L"ui_backup_profile", L""), std::to_wstring(app.profiles[0].id));
+}
+
+}  // namespace
+}  // namespace bm::test
