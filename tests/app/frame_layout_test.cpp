@@ -76,7 +76,9 @@ TEST_F(FrameLayoutTest, HorizontalSplitterDraggedUpGrowsTheConsoleUpToItsCeiling
     EXPECT_FLOAT_EQ(app.consoleHeight, ceiling);
     const bm::test::UiItem* body = nullptr;
     for (const bm::test::UiItem& item : ui.items())
-        if (item.label.rfind("##root/##contentPad", 0) == 0 && item.label.find("##body") != std::string::npos) body = &item;
+        if (item.label.rfind("##root/##contentPad", 0) == 0 &&
+            item.label.compare(item.label.find_last_of('/') + 1, 6, "##body") == 0)  // not a child inside it
+            body = &item;
     ASSERT_NE(body, nullptr);
     EXPECT_FLOAT_EQ(body->rect.GetHeight(), 280);
 }

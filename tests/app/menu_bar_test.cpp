@@ -100,24 +100,38 @@ TEST_F(MenuBarTest, HelpDialogsOpenAndCloseWithTheirButton) {
 }
 
 TEST_F(MenuBarTest, F5RefreshesEvenWhileADialogIsOpen) {
+    // The explorer shows a saved profile; a reload shows what the profile holds now.
+    const int64_t id = app.db.CreateProfile(L"Work");
+    app.RefreshProfiles();
+    app.explorerType = 1;
+    ui.Frame();
+    ASSERT_TRUE(app.explorerRows.empty());
+    bm::BookmarkRecord record;
+    record.url = L"https://a.example";
+    ASSERT_EQ(app.db.AddBookmarks(id, {record}), 1);
     Choose({"Help", "About Orvellane"});
     ui.Frame(2);
     ASSERT_TRUE(ui.Has("Close"));
-    app.explorerReloadPending = false;
+    ASSERT_TRUE(app.explorerRows.empty());
     ui.PressKey(ImGuiKey_F5);
-    EXPECT_TRUE(app.explorerReloadPending);
+    EXPECT_EQ(app.explorerRows.size(), 1u);
     EXPECT_TRUE(ui.Has("Close"));  // the dialog stays
 }
 
 TEST_F(MenuBarTest, FileRefreshReloadsTheSavedProfiles) {
     const int64_t id = app.db.CreateProfile(L"Work");
     app.db.SetDefaultProfileId(id);
-    app.explorerReloadPending = false;
+    bm::BookmarkRecord record;
+    record.url = L"https://a.example";
+    ASSERT_EQ(app.db.AddBookmarks(id, {record}), 1);
+    app.explorerType = 1;
+    ui.Frame();
+    ASSERT_TRUE(app.explorerRows.empty());  // no profile listed yet
     Choose({"File", "Refresh browsers && profiles"});
     ASSERT_EQ(app.profiles.size(), 1u);
     EXPECT_EQ(app.profiles[0].name, L"Work");
     EXPECT_EQ(app.defaultProfileId, id);
-    EXPECT_TRUE(app.explorerReloadPending);
+    EXPECT_EQ(app.explorerRows.size(), 1u);  // the explorer reloaded
 }
 
 TEST_F(MenuBarTest, ExitWithoutAWindowDoesNothing) {
