@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The real program in each theme: started from a fresh folder, its X window photographed once it has
+# drawn and stopped changing, the shots checked for an interface (many colours) and for the light
+# theme being brighter than the dark one, then closed with WM_CLOSE and expected to end with code 0.
+#
+#   screenshot_test.sh WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER
+#
+# Needs an X display (scripts/test runs ctest under Xvfb) with the Wine server started on it. The
+# shots stay in SHOT_FOLDER as orvellane-dark.png and orvellane-light.png.
+set -uo pipefail
+
+if [ $# -ne 5 ]; then
+  echo "usage: $0 WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER" >&2
+  exit 2
+fi
+wine_run=$1 program=$2 set_setting=$3 close_program=$4 shots=$5
+title="Orvellane - Browser Bookmark Manager & Sync Tool"
+start_timeout=60   # seconds until the window is there and has drawn
+close_timeout=30   # seconds until the closed program has ended
+min_colours=16     # an empty or black window has one or two
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+[ -n "${DISPLAY:-}" ] || fail "no X display (run the tests through scripts/test)"
+for tool in xwininfo xprop xwd convert identify; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/bootstrap installs it)"
+done
+mkdir -p "$shots" || fail "cannot create $shots"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orv-screenshot.XXXXXX") || fail "no temporary folder"
+pid=""
+cleanup() {
+  # A program still running here means the test failed; it must not outlive the test.
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Linux paths as the Windows programs see them.
+windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
+
+# The X window of our own program: its title, and the Unix process that Wine runs it in.
+our_window() {
+  local id
+  for id in $(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\"" | awk '{print $1}'); do
+    if xprop -id "$id" _NET_WM_PID 2>/dev/null | grep -qx "_NET_WM_PID(CARDINAL) = $pid"; then
+      echo "$id"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Captures the window into $1 (PNG) and prints its colour count and pixel signature.
+capture() {
+  xwd -id "$2" -silent 2>/dev/null | convert xwd:- "$1" 2>/dev/null || return 1
+  identify -format '%k %#' "$1" 2>/dev/null
+}
+
+shoot_theme() {
+  local theme=$1
+  local folder="$work/$theme"
+  local exe="$folder/orvellane.exe"
+  local shot="$shots/orvellane-$theme.png"
+  rm -f "$shot"
+  mkdir -p "$folder" && cp "$program" "$exe" || fail "cannot copy the program into $folder"
+
+  # The theme, and a window place that lies wholly on the screen, so that the shot shows all of it.
+  "$wine_run" "$set_setting" "$(windows_path "$folder")\\app_data.db" \
+      theme "$theme" win_left 20 win_top 20 win_right 1300 win_bottom 840 win_show 1 \
+      </dev/null || fail "$theme: could not write the settings"
+
+  "$wine_run" "$exe" </dev/null &
+  pid=$!
+
+  local id="" previous="" current="" deadline=$((SECONDS + start_timeout))
+  while [ $SECONDS -lt $deadline ]; do
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$theme: the program ended (code $?) before showing its window"; }
+    if [ -z "$id" ]; then
+      id=$(our_window) || id=""
+    fi
+    if [ -n "$id" ]; then
+      # Drawn and settled: enough colours, and the same picture twice in a row.
+      current=$(capture "$work/$theme-now.png" "$id") || current=""
+      if [ -n "$current" ] && [ "${current%% *}" -ge $min_colours ] && [ "$current" = "$previous" ]; then
+        mv "$work/$theme-now.png" "$shot"
+        break
+      fi
+      previous=$current
+    fi
+    sleep 0.5
+  done
+  [ -n "$id" ] || fail "$theme: no window titled \"$title\" of our process within ${start_timeout}s"
+  if [ ! -f "$shot" ]; then
+    [ -f "$work/$theme-now.png" ] && cp "$work/$theme-now.png" "$shot"
+    fail "$theme: the window did not show a settled interface within ${start_timeout}s (last: ${current:-no capture})"
+  fi
+  echo "$theme: $(identify -format '%wx%h, %k colours' "$shot"), shot $shot"
+
+  "$wine_run" "$close_program" "$(windows_path "$exe")" </dev/null || fail "$theme: could not close the window"
+  deadline=$((SECONDS + close_timeout))
+  while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+  kill -0 "$pid" 2>/dev/null && fail "$theme: still running ${close_timeout}s after WM_CLOSE"
+  wait "$pid"
+  local code=$?
+  pid=""
+  [ $code -eq 0 ] || fail "$theme: exit code $code after WM_CLOSE"
+}
+
+brightness() { convert "$1" -colorspace gray -format '%[fx:mean]' info:; }
+
+shoot_theme dark
+shoot_theme light
+
+dark=$(brightness "$shots/orvellane-dark.png")
+light=$(brightness "$shots/orvellane-light.png")
+echo "mean brightness: dark $dark, light $light"
+awk -v d="$dark" -v l="$light" 'BEGIN { exit !(l > d + 0.2) }' ||
+  fail "the light theme is not clearly brighter than the dark one"
+echo "PASS"
