@@ -1,9 +1,230 @@
 // IMPORT / EXPORT: portable JSON or HTML files from and into browsers and saved profiles.
+#include <imgui.h>
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
 #include "app/app.h"
+#include "app/theme.h"
+#include "core/chromium_bookmarks.h"
+#include "core/firefox_places.h"
+#include "core/portable_export.h"
 
 namespace bm::ui {
 
-// Coming: the export and import sections with their file dialogs.
-void App::DrawImportExport() {}
+namespace {
+
+constexpr DWORD kDialogBufferUnits = 512;
+
+void ClampIndex(int32_t& index, size_t size) {
+    if (size == 0) return;
+    if (index >= static_cast<int32_t>(size)) index = static_cast<int32_t>(size) - 1;
+    if (index < 0) index = 0;
+}
+
+// Puts a chosen path into a UTF-8 field of `size` bytes, cut at a character boundary when too long.
+void StorePath(char* field, size_t size, const std::wstring& path) {
+    std::string utf8 = ToUtf8(path);
+    size_t length = utf8.size() < size - 1 ? utf8.size() : size - 1;
+    // Never keep half of a multi-byte character.
+    while (length > 0 && length < utf8.size() && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) --length;
+    std::memcpy(field, utf8.data(), length);
+    field[length] = '\0';
+}
+
+std::wstring ExceptionText(const std::exception& error) { return ToWide(error.what()); }
+
+// A combo over `names` choosing `index`; the chosen entry's name is the preview.
+void NameCombo(const char* id, int32_t& index, const std::vector<std::string>& names) {
+    if (ImGui::BeginCombo(id, names[static_cast<size_t>(index)].c_str())) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            ImGui::PushID(static_cast<int>(i));
+            if (ImGui::Selectable(names[i].c_str(), static_cast<int32_t>(i) == index)) index = static_cast<int32_t>(i);
+            ImGui::PopID();
+        }
+        ImGui::EndCombo();
+    }
+}
+
+// The click on "Export".
+void ExportChosenSource(App& app) {
+    std::vector<BookmarkRecord> records;
+    std::wstring sourceName;
+    std::wstring error;
+    try {
+        if (app.ieSourceType == 1) {
+            const ProfileRecord& profile = app.profiles.at(static_cast<size_t>(app.ieSourceIndex));
+            sourceName = profile.name;
+            records = app.db.GetBookmarks(profile.id);
+        } else {
+            const BrowserInfo& browser = app.browsers.at(static_cast<size_t>(app.ieSourceIndex));
+            sourceName = browser.displayName;
+            records = browser.kind == BrowserKind::Firefox ? ReadFirefoxBookmarks(browser.bookmarksPath, &error)
+                                                           : ReadChromiumBookmarks(browser.bookmarksPath, &error);
+            // A source that could not be read is no empty export: the file would replace a good one.
+            if (records.empty() && browser.bookmarksPath.empty() && error.empty())
+                error = L"The browser has no bookmarks file.";
+        }
+    } catch (const std::exception& failure) {
+        error = ExceptionText(failure);
+        records.clear();
+    }
+    if (!error.empty()) {
+        app.Log(L"[ERROR] Export failed: " + error);
+        return;
+    }
+
+    const std::wstring path = ToWide(app.exportPath);
+    if (ExportBookmarks(records, path, &error)) {
+        app.Log(L"[OK] Exported " + std::to_wstring(records.size()) + L" bookmark(s) from '" + sourceName + L"' to " + path);
+    } else {
+        app.Log(L"[ERROR] Export failed: " + error);
+    }
+}
+
+// The click on "Import".
+void ImportChosenFile(App& app) {
+    std::wstring error;
+    const std::vector<BookmarkRecord> records = ImportBookmarks(ToWide(app.importPath), &error);
+    if (records.empty() && !error.empty()) {
+        app.Log(L"[ERROR] Import failed: " + error);
+        return;
+    }
+
+    int64_t targetId = 0;
+    std::wstring targetName;
+    const bool intoNew = app.importAsNew != 0;
+    try {
+        if (intoNew) {
+            targetName = ToWide(app.importNewProfileName);
+            targetId = app.db.CreateProfile(targetName);
+        } else {
+            const ProfileRecord& profile = app.profiles.at(static_cast<size_t>(app.ieDestProfileIndex));
+            targetId = profile.id;
+            targetName = profile.name;
+        }
+    } catch (const std::exception& failure) {
+        // Most likely a name that another profile already has; nothing has been made.
+        app.Log(L"[ERROR] Import failed: could not create profile '" + targetName + L"': " + ExceptionText(failure));
+        return;
+    }
+
+    int added = 0;
+    int duplicates = 0;
+    try {
+        app.db.CreateSnapshot(targetId, L"Auto-backup before import");
+        added = app.db.AddBookmarks(targetId, records, &duplicates);
+        app.db.TouchProfile(targetId);
+    } catch (const std::exception& failure) {
+        // A profile made for this import goes again rather than stay behind half-filled.
+        if (intoNew) {
+            try {
+                app.db.DeleteProfile(targetId);
+            } catch (const std::exception&) {
+            }
+        }
+        app.Log(L"[ERROR] Import failed: " + ExceptionText(failure));
+        app.RefreshProfiles();
+        app.explorerReloadPending = true;
+        return;
+    }
+    if (intoNew) app.importNewProfileName[0] = '\0';
+
+    app.RefreshProfiles();
+    app.explorerReloadPending = true;
+    app.Log(L"[OK] Imported into '" + targetName + L"': " + std::to_wstring(added) + L" added, " +
+        std::to_wstring(duplicates) + L" duplicate(s) skipped.");
+}
+
+}  // namespace
+
+void App::DrawImportExport() {
+    ImGui::TextColored(GreenTitleColor(), "IMPORT / EXPORT");
+    ImGui::TextDisabled("Save bookmarks to a portable file, e.g. before reinstalling Windows");
+    ImGui::Spacing();
+
+    std::vector<std::string> browserNames, profileNames;
+    for (const BrowserInfo& browser : browsers) browserNames.push_back(ToUtf8(browser.displayName));
+    for (const ProfileRecord& profile : profiles) profileNames.push_back(ToUtf8(profile.name));
+
+    if (ImGui::TreeNode("Export")) {
+        ImGui::TextUnformatted("Source");
+        if (ImGui::RadioButton("Browser##ie", ieSourceType == 0)) ieSourceType = 0;
+        ImGui::SameLine();
+        if (ImGui::RadioButton("Saved Profile##ie", ieSourceType == 1)) ieSourceType = 1;
+
+        const std::vector<std::string>* sourceNames =
+            ieSourceType == 0 ? &browserNames : ieSourceType == 1 ? &profileNames : nullptr;
+        if (sourceNames && !sourceNames->empty()) {
+            ClampIndex(ieSourceIndex, sourceNames->size());
+            NameCombo(ieSourceType == 0 ? "##ieSrcBrowser" : "##ieSrcProfile", ieSourceIndex, *sourceNames);
+        }
+
+        ImGui::InputTextWithHint("##ieExportPath", "Destination file (.json or .html)", exportPath, sizeof exportPath);
+        ImGui::SameLine();
+        if (ImGui::Button("Browse...##export")) {
+            wchar_t file[kDialogBufferUnits] = {};
+            OPENFILENAMEW dialog = {};
+            dialog.lStructSize = sizeof dialog;
+            dialog.hwndOwner = hwnd;
+            dialog.lpstrFilter = L"Orvellane JSON (*.json)\0*.json\0Netscape Bookmark HTML (*.html)\0*.html\0";
+            dialog.lpstrFile = file;
+            dialog.nMaxFile = kDialogBufferUnits;
+            dialog.lpstrDefExt = L"json";
+            dialog.lpstrTitle = L"Export bookmarks to file";
+            dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+            const BOOL chosen = saveFileDialog ? saveFileDialog(&dialog) : GetSaveFileNameW(&dialog);
+            if (chosen == 1) StorePath(exportPath, sizeof exportPath, file);
+        }
+
+        const bool exportable = exportPath[0] != '\0' && sourceNames && !sourceNames->empty();
+        ImGui::BeginDisabled(!exportable);
+        if (ImGui::Button("Export") && exportable) ExportChosenSource(*this);
+        ImGui::EndDisabled();
+        ImGui::TreePop();
+    }
+
+    if (ImGui::TreeNode("Import")) {
+        ImGui::InputTextWithHint("##ieImportPath", "Source file (.json or .html)", importPath, sizeof importPath);
+        ImGui::SameLine();
+        if (ImGui::Button("Browse...##import")) {
+            wchar_t file[kDialogBufferUnits] = {};
+            OPENFILENAMEW dialog = {};
+            dialog.lStructSize = sizeof dialog;
+            dialog.hwndOwner = hwnd;
+            dialog.lpstrFilter = L"Bookmark exports (*.json;*.html;*.htm)\0*.json;*.html;*.htm\0All files\0*.*\0";
+            dialog.lpstrFile = file;
+            dialog.nMaxFile = kDialogBufferUnits;
+            dialog.lpstrTitle = L"Import bookmarks from file";
+            dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+            const BOOL chosen = openFileDialog ? openFileDialog(&dialog) : GetOpenFileNameW(&dialog);
+            if (chosen == 1) StorePath(importPath, sizeof importPath, file);
+        }
+
+        ImGui::TextUnformatted("Import into");
+        if (ImGui::RadioButton("New Profile##ie", importAsNew != 0)) importAsNew = 1;
+        ImGui::SameLine();
+        if (ImGui::RadioButton("Existing Profile##ie", importAsNew == 0)) importAsNew = 0;
+
+        if (importAsNew != 0) {
+            ImGui::InputTextWithHint("##ieNewProfileName", "New profile name", importNewProfileName,
+                                     sizeof importNewProfileName);
+        } else if (profiles.empty()) {
+            ImGui::TextDisabled("No existing profiles - choose 'New Profile' instead.");
+        } else {
+            ClampIndex(ieDestProfileIndex, profiles.size());
+            NameCombo("##ieDstProfile", ieDestProfileIndex, profileNames);
+        }
+
+        const bool importable = importPath[0] != '\0' &&
+                                (importAsNew != 0 ? importNewProfileName[0] != '\0' : !profiles.empty());
+        ImGui::BeginDisabled(!importable);
+        if (ImGui::Button("Import") && importable) ImportChosenFile(*this);
+        ImGui::EndDisabled();
+        ImGui::TreePop();
+    }
+}
 
 }  // namespace bm::ui

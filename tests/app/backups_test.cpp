@@ -12,7 +12,6 @@
 #include "core/browsers.h"
 #include "core/file_backup.h"
 #include "core/file_io.h"
-#include "sqlite3.h"
 #include "tests/app/panel_fixture.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/temp_dir.h"
@@ -44,16 +43,6 @@ public:
         const std::wstring backup = MakeBackupPathAt(ChromeFile(), time);
         EXPECT_TRUE(CopyFileW(staging.c_str(), backup.c_str(), FALSE));
         return backup;
-    }
-
-    // Runs one statement on the database file beside the App's own connection.
-    void Sql(const std::string& statement) {
-        sqlite3* conn = nullptr;
-        ASSERT_EQ(sqlite3_open(ToUtf8(dir / L"app_data.db").c_str(), &conn), SQLITE_OK);
-        char* message = nullptr;
-        EXPECT_EQ(sqlite3_exec(conn, statement.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
-        sqlite3_free(message);
-        sqlite3_close(conn);
     }
 
     void ClickNth(const std::string& label, size_t n) {
@@ -251,8 +240,8 @@ TEST_F(BackupsPanelTest, EmptyStatesAndTheChoiceOfBrowserAndProfile) {
     ui.Frame();
     EXPECT_TRUE(Shows("No browsers detected.")) << shownText;
     EXPECT_TRUE(Shows("No saved profiles yet.")) << shownText;
-    EXPECT_FALSE(ui.Has("##backupBrowser"));
-    EXPECT_FALSE(ui.Has("##backupProfile"));
+    EXPECT_EQ(FindCombo("##backupBrowser"), nullptr);
+    EXPECT_EQ(FindCombo("##backupProfile"), nullptr);
 
     DetectBrowsers();
     app.db.CreateProfile(L"Home");

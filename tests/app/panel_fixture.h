@@ -9,9 +9,11 @@
 #include <imgui_internal.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "app/app.h"
+#include "sqlite3.h"
 #include "core/browsers.h"
 #include "tests/app/app_sync_fixture.h"
 #include "tests/app/ui_driver.h"
@@ -46,18 +48,34 @@ public:
     // The seven browsers of the test tree, detected or not as the tree stands now.
     void DetectBrowsers() { app.browsers = DetectBrowsersIn(Local(), Roaming()); }
 
-    // Combos report no label to the driver: found by their id in the panel's window.
-    bool ClickCombo(const char* label) {
+    // Combos report no label to the driver: found by their id in the panel's window, inside the
+    // id scopes given (e.g. the tree node "Export" they are drawn under).
+    const UiItem* FindCombo(const char* label, std::initializer_list<const char*> scopes = {}) const {
         ImGuiWindow* window = ImGui::FindWindowByName("##panel");
-        if (!window) return false;
-        const ImGuiID id = window->GetID(label);
+        if (!window) return nullptr;
+        ImGuiID seed = window->ID;
+        for (const char* scope : scopes) seed = ImHashStr(scope, 0, seed);
+        const ImGuiID id = ImHashStr(label, 0, seed);
         for (const UiItem& item : ui.items()) {
-            if (item.id == id) {
-                const UiItem target = item;
-                return ui.ClickItem(target);
-            }
+            if (item.id == id) return &item;
         }
-        return false;
+        return nullptr;
+    }
+    bool ClickCombo(const char* label, std::initializer_list<const char*> scopes = {}) {
+        const UiItem* found = FindCombo(label, scopes);
+        if (!found) return false;
+        const UiItem target = *found;
+        return ui.ClickItem(target);
+    }
+
+    // Runs one statement on the database file beside the App's own connection.
+    void Sql(const std::string& statement) {
+        sqlite3* conn = nullptr;
+        ASSERT_EQ(sqlite3_open(ToUtf8(dir / L"app_data.db").c_str(), &conn), SQLITE_OK);
+        char* message = nullptr;
+        EXPECT_EQ(sqlite3_exec(conn, statement.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+        sqlite3_free(message);
+        sqlite3_close(conn);
     }
 
     bool Shows(const std::string& text) const { return shownText.find(text) != std::string::npos; }
