@@ -213,6 +213,42 @@ TEST_F(SettingsTest, SaveWritesNothingWithoutAWindow) {
     EXPECT_EQ(app.db.GetSetting(L"ui_dest_mode", kAbsent), kAbsent);
 }
 
+// A start that fails after the window exists has empty lists: saving then would replace the
+// stored selections with fallbacks. Only a completed start saves at shutdown.
+TEST_F(SettingsTest, ShutdownSavesOnlyAfterACompletedStart) {
+    for (const bool completed : {false, true}) {
+        SCOPED_TRACE(completed ? "completed start" : "failed start");
+        bm::test::TempDir folder;
+        const std::wstring path = folder / L"app_data.db";
+        {
+            bm::AppDatabase db;
+            ASSERT_TRUE(db.Open(path));
+            db.SetSetting(L"theme", L"light");
+            db.SetSetting(L"ui_dest_profile", L"7");
+            db.SetSetting(L"ui_dest_browser", L"firefox");
+        }
+        TestWindow window;
+        ASSERT_NE(window.hwnd, nullptr);
+        {
+            App app;
+            ASSERT_TRUE(app.OpenDatabase(path));
+            app.LoadSettings();
+            app.lightTheme = 0;  // what the failed start would otherwise write back
+            app.hwnd = window.hwnd;
+            app.startupComplete = completed;
+            app.Shutdown();
+            EXPECT_EQ(app.hwnd, nullptr);
+        }
+        window.hwnd = nullptr;  // Shutdown destroyed it
+        bm::AppDatabase db;
+        ASSERT_TRUE(db.Open(path));
+        EXPECT_EQ(db.GetSetting(L"theme", kAbsent), completed ? L"dark" : L"light");
+        EXPECT_EQ(db.GetSetting(L"ui_dest_profile", kAbsent), completed ? L"0" : L"7");
+        EXPECT_EQ(db.GetSetting(L"ui_dest_browser", kAbsent), completed ? L"" : L"firefox");
+        EXPECT_EQ(db.GetSetting(L"win_left", kAbsent) != kAbsent, completed);
+    }
+}
+
 TEST_F(SettingsTest, SelectionsAreStoredByKeyAndIdAndRestoredAgainstChangedLists) {
     int64_t work = 0, home = 0, old = 0;
     {
