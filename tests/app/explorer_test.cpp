@@ -156,12 +156,10 @@ TEST_F(ExplorerPanelTest, SearchFoldsAsciiCaseOnlyAndCountsEveryLoadedRow) {
 }
 
 TEST_F(ExplorerPanelTest, HundredThousandRowsDrawOnlyTheVisibleOnesAndScrollToTheLast) {
-    std::vector<BookmarkRecord> many;
-    many.reserve(100000);
-    for (int i = 0; i < 100000; ++i)
-        many.push_back(Bookmark(L"https://row.example/" + std::to_wstring(i), L"Row " + std::to_wstring(i)));
     const int64_t profile = app.db.CreateProfile(L"Huge");
-    ASSERT_EQ(app.db.AddBookmarks(profile, many), 100000);
+    Sql("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) "
+        "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) SELECT " +
+        std::to_string(profile) + ", 'https://row.example/' || i, 'Row ' || i, 'Bookmarks bar', 1700000000 FROM n");
     app.RefreshProfiles();
     app.explorerType = 1;
     captureText = false;  // logging the text would draw every row
@@ -186,6 +184,18 @@ TEST_F(ExplorerPanelTest, HundredThousandRowsDrawOnlyTheVisibleOnesAndScrollToTh
     Search("row 99999");
     ui.Frame();
     EXPECT_EQ(SubmittedRows(), 1);
+}
+
+TEST_F(ExplorerPanelTest, BookmarksFileWithWronglyTypedValuesGivesATableAndNoCrash) {
+    MakeDirs(Local() + L"\\Google\\Chrome\\User Data\\Default");
+    WriteTextFile(ChromeFile(),
+                  R"({"roots": {"bookmark_bar": {"type": "folder", "name": 7, "children": "none"},)"
+                  R"( "other": {"children": [{"type": "url", "url": 12, "name": ["x"]}, 5, null]}, "synced": []}})");
+    DetectBrowsers();
+    ASSERT_TRUE(app.browsers[0].detected);
+    ui.Frame(2);
+    EXPECT_TRUE(Shows("bookmark(s) loaded")) << shownText;
+    EXPECT_EQ(SubmittedRows(), static_cast<int>(app.explorerRows.size()));
 }
 
 }  // namespace

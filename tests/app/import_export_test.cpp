@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
@@ -279,6 +280,58 @@ TEST_F(ImportExportPanelTest, FileDialogsAreAskedAsTheyShouldAndOnlyAChoiceChang
     ASSERT_TRUE(ui.Click("Browse...##import"));
     EXPECT_EQ(std::strlen(app.importPath), 510u);  // 511 would end inside the 254th character
     EXPECT_EQ(ToWide(app.importPath), answer.substr(0, 257));
+}
+
+}  // namespace
+}  // namespace bm::test
+
+namespace bm::test {
+namespace {
+
+// Waits for the top-level dialog with the title, gives its file-name box `path` (when not empty) and
+// presses OK, or else Cancel. False when no such dialog came.
+bool AnswerDialog(const wchar_t* title, const std::wstring& path) {
+    const ULONGLONG giveUp = GetTickCount64() + 30000;
+    HWND dialog = nullptr;
+    while (!(dialog = FindWindowW(L"#32770", title))) {
+        if (GetTickCount64() > giveUp) return false;
+        Sleep(20);
+    }
+    if (path.empty()) {
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    }
+    // The file-name box: an edit (edt1) in some versions, a combo box with an edit (cmb13) in others.
+    for (int id : {0x480, 0x47C}) SetDlgItemTextW(dialog, id, path.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    return true;
+}
+
+TEST_F(ImportExportPanelTest, RealDialogsHandBackTheChosenFileAndCancelChangesNothing) {
+    const std::wstring file = ExportFile(L"three.json", Three());
+    Open("Import");
+    SetImportPath(L"typed.json");
+
+    bool answered = false;
+    std::thread cancel([&] { answered = AnswerDialog(L"Import bookmarks from file", L""); });
+    ASSERT_TRUE(ui.Click("Browse...##import"));
+    cancel.join();
+    ASSERT_TRUE(answered);
+    EXPECT_STREQ(app.importPath, "typed.json");
+
+    std::thread choose([&] { answered = AnswerDialog(L"Import bookmarks from file", file); });
+    ASSERT_TRUE(ui.Click("Browse...##import"));
+    choose.join();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(ToLower(ToWide(app.importPath)), ToLower(file));
+
+    Open("Export");
+    const std::wstring target = dir / L"new.html";
+    std::thread save([&] { answered = AnswerDialog(L"Export bookmarks to file", target); });
+    ASSERT_TRUE(ui.Click("Browse...##export"));
+    save.join();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(ToLower(ToWide(app.exportPath)), ToLower(target));
 }
 
 }  // namespace
