@@ -107,7 +107,10 @@ void ImportChosenFile(App& app) {
         }
     } catch (const std::exception& failure) {
         // Most likely a name that another profile already has; nothing has been made.
-        app.Log(L"[ERROR] Import failed: could not create profile '" + targetName + L"': " + ExceptionText(failure));
+        if (intoNew)
+            app.Log(L"[ERROR] Import failed: could not create profile '" + targetName + L"': " + ExceptionText(failure));
+        else
+            app.Log(L"[ERROR] Import failed: " + ExceptionText(failure));
         return;
     }
 
