@@ -146,31 +146,76 @@ void CollectUrls(const json& node, std::unordered_set<std::wstring>& urls) {
     }
 }
 
+namespace {
+
+// The position in `node`'s children of the first folder named `segment`, appended when there is none.
+size_t FindOrAddFolder(json& node, const std::wstring& segment, std::atomic<int64_t>& nextId) {
+    json& children = node["children"];
+    if (!children.is_array()) children = json::array();
+    const std::string name = ToUtf8(segment);
+    // Names compare as wide text. When the segment survives the trip through UTF-8 and holds no
+    // replacement character, that is the same as comparing the UTF-8 bytes, which saves converting
+    // every sibling's name; otherwise compare the converted names.
+    const bool compareBytes = ToWide(name) == segment && segment.find(L'\xFFFD') == std::wstring::npos;
+    for (size_t i = 0; i < children.size(); ++i) {
+        const json& child = children[i];
+        if (!child.is_object()) continue;
+        auto type = child.find("type");
+        auto childName = child.find("name");
+        if (type == child.end() || !type->is_string() || type->get_ref<const std::string&>() != "folder") continue;
+        const std::string* text = childName != child.end() && childName->is_string() ? &childName->get_ref<const std::string&>() : nullptr;
+        if (!text) {
+            if (segment.empty()) return i;
+        } else if (compareBytes ? *text == name : ToWide(*text) == segment) {
+            return i;
+        }
+    }
+    json folder = json::object();
+    folder["type"] = "folder";
+    folder["name"] = name;
+    folder["id"] = std::to_string(nextId.fetch_add(1));
+    folder["date_added"] = ChromeStampFromUnix(Now());
+    folder["date_modified"] = ChromeStampFromUnix(Now());
+    folder["children"] = json::array();
+    children.push_back(std::move(folder));
+    return children.size() - 1;
+}
+
+// The folders one write has already found or made, by root and path. Children are only ever
+// appended during a write, so a remembered position keeps naming the first matching folder.
+class FolderIndex {
+public:
+    json& Resolve(json& root, const std::wstring& rootKey, const std::vector<std::wstring>& segments,
+                  std::atomic<int64_t>& nextId) {
+        json* current = &root;
+        std::wstring key = rootKey;
+        for (const std::wstring& segment : segments) {
+            key += L'/';
+            key += std::to_wstring(segment.size());
+            key += L':';
+            key += segment;
+            auto known = positions_.find(key);
+            size_t position;
+            if (known != positions_.end()) {
+                position = known->second;
+            } else {
+                position = FindOrAddFolder(*current, segment, nextId);
+                positions_.emplace(key, position);
+            }
+            current = &(*current)["children"][position];
+        }
+        return *current;
+    }
+
+private:
+    std::unordered_map<std::wstring, size_t> positions_;
+};
+
+}  // namespace
+
 json& EnsureFolderPath(json& start, const std::vector<std::wstring>& segments, std::atomic<int64_t>& nextId) {
     json* current = &start;
-    for (const std::wstring& segment : segments) {
-        json& children = (*current)["children"];
-        if (!children.is_array()) children = json::array();
-        json* found = nullptr;
-        for (json& child : children) {
-            if (StringField(child, "type") == "folder" && ToWide(StringField(child, "name")) == segment) {
-                found = &child;
-                break;
-            }
-        }
-        if (!found) {
-            json folder = json::object();
-            folder["type"] = "folder";
-            folder["name"] = ToUtf8(segment);
-            folder["id"] = std::to_string(nextId.fetch_add(1));
-            folder["date_added"] = ChromeStampFromUnix(Now());
-            folder["date_modified"] = ChromeStampFromUnix(Now());
-            folder["children"] = json::array();
-            children.push_back(std::move(folder));
-            found = &children.back();
-        }
-        current = found;
-    }
+    for (const std::wstring& segment : segments) current = &(*current)["children"][FindOrAddFolder(*current, segment, nextId)];
     return *current;
 }
 
@@ -264,6 +309,7 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
         json& other = ensureRoot("other", "Other bookmarks");
         json& mobile = ensureRoot("synced", "Mobile bookmarks");
 
+        FolderIndex folders;
         for (const BookmarkRecord& record : records) {
             std::wstring key = NormalizeUrl(record.url);
             if (present.count(key)) {
@@ -272,7 +318,7 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
             }
             const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
             json& root = parsed.root_key == L"other" ? other : parsed.root_key == L"synced" ? mobile : bar;
-            json& folder = EnsureFolderPath(root, parsed.segments, nextId);
+            json& folder = folders.Resolve(root, parsed.root_key, parsed.segments, nextId);
             json& children = folder["children"];
             if (!children.is_array()) children = json::array();
 

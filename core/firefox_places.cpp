@@ -52,12 +52,6 @@ uint32_t HashBytes(const std::string& bytes, size_t length) {
 // Firefox counts in moz_places.foreign_count the bookmarks and keywords pointing at a place; its
 // own triggers keep it, but they live only in Firefox's connection, so we keep it ourselves. A place
 // left at 0 may be expired by Firefox and its bookmark removed by maintenance.
-void AddToForeignCount(sqlite3* db, int64_t placeId) {
-    Statement update = PrepareOrThrow(db, "UPDATE moz_places SET foreign_count = foreign_count + 1 WHERE id = ?");
-    BindInt64(update, 1, placeId);
-    StepOnce(update);
-}
-
 void ReleaseForeignCountOfAllBookmarks(sqlite3* db) {
     Statement update = PrepareOrThrow(
         db,
@@ -235,6 +229,120 @@ int64_t PlacesUrlHash(const std::string& utf8Url) {
     return static_cast<int64_t>(hash);
 }
 
+namespace {
+
+// The lookups of one write, with each statement prepared once. Within one write only this code changes
+// the database, so remembering what a query answered (and what was inserted since) gives exactly the
+// answers the queries themselves would give, without scanning moz_places or a big folder per record.
+class PlacesWriteSession {
+public:
+    explicit PlacesWriteSession(sqlite3* db)
+        : db_(db),
+          folderQuery_(PrepareOrThrow(db, "SELECT id FROM moz_bookmarks WHERE parent = ? AND type = 2 AND title = ? LIMIT 1")),
+          folderInsert_(PrepareOrThrow(db,
+                                       "INSERT INTO moz_bookmarks(type, fk, parent, position, title, dateAdded, "
+                                       "lastModified, guid) VALUES(2, NULL, ?, ?, ?, ?, ?, ?)")),
+          positionQuery_(PrepareOrThrow(db, "SELECT COALESCE(MAX(position), -1) + 1 FROM moz_bookmarks WHERE parent = ?")),
+          placeInsert_(PrepareOrThrow(db,
+                                      "INSERT INTO moz_places(url, title, rev_host, hidden, typed, frecency, guid, "
+                                      "url_hash, foreign_count) VALUES(?, ?, ?, 0, 0, -1, ?, ?, 0)")),
+          bookmarkInsert_(PrepareOrThrow(db,
+                                         "INSERT INTO moz_bookmarks(type, fk, parent, position, title, "
+                                         "dateAdded, lastModified, guid) VALUES(1, ?, ?, ?, ?, ?, ?, ?)")),
+          foreignCount_(PrepareOrThrow(db, "UPDATE moz_places SET foreign_count = foreign_count + 1 WHERE id = ?")) {}
+
+    // Every place by exact URL; the first (lowest id) where a URL is stored more than once, as the
+    // unindexed "WHERE url = ? LIMIT 1" scan would find it.
+    void LoadPlaces() {
+        Statement query = PrepareOrThrow(db_, "SELECT id, url FROM moz_places ORDER BY id");
+        while (StepRow(query)) placeIds_.emplace(ColumnText(query, 1), ColumnInt64(query, 0));
+        placesLoaded_ = true;
+    }
+
+    int64_t Folder(int64_t parentId, const std::wstring& title) {
+        std::string utf8Title = ToUtf8(title);
+        auto& byTitle = folderIds_[parentId];
+        auto known = byTitle.find(utf8Title);
+        if (known != byTitle.end()) return known->second;
+
+        sqlite3_reset(folderQuery_.get());
+        BindInt64(folderQuery_, 1, parentId);
+        BindText(folderQuery_, 2, utf8Title);
+        int64_t id = -1;
+        if (StepRow(folderQuery_)) id = ColumnInt64(folderQuery_, 0);
+        sqlite3_reset(folderQuery_.get());
+        if (id < 0) {
+            const int64_t now = NowMicroseconds();
+            sqlite3_reset(folderInsert_.get());
+            BindInt64(folderInsert_, 1, parentId);
+            BindInt64(folderInsert_, 2, TakePosition(parentId));
+            BindText(folderInsert_, 3, utf8Title);
+            BindInt64(folderInsert_, 4, now);
+            BindInt64(folderInsert_, 5, now);
+            BindText(folderInsert_, 6, NewPlacesGuid());
+            StepOnce(folderInsert_);
+            id = sqlite3_last_insert_rowid(db_);
+        }
+        byTitle.emplace(std::move(utf8Title), id);
+        return id;
+    }
+
+    int64_t Place(const std::wstring& url, const std::wstring& title) {
+        if (!placesLoaded_) LoadPlaces();
+        std::string utf8Url = ToUtf8(url);
+        auto known = placeIds_.find(utf8Url);
+        if (known != placeIds_.end()) return known->second;
+        sqlite3_reset(placeInsert_.get());
+        BindText(placeInsert_, 1, utf8Url);
+        BindText(placeInsert_, 2, ToUtf8(title));
+        BindText(placeInsert_, 3, ReverseHost(url));
+        BindText(placeInsert_, 4, NewPlacesGuid());
+        BindInt64(placeInsert_, 5, PlacesUrlHash(utf8Url));
+        StepOnce(placeInsert_);
+        const int64_t id = sqlite3_last_insert_rowid(db_);
+        placeIds_.emplace(std::move(utf8Url), id);
+        return id;
+    }
+
+    void Bookmark(int64_t placeId, int64_t parentId, const std::wstring& title, int64_t stamp) {
+        sqlite3_reset(bookmarkInsert_.get());
+        BindInt64(bookmarkInsert_, 1, placeId);
+        BindInt64(bookmarkInsert_, 2, parentId);
+        BindInt64(bookmarkInsert_, 3, TakePosition(parentId));
+        BindText(bookmarkInsert_, 4, ToUtf8(title));
+        BindInt64(bookmarkInsert_, 5, stamp);
+        BindInt64(bookmarkInsert_, 6, stamp);
+        BindText(bookmarkInsert_, 7, NewPlacesGuid());
+        StepOnce(bookmarkInsert_);
+        sqlite3_reset(foreignCount_.get());
+        BindInt64(foreignCount_, 1, placeId);
+        StepOnce(foreignCount_);
+    }
+
+private:
+    // The position after every existing child of the folder, then one more for each insert into it.
+    int64_t TakePosition(int64_t parentId) {
+        auto next = nextPositions_.find(parentId);
+        if (next == nextPositions_.end()) {
+            sqlite3_reset(positionQuery_.get());
+            BindInt64(positionQuery_, 1, parentId);
+            StepRow(positionQuery_);
+            next = nextPositions_.emplace(parentId, ColumnInt64(positionQuery_, 0)).first;
+            sqlite3_reset(positionQuery_.get());
+        }
+        return next->second++;
+    }
+
+    sqlite3* db_;
+    Statement folderQuery_, folderInsert_, positionQuery_, placeInsert_, bookmarkInsert_, foreignCount_;
+    std::unordered_map<int64_t, std::unordered_map<std::string, int64_t>> folderIds_;
+    std::unordered_map<int64_t, int64_t> nextPositions_;
+    std::unordered_map<std::string, int64_t> placeIds_;
+    bool placesLoaded_ = false;
+};
+
+}  // namespace
+
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
                           std::wstring* error, bool replace) {
     sqlite3* db = nullptr;
@@ -243,6 +351,9 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (db) sqlite3_close(db);
         return -1;
     }
+    // A big write touches every index of moz_places and moz_bookmarks; SQLite's default page cache
+    // (2 MiB) makes it re-read the same index pages over and over. Only this connection sees the setting.
+    sqlite3_exec(db, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
     try {
         int64_t toolbar = FindIdByGuid(db, "toolbar_____");
         int64_t unfiled = FindIdByGuid(db, "unfiled_____");
@@ -275,43 +386,32 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 
         int inserted = 0;
         int skippedCount = 0;
-        for (const BookmarkRecord& record : items) {
-            const std::wstring key = NormalizeUrl(record.url);
-            if (seen.count(key)) {
-                ++skippedCount;
-                continue;
-            }
-            const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
-            int64_t parent = toolbar;
-            if (parsed.root_key == L"synced") {
-                parent = mobile;
-            } else if (parsed.root_key == L"other") {
-                const std::vector<std::wstring> pieces = SplitPath(record.folder_path);
-                parent = (!pieces.empty() && ToLower(pieces.front()).find(L"menu") != std::wstring::npos) ? menu
-                                                                                                          : unfiled;
-            }
-            for (const std::wstring& name : parsed.segments) parent = EnsurePlacesFolder(db, parent, name);
+        {
+            PlacesWriteSession session(db);
+            for (const BookmarkRecord& record : items) {
+                const std::wstring key = NormalizeUrl(record.url);
+                if (seen.count(key)) {
+                    ++skippedCount;
+                    continue;
+                }
+                const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+                int64_t parent = toolbar;
+                if (parsed.root_key == L"synced") {
+                    parent = mobile;
+                } else if (parsed.root_key == L"other") {
+                    const std::vector<std::wstring> pieces = SplitPath(record.folder_path);
+                    parent = (!pieces.empty() && ToLower(pieces.front()).find(L"menu") != std::wstring::npos) ? menu
+                                                                                                              : unfiled;
+                }
+                for (const std::wstring& name : parsed.segments) parent = session.Folder(parent, name);
 
-            const int64_t fk = EnsurePlace(db, record.url, record.title);
-            const int64_t date = record.date_added != 0 ? record.date_added : static_cast<int64_t>(std::time(nullptr));
-            const int64_t stamp = date * 1000000;
-            {
-                Statement insert = PrepareOrThrow(db,
-                                                  "INSERT INTO moz_bookmarks(type, fk, parent, position, title, "
-                                                  "dateAdded, lastModified, guid) VALUES(1, ?, ?, ?, ?, ?, ?, ?)");
-                BindInt64(insert, 1, fk);
-                BindInt64(insert, 2, parent);
-                BindInt64(insert, 3, NextPosition(db, parent));
-                BindText(insert, 4, ToUtf8(record.title));
-                BindInt64(insert, 5, stamp);
-                BindInt64(insert, 6, stamp);
-                BindText(insert, 7, NewPlacesGuid());
-                StepOnce(insert);
+                const int64_t fk = session.Place(record.url, record.title);
+                const int64_t date = record.date_added != 0 ? record.date_added : static_cast<int64_t>(std::time(nullptr));
+                session.Bookmark(fk, parent, record.title, date * 1000000);
+                seen.insert(key);
+                ++inserted;
             }
-            AddToForeignCount(db, fk);
-            seen.insert(key);
-            ++inserted;
-        }
+        }  // the session's statements are finalized before the commit and the close
 
         ExecOrThrow(db, "COMMIT;");
         sqlite3_close(db);
