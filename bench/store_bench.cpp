@@ -97,6 +97,7 @@ void PlacesInsertFloor(const std::wstring& path, const std::vector<BookmarkRecor
 void ProfileInsertFloor(const std::wstring& path, int64_t profileId, const std::vector<BookmarkRecord>& records) {
     sqlite3* db = nullptr;
     Check(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open app_data");
+    Exec(db, kWriteCacheSizePragma);
     Exec(db, "BEGIN IMMEDIATE;");
     {
         Statement insert = PrepareOrThrow(

@@ -351,8 +351,6 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (db) sqlite3_close(db);
         return -1;
     }
-    // A big write touches every index of moz_places and moz_bookmarks; SQLite's default page cache
-    // (2 MiB) makes it re-read the same index pages over and over. Only this connection sees the setting.
     sqlite3_exec(db, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
     try {
         int64_t toolbar = FindIdByGuid(db, "toolbar_____");

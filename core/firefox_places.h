@@ -51,7 +51,4 @@ std::string NewPlacesGuid();
 // moz_places.url_hash as Firefox computes it (its hash() SQL function).
 int64_t PlacesUrlHash(const std::string& utf8Url);
 
-// The page cache a write connection to places.sqlite asks for (up to 64 MiB, used only as needed).
-inline constexpr const char kWriteCacheSizePragma[] = "PRAGMA cache_size = -65536;";
-
 }  // namespace bm

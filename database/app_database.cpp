@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/sql_statement.h"
+
 namespace bm {
 namespace {
 
@@ -71,6 +73,7 @@ bool AppDatabase::Open(const std::wstring& path) {
     sqlite3_exec(db, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr);  // ON DELETE CASCADE needs it
     sqlite3_exec(db, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
 
     char* message = nullptr;
     if (sqlite3_exec(db, kSchema, nullptr, nullptr, &message) != SQLITE_OK) {

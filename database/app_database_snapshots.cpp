@@ -164,9 +164,10 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
             StepRow(remove);
         }
         // An array gives its elements, an object its member values, null nothing, anything else itself.
+        Statement insert = PrepareOrThrow(
+            conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
         for (const json& element : parsed) {
-            Statement insert = PrepareOrThrow(
-                conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
+            sqlite3_reset(insert.get());
             BindInt64(insert, 1, profileId);
             BindText(insert, 2, TextMember(element, "url"));
             BindText(insert, 3, TextMember(element, "title"));
