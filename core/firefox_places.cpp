@@ -116,15 +116,20 @@ std::vector<BookmarkRecord> ReadFirefoxBookmarks(const std::wstring& path, std::
             Statement query = PrepareOrThrow(db, "SELECT id, url FROM moz_places");
             while (StepRow(query)) urls[ColumnInt64(query, 0)] = ToWide(ColumnText(query, 1));
         }
+        // Bookmarks share their folders: each folder's path is worked out once.
+        std::unordered_map<int64_t, std::wstring> folderPaths;
         for (const auto& entry : items) {
             const PlacesItem& item = entry.second;
             if (item.type != 1 || item.fk <= 0) continue;
             const auto url = urls.find(item.fk);
             if (url == urls.end() || url->second.empty()) continue;
+            auto folder = folderPaths.find(item.parent);
+            if (folder == folderPaths.end())
+                folder = folderPaths.emplace(item.parent, PlacesFolderPath(items, guids, item.parent)).first;
             BookmarkRecord record;
             record.url = url->second;
             record.title = item.title;
-            record.folder_path = PlacesFolderPath(items, guids, item.parent);
+            record.folder_path = folder->second;
             result.push_back(std::move(record));
         }
     } catch (const std::exception& e) {
