@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -449,6 +450,52 @@ TEST_F(ActionHubTest, SavePathOverrideStoresThePathAndAnEmptyOneRemovesIt) {
     ASSERT_TRUE(ui.Click("Save Path Override"));
     EXPECT_EQ(app.db.GetBrowserConfig(BrowserKey(app.browsers[0].kind)).custom_path, L"");
     EXPECT_FALSE(app.browsers[0].hasCustomPath);
+}
+
+}  // namespace
+}  // namespace bm::test
+
+namespace bm::test {
+namespace {
+
+// Answers the next "Select bookmarks file" dialog of this process: types `path` and presses OK, or
+// cancels it when `path` is empty. Gives up after a while so that a test never hangs.
+std::thread AnswerFileDialog(const std::wstring& path) {
+    return std::thread([path] {
+        for (int attempt = 0; attempt < 1200; ++attempt) {
+            HWND dialog = FindWindowW(nullptr, L"Select bookmarks file (Bookmarks JSON or places.sqlite)");
+            if (dialog != nullptr) {
+                if (path.empty()) {
+                    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+                } else {
+                    // The file name field: edt1 in the classic dialog, cmb13 in the Explorer one.
+                    SetDlgItemTextW(dialog, 0x480, path.c_str());
+                    SetDlgItemTextW(dialog, 0x47c, path.c_str());
+                    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+                }
+                return;
+            }
+            Sleep(50);
+        }
+    });
+}
+
+TEST_F(ActionHubTest, BrowseFillsThePathFieldFromTheFileDialogAndCancelLeavesIt) {
+    const std::wstring chosen = dir / L"Портативный\\Bookmarks";
+    WriteBookmarks(chosen, {Bookmark(L"https://p.example/", L"P")});
+    app.hwnd = nullptr;  // no owner window for the dialog
+    ASSERT_TRUE(ui.Click("Custom / Portable Browser Path"));
+    std::snprintf(app.customPath, sizeof(app.customPath), "%s", "before");
+
+    std::thread answer = AnswerFileDialog(L"");
+    ASSERT_TRUE(ui.Click("Browse..."));
+    answer.join();
+    EXPECT_STREQ(app.customPath, "before");
+
+    answer = AnswerFileDialog(chosen);
+    ASSERT_TRUE(ui.Click("Browse..."));
+    answer.join();
+    EXPECT_EQ(ToWide(app.customPath), chosen);
 }
 
 }  // namespace
