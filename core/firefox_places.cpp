@@ -243,10 +243,6 @@ class PlacesWriteSession {
 public:
     explicit PlacesWriteSession(sqlite3* db)
         : db_(db),
-          folderQuery_(PrepareOrThrow(db, "SELECT id FROM moz_bookmarks WHERE parent = ? AND type = 2 AND title = ? LIMIT 1")),
-          folderInsert_(PrepareOrThrow(db,
-                                       "INSERT INTO moz_bookmarks(type, fk, parent, position, title, dateAdded, "
-                                       "lastModified, guid) VALUES(2, NULL, ?, ?, ?, ?, ?, ?)")),
           positionQuery_(PrepareOrThrow(db, "SELECT COALESCE(MAX(position), -1) + 1 FROM moz_bookmarks WHERE parent = ?")),
           placeInsert_(PrepareOrThrow(db,
                                       "INSERT INTO moz_places(url, title, rev_host, hidden, typed, frecency, guid, "
@@ -270,24 +266,10 @@ public:
         auto known = byTitle.find(utf8Title);
         if (known != byTitle.end()) return known->second;
 
-        sqlite3_reset(folderQuery_.get());
-        BindInt64(folderQuery_, 1, parentId);
-        BindText(folderQuery_, 2, utf8Title);
-        int64_t id = -1;
-        if (StepRow(folderQuery_)) id = ColumnInt64(folderQuery_, 0);
-        sqlite3_reset(folderQuery_.get());
-        if (id < 0) {
-            const int64_t now = NowMicroseconds();
-            sqlite3_reset(folderInsert_.get());
-            BindInt64(folderInsert_, 1, parentId);
-            BindInt64(folderInsert_, 2, TakePosition(parentId));
-            BindText(folderInsert_, 3, utf8Title);
-            BindInt64(folderInsert_, 4, now);
-            BindInt64(folderInsert_, 5, now);
-            BindText(folderInsert_, 6, NewPlacesGuid());
-            StepOnce(folderInsert_);
-            id = sqlite3_last_insert_rowid(db_);
-        }
+        // Once per folder: the lookup (and insert) of the one-off path. It may have added a child
+        // to the parent, so the parent's next position is asked again when next needed.
+        const int64_t id = EnsurePlacesFolder(db_, parentId, title);
+        nextPositions_.erase(parentId);
         byTitle.emplace(std::move(utf8Title), id);
         return id;
     }
@@ -339,7 +321,7 @@ private:
     }
 
     sqlite3* db_;
-    Statement folderQuery_, folderInsert_, positionQuery_, placeInsert_, bookmarkInsert_, foreignCount_;
+    Statement positionQuery_, placeInsert_, bookmarkInsert_, foreignCount_;
     std::unordered_map<int64_t, std::unordered_map<std::string, int64_t>> folderIds_;
     std::unordered_map<int64_t, int64_t> nextPositions_;
     std::unordered_map<std::string, int64_t> placeIds_;
