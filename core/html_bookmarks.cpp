@@ -1,7 +1,6 @@
 #include "core/html_bookmarks.h"
 
 #include <ctime>
-#include <sstream>
 
 #include "core/file_io.h"
 
@@ -103,21 +102,32 @@ std::wstring HtmlUnescape(const std::wstring& text) {
     return out;
 }
 
-void WriteHtmlFolder(std::ostream& out, const HtmlFolderNode& node, int level) {
+void WriteHtmlFolder(std::string& out, const HtmlFolderNode& node, int level) {
     const std::string indent = Indent(level);
     for (const BookmarkRecord* record : node.bookmarks) {
         const std::wstring url = HtmlEscape(record->url);
         const std::wstring title = record->title.empty() ? url : HtmlEscape(record->title);
-        out << indent << "<DT><A HREF=\"" << ToUtf8(url) << "\" ADD_DATE=\"" << record->date_added << "\">"
-            << ToUtf8(title) << "</A>\n";
+        out += indent;
+        out += "<DT><A HREF=\"";
+        out += ToUtf8(url);
+        out += "\" ADD_DATE=\"";
+        out += std::to_string(record->date_added);
+        out += "\">";
+        out += ToUtf8(title);
+        out += "</A>\n";
     }
     for (const std::wstring& name : node.folder_order) {
         auto found = node.sub_folders.find(name);
         if (found == node.sub_folders.end() || !found->second) continue;
-        out << indent << "<DT><H3 ADD_DATE=\"0\">" << ToUtf8(HtmlEscape(name)) << "</H3>\n";
-        out << indent << "<DL><p>\n";
+        out += indent;
+        out += "<DT><H3 ADD_DATE=\"0\">";
+        out += ToUtf8(HtmlEscape(name));
+        out += "</H3>\n";
+        out += indent;
+        out += "<DL><p>\n";
         WriteHtmlFolder(out, *found->second, level + 1);
-        out << indent << "</DL><p>\n";
+        out += indent;
+        out += "</DL><p>\n";
     }
 }
 
@@ -148,15 +158,20 @@ bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& 
         node->bookmarks.push_back(&record);
     }
 
-    std::ostringstream out;
-    out << "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
-        << "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
-        << "<TITLE>Bookmarks</TITLE>\n"
-        << "<H1>Bookmarks</H1>\n"
-        << "<DL><p>\n";
+    // One buffer, sized up front: growing a stream of many megabytes and copying it out touched
+    // about three times the file's size in new memory, which made big exports slower than linear.
+    size_t estimate = 4096;
+    for (const BookmarkRecord& record : records) estimate += 64 + record.url.size() + record.title.size();
+    std::string out;
+    out.reserve(estimate + estimate / 4);
+    out += "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+           "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+           "<TITLE>Bookmarks</TITLE>\n"
+           "<H1>Bookmarks</H1>\n"
+           "<DL><p>\n";
     WriteHtmlFolder(out, root, 1);
-    out << "</DL><p>\n";
-    return WriteExportFile(path, out.str(), error);
+    out += "</DL><p>\n";
+    return WriteExportFile(path, out, error);
 }
 
 std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error) {

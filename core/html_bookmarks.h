@@ -2,7 +2,6 @@
 // Netscape bookmark HTML ("<!DOCTYPE NETSCAPE-Bookmark-file-1>"): the file browsers export and import.
 
 #include <memory>
-#include <ostream>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,8 +24,8 @@ struct HtmlFolderNode {
 // left as it was).
 bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error = nullptr);
 
-// Writes the node's bookmarks, then its sub-folders, as UTF-8 lines indented four spaces per level.
-void WriteHtmlFolder(std::ostream& out, const HtmlFolderNode& node, int level);
+// Appends the node's bookmarks, then its sub-folders, as UTF-8 lines indented four spaces per level.
+void WriteHtmlFolder(std::string& out, const HtmlFolderNode& node, int level);
 
 // Puts the text of an export file in place of `path` in one step (shared by both export formats).
 // False with "Could not open destination file for writing." when the file cannot be created or
