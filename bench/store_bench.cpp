@@ -142,24 +142,25 @@ void BenchSyncJob(size_t n, const test::TempDir& dir, BrowserKind kind, const st
     Row row{name, n};
     row.maxRatio = target;
     row.without = without;
+    sqlite3* db = OpenProfileDatabase(profiles);
     // Each run starts from the base file with no backups beside it, so each run makes exactly one.
     auto fresh = [&baseFile](const std::wstring& target) {
         for (const FileBackupEntry& backup : ListFileBackups(target)) DeleteFileW(backup.path.c_str());
         CopyOver(baseFile, target);
     };
-    row.ms = MedianMs(reps, [&] { fresh(file); }, [&] {
+    MedianPairMs(reps, [&] { fresh(file); }, [&] {
         const SyncResult result = engine.RunSync(request, browsers, database, [](const std::wstring&) {});
         Require(result.ok && result.destinations.size() == 1 && result.destinations[0].ok, name);
-    });
-    sqlite3* db = OpenProfileDatabase(profiles);
-    row.floorMs = MedianMs(reps, [&] { fresh(floorFile); }, [&] {
+    },
+                 [&] { fresh(floorFile); }, [&] {
         // The job's steps: load the profile, the running check, the backup copy, the merge.
         const std::vector<BookmarkRecord> records = GetBookmarksFloor(db, profileId);
         Require(!IsProcessRunning(browsers[0].exeName), "running check");
         Require(CopyFileW(floorFile.c_str(), MakeBackupPath(floorFile).c_str(), FALSE), "backup");
         if (firefox) FirefoxWriteFloor(floorFile, records, false);
         else ChromiumWriteFloor(floorFile, records, false);
-    });
+    },
+                 row.ms, row.floorMs);
     sqlite3_close(db);
     row.sameOutput = firefox ? SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), name)
                              : SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), name);
@@ -179,17 +180,19 @@ void BenchChromium(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     Row read{"chromium read", n};
     read.maxRatio = kChromiumTarget;
     std::vector<BookmarkRecord> opRecords, floorRecords;
-    read.ms = MedianMs(reps, nullptr, [&] { opRecords = ReadChromiumBookmarks(baseFile, nullptr); });
-    read.floorMs = MedianMs(reps, nullptr, [&] { floorRecords = ChromiumReadFloor(baseFile); });
+    MedianPairMs(reps, nullptr, [&] { opRecords = ReadChromiumBookmarks(baseFile, nullptr); },
+                 nullptr, [&] { floorRecords = ChromiumReadFloor(baseFile); },
+                 read.ms, read.floorMs);
     read.sameOutput = SameRecords(opRecords, floorRecords, "chromium read");
     rows.push_back(read);
 
     for (bool replace : {false, true}) {
         Row row{replace ? "chromium replace N in N" : "chromium merge N into N", n};
         row.maxRatio = kChromiumTarget;
-        row.ms = MedianMs(reps, [&] { CopyOver(baseFile, file); },
-                          [&] { Require(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); });
-        row.floorMs = MedianMs(reps, [&] { CopyOver(baseFile, floorFile); }, [&] { ChromiumWriteFloor(floorFile, incoming, replace); });
+        MedianPairMs(reps, [&] { CopyOver(baseFile, file); },
+                          [&] { Require(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); },
+                     [&] { CopyOver(baseFile, floorFile); }, [&] { ChromiumWriteFloor(floorFile, incoming, replace); },
+                     row.ms, row.floorMs);
         row.sameOutput = SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), row.operation.c_str());
         rows.push_back(row);
     }
@@ -209,12 +212,15 @@ void BenchChromium(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     Row list{"backups list, 20 backups (per call)", n};
     list.maxRatio = kChromiumTarget;
     std::vector<FileBackupEntry> opEntries, floorEntries;
-    list.ms = MedianMs(reps, nullptr, [&] {
+    MedianPairMs(reps, nullptr, [&] {
         for (int i = 0; i < kCalls; ++i) opEntries = ListFileBackups(backedUp);
-    }) / kCalls;
-    list.floorMs = MedianMs(reps, nullptr, [&] {
+    },
+                 nullptr, [&] {
         for (int i = 0; i < kCalls; ++i) floorEntries = BackupListFloor(backedUp);
-    }) / kCalls;
+    },
+                 list.ms, list.floorMs);
+    list.ms /= kCalls;
+    list.floorMs /= kCalls;
     list.sameOutput = opEntries.size() == 20 && SameBackups(opEntries, floorEntries);
     rows.push_back(list);
 }
@@ -243,8 +249,9 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         read.maxRatio = kFileTarget;
         if (history) read.without = "firefox read";
         std::vector<BookmarkRecord> opRecords, floorRecords;
-        read.ms = MedianMs(reps, nullptr, [&] { opRecords = ReadFirefoxBookmarks(source, nullptr); });
-        read.floorMs = MedianMs(reps, nullptr, [&] { floorRecords = FirefoxReadFloor(source); });
+        MedianPairMs(reps, nullptr, [&] { opRecords = ReadFirefoxBookmarks(source, nullptr); },
+                     nullptr, [&] { floorRecords = FirefoxReadFloor(source); },
+                     read.ms, read.floorMs);
         read.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, read.operation.c_str());
         rows.push_back(read);
 
@@ -253,9 +260,10 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
             Row row{(replace ? "firefox replace N in N" : "firefox merge N into N") + suffix, n};
             row.maxRatio = kFileTarget;
             if (history) row.without = "firefox merge N into N";
-            row.ms = MedianMs(reps, [&] { CopyOver(source, file); },
-                              [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write"); });
-            row.floorMs = MedianMs(reps, [&] { CopyOver(source, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, replace); });
+            MedianPairMs(reps, [&] { CopyOver(source, file); },
+                              [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write"); },
+                         [&] { CopyOver(source, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, replace); },
+                         row.ms, row.floorMs);
             row.sameOutput =
                 SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), row.operation.c_str()) &&
                 SameText(QueryText(file, placesCheck), QueryText(floorFile, placesCheck), row.operation.c_str());
@@ -310,24 +318,27 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         fresh();
         freshFloor();
         std::vector<BookmarkRecord> opRecords, floorRecords;
-        row.ms = MedianMs(reps, nullptr, [&] { opRecords = database.GetBookmarks(profileId); });
-        row.floorMs = MedianMs(reps, nullptr, [&] { floorRecords = GetBookmarksFloor(db, profileId); });
+        MedianPairMs(reps, nullptr, [&] { opRecords = database.GetBookmarks(profileId); },
+                     nullptr, [&] { floorRecords = GetBookmarksFloor(db, profileId); },
+                     row.ms, row.floorMs);
         row.sameOutput = opRecords.size() == floorRecords.size() && SameRecords(opRecords, floorRecords, "GetBookmarks", {true, true});
         rows.push_back(row);
     }
     {
         Row row{"profile AddBookmarks N into N", n};
         row.maxRatio = kChromiumTarget;
-        row.ms = MedianMs(reps, fresh, [&] { Require(database.AddBookmarks(profileId, incoming) > 0, "AddBookmarks"); });
-        row.floorMs = MedianMs(reps, freshFloor, [&] { Require(AddBookmarksFloor(db, profileId, incoming) > 0, "insert"); });
+        MedianPairMs(reps, fresh, [&] { Require(database.AddBookmarks(profileId, incoming) > 0, "AddBookmarks"); },
+                     freshFloor, [&] { Require(AddBookmarksFloor(db, profileId, incoming) > 0, "insert"); },
+                     row.ms, row.floorMs);
         row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "AddBookmarks");
         rows.push_back(row);
     }
     {
         Row row{"profile CreateSnapshot", n};
         row.maxRatio = kChromiumTarget;
-        row.ms = MedianMs(reps, fresh, [&] { Require(database.CreateSnapshot(profileId, L"bench") > 0, "CreateSnapshot"); });
-        row.floorMs = MedianMs(reps, freshFloor, [&] { CreateSnapshotFloor(db, profileId, "bench"); });
+        MedianPairMs(reps, fresh, [&] { Require(database.CreateSnapshot(profileId, L"bench") > 0, "CreateSnapshot"); },
+                     freshFloor, [&] { CreateSnapshotFloor(db, profileId, "bench"); },
+                     row.ms, row.floorMs);
         row.sameOutput = SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "CreateSnapshot");
         rows.push_back(row);
     }
@@ -342,11 +353,12 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         }
         Row row{"profile RestoreSnapshot", n};
         row.maxRatio = kChromiumTarget;
-        row.ms = MedianMs(reps, fresh, [&] {
+        MedianPairMs(reps, fresh, [&] {
             std::wstring error;
             Require(database.RestoreSnapshot(snapshotId, &error), "RestoreSnapshot");
-        });
-        row.floorMs = MedianMs(reps, freshFloor, [&] { RestoreSnapshotFloor(db, snapshotId); });
+        },
+                     freshFloor, [&] { RestoreSnapshotFloor(db, snapshotId); },
+                     row.ms, row.floorMs);
         row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "RestoreSnapshot") &&
                          SameText(QueryText(file, snapshotCount), QueryText(floorFile, snapshotCount), "RestoreSnapshot") &&
                          SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "RestoreSnapshot");
@@ -365,11 +377,12 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         request.autoBackup = true;
         const SyncEngine engine;
         const std::vector<BrowserInfo> browsers;
-        row.ms = MedianMs(reps, fresh, [&] {
+        MedianPairMs(reps, fresh, [&] {
             const SyncResult result = engine.RunSync(request, browsers, database, [](const std::wstring&) {});
             Require(result.ok && result.destinations.size() == 1 && result.destinations[0].ok, "profile copy");
-        });
-        row.floorMs = MedianMs(reps, freshFloor, [&] { ProfileCopyFloor(db, otherId, profileId); });
+        },
+                     freshFloor, [&] { ProfileCopyFloor(db, otherId, profileId); },
+                     row.ms, row.floorMs);
         row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "profile copy") &&
                          SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "profile copy");
         rows.push_back(row);
@@ -387,11 +400,12 @@ void BenchPortable(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         const std::wstring floorFile = dir / (std::wstring(L"floor") + extension);
         Row exportRow{isJson ? "json export" : "html export", n};
         exportRow.maxRatio = kFileTarget;
-        exportRow.ms = MedianMs(reps, nullptr, [&] { Require(ExportBookmarks(records, file, nullptr), "export"); });
-        exportRow.floorMs = MedianMs(reps, nullptr, [&] {
+        MedianPairMs(reps, nullptr, [&] { Require(ExportBookmarks(records, file, nullptr), "export"); },
+                     nullptr, [&] {
             if (isJson) JsonExportFloor(records, floorFile);
             else HtmlExportFloor(records, floorFile);
-        });
+        },
+                     exportRow.ms, exportRow.floorMs);
         if (isJson) {
             json written = json::parse(ReadText(file)), floorWritten = json::parse(ReadText(floorFile));
             written.erase("exported_at");
@@ -405,8 +419,9 @@ void BenchPortable(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         Row importRow{isJson ? "json import" : "html import", n};
         importRow.maxRatio = kFileTarget;
         std::vector<BookmarkRecord> opRecords, floorRecords;
-        importRow.ms = MedianMs(reps, nullptr, [&] { opRecords = ImportBookmarks(file, nullptr); });
-        importRow.floorMs = MedianMs(reps, nullptr, [&] { floorRecords = isJson ? JsonImportFloor(file) : HtmlImportFloor(file); });
+        MedianPairMs(reps, nullptr, [&] { opRecords = ImportBookmarks(file, nullptr); },
+                     nullptr, [&] { floorRecords = isJson ? JsonImportFloor(file) : HtmlImportFloor(file); },
+                     importRow.ms, importRow.floorMs);
         // An HTML import stamps its records with the time of the import.
         importRow.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, importRow.operation.c_str(), {false, isJson});
         rows.push_back(importRow);

@@ -26,6 +26,22 @@ inline double MedianMs(int repetitions, const std::function<void()>& setup, cons
     return times[times.size() / 2];
 }
 
+// Times an operation and its floor in alternation (operation, floor, operation, ...), so that both
+// meet the same load of a shared machine; stores both medians in ms.
+inline void MedianPairMs(int repetitions, const std::function<void()>& setup, const std::function<void()>& work,
+                         const std::function<void()>& floorSetup, const std::function<void()>& floorWork, double& ms,
+                         double& floorMs) {
+    std::vector<double> times, floorTimes;
+    for (int i = 0; i < repetitions; ++i) {
+        times.push_back(MedianMs(1, setup, work));
+        floorTimes.push_back(MedianMs(1, floorSetup, floorWork));
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(floorTimes.begin(), floorTimes.end());
+    ms = times[times.size() / 2];
+    floorMs = floorTimes[floorTimes.size() / 2];
+}
+
 inline constexpr double kMaxGrowth = 11.0;        // 10k -> 100k
 inline constexpr double kMaxHistoryFactor = 1.5;  // the same work with history against without
 
