@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <limits>
 #include <stdexcept>
 
 #include "core/file_io.h"
@@ -116,7 +117,8 @@ int64_t NextId(const json& document) {
         if (roots != document.end() && (roots->is_object() || roots->is_array()))
             for (const json& root : *roots) WalkTree(root, visit, [] {});
     }
-    return highest + 1;
+    // An id at the very top of the range must not wrap the counter around.
+    return highest < std::numeric_limits<int64_t>::max() ? highest + 1 : highest;
 }
 
 }  // namespace
@@ -217,6 +219,10 @@ std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std:
         if (error) *error = L"Could not open Bookmarks file for reading.";
         return {};
     }
+    return ReadChromiumBookmarksText(bytes, error);
+}
+
+std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error) {
     json document;
     std::wstring problem;
     if (!ParseBookmarksDocument(bytes, document, problem)) {

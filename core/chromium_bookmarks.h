@@ -18,6 +18,8 @@ namespace bm {
 constexpr int64_t kChromeEpochOffsetSeconds = 11644473600LL;
 
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error);
+// The same over the bytes of such a file.
+std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error);
 
 // Appends the bookmarks of `node` and everything below it; `parentPath` is the folder path of its parent.
 void CollectNode(const nlohmann::json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out);

@@ -105,6 +105,10 @@ std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* e
         if (error) *error = L"Could not open source file for reading.";
         return {};
     }
+    return ImportJsonText(bytes, error);
+}
+
+std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstring* error) {
     json document;
     try {
         document = ParseJsonPrefix(bytes);
