@@ -24,13 +24,16 @@ const wchar_t* FixedRootName(const std::string& guid) {
     return nullptr;
 }
 
-std::wstring FolderPath(const std::unordered_map<int64_t, Folder>& folders, int64_t id) {
+// The folder path of an item in folder `id`; `tagged` tells whether the chain passes the tags root.
+std::wstring FolderPath(const std::unordered_map<int64_t, Folder>& folders, int64_t id, bool& tagged) {
     std::vector<const std::wstring*> names;
     std::vector<std::wstring> fixed;
     fixed.reserve(64);
+    tagged = false;
     for (int step = 0; step < 64 && id > 0; ++step) {
         const auto found = folders.find(id);
         if (found == folders.end() || found->second.guid == "root________") break;
+        if (found->second.guid == "tags________") tagged = true;
         if (const wchar_t* name = FixedRootName(found->second.guid)) {
             names.push_back(&fixed.emplace_back(name));
         } else {
@@ -65,7 +68,7 @@ int64_t RootId(sqlite3* db, const char* guid) {
 
 std::vector<BookmarkRecord> FirefoxReadFloor(const std::wstring& path) {
     // The folders read once (each folder's path made once, when first needed), then the bookmarks
-    // that have a URL through one join with their places.
+    // that have a URL, with their dates, through one join with their places; tag entries left out.
     sqlite3* db = nullptr;
     Require(sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open places");
     std::vector<BookmarkRecord> records;
@@ -78,18 +81,28 @@ std::vector<BookmarkRecord> FirefoxReadFloor(const std::wstring& path) {
             folder.title = WideColumn(folderQuery.get(), 2);
             folder.guid = Utf8Column(folderQuery.get(), 3);
         }
-        std::unordered_map<int64_t, std::wstring> paths;
+        struct Path {
+            std::wstring text;
+            bool tagged = false;  // the labels under the tags root are no bookmarks of their own
+        };
+        std::unordered_map<int64_t, Path> paths;
         Statement query = PrepareOrThrow(db,
-                                         "SELECT b.parent, b.title, p.url FROM moz_bookmarks b JOIN moz_places p ON p.id = b.fk "
-                                         "WHERE b.type = 1 AND p.url <> ''");
+                                         "SELECT b.parent, b.title, p.url, IFNULL(b.dateAdded, 0) FROM moz_bookmarks b "
+                                         "JOIN moz_places p ON p.id = b.fk WHERE b.type = 1 AND p.url <> ''");
         while (StepRow(query)) {
             const int64_t parent = sqlite3_column_int64(query.get(), 0);
             auto folderPath = paths.find(parent);
-            if (folderPath == paths.end()) folderPath = paths.emplace(parent, FolderPath(folders, parent)).first;
+            if (folderPath == paths.end()) {
+                Path made;
+                made.text = FolderPath(folders, parent, made.tagged);
+                folderPath = paths.emplace(parent, std::move(made)).first;
+            }
+            if (folderPath->second.tagged) continue;
             BookmarkRecord& record = records.emplace_back();
             record.title = WideColumn(query.get(), 1);
             record.url = WideColumn(query.get(), 2);
-            record.folder_path = folderPath->second;
+            record.folder_path = folderPath->second.text;
+            record.date_added = sqlite3_column_int64(query.get(), 3) / 1000000;
         }
     }
     sqlite3_close(db);

@@ -17,10 +17,22 @@ using nlohmann::json;
 
 // One folder of the export tree; folders live in one vector and refer to each other by index.
 struct HtmlFolder {
-    std::vector<const BookmarkRecord*> links;
-    std::vector<std::pair<std::string, size_t>> children;  // UTF-8 name, index, in the order first met
+    std::string heading;                // UTF-8 name with its marker attribute, escaped, for the H3 line
+    std::vector<std::pair<const BookmarkRecord*, size_t>> entries;  // a bookmark, or a folder index, in the order met
     std::unordered_map<std::wstring, size_t> byName;
 };
+
+const wchar_t* RootLabel(const std::wstring& key) {
+    if (key == L"other") return L"Other bookmarks";
+    if (key == L"synced") return L"Mobile bookmarks";
+    return L"Bookmarks bar";
+}
+
+const char* RootMarker(const std::wstring& key) {
+    if (key == L"bookmark_bar") return " PERSONAL_TOOLBAR_FOLDER=\"true\"";
+    if (key == L"other") return " UNFILED_BOOKMARKS_FOLDER=\"true\"";
+    return "";
+}
 
 void AppendEscaped(std::string& out, std::string_view text) {
     for (const char c : text) {
@@ -35,22 +47,21 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 void WriteFolder(std::string& out, const std::vector<HtmlFolder>& folders, size_t index, std::string& indent) {
-    const HtmlFolder& folder = folders[index];
-    for (const BookmarkRecord* record : folder.links) {
-        const std::string url = ToUtf8(record->url);
+    for (const auto& [record, child] : folders[index].entries) {
         out += indent;
-        out += "<DT><A HREF=\"";
-        AppendEscaped(out, url);
-        out += "\" ADD_DATE=\"";
-        out += std::to_string(record->date_added);
-        out += "\">";
-        AppendEscaped(out, record->title.empty() ? url : ToUtf8(record->title));
-        out += "</A>\n";
-    }
-    for (const auto& [name, child] : folder.children) {
-        out += indent;
-        out += "<DT><H3 ADD_DATE=\"0\">";
-        AppendEscaped(out, name);
+        if (record) {
+            const std::string url = ToUtf8(record->url);
+            out += "<DT><A HREF=\"";
+            AppendEscaped(out, url);
+            out += "\" ADD_DATE=\"";
+            out += std::to_string(record->date_added);
+            out += "\">";
+            AppendEscaped(out, record->title.empty() ? url : ToUtf8(record->title));
+            out += "</A>\n";
+            continue;
+        }
+        out += "<DT><H3 ADD_DATE=\"0\"";
+        out += folders[child].heading;
         out += "</H3>\n";
         out += indent;
         out += "<DL><p>\n";
@@ -141,29 +152,50 @@ std::vector<BookmarkRecord> JsonImportFloor(const std::wstring& path) {
 }
 
 void HtmlExportFloor(const std::vector<BookmarkRecord>& records, const std::wstring& path) {
-    // The folder tree built once per distinct folder path, then one escaped write of the same HTML
-    // into one string (UTF-8 converted once per text), one replacing write.
+    // The folder tree built once per distinct folder path (the menu's contents at the top level,
+    // every other root one marked folder, entries in the order met), then one escaped write of the
+    // same HTML into one string (UTF-8 converted once per text), one replacing write.
     std::vector<HtmlFolder> folders(1);
     std::unordered_map<std::wstring, size_t> byPath;
+    std::unordered_map<std::wstring, size_t> roots;
+    std::wstring heading = L"Bookmarks";
+    bool menuSeen = false;
+    auto child = [&folders](size_t parent, const std::wstring& name, const char* marker) {
+        const auto found = folders[parent].byName.find(name);
+        if (found != folders[parent].byName.end()) return found->second;
+        const size_t made = folders.size();
+        folders.emplace_back();
+        std::string text = marker;
+        text += '>';
+        AppendEscaped(text, ToUtf8(name));
+        folders[made].heading = std::move(text);
+        folders[parent].byName.emplace(name, made);
+        folders[parent].entries.emplace_back(nullptr, made);
+        return made;
+    };
     for (const BookmarkRecord& record : records) {
         auto known = byPath.find(record.folder_path);
         if (known == byPath.end()) {
-            size_t index = 0;
-            for (const std::wstring& name : SplitPath(record.folder_path)) {
-                const auto child = folders[index].byName.find(name);
-                if (child != folders[index].byName.end()) {
-                    index = child->second;
-                    continue;
-                }
-                const size_t made = folders.size();
-                folders[index].byName.emplace(name, made);
-                folders[index].children.emplace_back(ToUtf8(name), made);
-                folders.emplace_back();
-                index = made;
+            const std::vector<std::wstring> segments = SplitPath(record.folder_path);
+            size_t node = 0;
+            size_t first = 0;
+            if (!segments.empty() && (ToLower(segments.front()) == L"bookmarks menu" || ToLower(segments.front()) == L"menu________")) {
+                if (!menuSeen) heading = segments.front();
+                menuSeen = true;
+                first = 1;
+            } else {
+                std::wstring key = segments.empty() ? L"" : CanonicalRootKey(segments.front());
+                if (!key.empty()) first = 1;
+                if (key.empty()) key = L"bookmark_bar";
+                auto root = roots.find(key);
+                if (root == roots.end())
+                    root = roots.emplace(key, child(0, first == 1 ? segments.front() : std::wstring(RootLabel(key)), RootMarker(key))).first;
+                node = root->second;
             }
-            known = byPath.emplace(record.folder_path, index).first;
+            for (size_t i = first; i < segments.size(); ++i) node = child(node, segments[i], "");
+            known = byPath.emplace(record.folder_path, node).first;
         }
-        folders[known->second].links.push_back(&record);
+        folders[known->second].entries.emplace_back(&record, 0);
     }
 
     std::string out;
@@ -171,8 +203,9 @@ void HtmlExportFloor(const std::vector<BookmarkRecord>& records, const std::wstr
     out += "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
            "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
            "<TITLE>Bookmarks</TITLE>\n"
-           "<H1>Bookmarks</H1>\n"
-           "<DL><p>\n";
+           "<H1>";
+    AppendEscaped(out, ToUtf8(heading));
+    out += "</H1>\n<DL><p>\n";
     std::string indent = "    ";
     WriteFolder(out, folders, 0, indent);
     out += "</DL><p>\n";

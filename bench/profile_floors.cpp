@@ -4,6 +4,7 @@
 
 #include "bench/floors.h"
 #include "core/sql_statement.h"
+#include "database/bookmark_key.h"
 
 namespace bm::bench {
 namespace {
@@ -19,22 +20,21 @@ void TouchProfile(sqlite3* db, int64_t profileId) {
     StepRow(update);
 }
 
-// The inserts of AddBookmarks inside an open transaction: the duplicate test through the
-// (profile_id, url) index and the insert, each one statement prepared once.
+// The inserts of AddBookmarks inside an open transaction: the duplicate test through the index on
+// the stored URLs' keys and the insert of the URL as given, each one statement prepared once.
 int InsertNew(sqlite3* db, int64_t profileId, const std::vector<BookmarkRecord>& records) {
-    Statement exists = PrepareOrThrow(db, "SELECT 1 FROM bookmarks WHERE profile_id = ? AND url = ? LIMIT 1");
+    Statement exists = PrepareOrThrow(db, kBookmarkKeyLookupSql);
     Statement insert = PrepareOrThrow(
         db, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
     BindInt64(exists, 1, profileId);
     BindInt64(insert, 1, profileId);
     int inserted = 0;
     for (const BookmarkRecord& record : records) {
-        const std::string key = ToUtf8(NormalizeUrl(record.url));
-        BindText(exists, 2, key);
+        BindText(exists, 2, ToUtf8(NormalizeUrl(record.url)));
         const bool present = StepRow(exists);
         sqlite3_reset(exists.get());
         if (present) continue;
-        BindText(insert, 2, key);
+        BindText(insert, 2, ToUtf8(record.url));
         BindText(insert, 3, ToUtf8(record.title));
         BindText(insert, 4, ToUtf8(record.folder_path));
         BindInt64(insert, 5, record.date_added != 0 ? record.date_added : Now());
@@ -91,7 +91,7 @@ void CreateSnapshotFloor(sqlite3* db, int64_t profileId, const char* label) {
     json list = json::array();
     json::array_t& elements = list.get_ref<json::array_t&>();
     {
-        Statement select = PrepareOrThrow(db, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ?");
+        Statement select = PrepareOrThrow(db, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? ORDER BY id");
         BindInt64(select, 1, profileId);
         while (StepRow(select)) {
             json element(json::value_t::object);
