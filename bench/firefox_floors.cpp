@@ -5,6 +5,7 @@
 
 #include "bench/floors.h"
 #include "core/firefox_places.h"
+#include "core/places_url.h"
 #include "core/sql_statement.h"
 
 namespace bm::bench {
@@ -110,10 +111,12 @@ std::vector<BookmarkRecord> FirefoxReadFloor(const std::wstring& path) {
 }
 
 void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecord>& records, bool replace) {
-    // One transaction. Replace: the same three statements that release the places and delete the
-    // bookmarks and folders. Merge: the bookmarked URLs' keys through one join. Then the folders and
-    // the next positions read once, each place found through Firefox's url_hash index, and every
-    // insert or update a statement prepared once; a new place is inserted with its reference counted.
+    // One transaction. Replace: the items below the roots removed with their places released and the
+    // roots' change counts moved (the bench's files hold no tags, keywords, annotations or synced
+    // items). Merge: the bookmarked URLs' keys through one join. Then the folders and the next
+    // positions read once, each URL in the form Firefox stores it, its place found through the
+    // url_hash index or inserted with its origin and frecency state, every statement prepared once,
+    // and each changed folder's lastModified and change counter set once at the end.
     sqlite3* db = nullptr;
     Require(sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK, "open places");
     ExecSql(db, kWriteCacheSizePragma);
@@ -122,21 +125,26 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
         const int64_t unfiled = RootId(db, "unfiled_____");
         const int64_t menu = RootId(db, "menu________");
         const int64_t mobile = RootId(db, "mobile______");
+        const int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000000;
         ExecSql(db, "BEGIN IMMEDIATE;");
         std::unordered_set<std::string> present;
+        std::unordered_map<int64_t, int64_t> changes;  // folder -> children added or removed
         if (replace) {
-            ExecSql(db,
-                    "UPDATE moz_places SET foreign_count = MAX(0, foreign_count - "
-                    "(SELECT COUNT(*) FROM moz_bookmarks b WHERE b.type = 1 AND b.fk = moz_places.id)) "
-                    "WHERE id IN (SELECT fk FROM moz_bookmarks WHERE type = 1 AND fk IS NOT NULL)");
-            ExecSql(db, "DELETE FROM moz_bookmarks WHERE type = 1");
-            ExecSql(db,
-                    "DELETE FROM moz_bookmarks WHERE type = 2 AND guid NOT IN ('root________','menu________',"
-                    "'toolbar_____','unfiled_____','mobile______','tags________')");
+            const char* removed = "guid NOT IN ('root________','menu________','toolbar_____','unfiled_____','mobile______','tags________')";
+            {
+                Statement parents = PrepareOrThrow(db, std::string("SELECT parent, COUNT(*) FROM moz_bookmarks WHERE ") + removed +
+                                                           " AND parent IN (SELECT id FROM moz_bookmarks WHERE guid IN ('root________',"
+                                                           "'menu________','toolbar_____','unfiled_____','mobile______')) GROUP BY parent");
+                while (StepRow(parents)) changes[ColumnInt64(parents, 0)] += ColumnInt64(parents, 1);
+            }
+            ExecSql(db, (std::string("UPDATE moz_places SET foreign_count = MAX(0, foreign_count - (SELECT COUNT(*) FROM moz_bookmarks b "
+                                     "WHERE b.type = 1 AND b.fk = moz_places.id)) WHERE id IN (SELECT fk FROM moz_bookmarks WHERE type = 1 AND ") +
+                         removed + ")").c_str());
+            ExecSql(db, (std::string("DELETE FROM moz_bookmarks WHERE ") + removed).c_str());
         } else {
             Statement query =
                 PrepareOrThrow(db, "SELECT p.url FROM moz_bookmarks b JOIN moz_places p ON p.id = b.fk WHERE b.type = 1");
-            while (StepRow(query)) present.insert(UrlKey(Utf8Column(query.get(), 0)));
+            while (StepRow(query)) present.insert(UrlKey(CanonicalPlacesUrl(Utf8Column(query.get(), 0))));
         }
 
         std::unordered_map<int64_t, std::unordered_map<std::string, int64_t>> folderIds;
@@ -151,34 +159,47 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
             Statement query = PrepareOrThrow(db, "SELECT parent, MAX(position) + 1 FROM moz_bookmarks GROUP BY parent");
             while (StepRow(query)) nextPosition[sqlite3_column_int64(query.get(), 0)] = sqlite3_column_int64(query.get(), 1);
         }
+        std::unordered_map<std::string, int64_t> origins;
+        {
+            Statement query = PrepareOrThrow(db, "SELECT id, prefix || ' ' || host FROM moz_origins");
+            while (StepRow(query)) origins.emplace(Utf8Column(query.get(), 1), sqlite3_column_int64(query.get(), 0));
+        }
 
-        Statement folderInsert = PrepareOrThrow(db,
-                                                "INSERT INTO moz_bookmarks(type, fk, parent, position, title, dateAdded, "
-                                                "lastModified, guid) VALUES(2, NULL, ?, ?, ?, ?, ?, ?)");
-        Statement placeQuery = PrepareOrThrow(db, "SELECT id FROM moz_places WHERE url_hash = ? AND url = ? LIMIT 1");
+        Statement itemInsert = PrepareOrThrow(db,
+                                              "INSERT INTO moz_bookmarks(type, fk, parent, position, title, dateAdded, lastModified, "
+                                              "guid, syncStatus, syncChangeCounter) VALUES(?, ?, ?, ?, ?, ?, ?, ?, 1, 1)");
+        Statement placeQuery = PrepareOrThrow(db, "SELECT id FROM moz_places WHERE url_hash = ? AND url = ? ORDER BY id LIMIT 1");
         Statement placeInsert = PrepareOrThrow(db,
-                                               "INSERT INTO moz_places(url, title, rev_host, hidden, typed, frecency, guid, "
-                                               "url_hash, foreign_count) VALUES(?, ?, ?, 0, 0, -1, ?, ?, 1)");
+                                               "INSERT INTO moz_places(url, title, rev_host, hidden, typed, frecency, guid, url_hash, "
+                                               "foreign_count, recalc_frecency, recalc_alt_frecency, origin_id) "
+                                               "VALUES(?, ?, ?, ?, 0, ?, ?, ?, 1, ?, 1, ?)");
         Statement placeCount = PrepareOrThrow(db, "UPDATE moz_places SET foreign_count = foreign_count + 1 WHERE id = ?");
-        Statement bookmarkInsert = PrepareOrThrow(db,
-                                                  "INSERT INTO moz_bookmarks(type, fk, parent, position, title, dateAdded, "
-                                                  "lastModified, guid) VALUES(1, ?, ?, ?, ?, ?, ?, ?)");
-        const int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000000;
+        Statement originInsert = PrepareOrThrow(db,
+                                                "INSERT INTO moz_origins(prefix, host, frecency, recalc_frecency, recalc_alt_frecency) "
+                                                "VALUES(?, ?, ?, 1, 1)");
+        Statement originRecalc = PrepareOrThrow(db, "UPDATE moz_origins SET recalc_frecency = 1 WHERE id = ?");
 
+        auto insertItem = [&](int type, int64_t fk, int64_t parent, const std::string& title, int64_t stamp) {
+            BindInt64(itemInsert, 1, type);
+            if (fk > 0) BindInt64(itemInsert, 2, fk);
+            else sqlite3_bind_null(itemInsert.get(), 2);
+            BindInt64(itemInsert, 3, parent);
+            BindInt64(itemInsert, 4, nextPosition[parent]++);
+            BindText(itemInsert, 5, title);
+            BindInt64(itemInsert, 6, stamp);
+            BindInt64(itemInsert, 7, stamp);
+            BindText(itemInsert, 8, NewPlacesGuid());
+            StepRow(itemInsert);
+            sqlite3_reset(itemInsert.get());
+            ++changes[parent];
+            return sqlite3_last_insert_rowid(db);
+        };
         auto folder = [&](int64_t parent, const std::wstring& title) {
             std::string name = ToUtf8(title);
             auto& byName = folderIds[parent];
             const auto known = byName.find(name);
             if (known != byName.end()) return known->second;
-            BindInt64(folderInsert, 1, parent);
-            BindInt64(folderInsert, 2, nextPosition[parent]++);
-            BindText(folderInsert, 3, name);
-            BindInt64(folderInsert, 4, now);
-            BindInt64(folderInsert, 5, now);
-            BindText(folderInsert, 6, NewPlacesGuid());
-            StepRow(folderInsert);
-            sqlite3_reset(folderInsert.get());
-            const int64_t id = sqlite3_last_insert_rowid(db);
+            const int64_t id = insertItem(2, 0, parent, name, now);
             byName.emplace(std::move(name), id);
             return id;
         };
@@ -198,15 +219,34 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
             parents.emplace(folderPath, parent);
             return parent;
         };
+        auto origin = [&](const std::string& stored, bool query) {
+            const PlacesOrigin found = PlacesOriginOf(stored);
+            const std::string key = found.prefix + ' ' + found.host;
+            const auto known = origins.find(key);
+            if (known != origins.end()) {
+                BindInt64(originRecalc, 1, known->second);
+                StepRow(originRecalc);
+                sqlite3_reset(originRecalc.get());
+                return known->second;
+            }
+            BindText(originInsert, 1, found.prefix);
+            BindText(originInsert, 2, found.host);
+            BindInt64(originInsert, 3, query ? 0 : -1);
+            StepRow(originInsert);
+            sqlite3_reset(originInsert.get());
+            const int64_t id = sqlite3_last_insert_rowid(db);
+            origins.emplace(key, id);
+            return id;
+        };
 
         for (const BookmarkRecord& record : records) {
-            const std::string url = ToUtf8(record.url);
-            if (!present.insert(UrlKey(url)).second) continue;
+            const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
+            if (!present.insert(UrlKey(stored)).second) continue;
             const int64_t parent = parentOf(record.folder_path);
             const std::string title = ToUtf8(record.title);
-            const int64_t hash = PlacesUrlHash(url);
+            const int64_t hash = PlacesUrlHash(stored);
             BindInt64(placeQuery, 1, hash);
-            BindText(placeQuery, 2, url);
+            BindText(placeQuery, 2, stored);
             int64_t place = 0;
             if (StepRow(placeQuery)) {
                 place = sqlite3_column_int64(placeQuery.get(), 0);
@@ -216,25 +256,33 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
                 sqlite3_reset(placeCount.get());
             } else {
                 sqlite3_reset(placeQuery.get());
-                BindText(placeInsert, 1, url);
+                const bool query = stored.compare(0, 6, "place:") == 0;
+                BindText(placeInsert, 1, stored);
                 BindText(placeInsert, 2, title);
-                BindText(placeInsert, 3, ReverseHost(record.url));
-                BindText(placeInsert, 4, NewPlacesGuid());
-                BindInt64(placeInsert, 5, hash);
+                BindText(placeInsert, 3, PlacesReversedHost(stored));
+                BindInt64(placeInsert, 4, query ? 1 : 0);
+                BindInt64(placeInsert, 5, query ? 0 : 1);
+                BindText(placeInsert, 6, NewPlacesGuid());
+                BindInt64(placeInsert, 7, hash);
+                BindInt64(placeInsert, 8, query ? 0 : 1);
+                BindInt64(placeInsert, 9, origin(stored, query));
                 StepRow(placeInsert);
                 sqlite3_reset(placeInsert.get());
                 place = sqlite3_last_insert_rowid(db);
             }
             const int64_t stamp = (record.date_added != 0 ? record.date_added : now / 1000000) * 1000000;
-            BindInt64(bookmarkInsert, 1, place);
-            BindInt64(bookmarkInsert, 2, parent);
-            BindInt64(bookmarkInsert, 3, nextPosition[parent]++);
-            BindText(bookmarkInsert, 4, title);
-            BindInt64(bookmarkInsert, 5, stamp);
-            BindInt64(bookmarkInsert, 6, stamp);
-            BindText(bookmarkInsert, 7, NewPlacesGuid());
-            StepRow(bookmarkInsert);
-            sqlite3_reset(bookmarkInsert.get());
+            insertItem(1, place, parent, title, stamp);
+        }
+
+        Statement touch = PrepareOrThrow(db,
+                                         "UPDATE moz_bookmarks SET lastModified = MAX(IFNULL(lastModified, 0), ?), "
+                                         "syncChangeCounter = syncChangeCounter + ? WHERE id = ?");
+        for (const auto& [id, count] : changes) {
+            BindInt64(touch, 1, now);
+            BindInt64(touch, 2, count);
+            BindInt64(touch, 3, id);
+            StepRow(touch);
+            sqlite3_reset(touch.get());
         }
     }
     ExecSql(db, "COMMIT;");

@@ -240,7 +240,12 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     CopyOver(baseFile, historyFile);
     AddHistoryPlaces(historyFile, 3 * n);
     const int reps = Repetitions(n);
-    const char* placesCheck = "SELECT COUNT(*) || ' ' || TOTAL(foreign_count) FROM moz_places";
+    // What the writer's bookkeeping leaves, beyond the bookmarks themselves.
+    const char* placesCheck =
+        "SELECT (SELECT COUNT(*) || ' ' || TOTAL(foreign_count) || ' ' || TOTAL(frecency) || ' ' || TOTAL(hidden) || ' ' || "
+        "TOTAL(recalc_frecency) || ' ' || COUNT(origin_id) || ' ' || TOTAL(length(rev_host)) FROM moz_places) || ' ' || "
+        "(SELECT COUNT(*) || ' ' || TOTAL(recalc_frecency) FROM moz_origins) || ' ' || "
+        "(SELECT COUNT(*) || ' ' || TOTAL(syncChangeCounter) || ' ' || TOTAL(syncStatus) FROM moz_bookmarks)";
 
     for (bool history : {false, true}) {
         const std::wstring& source = history ? historyFile : baseFile;
