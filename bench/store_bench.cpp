@@ -190,7 +190,7 @@ void BenchChromium(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         Row row{replace ? "chromium replace N in N" : "chromium merge N into N", n};
         row.maxRatio = kChromiumTarget;
         MedianPairMs(reps, [&] { CopyOver(baseFile, file); },
-                          [&] { Require(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); },
+                     [&] { Require(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); },
                      [&] { CopyOver(baseFile, floorFile); }, [&] { ChromiumWriteFloor(floorFile, incoming, replace); },
                      row.ms, row.floorMs);
         row.sameOutput = SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), row.operation.c_str());
@@ -266,7 +266,7 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
             row.maxRatio = kFileTarget;
             if (history) row.without = "firefox merge N into N";
             MedianPairMs(reps, [&] { CopyOver(source, file); },
-                              [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write"); },
+                         [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write"); },
                          [&] { CopyOver(source, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, replace); },
                          row.ms, row.floorMs);
             row.sameOutput =
