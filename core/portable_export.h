@@ -22,5 +22,7 @@ std::wstring LowerExtension(const std::wstring& path);
 
 bool ExportJson(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error = nullptr);
 std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* error = nullptr);
+// The same over the bytes of such a file.
+std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstring* error = nullptr);
 
 }  // namespace bm
