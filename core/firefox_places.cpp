@@ -86,7 +86,7 @@ std::wstring PlacesFolderPath(const PlacesItemMap& items, const PlacesGuidMap& g
 std::vector<BookmarkRecord> ReadFirefoxBookmarks(const std::wstring& path, std::wstring* error) {
     std::vector<BookmarkRecord> result;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = L"Could not open places.sqlite (is Firefox closed?).";
         if (db) sqlite3_close(db);
         return result;
@@ -333,7 +333,7 @@ private:
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
                           std::wstring* error, bool replace) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = L"Could not open places.sqlite for writing (is Firefox closed?).";
         if (db) sqlite3_close(db);
         return -1;
