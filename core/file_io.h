@@ -24,6 +24,9 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& bytes, File
 // Copies `source` to a new file beside `target`, then puts it in place of `target` in one step.
 bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, FileWriteError* error = nullptr);
 
+// The full path of the running program's executable, however long.
+std::wstring ExecutablePath();
+
 // "error N" texts for messages; Windows error codes are shown as decimal numbers.
 std::wstring DescribeWriteError(const FileWriteError& error);
 
