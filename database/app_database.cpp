@@ -7,6 +7,7 @@
 
 #include "core/sql_statement.h"
 #include "database/app_database_file.h"
+#include "database/bookmark_key.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
@@ -99,6 +100,7 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
     try {
         ImmediateTransaction transaction(handle);
         ExecOrThrow(handle, kSchema);
+        ExecOrThrow(handle, kBookmarkKeyIndexSql);
         if (check.kind != DatabaseFileKind::Marked || check.schemaVersion != kAppDatabaseSchemaVersion) {
             const std::string mark = "PRAGMA application_id = " + std::to_string(kAppDatabaseApplicationId) +
                                      "; PRAGMA user_version = " + std::to_string(kAppDatabaseSchemaVersion) + ";";

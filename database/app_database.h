@@ -68,8 +68,9 @@ public:
     void TouchProfile(int64_t profileId);
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
     void DeleteBookmarksForProfile(int64_t profileId);
-    // Stores the records under normalised URLs in one transaction, skipping URLs the profile already
-    // holds (and repeats within the list). Returns the number inserted; on failure nothing is stored.
+    // Stores the records with their URLs as given in one transaction, skipping a record whose
+    // NormalizeUrl key the profile already holds (also from earlier in the list). Returns the number
+    // inserted; on failure nothing is stored.
     int AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped = nullptr);
     // Deletes the profile's bookmarks and stores the records as AddBookmarks does, in one transaction:
     // afterwards the profile holds either its old set or the new one, never neither.
@@ -93,7 +94,8 @@ public:
     void SetSetting(const std::wstring& key, const std::wstring& value);
 
 private:
-    // The duplicate test of AddBookmarks; the caller must hold `mutex`.
+    // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the
+    // stored URLs. The caller must hold `mutex`.
     bool BookmarkExists(int64_t profileId, const std::wstring& url);
     // The insert loop of AddBookmarks and ReplaceBookmarks; the caller holds `mutex` and a transaction.
     int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount);

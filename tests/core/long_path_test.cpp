@@ -73,12 +73,19 @@ TEST_F(LongPath, ChromiumWriteReadBackupAndRestore) {
     EXPECT_EQ(ReadTextFile(file), written);
 }
 
-TEST_F(LongPath, FirefoxWriteAndRead) {
+TEST_F(LongPath, FirefoxWriteReadBackupAndRestore) {
     const std::wstring places = folder + L"\\places.sqlite";
-    test::CreateFirefoxPlaces(places);
+    test::CreateFirefoxPlaces(places);  // in WAL mode, as Firefox keeps it
     std::wstring error;
     int skipped = 0;
     ASSERT_EQ(WriteFirefoxBookmarks(places, Records(), &skipped, &error, false), 3) << ToUtf8(error);
+    EXPECT_EQ(Urls(ReadFirefoxBookmarks(places, &error)), Urls(Records())) << ToUtf8(error);
+
+    const std::optional<std::wstring> backup = BackupFile(places, &error);
+    ASSERT_TRUE(backup.has_value()) << ToUtf8(error);
+    ASSERT_EQ(WriteFirefoxBookmarks(places, {}, &skipped, &error, true), 0) << ToUtf8(error);
+    EXPECT_TRUE(ReadFirefoxBookmarks(places, &error).empty());
+    ASSERT_TRUE(RestoreFileBackup(places, *backup, &error)) << ToUtf8(error);
     EXPECT_EQ(Urls(ReadFirefoxBookmarks(places, &error)), Urls(Records())) << ToUtf8(error);
 }
 

@@ -110,7 +110,7 @@ TEST_F(ProfilesTest, DeleteTakesBookmarksAndSnapshotsWithIt) {
     EXPECT_EQ(db.GetDefaultProfileId(), gone);  // resetting the default is the caller's work
 }
 
-TEST_F(ProfilesTest, AddBookmarksStoresNormalisedUrlsAndSkipsDuplicates) {
+TEST_F(ProfilesTest, AddBookmarksStoresUrlsAsGivenAndSkipsDuplicateKeys) {
     const int64_t id = db.CreateProfile(L"P");
     ASSERT_EQ(db.AddBookmarks(id, {Bookmark(L"https://stored.example/x", L"Stored", L"Bookmarks bar/Old")}), 1);
 
@@ -136,13 +136,13 @@ TEST_F(ProfilesTest, AddBookmarksStoresNormalisedUrlsAndSkipsDuplicates) {
 
     const auto rows = db.GetBookmarks(id);  // ordered by folder_path, then title
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0].url, L"");
+    EXPECT_EQ(rows[0].url, L"///");
     EXPECT_EQ(rows[0].title, L"");
     EXPECT_EQ(rows[0].date_added, -5);
-    EXPECT_EQ(rows[1].url, L"https://\u00c4b.example");  // ToLower leaves non-ASCII capitals alone
+    EXPECT_EQ(rows[1].url, L"https://\u00c4B.example/");
     EXPECT_GE(rows[1].date_added, before);
     EXPECT_LE(rows[1].date_added, after);
-    EXPECT_EQ(rows[2].url, L"https://example.com/path");
+    EXPECT_EQ(rows[2].url, L"HTTPS://Example.COM/Path//");
     EXPECT_EQ(rows[2].title, L"First spelling");
     EXPECT_EQ(rows[2].date_added, 1);
     EXPECT_EQ(rows[3].url, L"https://ids.example");
@@ -198,8 +198,8 @@ TEST_F(ProfilesTest, ReplaceBookmarksSwapsTheWholeSetAndLeavesOtherProfiles) {
     db.AddBookmarks(other, {Bookmark(L"https://old.example", L"Old")});
 
     int skipped = -1;
-    // The old rows are gone before the duplicate test, so a URL of the old set is stored again; a
-    // repeat within the new list is still a duplicate.
+    // The old rows are gone before the duplicate test, so a URL of the old set is stored again (as
+    // given); a repeat within the new list is still a duplicate.
     EXPECT_EQ(db.ReplaceBookmarks(id,
                                   {Bookmark(L"https://Both.example/", L"Both again"), Bookmark(L"https://new.example", L"New"),
                                    Bookmark(L"https://new.example/", L"Repeat")},
@@ -208,7 +208,7 @@ TEST_F(ProfilesTest, ReplaceBookmarksSwapsTheWholeSetAndLeavesOtherProfiles) {
     EXPECT_EQ(skipped, 1);
     std::vector<std::wstring> urls;
     for (const BookmarkRecord& record : db.GetBookmarks(id)) urls.push_back(record.url + L"|" + record.title);
-    EXPECT_EQ(urls, (std::vector<std::wstring>{L"https://both.example|Both again", L"https://new.example|New"}));
+    EXPECT_EQ(urls, (std::vector<std::wstring>{L"https://Both.example/|Both again", L"https://new.example|New"}));
     EXPECT_EQ(db.GetBookmarks(other).size(), 1u);
 
     EXPECT_EQ(db.ReplaceBookmarks(id, {}, &skipped), 0);
