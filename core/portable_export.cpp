@@ -69,9 +69,9 @@ bool ExportBookmarks(const std::vector<BookmarkRecord>& records, const std::wstr
     return ExportHtml(records, path, error);
 }
 
-std::vector<BookmarkRecord> ImportBookmarks(const std::wstring& path, std::wstring* error) {
+std::vector<BookmarkRecord> ImportBookmarks(const std::wstring& path, std::wstring* error, std::wstring* warning) {
     if (LowerExtension(path) == L".json") return ImportJson(path, error);
-    return ImportHtml(path, error);
+    return ImportHtml(path, error, warning);
 }
 
 bool ExportJson(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error) {

@@ -60,7 +60,7 @@ TEST(LowerExtension, TakesTheLastDotAnywhereInThePath) {
 
 TEST(PortableExport, FormatFollowsTheExtension) {
     TempDir dir;
-    const std::vector<BookmarkRecord> records = {Record(L"https://a/", L"A", L"Bar", 1)};
+    const std::vector<BookmarkRecord> records = {Record(L"https://a/", L"A", L"Other bookmarks/Bar", 1)};
     const struct {
         std::wstring name;
         bool json;
@@ -79,7 +79,7 @@ TEST(PortableExport, FormatFollowsTheExtension) {
         const std::vector<BookmarkRecord> back = ImportBookmarks(path, &error);
         ASSERT_EQ(back.size(), 1u) << ToUtf8(c.name);
         EXPECT_EQ(back[0].url, L"https://a/");
-        EXPECT_EQ(back[0].folder_path, L"Bar");
+        EXPECT_EQ(back[0].folder_path, L"Other bookmarks/Bar");
     }
     // The contents are never sniffed: a JSON file under an HTML name is read as HTML.
     WriteTextFile(dir / L"export.html", ReadTextFile(dir / L"plain.json"));
