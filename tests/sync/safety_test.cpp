@@ -324,6 +324,29 @@ TEST_F(Safety, ProfileWhoseSnapshotFailsIsNotChangedAtAll) {
     }
 }
 
+TEST_F(Safety, ReplaceIntoAProfileThatFailsMidwayKeepsItsOldBookmarks) {
+    {
+        // The third of Chrome's bookmarks is refused, after the old rows would have been deleted.
+        OtherConnection other(dir / L"app_data.db");
+        other.Exec("CREATE TRIGGER refuse_gamma BEFORE INSERT ON bookmarks WHEN NEW.title = 'Gamma' BEGIN "
+                   "SELECT RAISE(ABORT, 'refused by test'); END;");
+    }
+    const std::vector<std::string> before = Profile(work);
+    ASSERT_EQ(before.size(), 2u);
+    const std::wstring name = L"Profile #" + std::to_wstring(work);
+    const SyncResult result = Run(ToProfile(FromBrowser(BrowserKind::Chrome), work, 1));
+    ASSERT_TRUE(result.ok);
+    ASSERT_EQ(result.destinations.size(), 1u);
+    EXPECT_FALSE(result.destinations[0].ok);
+    ExpectLines(lines, {
+                           L"Loaded 3 bookmark(s) from 'Google Chrome'.",
+                           L"[REPLACE] Clearing existing bookmarks in the destination profile before writing "
+                           L"(snapshot above can restore them).",
+                           L"[ERROR] " + name + L": SQL step failed: refused by test",
+                       });
+    EXPECT_EQ(Profile(work), before);
+}
+
 TEST_F(Safety, LockedDatabaseFailsAProfileSourceAndAProfileDestination) {
     OtherConnection other(dir / L"app_data.db");
     other.Exec("BEGIN EXCLUSIVE;");
