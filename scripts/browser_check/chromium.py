@@ -1,9 +1,14 @@
 """Chromium under the DevTools protocol over a pipe, with an unpacked extension that may use chrome.bookmarks."""
+import fcntl
 import json
 import os
 import select
 import subprocess
+import threading
 import time
+
+# Pipes and forks of sessions started from several threads must not interleave.
+_START = threading.Lock()
 
 MANIFEST = {"manifest_version": 3, "name": "bookmark probe", "version": "1.0", "permissions": ["bookmarks"],
             "background": {"service_worker": "worker.js"}}
@@ -36,27 +41,35 @@ class Chromium:
     def __enter__(self):
         os.makedirs(self.home, exist_ok=True)
         write_extension(self.extension)
-        to_chrome_r, self.to_chrome = os.pipe()
-        self.from_chrome, from_chrome_w = os.pipe()
         env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config",
                    XDG_CACHE_HOME=self.home + "/.cache", XDG_DATA_HOME=self.home + "/.local/share")
 
         def fds():
-            os.dup2(to_chrome_r, 3)
-            os.dup2(from_chrome_w, 4)
+            # Chromium reads commands from fd 3 and writes answers to fd 4; either pipe end may itself sit
+            # on 3 or 4, so both are moved out of the way first.
+            reader = fcntl.fcntl(to_chrome_r, fcntl.F_DUPFD_CLOEXEC, 10)
+            writer = fcntl.fcntl(from_chrome_w, fcntl.F_DUPFD_CLOEXEC, 10)
+            os.dup2(reader, 3)
+            os.dup2(writer, 4)
 
         self.log = open(os.path.join(self.home, "chromium.log"), "wb")
-        self.proc = subprocess.Popen(
-            ["chromium", "--headless=new", "--user-data-dir=" + self.udd, "--no-first-run",
-             "--no-default-browser-check", "--remote-debugging-pipe", "--enable-unsafe-extension-debugging",
-             "--load-extension=" + self.extension, "--disable-gpu", "--no-sandbox",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--disable-features=Translate,OptimizationHints,MediaRouter", "--safebrowsing-disable-auto-update",
-             "--password-store=basic", "--use-mock-keychain", "about:blank"],
-            env=env, preexec_fn=fds, pass_fds=(3, 4), stdout=self.log, stderr=subprocess.STDOUT,
-            stdin=subprocess.DEVNULL)
-        os.close(to_chrome_r)
-        os.close(from_chrome_w)
+        _START.acquire()
+        to_chrome_r, self.to_chrome = os.pipe()
+        self.from_chrome, from_chrome_w = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                ["chromium", "--headless=new", "--user-data-dir=" + self.udd, "--no-first-run",
+                 "--no-default-browser-check", "--remote-debugging-pipe", "--enable-unsafe-extension-debugging",
+                 "--load-extension=" + self.extension, "--disable-gpu", "--no-sandbox",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--disable-features=Translate,OptimizationHints,MediaRouter", "--safebrowsing-disable-auto-update",
+                 "--password-store=basic", "--use-mock-keychain", "about:blank"],
+                env=env, preexec_fn=fds, close_fds=False, stdout=self.log, stderr=subprocess.STDOUT,
+                stdin=subprocess.DEVNULL)
+        finally:
+            os.close(to_chrome_r)
+            os.close(from_chrome_w)
+            _START.release()
         self.call("Target.setDiscoverTargets", {"discover": True})
         deadline = time.time() + 60
         worker = None

@@ -59,6 +59,14 @@ def lines(roots):
     return out
 
 
+def interleave(*kinds):
+    """One example of each kind of difference first, then the next of each, so a short report shows them all."""
+    out = []
+    for row in range(max([len(k) for k in kinds] + [0])):
+        out += [k[row] for k in kinds if row < len(k)]
+    return out
+
+
 def short(text, n=90):
     text = repr(text)
     return text if len(text) <= n else text[:n] + "...'"
@@ -69,7 +77,7 @@ def compare_trees(expected, found, exact=True):
     the expected order. Otherwise every expected item must be there and the expected items of each folder
     come in the expected order among whatever else it holds. Returns (counts text, problems)."""
     e, f = lines(expected), lines(found)
-    problems = []
+    gone, unexpected, order = [], [], []
     want_b = want_f = got_b = got_f = 0
     order_bad = 0
     for path, children in e.items():
@@ -77,17 +85,17 @@ def compare_trees(expected, found, exact=True):
         want_b += sum(1 for c in children if c[0] == "bookmark")
         want_f += sum(1 for c in children if c[0] == "folder")
         if have is None:
-            problems.append("folder %s missing" % short(path))
+            gone.append("folder %s missing" % short(path))
             continue
         missing = Counter(children) - Counter(have)
         got_b += sum(1 for c in children if c[0] == "bookmark") - sum(n for c, n in missing.items() if c[0] == "bookmark")
         got_f += sum(1 for c in children if c[0] == "folder") - sum(n for c, n in missing.items() if c[0] == "folder")
         for c, n in missing.items():
-            problems.append("%s %s missing in %s" % (c[0], short(c[1:]), short(path)))
+            gone.append("%s %s missing in %s" % (c[0], short(c[1:]), short(path)))
         extra = Counter(have) - Counter(children)
         if exact:
             for c, n in extra.items():
-                problems.append("unexpected %s %s in %s" % (c[0], short(c[1:]), short(path)))
+                unexpected.append("unexpected %s %s in %s" % (c[0], short(c[1:]), short(path)))
         wanted = Counter(children)
         seen = Counter()
         kept = []
@@ -98,12 +106,13 @@ def compare_trees(expected, found, exact=True):
         if not missing and kept != children:
             order_bad += 1
             at = next(i for i, (a, b) in enumerate(zip(kept, children)) if a != b)
-            problems.append("order in %s: child %d is %s, expected %s" % (short(path), at, short(kept[at][1:]),
-                                                                            short(children[at][1:])))
+            order.append("order in %s: child %d is %s, expected %s" % (short(path), at, short(kept[at][1:]),
+                                                                         short(children[at][1:])))
     if exact:
         for path in f:
             if path not in e:
-                problems.append("unexpected folder %s" % short(path))
+                unexpected.append("unexpected folder %s" % short(path))
+    problems = interleave(gone, unexpected, order)
     counts = "%d/%d bookmarks and %d/%d folders found, %d folders out of order" % (got_b, want_b, got_f, want_f, order_bad)
     return counts, problems
 

@@ -65,16 +65,20 @@ for (const p of probes) {
 return { tree, found, tags, keywords };
 """
 
+# Chromium's own form of each URL and title: what its tree shows for a bookmark it was given.
 CHROMIUM_CANONICAL = """
 const bar = (await chrome.bookmarks.getTree())[0].children[0];
 const probe = await chrome.bookmarks.create({ parentId: bar.id, title: "canonical probe" });
-const out = {};
-for (const u of arg) {
-  try { out[u] = (await chrome.bookmarks.create({ parentId: probe.id, title: "p", url: u })).url; }
-  catch (e) { out[u] = null; }
+const urls = {}, titles = {};
+for (const u of arg.urls) {
+  try { urls[u] = (await chrome.bookmarks.create({ parentId: probe.id, title: "p", url: u })).url; }
+  catch (e) { urls[u] = null; }
+}
+for (const t of arg.titles) {
+  titles[t] = (await chrome.bookmarks.create({ parentId: probe.id, title: t })).title;
 }
 await chrome.bookmarks.removeTree(probe.id);
-return out;
+return { urls, titles };
 """
 
 CHROMIUM_FILL = """

@@ -18,7 +18,7 @@ import dataset  # noqa: E402
 import js  # noqa: E402
 from chromium import Chromium  # noqa: E402
 from compare import (FIREFOX_ROOT_NAMES, Folder, all_urls, chromium_tree_roots, compare_trees, copy_roots,  # noqa: E402
-                     firefox_bookmarks, firefox_tree_roots, normalize_url, record_root, short, split_path)
+                     interleave, firefox_bookmarks, firefox_tree_roots, normalize_url, record_root, short, split_path)
 from marionette import Firefox  # noqa: E402
 
 EXAMPLES = 4
@@ -79,7 +79,7 @@ def load_json(path):
 
 # ---------------------------------------------------------------- expected trees of the program's writers
 
-def chromium_expected(records, base, canonical):
+def chromium_expected(records, base, canonical, titles):
     """The tree the Chromium writer should leave: `base` ({root: Folder}, None for a new file) plus every
     record whose duplicate key is new, in folders found by exact name or appended."""
     roots = copy_roots(base) if base else OrderedDict((k, Folder(k)) for k in ("bar", "other", "mobile"))
@@ -92,8 +92,9 @@ def chromium_expected(records, base, canonical):
         root, folders = record_root(r["folder_path"])
         node = roots[{"bar": "bar", "other": "other", "menu": "other", "mobile": "mobile"}[root]]
         for name in folders:
-            node = node.folder(name)
-        node.children.append((r["title"] or r["url"], canonical.get(r["url"]) or r["url"]))
+            node = node.folder(titles.get(name, name))
+        title = r["title"] or r["url"]
+        node.children.append((titles.get(title, title), canonical.get(r["url"]) or r["url"]))
     return roots
 
 
@@ -182,7 +183,9 @@ class Run:
 
     def chromium_filled(self):
         with self.chromium("cr-filled") as cr:
-            canonical = cr.run(js.CHROMIUM_CANONICAL, self.urls)
+            titles = set(r["title"] or r["url"] for r in self.records)
+            titles |= set(name for r in self.records for name in split_path(r["folder_path"]))
+            canonical = cr.run(js.CHROMIUM_CANONICAL, {"urls": self.urls, "titles": sorted(titles)})
             tree = cr.run(js.CHROMIUM_FILL, self.cr_data)
         return {"tree": tree, "file": os.path.join(self.work, "cr-filled", "user-data", "Default", "Bookmarks"),
                 "canonical": canonical}
@@ -380,25 +383,38 @@ def firefox_records_expected(tree, include_mobile=True):
     return out
 
 
-def compare_records(name, expected, got, dates=True, squash=lambda s: s):
-    """Lists of records, as multisets of (folder_path, title, url), each folder's order, and dates."""
-    key = lambda r: (squash(r["folder_path"]), squash(r["title"]), r["url"])
+def same(text):
+    return text
+
+
+def compare_records(name, expected, got, dates=True, squash=same, path=same):
+    """Lists of records, as multisets of (folder_path, title, url), each folder's order, and dates.
+    `squash` evens out titles and folder names, `path` the whole folder path."""
+    key = lambda r: (path(squash(r["folder_path"])), squash(r["title"]), r["url"])
     e, g = Counter(map(key, expected)), Counter(map(key, got))
     missing, extra = e - g, g - e
-    problems = ["missing %s" % short(k) for k in missing] + ["not a Firefox bookmark: %s" % short(k) for k in extra]
+    elsewhere = {}
+    for k in extra:
+        elsewhere.setdefault(k[1:], k[0])
+    moved = ["%s expected in %s, read in %s" % (short(k[2], 60), short(k[0], 60), short(elsewhere[k[1:]], 60))
+             for k in missing if k[1:] in elsewhere]
+    lost = ["missing %s" % short(k) for k in missing if k[1:] not in elsewhere]
+    moved_keys = set(k[1:] for k in missing)
+    strays = ["not a Firefox bookmark: %s" % short(k) for k in extra if k[1:] not in moved_keys]
+    order = []
     order_bad = 0
     by_folder_e, by_folder_g = OrderedDict(), OrderedDict()
     for r in expected:
-        by_folder_e.setdefault(squash(r["folder_path"]), []).append(key(r))
+        by_folder_e.setdefault(key(r)[0], []).append(key(r))
     for r in got:
-        by_folder_g.setdefault(squash(r["folder_path"]), []).append(key(r))
+        by_folder_g.setdefault(key(r)[0], []).append(key(r))
     for folder, items in by_folder_e.items():
         have = [k for k in by_folder_g.get(folder, []) if k in e]
         if have != items and Counter(have) == Counter(items):
             order_bad += 1
             if order_bad <= 2:
                 at = next(i for i, (a, b) in enumerate(zip(have, items)) if a != b)
-                problems.append("order in %s: item %d is %s, Firefox has %s" % (short(folder), at, short(have[at][1]),
+                order.append("order in %s: item %d is %s, Firefox has %s" % (short(folder), at, short(have[at][1]),
                                                                               short(items[at][1])))
     date_bad = []
     if dates:
@@ -408,10 +424,9 @@ def compare_records(name, expected, got, dates=True, squash=lambda s: s):
         for r in got:
             if key(r) in want and r["date_added"] not in want[key(r)]:
                 date_bad.append(r)
-        problems += ["date of %s is %d, Firefox has %s" % (short(r["url"], 50), r["date_added"], want[key(r)])
-                     for r in date_bad[:2]]
-        if date_bad:
-            problems.append("%d dates differ" % len(date_bad))
+    dated = ["date of %s is %d, Firefox has %s" % (short(r["url"], 50), r["date_added"], want[key(r)])
+             for r in date_bad[:2]]
+    problems = interleave(lost, moved, strays, order, dated)
     counts = "%d/%d bookmarks read, %d extra records, %d folders out of order" % (
         sum(e.values()) - sum(missing.values()), sum(e.values()), sum(extra.values()), order_bad)
     if dates:
@@ -437,7 +452,20 @@ def reverse_checks(run, filled):
 # ---------------------------------------------------------------- HTML
 
 def squash(text):
+    """Firefox's HTML import trims titles; runs of white space count as one blank on both sides."""
     return " ".join(text.split())
+
+
+# The names by which a program record may name each Firefox root (any letter case).
+ROOT_ALIASES = {"bookmarks toolbar": "Bookmarks Toolbar", "bookmarks bar": "Bookmarks Toolbar",
+                "bookmarks menu": "Bookmarks Menu", "other bookmarks": "Other Bookmarks",
+                "mobile bookmarks": "Mobile Bookmarks"}
+
+
+def root_alias(folder_path):
+    parts = folder_path.split("/", 1)
+    parts[0] = ROOT_ALIASES.get(parts[0].lower(), parts[0])
+    return "/".join(parts)
 
 
 def html_checks(run, filled):
@@ -486,15 +514,16 @@ def html_checks(run, filled):
     else:
         expected = firefox_records_expected(filled["tree"], include_mobile=False)
         got = load_json(out)
-        compare_records("Firefox HTML export into the program (roots as the Firefox reader names them)",
-                        expected, got, dates=False, squash=squash)
+        compare_records("Firefox HTML export into the program", expected, got, dates=False, squash=squash,
+                        path=root_alias)
 
 
 # ---------------------------------------------------------------- Chromium
 
 def chromium_checks(run, crfilled):
     records_path = save_json(os.path.join(run.work, "program-records.json"), run.records)
-    canonical = crfilled["canonical"]
+    canonical = crfilled["canonical"]["urls"]
+    titles = crfilled["canonical"]["titles"]
     rejected = [u for u, c in canonical.items() if c is None]
     base = chromium_tree_roots(crfilled["tree"])
     jobs = {}
@@ -513,7 +542,7 @@ def chromium_checks(run, crfilled):
                    for name, (target, _, _) in jobs.items()}
         trees = {name: f.result() for name, f in futures.items()}
     for name, (target, mode, source) in jobs.items():
-        expected = chromium_expected(run.records, base if mode == "merge" and source else None, canonical)
+        expected = chromium_expected(run.records, base if mode == "merge" and source else None, canonical, titles)
         counts, problems = compare_trees(expected, chromium_tree_roots(trees[name]), exact=True)
         if rejected:
             problems.insert(0, "%d URLs Chromium refused to bookmark" % len(rejected))
