@@ -168,7 +168,9 @@ def firefox_tree():
             for u in tagged]
     keywords = [{"url": u, "keyword": "kw%d" % k} for k, u in enumerate(rng.sample(urls, 12) + [shared_url(6)])]
     history = [history_url(i) for i in range(40)] + ["https://onlyvisited%d.example/" % i for i in range(20)]
-    return {"roots": roots, "tags": tags, "keywords": keywords, "history": history}
+    late = [dict(bookmark("https://late%d.example/Recent?Id=%d" % (i, i)), root=root)
+            for i, root in enumerate(["toolbar", "menu", "unfiled", "mobile", "toolbar"])]
+    return {"roots": roots, "tags": tags, "keywords": keywords, "history": history, "late": late}
 
 
 def chromium_tree():

@@ -23,6 +23,10 @@ for (const t of data.tags) await PlacesUtils.tagging.tagURI(Services.io.newURI(t
 for (const k of data.keywords) await PlacesUtils.keywords.insert({ keyword: k.keyword, url: k.url });
 await PlacesUtils.history.insertMany(data.history.map((u, i) => ({
   url: u, title: "visited " + i, visits: [{ date: new Date(historyBase + i * 60000) }] })));
+// A last few changes, small enough to stay in the -wal until Firefox's next checkpoint.
+for (const b of data.late) {
+  await B.insert({ parentGuid: roots[b.root], url: b.url, title: b.title, dateAdded: new Date(b.dateAdded) });
+}
 return await PlacesUtils.promiseBookmarksTree();
 """
 

@@ -46,6 +46,10 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def linux_path(path):
+    return path[2:].replace("\\", "/") if path[:2].upper() == "Z:" else path
+
+
 class Tool:
     def __init__(self, build):
         self.wine_run = os.path.join(build, "wine-run")
@@ -449,6 +453,55 @@ def reverse_checks(run, filled):
               ["%s in %s" % (short(r["url"], 60), short(r["folder_path"])) for r in tags])
 
 
+def backup_checks(run, filled):
+    """A backup of a places.sqlite whose recent changes sit in its -wal (Firefox closed by force), and a
+    restore over a file that has such a -wal beside it."""
+    if not filled["live_wal"]:
+        report("firefox backup of a database with a -wal", False, "Firefox left no -wal to copy")
+        return
+    live = run.dir("backup", "live")
+    target = os.path.join(live, "places.sqlite")
+    shutil.copyfile(filled["live"], target)
+    shutil.copyfile(filled["live"] + "-wal", target + "-wal")
+    result = run.tool("backup", Path(target))
+    if not result.get("ok"):
+        report("firefox backup of a database with a -wal", False, "backup failed: %s" % result.get("error"))
+        return
+    backup = linux_path(result["path"])
+    alone = os.path.join(run.dir("backup", "alone"), "places.sqlite")
+    shutil.copyfile(backup, alone)
+    read = os.path.join(run.work, "backup", "backup-read.json")
+    run.tool("read", "firefox", Path(alone), Path(read))
+    wanted = Counter(r["url"] for r in firefox_records_expected(filled["tree"]))
+    got = Counter(r["url"] for r in load_json(read)) if os.path.exists(read) else Counter()
+    missing = wanted - got
+    # How many of them the database file held without its -wal: the check means something only when
+    # some bookmarks lived in the -wal alone.
+    plain = os.path.join(run.dir("backup", "plain"), "places.sqlite")
+    shutil.copyfile(filled["live"], plain)
+    con = sqlite3.connect("file:%s?mode=ro" % plain, uri=True)
+    in_file = set(u for (u,) in con.execute("SELECT h.url FROM moz_bookmarks b JOIN moz_places h ON h.id = b.fk"))
+    con.close()
+    only_wal = sum(1 for u in wanted if u not in in_file)
+    check("firefox backup of a database with a -wal", "%d/%d bookmarks in the backup file alone (%d of them were "
+          "in the -wal only)" % (sum(wanted.values()) - sum(missing.values()), sum(wanted.values()), only_wal),
+          ["missing %s" % short(u) for u in missing] + ([] if only_wal else ["no bookmark was in the -wal only"]))
+
+    # What a forced close leaves: the restored file must not get the old -wal replayed into it.
+    shutil.copyfile(filled["live"] + "-wal", target + "-wal")
+    result = run.tool("restore", Path(target), Path(backup))
+    if not result.get("ok"):
+        report("firefox restore over a file with a -wal", False, "restore failed: %s" % result.get("error"))
+        return
+    left = [n for n in ("places.sqlite-wal", "places.sqlite-shm") if os.path.exists(os.path.join(live, n))]
+    restored = os.path.join(run.work, "backup", "restored-read.json")
+    run.tool("read", "firefox", Path(target), Path(restored))
+    same_content = os.path.exists(restored) and Counter(r["url"] for r in load_json(restored)) == got
+    check("firefox restore over a file with a -wal", "%s left beside the restored file, content %s the backup's" % (
+        " and ".join(left) or "nothing", "equal to" if same_content else "differs from"),
+        ["%s of the replaced file left beside it" % n for n in left] + ([] if same_content else ["content differs"]))
+
+
 # ---------------------------------------------------------------- HTML
 
 def squash(text):
@@ -609,6 +662,7 @@ def main():
             filled = filled.result()
             crfilled = crfilled.result()
         reverse_checks(run, filled)
+        backup_checks(run, filled)
         firefox_checks(run, template, run.ff_canonical, filled)
         chromium_checks(run, crfilled)
         html_checks(run, filled)

@@ -7,12 +7,16 @@
 //   read   chromium|firefox STORE OUT.json                     records in the reader's order
 //   export RECORDS.json OUT.html|OUT.json                      ExportBookmarks
 //   import IN.html|IN.json OUT.json                            ImportBookmarks
+//   backup STORE                                               BackupFile: the backup's path
+//   restore STORE BACKUP                                       RestoreFileBackup
 //   roundtrip chromium|firefox SOURCE chromium|firefox DEST APP_DATA.db EXPORT.json|html
 //       a saved profile in APP_DATA.db filled from SOURCE by a sync, written into DEST by a second
 //       sync, and exported; the records the profile holds go to stdout.
 
 #include <cstdio>
 #include <exception>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,7 @@
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
 #include "core/chromium_bookmarks.h"
+#include "core/file_backup.h"
 #include "core/file_io.h"
 #include "core/firefox_places.h"
 #include "core/portable_export.h"
@@ -132,6 +137,21 @@ int Import(const std::vector<std::wstring>& a) {
     return Print({{"count", records.size()}, {"error", bm::ToUtf8(error)}}, error.empty());
 }
 
+int Backup(const std::vector<std::wstring>& a) {
+    if (a.size() != 2) return 2;
+    std::wstring error;
+    const std::optional<std::wstring> path = bm::BackupFile(a[1], &error);
+    return Print({{"ok", path.has_value()}, {"path", bm::ToUtf8(path.value_or(L""))}, {"error", bm::ToUtf8(error)}},
+                 path.has_value());
+}
+
+int Restore(const std::vector<std::wstring>& a) {
+    if (a.size() != 3) return 2;
+    std::wstring error;
+    const bool ok = bm::RestoreFileBackup(a[1], a[2], &error);
+    return Print({{"ok", ok}, {"error", bm::ToUtf8(error)}}, ok);
+}
+
 int RoundTrip(const std::vector<std::wstring>& a) {
     bm::BrowserKind sourceKind, destKind;
     if (a.size() != 7 || !ParseKind(a[1], sourceKind) || !ParseKind(a[3], destKind)) return 2;
@@ -187,11 +207,13 @@ int wmain(int argc, wchar_t** argv) {
             else if (command == L"read") code = Read(args);
             else if (command == L"export") code = Export(args);
             else if (command == L"import") code = Import(args);
+            else if (command == L"backup") code = Backup(args);
+            else if (command == L"restore") code = Restore(args);
             else if (command == L"roundtrip") code = RoundTrip(args);
         }
     } catch (const std::exception& e) {
         return Print({{"ok", false}, {"error", e.what()}}, false);
     }
-    if (code == 2) std::fputs("usage: orv_browser_check write|read|export|import|roundtrip ...\n", stderr);
+    if (code == 2) std::fputs("usage: orv_browser_check write|read|export|import|backup|restore|roundtrip ...\n", stderr);
     return code;
 }
