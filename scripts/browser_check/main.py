@@ -109,7 +109,7 @@ def firefox_root_of(record):
 
 def firefox_expected(records, present_keys, canonical):
     """The bookmarks the Firefox writer should add, as {root: Folder} holding only them, and the records
-    it should skip. A URL counts as present when a bookmark of the same canonical key exists."""
+    they come from. A URL counts as present when a bookmark of the same key (of Firefox's form) exists."""
     roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
     seen = set(present_keys)
     written = []
@@ -134,7 +134,6 @@ class Run:
     def __init__(self, work, build):
         self.work = work
         self.tool = Tool(build)
-        self.ext = os.path.join(work, "probe-extension")
         self.records = dataset.program_records()
         self.ff_data = dataset.firefox_tree()
         self.cr_data = dataset.chromium_tree()
@@ -156,7 +155,7 @@ class Run:
         if bookmarks:
             os.makedirs(os.path.join(udd, "Default"), exist_ok=True)
             shutil.copyfile(bookmarks, os.path.join(udd, "Default", "Bookmarks"))
-        return Chromium(udd, self.dir(name, "home"), self.ext)
+        return Chromium(udd, self.dir(name, "home"), self.dir(name, "extension"))
 
     # Firefox makes a new profile and quits: the empty places.sqlite of a new user; also its URL forms.
     def firefox_template(self):
@@ -325,17 +324,17 @@ def firefox_checks(run, template, canonical, filled):
         if error:
             report(name, False, error)
             continue
-        jobs[name] = (target, mode, result)
+        jobs[name] = (target, mode)
 
     tag_urls = sorted(set(t["url"] for t in run.ff_data["tags"]))
     keyword_urls = sorted(set(k["url"] for k in run.ff_data["keywords"]))
     with ThreadPoolExecutor(3) as pool:
         futures = {name: pool.submit(run.firefox_inspect, "ff-" + name.replace(" ", "-"), target, run.urls,
-                                     tag_urls, keyword_urls) for name, (target, mode, _) in jobs.items()}
+                                     tag_urls, keyword_urls) for name, (target, _) in jobs.items()}
         inspected = {name: f.result() for name, f in futures.items()}
 
     template_keys = set(normalize_url(u) for u, row in base_new["places"].items() if row[4])
-    for name, (target, mode, result) in jobs.items():
+    for name, (target, mode) in jobs.items():
         if name == "firefox new":
             present = template_keys
         elif mode == "merge":
@@ -348,7 +347,7 @@ def firefox_checks(run, template, canonical, filled):
         got = inspected[name]
         now = firefox_bookmarks(got["tree"])
         now_urls = set(b[3] for b in now)
-        if mode == "merge" and name == "firefox merge":
+        if name == "firefox merge":
             history = [canonical.get(u) or u for u in run.urls if u.startswith("https://visited")]
             missing = [u for u in history if u not in now_urls]
             check("firefox merge: history-only URLs bookmarked", "%d/%d URLs that Firefox knew from history only"
