@@ -99,3 +99,17 @@ return await chrome.bookmarks.getTree();
 """
 
 CHROMIUM_TREE = "return await chrome.bookmarks.getTree();"
+
+# Firefox as the writer: the tree the program's writer should leave, inserted through Firefox's own API.
+FIREFOX_INSERT_TREE = """
+const [tree] = args;
+const B = PlacesUtils.bookmarks;
+const roots = { menu: B.menuGuid, toolbar: B.toolbarGuid, unfiled: B.unfiledGuid, mobile: B.mobileGuid };
+const convert = items => items.map(it => it.children
+  ? { type: B.TYPE_FOLDER, title: it.title, children: convert(it.children) }
+  : { url: it.url, title: it.title, dateAdded: new Date(it.dateAdded) });
+for (const [root, items] of Object.entries(tree)) {
+  if (items.length) await B.insertTree({ guid: roots[root], children: convert(items) });
+}
+return true;
+"""

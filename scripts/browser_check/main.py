@@ -180,8 +180,8 @@ class Run:
         return {"tree": tree, "closed": os.path.join(self.work, name, "profile", "places.sqlite"),
                 "live": os.path.join(live, "places.sqlite"), "live_wal": os.path.exists(wal), "html": html}
 
-    def firefox_import_html(self, html):
-        with self.firefox("ff-import-html") as ff:
+    def firefox_import_html(self, html, session):
+        with self.firefox(session) as ff:
             return ff.run(js.FIREFOX_IMPORT_HTML, html)
 
     def chromium_filled(self):
@@ -292,7 +292,7 @@ def check_firefox_written(name, inspected, expected_roots, written, canonical, b
     missing = [u for u, guid in inspected["found"].items() if not guid or guid.startswith("error")]
     check("%s: found by URL" % name, "%d/%d URLs found by PlacesUtils.bookmarks.fetch" % (
         len(inspected["found"]) - len(missing), len(inspected["found"])),
-          ["%s (stored as %s)" % (short(u, 70), short(canonical.get(u), 70)) if inspected["found"][u] is None
+          ["%s (Firefox's form %s)" % (short(u, 70), short(canonical.get(u), 70)) if inspected["found"][u] is None
            else "%s: %s" % (short(u, 60), inspected["found"][u]) for u in missing])
 
     facts = places_facts(inspected["file"])
@@ -308,53 +308,76 @@ def write_tool(run, kind, store, records_path, mode):
     return result, None
 
 
-def firefox_checks(run, template, canonical, filled):
+def folder_json(folder, dates):
+    out = []
+    for c in folder.children:
+        if isinstance(c, Folder):
+            out.append({"title": c.title, "children": folder_json(c, dates)})
+        else:
+            out.append({"title": c[0], "url": c[1], "dateAdded": dates.get(c[1], 0) * 1000})
+    return out
+
+
+def firefox_checks(run, template, canonical, filled, control=False):
+    """The program's Firefox writer on a new file, merging into and replacing a profile Firefox filled.
+    control: the same judges on files that Firefox itself wrote as the program should (new and merge)."""
     records_path = save_json(os.path.join(run.work, "program-records.json"), run.records)
     base_new = places_facts(template)
     base_filled = places_facts(filled["closed"])
     filled_bm = firefox_bookmarks(filled["tree"])
     filled_keys = set(normalize_url(b[3]) for b in filled_bm)
+    template_keys = set(normalize_url(u) for u, row in base_new["places"].items() if row[4])
+    prefix = "control (Firefox as the writer): " if control else ""
+    dates = {}
+    for r in run.records:
+        dates.setdefault(canonical.get(r["url"]) or r["url"], r["date_added"])
 
+    cases = [("firefox new", template, "merge", template_keys), ("firefox merge", filled["closed"], "merge", filled_keys)]
+    if not control:
+        cases.append(("firefox replace", filled["closed"], "replace", set()))
     jobs = {}
-    for name, source, mode in (("firefox new", template, "merge"), ("firefox merge", filled["closed"], "merge"),
-                               ("firefox replace", filled["closed"], "replace")):
-        target = os.path.join(run.dir("written", name.replace(" ", "-")), "places.sqlite")
-        shutil.copyfile(source, target)
-        result, error = write_tool(run, "firefox", target, records_path, mode)
-        if error:
-            report(name, False, error)
-            continue
-        jobs[name] = (target, mode)
+    for name, source, mode, present in cases:
+        name = prefix + name
+        folder = ("control-" if control else "") + name.split(": ")[-1].replace(" ", "-")
+        target = os.path.join(run.dir("written", folder), "places.sqlite")
+        if control:
+            expected, _ = firefox_expected(run.records, present, canonical)
+            with run.firefox("ff-writes-" + folder, source) as ff:
+                ff.run(js.FIREFOX_INSERT_TREE, OrderedDict((k, folder_json(v, dates)) for k, v in expected.items()))
+            shutil.copyfile(os.path.join(run.work, "ff-writes-" + folder, "profile", "places.sqlite"), target)
+        else:
+            shutil.copyfile(source, target)
+            result, error = write_tool(run, "firefox", target, records_path, mode)
+            if error:
+                report(name, False, error)
+                continue
+        jobs[name] = (target, mode, present, folder)
 
+    # Each written record is looked up by its own URL; a skipped duplicate's URL is not a bookmark's.
+    lookups = {name: sorted(set(r["url"] for r in firefox_expected(run.records, present, canonical)[1]))
+               for name, (_, _, present, _) in jobs.items()}
     tag_urls = sorted(set(t["url"] for t in run.ff_data["tags"]))
     keyword_urls = sorted(set(k["url"] for k in run.ff_data["keywords"]))
     with ThreadPoolExecutor(3) as pool:
-        futures = {name: pool.submit(run.firefox_inspect, "ff-" + name.replace(" ", "-"), target, run.urls,
-                                     tag_urls, keyword_urls) for name, (target, _) in jobs.items()}
+        futures = {name: pool.submit(run.firefox_inspect, "ff-" + folder, target, lookups[name], tag_urls, keyword_urls)
+                   for name, (target, _, _, folder) in jobs.items()}
         inspected = {name: f.result() for name, f in futures.items()}
 
-    template_keys = set(normalize_url(u) for u, row in base_new["places"].items() if row[4])
-    for name, (target, mode) in jobs.items():
-        if name == "firefox new":
-            present = template_keys
-        elif mode == "merge":
-            present = filled_keys
-        else:
-            present = set()
+    for name, (target, mode, present, folder) in jobs.items():
         expected, written = firefox_expected(run.records, present, canonical)
-        base = base_new if name == "firefox new" else base_filled
+        base = base_new if name.endswith("firefox new") else base_filled
         check_firefox_written(name, inspected[name], expected, written, canonical, base)
         got = inspected[name]
         now = firefox_bookmarks(got["tree"])
         now_urls = set(b[3] for b in now)
-        if name == "firefox merge":
+        if name.endswith("firefox merge"):
             history = [canonical.get(u) or u for u in run.urls if u.startswith("https://visited")]
             missing = [u for u in history if u not in now_urls]
-            check("firefox merge: history-only URLs bookmarked", "%d/%d URLs that Firefox knew from history only"
+            check(name + ": history-only URLs bookmarked", "%d/%d URLs that Firefox knew from history only"
                   " are bookmarks" % (len(history) - len(missing), len(history)), [short(u) for u in missing])
             kept_roots = firefox_tree_roots(filled["tree"])
             counts, problems = compare_trees(kept_roots, firefox_tree_roots(got["tree"]), exact=False)
-            check("firefox merge: Firefox's own bookmarks kept", counts, problems)
+            check(name + ": Firefox's own bookmarks kept", counts, problems)
         if mode == "replace":
             program_urls = set(canonical.get(u) or u for u in run.urls)
             leftovers = [b for b in now if b[3] not in program_urls and b[3] not in set(canonical.get(p) or p for p in PROBES)]
@@ -520,43 +543,91 @@ def root_alias(folder_path):
     return "/".join(parts)
 
 
-def html_checks(run, filled):
+def html_escape(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
+
+
+def write_reference_html(records, path):
+    """The records in the layout of Firefox's own export: the menu's items at the top, the toolbar and
+    other bookmarks in marked folders (what the program's export should look like to a browser)."""
+    roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
+    for r in records:
+        root, folders = firefox_root_of(r)
+        node = roots[root]
+        for name in folders:
+            node = node.folder(name)
+        node.children.append((r["title"], r["url"]))
+
+    def body(folder, indent):
+        out = []
+        for c in folder.children:
+            if isinstance(c, Folder):
+                out += [indent + "<DT><H3>%s</H3>" % html_escape(c.title), indent + "<DL><p>"]
+                out += body(c, indent + "    ") + [indent + "</DL><p>"]
+            else:
+                out.append(indent + '<DT><A HREF="%s">%s</A>' % (html_escape(c[1]), html_escape(c[0])))
+        return out
+
+    text = ["<!DOCTYPE NETSCAPE-Bookmark-file-1>",
+            '<META HTTP-EQUIV="Content-Type" CONTENT="text/html; charset=UTF-8">',
+            "<TITLE>Bookmarks</TITLE>", "<H1>Bookmarks Menu</H1>", "<DL><p>"]
+    text += body(roots["menu"], "    ")
+    for key, marker, title in (("toolbar", ' PERSONAL_TOOLBAR_FOLDER="true"', "Bookmarks Toolbar"),
+                               ("unfiled", ' UNFILED_BOOKMARKS_FOLDER="true"', "Other Bookmarks"),
+                               ("mobile", "", "Mobile bookmarks")):
+        text += ["    <DT><H3%s>%s</H3>" % (marker, title), "    <DL><p>"]
+        text += body(roots[key], "        ") + ["    </DL><p>"]
+    text.append("</DL>")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(text) + "\n")
+
+
+def html_into_firefox(run, name, html, session):
+    """Imports `html` into a new Firefox profile as its first import; every record must land in its root."""
+    tree = run.firefox_import_html(html, session)
+    got = Counter()
+    where = {}
+    for root, path, title, url, _, _, _ in firefox_bookmarks(tree):
+        k = (squash(title), url)
+        got[(root, tuple(squash(p) for p in path)) + k] += 1
+        where.setdefault(k, (root, path))
+    canonical = run.ff_canonical
+    want = Counter()
+    mobile = []
+    for r in run.records:
+        root, folders = firefox_root_of(r)
+        url = canonical.get(r["url"]) or r["url"]
+        if root == "mobile":
+            mobile.append((squash(r["title"]), url))
+            continue
+        want[(root, tuple(squash(f) for f in folders), squash(r["title"]), url)] += 1
+    missing = want - got
+    problems = []
+    for k, n in missing.items():
+        at = where.get(k[2:])
+        problems.append("%s expected in %s, %s" % (short(k[3], 50), short("/".join((k[0],) + k[1])),
+                                                   "found in %s" % short("/".join([at[0]] + at[1])) if at else "not found"))
+    mobile_lost = [m for m in mobile if m not in where]
+    problems += ["mobile bookmark %s lost" % short(m[1], 60) for m in mobile_lost]
+    by_root = Counter(k[0] for k in (want - missing).elements())
+    check(name, "%d/%d bookmarks in their own root (%s), %d/%d mobile bookmarks kept (HTML has no mobile root)" % (
+        sum(want.values()) - sum(missing.values()), sum(want.values()),
+        ", ".join("%s %d" % kv for kv in sorted(by_root.items())), len(mobile) - len(mobile_lost), len(mobile)),
+        problems)
+
+
+def html_checks(run, filled, control=False):
     # The program's export, imported by Firefox as a new user's first import.
     html = os.path.join(run.work, "program-export.html")
     result = run.tool("export", save_json(os.path.join(run.work, "program-records.json"), run.records), Path(html))
     if not result.get("ok"):
         report("program HTML export into Firefox", False, "export failed: %s" % result.get("error"))
     else:
-        tree = run.firefox_import_html(html)
-        got = Counter()
-        where = {}
-        for root, path, title, url, _, _, _ in firefox_bookmarks(tree):
-            k = (squash(title), url)
-            got[(root, tuple(squash(p) for p in path)) + k] += 1
-            where.setdefault(k, (root, path))
-        canonical = run.ff_canonical
-        want = Counter()
-        mobile = []
-        for r in run.records:
-            root, folders = firefox_root_of(r)
-            url = canonical.get(r["url"]) or r["url"]
-            if root == "mobile":
-                mobile.append((squash(r["title"]), url))
-                continue
-            want[(root, tuple(squash(f) for f in folders), squash(r["title"]), url)] += 1
-        missing = want - got
-        problems = []
-        for k, n in missing.items():
-            at = where.get(k[2:])
-            problems.append("%s expected in %s, %s" % (short(k[3], 50), short("/".join((k[0],) + k[1])),
-                                                       "found in %s" % short("/".join([at[0]] + at[1])) if at else "not found"))
-        mobile_lost = [m for m in mobile if m not in where]
-        problems += ["mobile bookmark %s lost" % short(m[1], 60) for m in mobile_lost]
-        by_root = Counter(k[0] for k in (want - missing).elements())
-        check("program HTML export into Firefox", "%d/%d bookmarks in their own root (%s), %d/%d mobile bookmarks kept"
-              " (HTML has no mobile root)" % (sum(want.values()) - sum(missing.values()), sum(want.values()),
-                                              ", ".join("%s %d" % kv for kv in sorted(by_root.items())),
-                                              len(mobile) - len(mobile_lost), len(mobile)), problems)
+        html_into_firefox(run, "program HTML export into Firefox", html, "ff-import-html")
+    if control:
+        reference = os.path.join(run.work, "reference-export.html")
+        write_reference_html(run.records, reference)
+        html_into_firefox(run, "control (browsers' layout): HTML export into Firefox", reference, "ff-import-reference")
 
     # Firefox's own export, imported by the program.
     out = os.path.join(run.work, "import-firefox-html.json")
@@ -646,6 +717,8 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--work", help="folder for the browsers' profiles and files (default: a new temporary one)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--control", action="store_true",
+                        help="also run the Firefox writer's judges on files Firefox itself wrote (they should pass)")
     args = parser.parse_args()
     work = args.work or tempfile.mkdtemp(prefix="orv-browser-check-")
     os.makedirs(work, exist_ok=True)
@@ -663,8 +736,10 @@ def main():
         reverse_checks(run, filled)
         backup_checks(run, filled)
         firefox_checks(run, template, run.ff_canonical, filled)
+        if args.control:
+            firefox_checks(run, template, run.ff_canonical, filled, control=True)
         chromium_checks(run, crfilled)
-        html_checks(run, filled)
+        html_checks(run, filled, args.control)
         roundtrip_checks(run, [("Chromium", "chromium", os.path.join(run.work, "written", "chromium-new", "Bookmarks")),
                                ("Firefox", "firefox", filled["closed"])])
     except Exception as e:  # a browser that would not start or answer: one failing line, then the summary
