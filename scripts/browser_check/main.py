@@ -715,12 +715,17 @@ def roundtrip_checks(run, sources):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True)
-    parser.add_argument("--work", help="folder for the browsers' profiles and files (default: a new temporary one)")
+    parser.add_argument("--work", help="a new or empty folder for the browsers' profiles and files "
+                                       "(default: a new temporary one, removed at the end)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     parser.add_argument("--control", action="store_true",
                         help="also run the Firefox writer's judges on files Firefox itself wrote (they should pass)")
     args = parser.parse_args()
     work = args.work or tempfile.mkdtemp(prefix="orv-browser-check-")
+    if os.path.isdir(work) and os.listdir(work):
+        # Every profile and file must start new: a second run into the same folder would judge old files.
+        print("browser-check: the work folder %s is not empty" % work, file=sys.stderr)
+        return 2
     os.makedirs(work, exist_ok=True)
     started = time.time()
     run = Run(work, args.build)
