@@ -164,12 +164,12 @@ TEST_F(Jobs, BrowserIntoSavedProfileMergeAndReplaceTakeSnapshots) {
                            L"Loaded 3 bookmark(s) from 'Google Chrome'.",
                            L"[OK] " + name + L": 2 added, 1 duplicate(s) skipped.",
                        });
-    // The profile stores normalised URLs and keeps its own row for the duplicate.
+    // The profile stores the URLs as the browser has them and keeps its own row for the duplicate.
     EXPECT_EQ(Profile(work), (std::vector<std::string>{
                                  "https://alpha.example | Alpha in profile | Bookmarks bar",
                                  "https://beta.example/docs | Beta | Bookmarks bar/Dev",
-                                 "https://gamma.example | Gamma | Other bookmarks",
-                                 "https://saved.example | Saved | Bookmarks bar/Kept",
+                                 "https://gamma.example/ | Gamma | Other bookmarks",
+                                 "https://saved.example/ | Saved | Bookmarks bar/Kept",
                              }));
     auto snapshots = Snapshots(work);
     ASSERT_EQ(snapshots.size(), 1u);
@@ -187,9 +187,9 @@ TEST_F(Jobs, BrowserIntoSavedProfileMergeAndReplaceTakeSnapshots) {
                            L"[OK] " + name + L": 3 added, 0 duplicate(s) skipped.",
                        });
     EXPECT_EQ(Profile(work), (std::vector<std::string>{
-                                 "https://alpha.example | Alpha | Bookmarks bar",
+                                 "https://alpha.example/ | Alpha | Bookmarks bar",
                                  "https://beta.example/docs | Beta | Bookmarks bar/Dev",
-                                 "https://gamma.example | Gamma | Other bookmarks",
+                                 "https://gamma.example/ | Gamma | Other bookmarks",
                              }));
     snapshots = Snapshots(work);
     ASSERT_EQ(snapshots.size(), 2u);
@@ -218,10 +218,10 @@ TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowser) {
                            L"Backup created: " + firefoxPlaces + L".backup_{stamp}.bak",
                            L"[OK] Mozilla Firefox: 1 added, 1 duplicate(s) skipped.",
                        });
-    const std::string kept = "https://saved.example | Saved | Bookmarks bar/Kept";
+    const std::string kept = "https://saved.example/ | Saved | Bookmarks bar/Kept";
     EXPECT_EQ(Chromium(chromeBookmarks), Plus(kChromeOriginal, {kept}));
     EXPECT_EQ(Chromium(edgeBookmarks), Plus({"https://alpha.example | Alpha in profile | Bookmarks bar"}, {kept}));
-    EXPECT_EQ(Firefox(), Plus(kFirefoxOriginal, {"https://saved.example | Saved | Bookmarks Toolbar/Kept"}));
+    EXPECT_EQ(Firefox(), Plus(kFirefoxOriginal, {"https://saved.example/ | Saved | Bookmarks Toolbar/Kept"}));
     // A profile source takes no snapshot of itself.
     EXPECT_TRUE(Snapshots(work).empty());
 
@@ -244,7 +244,7 @@ TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowser) {
     EXPECT_EQ(Chromium(edgeBookmarks), profileInChromium);
     EXPECT_EQ(Firefox(), (std::vector<std::string>{
                              "https://alpha.example | Alpha in profile | Bookmarks Toolbar",
-                             "https://saved.example | Saved | Bookmarks Toolbar/Kept",
+                             "https://saved.example/ | Saved | Bookmarks Toolbar/Kept",
                          }));
 }
 
