@@ -383,8 +383,12 @@ def firefox_checks(run, template, canonical, filled, control=False):
             leftovers = [b for b in now if b[3] not in program_urls and b[3] not in set(canonical.get(p) or p for p in PROBES)]
             check("firefox replace: old bookmarks gone", "%d bookmarks left that the list does not hold" % len(leftovers),
                   ["%s in %s" % (short(b[3], 60), short("/".join([b[0]] + b[1]))) for b in leftovers])
-            before = {t["url"]: sorted(t["tags"]) for t in run.ff_data["tags"]}
-            keep = [u for u in tag_urls if u in program_urls]
+            # The tags as Firefox held them before the replace (a URL tagged twice holds both sets).
+            before = {}
+            for b in filled_bm:
+                if b[5]:
+                    before[b[3]] = sorted(set(before.get(b[3], [])) | set(b[5].split(",")))
+            keep = [u for u in tag_urls if u in program_urls and u in before]
             lost = [(u, before[u], got["tags"].get(u)) for u in keep if sorted(got["tags"].get(u) or []) != before[u]]
             check("firefox replace: tags kept on still-bookmarked URLs", "%d/%d URLs keep their tags" % (
                 len(keep) - len(lost), len(keep)), ["%s had %s, now %s" % (short(u, 60), a, b) for u, a, b in lost])
