@@ -383,7 +383,15 @@ public:
             itemValues += ", " + std::to_string(kSyncStatusNew) + ", 1";
         }
         Prepare(itemInsert_, "INSERT INTO moz_bookmarks(" + itemColumns + ") VALUES(" + itemValues + ")");
-        Prepare(foreignCount_, "UPDATE moz_places SET foreign_count = foreign_count + 1 WHERE id = ?");
+        // A bookmark raises its place's frecency: Firefox flags the place to compute it again (place:
+        // queries stay out of the ranking).
+        std::string countUpdate = "UPDATE moz_places SET foreign_count = foreign_count + 1";
+        if (schema_.recalcFrecency)
+            countUpdate += ", recalc_frecency = CASE WHEN substr(url, 1, 6) = 'place:' THEN recalc_frecency ELSE 1 END";
+        if (schema_.recalcAltFrecency)
+            countUpdate += ", recalc_alt_frecency = CASE WHEN substr(url, 1, 6) = 'place:' THEN recalc_alt_frecency "
+                           "ELSE 1 END";
+        Prepare(foreignCount_, countUpdate + " WHERE id = ?");
         if (schema_.origins) {
             Prepare(originQuery_, "SELECT id FROM moz_origins WHERE prefix = ? AND host = ?");
             std::string originColumns = "prefix, host, frecency";

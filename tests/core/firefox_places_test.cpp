@@ -480,6 +480,10 @@ TEST_F(PlacesTest, MergeBookmarksAUrlKnownOnlyFromHistoryOnItsExistingPlace) {
     EXPECT_EQ(places.QueryInt("SELECT fk FROM moz_bookmarks WHERE title = 'd'"), tagged);
     EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(tagged)), 2);
     EXPECT_EQ(places.QueryInt("SELECT visit_count FROM moz_places WHERE id = " + std::to_string(visited)), 1);
+    // Bookmarked now, its frecency is due to be computed again.
+    EXPECT_EQ(places.QueryText("SELECT frecency || ',' || recalc_frecency || ',' || recalc_alt_frecency FROM moz_places "
+                               "WHERE id = " + std::to_string(visited)),
+              "100,1,1");
 }
 
 TEST_F(PlacesTest, MergeComparesTheStoredFormsOfUrls) {
