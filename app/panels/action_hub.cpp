@@ -110,7 +110,7 @@ void App::DrawActionHub() {
 
     // ---- Source ----
     ImGui::TextColored(AccentColor(), "ACTION HUB");
-    ImGui::TextDisabled("Choose a source and destination, then Sync Now");
+    WrappedDisabled("Choose a source and destination, then Sync Now");
     ImGui::Spacing();
     ImGui::TextUnformatted("Source");
     if (ImGui::RadioButton("Browser##src", sourceType == 0)) {
@@ -131,7 +131,7 @@ void App::DrawActionHub() {
         }
     } else if (sourceType == 1) {
         if (profiles.empty()) {
-            ImGui::TextDisabled("No saved profiles yet - create one below.");
+            WrappedDisabled("No saved profiles yet - create one below.");
         } else {
             ClampIndex(sourceIndex, profiles.size());
             formChanged |= NameCombo("##srcProfile", profileNames, sourceIndex);
@@ -165,7 +165,7 @@ void App::DrawActionHub() {
     } else if (destMode == 1) {
         WrappedDisabled("Will sync into every detected & unlocked browser (except the source).");
     } else if (profiles.empty()) {
-        ImGui::TextDisabled("No saved profiles yet - create one below.");
+        WrappedDisabled("No saved profiles yet - create one below.");
     } else {
         ClampIndex(destProfileIndex, profiles.size());
         formChanged |= NameCombo("##dstProfile", profileNames, destProfileIndex);
@@ -394,7 +394,7 @@ void App::DrawActionHub() {
     if (ImGui::TreeNodeEx(copyLabel, 0, "%s", Ellipsized(copyLabel, copyRoom).c_str())) {
         WrappedDisabled("Overwrites the destination profile with an exact copy of the source.");
         if (profiles.empty()) {
-            ImGui::TextDisabled("Create at least one profile first.");
+            WrappedDisabled("Create at least one profile first.");
         } else {
             ClampIndex(copyFromProfileIndex, profiles.size());
             ClampIndex(copyToProfileIndex, profiles.size());

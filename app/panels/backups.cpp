@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <string>
 
 #include "app/app.h"
@@ -47,9 +48,11 @@ void ClampIndex(int32_t& index, size_t size) {
 void App::DrawBackupsPanel() {
     ImGui::TextColored(TealColor(), "BACKUPS & RESTORE");
     ImGui::TextUnformatted("How to restore:");
-    ImGui::BulletText("Pick the browser (or saved profile) below.");
-    ImGui::BulletText("Click Restore next to the timestamp you want.");
-    ImGui::BulletText("Close that browser first if it shows RUNNING.");
+    for (const char* step : {"Pick the browser (or saved profile) below.", "Click Restore next to the timestamp you want.",
+                             "Close that browser first if it shows RUNNING."}) {
+        ImGui::Bullet();
+        ImGui::TextWrapped("%s", step);
+    }
     WrappedDisabled("A new backup of the current state is made before every restore.");
     ImGui::Spacing();
     ImGui::Separator();

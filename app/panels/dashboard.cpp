@@ -23,7 +23,7 @@ void TooltipForLastItem(const std::string& text) {
 
 void App::DrawDashboard() {
     ImGui::TextColored(WarningColor(), "DASHBOARD");
-    ImGui::TextDisabled("Detected browsers, process lock status & profile bindings");
+    WrappedDisabled("Detected browsers, process lock status & profile bindings");
     ImGui::Spacing();
 
     const ImGuiTableFlags tableFlags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable |

@@ -79,7 +79,7 @@ void SyncFilter(ExplorerView& view, const std::string& needle) {
 
 void App::DrawBookmarkExplorer() {
     ImGui::TextColored(DangerColor(), "BOOKMARK EXPLORER");
-    ImGui::TextDisabled("Search & verify bookmarks before syncing");
+    WrappedDisabled("Search & verify bookmarks before syncing");
     ImGui::Spacing();
 
     if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
