@@ -137,6 +137,8 @@ bool App::Init(HINSTANCE instance) {
     ImGuiIO& io = ImGui::GetIO();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     io.IniFilename = nullptr;
+    // Ids are unique by construction (the tests check it); the library's red debug box is not for users.
+    io.ConfigDebugHighlightIdConflicts = false;
 
     LoadFonts();
     ImGui_ImplWin32_Init(hwnd);

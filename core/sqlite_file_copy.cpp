@@ -40,7 +40,7 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
         if (error) *error = text;
         return false;
     };
-    const std::wstring temporary = target + L".orvtmp-" + UniqueSuffix();
+    const std::wstring temporary = target + L".orvdbcopy-" + UniqueSuffix();
     sqlite3* from = nullptr;
     sqlite3* to = nullptr;
     if (sqlite3_open_v2(ToUtf8(source).c_str(), &from, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
