@@ -76,8 +76,8 @@ public:
     void LoadFonts();
     // Releases the GL context and the window's device context.
     void TeardownGL();
-    // Opens or creates the database at `path` (AppDatabase::Open; its schema failure is thrown on).
-    bool OpenDatabase(const std::wstring& path);
+    // Opens or creates the database at `path` (AppDatabase::Open); on false *error says why.
+    bool OpenDatabase(const std::wstring& path, std::wstring* error = nullptr);
     // Orderly stop after Run: save settings, join the worker, release Dear ImGui, GL, window, database.
     void Shutdown();
 
@@ -247,6 +247,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Where the program keeps its database: "app_data.db" in the folder of `exePath` ("." when the
 // path holds no '\\' or '/').
 std::wstring DatabasePathFor(const std::wstring& exePath);
+// The start-up message for a database that cannot be used: the fixed sentence first, then the reason.
+std::wstring DatabaseFailureMessage(const std::wstring& reason);
 // The font scale for a window's DPI: dpi / 96, and 1 when that is below 0.75 (so also for 0).
 float FontScaleForDpi(unsigned dpi);
 
