@@ -11,6 +11,7 @@
 
 #include "app/theme.h"
 #include "core/bookmark_record.h"
+#include "core/file_io.h"
 
 namespace bm::ui {
 
@@ -19,12 +20,6 @@ App* g_app = nullptr;
 namespace {
 
 void ShowStartupError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Orvellane", MB_ICONERROR); }
-
-std::wstring ModulePath() {
-    wchar_t buffer[260] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, 260);
-    return std::wstring(buffer, length);
-}
 
 // The first of the known UI fonts present in the Windows Fonts folder, as UTF-8; empty when none is.
 std::string FindSystemFontPath() {
@@ -58,9 +53,15 @@ App::~App() {
     Shutdown();
 }
 
-bool App::OpenDatabase(const std::wstring& path) {
+std::wstring DatabaseFailureMessage(const std::wstring& reason) {
+    std::wstring text = L"Failed to open or create app_data.db next to the executable.";
+    if (!reason.empty()) text += L"\n\n" + reason;
+    return text;
+}
+
+bool App::OpenDatabase(const std::wstring& path, std::wstring* error) {
     dbOpen = false;
-    if (!db.Open(path)) return false;
+    if (!db.Open(path, error)) return false;
     dbOpen = true;
     return true;
 }
@@ -69,14 +70,15 @@ bool App::Init(HINSTANCE instance) {
     g_app = this;
 
     // The database beside the executable. A schema failure ends the start like a failed open.
+    std::wstring reason;
     bool opened = false;
     try {
-        opened = OpenDatabase(DatabasePathFor(ModulePath()));
-    } catch (const std::exception&) {
-        opened = false;
+        opened = OpenDatabase(DatabasePathFor(ExecutablePath()), &reason);
+    } catch (const std::exception& failure) {
+        reason = ToWide(failure.what());
     }
     if (!opened) {
-        ShowStartupError(L"Failed to open or create app_data.db next to the executable.");
+        ShowStartupError(DatabaseFailureMessage(reason).c_str());
         return false;
     }
 
@@ -135,6 +137,8 @@ bool App::Init(HINSTANCE instance) {
     ImGuiIO& io = ImGui::GetIO();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     io.IniFilename = nullptr;
+    // Ids are unique by construction (the tests check it); the library's red debug box is not for users.
+    io.ConfigDebugHighlightIdConflicts = false;
 
     LoadFonts();
     ImGui_ImplWin32_Init(hwnd);

@@ -1,6 +1,7 @@
 // BOOKMARK EXPLORER: the bookmarks of one browser or saved profile, searchable.
 #include <imgui.h>
 
+#include <algorithm>
 #include <cctype>
 #include <exception>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "app/app.h"
 #include "app/panels/explorer_view.h"
+#include "app/panels/fit.h"
 #include "app/theme.h"
 #include "core/chromium_bookmarks.h"
 #include "core/firefox_places.h"
@@ -77,7 +79,7 @@ void SyncFilter(ExplorerView& view, const std::string& needle) {
 
 void App::DrawBookmarkExplorer() {
     ImGui::TextColored(DangerColor(), "BOOKMARK EXPLORER");
-    ImGui::TextDisabled("Search & verify bookmarks before syncing");
+    WrappedDisabled("Search & verify bookmarks before syncing");
     ImGui::Spacing();
 
     if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
@@ -87,7 +89,7 @@ void App::DrawBookmarkExplorer() {
         explorerReloadPending = true;
         SaveUiState();
     }
-    ImGui::SameLine();
+    SameLineIfFits(RadioWidth("Saved Profile##exp"));
     if (ImGui::RadioButton("Saved Profile##exp", &explorerType, 1)) {
         explorerReloadPending = true;
         SaveUiState();
@@ -99,9 +101,13 @@ void App::DrawBookmarkExplorer() {
 
     const bool browserCombo = explorerType == 0 && !browsers.empty();
     const bool profileCombo = !browserCombo && !profiles.empty();
+    // The source list and "Load" join the radio line when they fit; the list gives up width first.
+    const float spacing = ImGui::GetStyle().ItemSpacing.x;
+    const float loadWidth = ButtonWidth("Load");
     if (browserCombo || profileCombo) {
-        ImGui::SameLine();
-        ImGui::SetNextItemWidth(220);
+        SameLineIfFits(220 + spacing + loadWidth);
+        ImGui::SetNextItemWidth(std::max(std::min(220.0f, ImGui::GetContentRegionAvail().x - spacing - loadWidth),
+                                         ImGui::GetFontSize() * 3));
         const size_t count = browserCombo ? browsers.size() : profiles.size();
         auto entryName = [&](size_t i) {
             return ToUtf8(browserCombo ? browsers[i].displayName : profiles[i].name);
@@ -120,7 +126,7 @@ void App::DrawBookmarkExplorer() {
             ImGui::EndCombo();
         }
     }
-    ImGui::SameLine();
+    SameLineIfFits(loadWidth);
     if (ImGui::Button("Load")) explorerReloadPending = true;
 
     explorerLastType = explorerType;
