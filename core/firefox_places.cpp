@@ -175,15 +175,30 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
             items.push_back(std::move(item));
         }
     }
-    std::sort(items.begin(), items.end(), [](const ReadItem& a, const ReadItem& b) {
+    // The items in (parent, position, id) order, sorted as small keys: moving the items themselves,
+    // strings and all, cost more than the rest of the read.
+    struct OrderKey {
+        int64_t parent;
+        int64_t position;
+        int64_t id;
+        size_t index;
+    };
+    std::vector<OrderKey> keys;
+    keys.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) keys.push_back({items[i].parent, items[i].position, items[i].id, i});
+    std::sort(keys.begin(), keys.end(), [](const OrderKey& a, const OrderKey& b) {
         return a.parent != b.parent ? a.parent < b.parent : a.position != b.position ? a.position < b.position : a.id < b.id;
     });
-    // Children of each folder, in position order: a range of `items`.
+    std::vector<const ReadItem*> ordered;
+    ordered.reserve(keys.size());
+    for (const OrderKey& key : keys) ordered.push_back(&items[key.index]);
+    keys = {};
+    // Children of each folder, in position order: a range of `ordered`.
     std::unordered_map<int64_t, std::pair<size_t, size_t>> children;
-    for (size_t i = 0; i < items.size();) {
+    for (size_t i = 0; i < ordered.size();) {
         size_t end = i;
-        while (end < items.size() && items[end].parent == items[i].parent) ++end;
-        children.emplace(items[i].parent, std::make_pair(i, end));
+        while (end < ordered.size() && ordered[end]->parent == ordered[i]->parent) ++end;
+        children.emplace(ordered[i]->parent, std::make_pair(i, end));
         i = end;
     }
 
@@ -213,7 +228,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
                 stack.pop_back();
                 continue;
             }
-            const ReadItem& item = items[top.first++];
+            const ReadItem& item = *ordered[top.first++];
             if (item.type == 2) {
                 // The tags root holds labels of bookmarks that live elsewhere.
                 if (item.guid == "tags________" || !visited.insert(item.id).second) continue;
@@ -223,8 +238,8 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
             }
         }
     };
-    for (const ReadItem& item : items)
-        if (item.guid == "root________") walk(item.id);
+    for (const ReadItem* item : ordered)
+        if (item->guid == "root________") walk(item->id);
     // What the walk from the root did not reach (items whose parent is gone, folders in a cycle, a file
     // without a root) is still read, folder path by folder path, unless it lies under the tags root.
     std::unordered_set<int64_t> tagsRoots;
@@ -239,8 +254,8 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         }
         return false;
     };
-    for (const ReadItem& item : items)
-        if (item.type == 1 && !visited.count(item.parent) && !underTags(item.parent)) emit(item);
+    for (const ReadItem* item : ordered)
+        if (item->type == 1 && !visited.count(item->parent) && !underTags(item->parent)) emit(*item);
     return result;
 }
 
@@ -403,6 +418,7 @@ public:
                 Prepare(originRecalc_, "UPDATE moz_origins SET recalc_frecency = 1 WHERE id = ?");
         }
         Prepare(positionQuery_, "SELECT COALESCE(MAX(position), -1) + 1 FROM moz_bookmarks WHERE parent = ?");
+        Prepare(folderQuery_, "SELECT id FROM moz_bookmarks WHERE parent = ? AND type = 2 AND title = ? LIMIT 1");
     }
 
     const PlacesSchema& schema() const { return schema_; }
@@ -441,16 +457,21 @@ public:
     }
 
     // The folder with that title under the parent, made at its end when missing.
+    // Each answer is kept: only this inserter adds folders while it lives, and it adds one only where
+    // none matched, so the file's first match never changes. Without the cache every segment of every
+    // record would scan the parent's children again.
     int64_t Folder(int64_t parentId, const std::wstring& title) {
-        const std::string utf8Title = ToUtf8(title);
-        {
-            Statement query =
-                PrepareOrThrow(db_, "SELECT id FROM moz_bookmarks WHERE parent = ? AND type = 2 AND title = ? LIMIT 1");
-            BindInt64(query, 1, parentId);
-            BindText(query, 2, utf8Title);
-            if (StepRow(query)) return ColumnInt64(query, 0);
-        }
-        return InsertItem(2, 0, parentId, utf8Title, now_);
+        std::string utf8Title = ToUtf8(title);
+        auto known = folders_.find(FolderKey{parentId, utf8Title});
+        if (known != folders_.end()) return known->second;
+        Reset(*folderQuery_);
+        BindInt64(*folderQuery_, 1, parentId);
+        BindText(*folderQuery_, 2, utf8Title);
+        int64_t id = StepRow(*folderQuery_) ? ColumnInt64(*folderQuery_, 0) : -1;
+        Reset(*folderQuery_);
+        if (id < 0) id = InsertItem(2, 0, parentId, utf8Title, now_);
+        folders_.emplace(FolderKey{parentId, std::move(utf8Title)}, id);
+        return id;
     }
 
     void Bookmark(int64_t placeId, int64_t parentId, const std::wstring& title, int64_t stamp) {
@@ -547,8 +568,19 @@ private:
     PlacesSchema schema_;
     int64_t now_;
     std::optional<Statement> placeQuery_, placeInsert_, itemInsert_, foreignCount_, originQuery_, originInsert_,
-        originRecalc_, positionQuery_;
+        originRecalc_, positionQuery_, folderQuery_;
     std::unordered_map<int64_t, int64_t> nextPositions_;
+    struct FolderKey {
+        int64_t parent;
+        std::string title;
+        bool operator==(const FolderKey& other) const { return parent == other.parent && title == other.title; }
+    };
+    struct FolderKeyHash {
+        size_t operator()(const FolderKey& key) const {
+            return std::hash<std::string>()(key.title) ^ (std::hash<int64_t>()(key.parent) * 0x9E3779B97F4A7C15ull);
+        }
+    };
+    std::unordered_map<FolderKey, int64_t, FolderKeyHash> folders_;
     std::map<int64_t, int64_t> touched_;
 };
 

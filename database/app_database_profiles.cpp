@@ -103,22 +103,29 @@ void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {
 
 int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount) {
     sqlite3* conn = Connection();
+    // Both statements are prepared once: a large import would otherwise spend much of its time
+    // compiling the same SQL for every record.
+    Statement exists = PrepareOrThrow(conn, kBookmarkKeyLookupSql);
+    Statement insert = PrepareOrThrow(
+        conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
+    BindInt64(exists, 1, profileId);
+    BindInt64(insert, 1, profileId);
     int insertedCount = 0;
     for (const BookmarkRecord& record : records) {
         // The duplicate test runs inside the transaction, so it also sees this call's earlier rows.
-        const std::wstring key = NormalizeUrl(record.url);
-        if (BookmarkExists(profileId, key)) {
+        BindText(exists, 2, ToUtf8(NormalizeUrl(record.url)));
+        const bool present = StepRow(exists);
+        sqlite3_reset(exists.get());
+        if (present) {
             ++skippedCount;
             continue;
         }
-        Statement insert = PrepareOrThrow(
-            conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
-        BindInt64(insert, 1, profileId);
         BindText(insert, 2, ToUtf8(record.url));  // as given: paths, queries and tokens are case-sensitive
         BindText(insert, 3, ToUtf8(record.title));
         BindText(insert, 4, ToUtf8(record.folder_path));
         BindInt64(insert, 5, record.date_added != 0 ? record.date_added : UnixNow());
         StepRow(insert);
+        sqlite3_reset(insert.get());
         ++insertedCount;
     }
     return insertedCount;
