@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bench/dataset.h"
+#include "bench/explorer_bench.h"
 #include "bench/timing.h"
 #include "core/chromium_bookmarks.h"
 #include "core/file_io.h"
@@ -347,6 +348,7 @@ int main(int argc, char** argv) {
             BenchFirefox(n, dir, rows);
             BenchProfiles(n, dir, rows);
             BenchPortable(n, dir, rows);
+            BenchExplorer(n, dir, rows);
             std::fprintf(stderr, "bench: %zu done\n", n);
         }
     } catch (const std::exception& e) {
