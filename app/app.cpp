@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "app/theme.h"
+#include "app/imgui_item_hooks.h"
 #include "core/bookmark_record.h"
 
 namespace bm::ui {
@@ -135,6 +136,9 @@ bool App::Init(HINSTANCE instance) {
     ImGuiIO& io = ImGui::GetIO();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     io.IniFilename = nullptr;
+    // Frames are drawn only when something happens, so a blinking caret would freeze at whatever
+    // phase the last frame caught it in.
+    io.ConfigInputTextCursorBlink = false;
 
     LoadFonts();
     ImGui_ImplWin32_Init(hwnd);
@@ -193,6 +197,11 @@ void App::Shutdown() {
 
     // A running job is not cancelled: its last steps still use the database, the log and the window.
     if (worker.joinable()) worker.join();
+
+    if (probeItems) {
+        SetItemHookSink(nullptr);
+        probeItems.reset();
+    }
 
     if (imguiContext) {
         ImGui::SetCurrentContext(imguiContext);

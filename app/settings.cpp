@@ -187,6 +187,7 @@ void App::SetFontSize(int index) {
 }
 
 void App::RedetectBrowsers() {
+    outsideReads.Forget();
     try {
         browsers = LoadBrowsersWithOverrides(db);
     } catch (const std::exception& e) {

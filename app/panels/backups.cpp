@@ -78,8 +78,8 @@ void App::DrawBackupsPanel() {
             ImGui::EndCombo();
         }
 
-        const std::vector<FileBackupEntry> backups = ListFileBackups(browser.bookmarksPath);
-        const bool running = IsProcessRunning(browser.exeName);
+        const std::vector<FileBackupEntry> backups = outsideReads.FileBackups(browser.bookmarksPath);
+        const bool running = outsideReads.ProcessRunning(browser.exeName);
         if (running) {
             ImGui::TextColored(WarningColor(), "Close %s before restoring.", browserName.c_str());
             ImGui::SameLine();
@@ -142,7 +142,7 @@ void App::DrawBackupsPanel() {
 
     std::vector<SnapshotInfo> snapshots;
     try {
-        snapshots = db.ListSnapshots(profile.id);
+        snapshots = outsideReads.Snapshots(db, profile.id);
     } catch (const std::exception& error) {
         // Shown as an empty list: the database failure is not the user's to fix from here.
         ImGui::TextDisabled("Snapshots could not be read: %s", error.what());
