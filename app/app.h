@@ -222,6 +222,8 @@ public:
     // Tests put a function here, since the real dialogs wait for a user.
     std::function<BOOL(OPENFILENAMEW*)> saveFileDialog;
     std::function<BOOL(OPENFILENAMEW*)> openFileDialog;
+    // The fallback fonts' files, read once by LoadFonts; the atlas reads glyphs from them on demand.
+    std::vector<std::shared_ptr<std::vector<char>>> fallbackFontData;
     // The panels' reads of the database, the disk and the process list, kept between frames.
     OutsideReads outsideReads;
     // Whether the loop draws again before it sleeps (main_loop.cpp).
@@ -251,6 +253,9 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Where the program keeps its database: "app_data.db" in the folder of `exePath` ("." when the
 // path holds no '\\' or '/').
 std::wstring DatabasePathFor(const std::wstring& exePath);
+// The file names LoadFonts looks for in the Windows Fonts folder to merge behind the main font, in
+// groups of which the first present is taken (Japanese, Chinese, Korean, symbols, emoji).
+const std::vector<std::vector<const wchar_t*>>& FallbackFontGroups();
 // The font scale for a window's DPI: dpi / 96, and 1 when that is below 0.75 (so also for 0).
 float FontScaleForDpi(unsigned dpi);
 
