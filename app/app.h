@@ -199,6 +199,8 @@ public:
     char importPath[512] = {};
     char importNewProfileName[128] = {};
     int32_t importAsNew = 1;  // 1 into a new profile, 0 into an existing one
+    // What the last import said about a damaged file it read only in part (UTF-8); empty when sound.
+    std::string importWarning;
     bool openAbout = false;
     bool openRestoreHelp = false;
     bool openCloseBrowsers = false;

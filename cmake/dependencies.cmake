@@ -16,6 +16,18 @@ target_include_directories(orv_sqlite SYSTEM PUBLIC "${ORV_SQLITE_DIR}")
 target_compile_definitions(orv_sqlite PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION SQLITE_DEFAULT_MEMSTATUS=0)
 target_compile_options(orv_sqlite PRIVATE -w)
 
+# ada, the WHATWG URL parser: its single translation unit src/ada.cpp (it includes the other sources).
+# URL patterns are left out: they pull in std::regex and nothing here uses them.
+if(NOT EXISTS "${ORV_ADA_DIR}/include/ada.h" OR NOT EXISTS "${ORV_ADA_DIR}/src/ada.cpp")
+  message(FATAL_ERROR "ada not found in ORV_ADA_DIR=${ORV_ADA_DIR}; run scripts/bootstrap")
+endif()
+add_library(orv_ada STATIC "${ORV_ADA_DIR}/src/ada.cpp")
+target_include_directories(orv_ada SYSTEM PUBLIC "${ORV_ADA_DIR}/include")
+target_include_directories(orv_ada PRIVATE "${ORV_ADA_DIR}/src")
+target_compile_definitions(orv_ada PUBLIC ADA_INCLUDE_URL_PATTERN=0)
+target_compile_features(orv_ada PUBLIC cxx_std_20)
+target_compile_options(orv_ada PRIVATE -w)
+
 # Dear ImGui with the Win32 and OpenGL3 back ends. The item hooks are compiled in so that the
 # test driver can find widgets; the program leaves them unset.
 if(NOT EXISTS "${ORV_IMGUI_DIR}/imgui.h")

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cwctype>
 
 namespace bm {
 
@@ -32,8 +31,10 @@ std::wstring ToWide(const std::string& utf8) {
 }
 
 std::wstring ToLower(std::wstring text) {
-    // The program never selects a locale, so towlower changes 'A'..'Z' only.
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    // 'A'..'Z' only, whatever the C runtime's towlower would do: the profile database finds
+    // duplicates with SQLite's lower(), which folds exactly these, so both sides must agree.
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
     return text;
 }
 
@@ -64,16 +65,33 @@ std::wstring JoinPath(const std::vector<std::wstring>& segments) {
 }
 
 std::wstring CanonicalRootKey(const std::wstring& name) {
+    // Whole names only: a folder the user called "Mobile apps (menu)" or "Barbecue bookmarks" is an
+    // ordinary folder, not a root.
+    static const struct {
+        const wchar_t* name;
+        const wchar_t* key;
+    } kRootNames[] = {
+        {L"bookmark_bar", L"bookmark_bar"},      {L"toolbar_____", L"bookmark_bar"},
+        {L"toolbar", L"bookmark_bar"},           {L"bookmarks bar", L"bookmark_bar"},
+        {L"bookmark bar", L"bookmark_bar"},      {L"bookmarks toolbar", L"bookmark_bar"},
+        {L"bookmarks toolbar folder", L"bookmark_bar"}, {L"favorites bar", L"bookmark_bar"},
+        {L"favourites bar", L"bookmark_bar"},    {L"synced", L"synced"},
+        {L"mobile______", L"synced"},            {L"mobile bookmarks", L"synced"},
+        {L"mobile favorites", L"synced"},        {L"mobile favourites", L"synced"},
+        {L"other", L"other"},                    {L"unfiled_____", L"other"},
+        {L"menu________", L"other"},             {L"other bookmarks", L"other"},
+        {L"other favorites", L"other"},          {L"other favourites", L"other"},
+        {L"unsorted bookmarks", L"other"},       {L"bookmarks menu", L"other"},
+    };
     const std::wstring s = ToLower(name);
-    auto contains = [&s](const wchar_t* part) { return s.find(part) != std::wstring::npos; };
-    // The bar rules come first: "mobile bookmarks bar" is the bar.
-    if (s == L"bookmark_bar" || s == L"toolbar_____" || s == L"toolbar") return L"bookmark_bar";
-    if (contains(L"favorites bar")) return L"bookmark_bar";
-    if (contains(L"bookmark") && contains(L"bar")) return L"bookmark_bar";
-    if (s == L"synced" || s == L"mobile______" || contains(L"mobile")) return L"synced";
-    if (s == L"other" || s == L"unfiled_____" || s == L"menu________") return L"other";
-    if (contains(L"other bookmark") || contains(L"other favorite") || contains(L"bookmarks menu")) return L"other";
+    for (const auto& root : kRootNames)
+        if (s == root.name) return root.key;
     return {};
+}
+
+bool IsMenuRootName(const std::wstring& name) {
+    const std::wstring s = ToLower(name);
+    return s == L"bookmarks menu" || s == L"menu________";
 }
 
 ParsedFolderPath ParseFolderPath(const std::wstring& folderPath) {

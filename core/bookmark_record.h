@@ -24,7 +24,7 @@ struct ParsedFolderPath {
 std::string ToUtf8(const std::wstring& text);
 std::wstring ToWide(const std::string& utf8);
 
-// Lower-cases ASCII letters only (towlower in the "C" locale); the length never changes.
+// Lower-cases the ASCII letters 'A'..'Z' only; the length never changes.
 std::wstring ToLower(std::wstring text);
 
 // The duplicate key of a URL: trailing '/' removed, then ToLower.
@@ -33,8 +33,12 @@ std::wstring NormalizeUrl(std::wstring url);
 std::vector<std::wstring> SplitPath(const std::wstring& path);
 std::wstring JoinPath(const std::vector<std::wstring>& segments);
 
-// "bookmark_bar", "synced", "other" for a root folder's name, or "" when it names no root.
+// "bookmark_bar", "synced", "other" for the whole name of a root folder as browsers and this program
+// write it (any letter case), or "" when it names no root.
 std::wstring CanonicalRootKey(const std::wstring& name);
+
+// True for the name of Firefox's bookmarks menu ("Bookmarks Menu", "menu________", any letter case).
+bool IsMenuRootName(const std::wstring& name);
 
 ParsedFolderPath ParseFolderPath(const std::wstring& folderPath);
 

@@ -1,6 +1,8 @@
 #include "core/chromium_bookmarks.h"
 
+#include <algorithm>
 #include <ctime>
+#include <limits>
 #include <stdexcept>
 
 #include "core/file_io.h"
@@ -24,13 +26,66 @@ std::string ChromeStampFromUnix(int64_t unixSeconds) {
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
-// Children of a folder: array elements in order, or an object's member values in key order.
-template <typename Fn>
-void ForEachChild(const json& node, Fn&& fn) {
+// A folder's children as the readers walk them: array elements in order, or an object's member
+// values in key order. Null when there are none to walk.
+const json* ChildrenOf(const json& node) {
     auto it = node.find("children");
-    if (it == node.end()) return;
-    if (it->is_array() || it->is_object())
-        for (const json& child : *it) fn(child);
+    if (it == node.end() || !(it->is_array() || it->is_object())) return nullptr;
+    return &*it;
+}
+
+// A walk over a tree without recursion, so that no nesting can exhaust the stack. `visit` is called
+// for `top` and, depth first in order, for every child of a node for which it returned children.
+// `leave` is called once the children of such a node have all been visited.
+template <typename Visit, typename Leave>
+void WalkTree(const json& top, Visit&& visit, Leave&& leave) {
+    struct Level {
+        json::const_iterator next;
+        json::const_iterator end;
+    };
+    std::vector<Level> levels;
+    if (const json* children = visit(top)) levels.push_back({children->cbegin(), children->cend()});
+    while (!levels.empty()) {
+        if (levels.back().next == levels.back().end) {
+            levels.pop_back();
+            leave();
+            continue;
+        }
+        const json& child = *levels.back().next;
+        ++levels.back().next;
+        if (const json* children = visit(child)) levels.push_back({children->cbegin(), children->cend()});
+    }
+}
+
+const wchar_t kMissingRoots[] = L"Bookmarks JSON missing 'roots' section.";
+const wchar_t kRootsNotObject[] = L"Bookmarks JSON 'roots' section is not an object.";
+
+// The reader's checks on a file's bytes. False with the reader's message when they do not hold.
+bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstring& error) {
+    try {
+        document = ParseJsonPrefix(bytes);
+    } catch (const JsonNestingTooDeep& e) {
+        error = L"Bookmarks file nests folders deeper than any browser writes (more than " +
+                std::to_wstring(e.limit()) + L" levels of JSON); it was not read.";
+        return false;
+    } catch (const std::exception& e) {
+        error = L"Bookmarks JSON parse error: " + ToWide(e.what());
+        return false;
+    }
+    if (!document.is_object()) {
+        error = kMissingRoots;
+        return false;
+    }
+    auto roots = document.find("roots");
+    if (roots == document.end()) {
+        error = kMissingRoots;
+        return false;
+    }
+    if (!roots->is_object()) {
+        error = kRootsNotObject;
+        return false;
+    }
+    return true;
 }
 
 std::wstring RootLabel(const std::wstring& key) {
@@ -45,8 +100,8 @@ namespace {
 
 int64_t NextId(const json& document) {
     int64_t highest = 0;
-    auto visit = [&highest](const json& value, auto&& self) -> void {
-        if (!value.is_object()) return;
+    auto visit = [&highest](const json& value) -> const json* {
+        if (!value.is_object()) return nullptr;
         auto id = value.find("id");
         if (id != value.end() && id->is_string()) {
             try {
@@ -55,26 +110,68 @@ int64_t NextId(const json& document) {
                 // An unusable id does not count.
             }
         }
-        auto children = value.find("children");
-        if (children != value.end() && (children->is_array() || children->is_object()))
-            for (const json& child : *children) self(child, self);
+        return ChildrenOf(value);
     };
     if (document.is_object()) {
         auto roots = document.find("roots");
         if (roots != document.end() && (roots->is_object() || roots->is_array()))
-            for (const json& root : *roots) visit(root, visit);
+            for (const json& root : *roots) WalkTree(root, visit, [] {});
     }
-    return highest + 1;
+    // An id at the very top of the range must not wrap the counter around.
+    return highest < std::numeric_limits<int64_t>::max() ? highest + 1 : highest;
 }
 
 }  // namespace
 
-json ParseJsonPrefix(const std::string& bytes) {
+JsonNestingTooDeep::JsonNestingTooDeep(size_t limit)
+    : std::runtime_error("nested deeper than " + std::to_string(limit) + " levels"), limit_(limit) {}
+
+namespace {
+
+// The library's own parser, stopped as soon as the nesting passes the bound.
+class BoundedDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
+public:
+    BoundedDomParser(json& root, size_t maxNesting) : json_sax_dom_parser(root, true), max_(maxNesting) {}
+
+    bool start_object(std::size_t elements) {
+        Enter();
+        return json_sax_dom_parser::start_object(elements);
+    }
+    bool end_object() {
+        --depth_;
+        return json_sax_dom_parser::end_object();
+    }
+    bool start_array(std::size_t elements) {
+        Enter();
+        return json_sax_dom_parser::start_array(elements);
+    }
+    bool end_array() {
+        --depth_;
+        return json_sax_dom_parser::end_array();
+    }
+
+private:
+    void Enter() {
+        if (++depth_ > max_) throw JsonNestingTooDeep(max_);
+    }
+
+    size_t max_;
+    size_t depth_ = 0;
+};
+
+}  // namespace
+
+json ParseJsonPrefix(const std::string& bytes, size_t maxNesting) {
     json value;
-    nlohmann::detail::json_sax_dom_parser<json> sax(value, true);
+    BoundedDomParser sax(value, maxNesting);
     // Not strict: parsing ends after the first complete value.
     json::sax_parse(bytes.begin(), bytes.end(), &sax, json::input_format_t::json, false);
     return value;
+}
+
+bool IsBlankJsonText(const std::string& bytes) {
+    size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    return bytes.find_first_not_of(" \t\r\n", start) == std::string::npos;
 }
 
 int64_t ChromeTimeToUnix(const std::string& stamp) {
@@ -87,20 +184,33 @@ int64_t ChromeTimeToUnix(const std::string& stamp) {
 }
 
 void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
-    if (!node.is_object()) return;
-    const std::string type = StringField(node, "type");
-    if (type == "url") {
-        BookmarkRecord record;
-        record.url = ToWide(StringField(node, "url"));
-        record.title = ToWide(StringField(node, "name"));
-        record.folder_path = parentPath;
-        record.date_added = ChromeTimeToUnix(StringField(node, "date_added"));
-        if (!record.url.empty()) out.push_back(std::move(record));
-    } else if (type == "folder" && node.contains("children")) {
-        const std::wstring name = ToWide(StringField(node, "name"));
-        const std::wstring path = parentPath.empty() ? name : parentPath + L"/" + name;
-        ForEachChild(node, [&](const json& child) { CollectNode(child, path, out); });
-    }
+    // One path, extended on the way into a folder and cut back on the way out.
+    std::wstring path = parentPath;
+    std::vector<size_t> lengths;
+    auto visit = [&](const json& current) -> const json* {
+        if (!current.is_object()) return nullptr;
+        const std::string type = StringField(current, "type");
+        if (type == "url") {
+            BookmarkRecord record;
+            record.url = ToWide(StringField(current, "url"));
+            record.title = ToWide(StringField(current, "name"));
+            record.folder_path = path;
+            record.date_added = ChromeTimeToUnix(StringField(current, "date_added"));
+            if (!record.url.empty()) out.push_back(std::move(record));
+            return nullptr;
+        }
+        if (type != "folder" || !current.contains("children")) return nullptr;
+        const json* children = ChildrenOf(current);
+        if (!children) return nullptr;
+        lengths.push_back(path.size());
+        if (!path.empty()) path += L'/';
+        path += ToWide(StringField(current, "name"));
+        return children;
+    };
+    WalkTree(node, visit, [&] {
+        path.resize(lengths.back());
+        lengths.pop_back();
+    });
 }
 
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error) {
@@ -109,20 +219,18 @@ std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std:
         if (error) *error = L"Could not open Bookmarks file for reading.";
         return {};
     }
+    return ReadChromiumBookmarksText(bytes, error);
+}
+
+std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error) {
     json document;
-    try {
-        document = ParseJsonPrefix(bytes);
-    } catch (const std::exception& e) {
-        if (error) *error = L"Bookmarks JSON parse error: " + ToWide(e.what());
-        return {};
-    }
-    if (!document.is_object() || !document.contains("roots")) {
-        if (error) *error = L"Bookmarks JSON missing 'roots' section.";
+    std::wstring problem;
+    if (!ParseBookmarksDocument(bytes, document, problem)) {
+        if (error) *error = problem;
         return {};
     }
     std::vector<BookmarkRecord> records;
     const json& roots = document["roots"];
-    if (!roots.is_object()) return records;
     for (auto member = roots.begin(); member != roots.end(); ++member) {
         const std::wstring key = CanonicalRootKey(ToWide(member.key()));
         if (key.empty()) continue;
@@ -137,21 +245,36 @@ std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std:
 }
 
 void CollectUrls(const json& node, std::unordered_set<std::wstring>& urls) {
-    if (!node.is_object()) return;
-    const std::string type = StringField(node, "type");
-    if (type == "url") {
-        urls.insert(NormalizeUrl(ToWide(StringField(node, "url"))));
-    } else if (type == "folder") {
-        ForEachChild(node, [&](const json& child) { CollectUrls(child, urls); });
-    }
+    WalkTree(
+        node,
+        [&urls](const json& current) -> const json* {
+            if (!current.is_object()) return nullptr;
+            const std::string type = StringField(current, "type");
+            if (type == "url") urls.insert(NormalizeUrl(ToWide(StringField(current, "url"))));
+            return type == "folder" ? ChildrenOf(current) : nullptr;
+        },
+        [] {});
 }
 
 namespace {
 
+// A node's `children` as an array to add to. Browsers write an array; the readers also walk an
+// object's members, so those become the array of its values instead of being dropped.
+json& ChildrenArray(json& node) {
+    json& children = node["children"];
+    if (children.is_object()) {
+        json list = json::array();
+        for (json& value : children) list.push_back(std::move(value));
+        children = std::move(list);
+    } else if (!children.is_array()) {
+        children = json::array();
+    }
+    return children;
+}
+
 // The position in `node`'s children of the first folder named `segment`, appended when there is none.
 size_t FindOrAddFolder(json& node, const std::wstring& segment, std::atomic<int64_t>& nextId) {
-    json& children = node["children"];
-    if (!children.is_array()) children = json::array();
+    json& children = ChildrenArray(node);
     const std::string name = ToUtf8(segment);
     // Names compare as wide text. When the segment survives the trip through UTF-8 and holds no
     // replacement character, that is the same as comparing the UTF-8 bytes, which saves converting
@@ -248,25 +371,32 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
         return -1;
     };
 
+    // Only a file that is not there, or holds nothing, starts a new document. Anything else the reader
+    // cannot use is refused with the reader's message and left as it is: writing a new document over
+    // it would throw away whatever it still holds, in either mode.
     json document;
     {
         std::string bytes;
-        if (ReadFileBytes(path, bytes)) {
-            try {
-                document = ParseJsonPrefix(bytes);
-            } catch (...) {
-                document = NewBookmarksDocument();
-            }
-        } else {
+        bool missing = false;
+        if (!ReadFileBytes(path, bytes, &missing)) {
+            if (!missing) return fail(L"Could not open Bookmarks file for reading.");
             document = NewBookmarksDocument();
+        } else if (IsBlankJsonText(bytes)) {
+            document = NewBookmarksDocument();
+        } else {
+            std::wstring problem;
+            if (!ParseBookmarksDocument(bytes, document, problem)) return fail(problem);
         }
     }
-    if (!document.is_object() || !document.contains("roots")) document = NewBookmarksDocument();
+
+    for (const BookmarkRecord& record : records) {
+        if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting)
+            return fail(L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
+                        L" folders; the Bookmarks file was not changed.");
+    }
 
     // A file whose structure is not what browsers write is left alone rather than guessed at.
     json& roots = document["roots"];
-    if (roots.is_null()) roots = json::object();
-    if (!roots.is_object()) return fail(L"Bookmarks file has an unexpected structure: 'roots' is not an object.");
     for (const char* key : {"bookmark_bar", "other", "synced"}) {
         auto it = roots.find(key);
         if (it != roots.end() && !it->is_null() && !it->is_object())
@@ -301,8 +431,7 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
                 node["name"] = displayName;
                 node["id"] = std::to_string(nextId.fetch_add(1));
             }
-            json& children = node["children"];
-            if (!children.is_array()) children = json::array();
+            ChildrenArray(node);
             return node;
         };
         json& bar = ensureRoot("bookmark_bar", "Bookmarks bar");
@@ -318,9 +447,7 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
             }
             const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
             json& root = parsed.root_key == L"other" ? other : parsed.root_key == L"synced" ? mobile : bar;
-            json& folder = folders.Resolve(root, parsed.root_key, parsed.segments, nextId);
-            json& children = folder["children"];
-            if (!children.is_array()) children = json::array();
+            json& children = ChildrenArray(folders.Resolve(root, parsed.root_key, parsed.segments, nextId));
 
             json node = json::object();
             node["type"] = "url";

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -17,6 +18,8 @@ namespace bm {
 constexpr int64_t kChromeEpochOffsetSeconds = 11644473600LL;
 
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error);
+// The same over the bytes of such a file.
+std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error);
 
 // Appends the bookmarks of `node` and everything below it; `parentPath` is the folder path of its parent.
 void CollectNode(const nlohmann::json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out);
@@ -35,8 +38,31 @@ nlohmann::json& EnsureFolderPath(nlohmann::json& start, const std::vector<std::w
 nlohmann::json NewBookmarksDocument();
 nlohmann::json MakeRootFolder(const std::string& displayName);
 
+// The deepest folder nesting below a root that is read or written here. Chromium's own JSON reader
+// stops at 200 levels (about 98 folders); ten times that is more than any browser writes, and
+// little enough that walking it cannot exhaust a thread's stack.
+constexpr size_t kDeepestFolderNesting = 1000;
+
+// JSON nesting that leaves room for kDeepestFolderNesting folders: the document, `roots`, two levels per
+// folder (the node and its `children`), and some to spare for what browsers add to a node.
+constexpr size_t kMaxJsonNesting = 2 * kDeepestFolderNesting + 48;
+
+// Thrown by ParseJsonPrefix for a document nested deeper than it accepts.
+class JsonNestingTooDeep : public std::runtime_error {
+public:
+    explicit JsonNestingTooDeep(size_t limit);
+    size_t limit() const { return limit_; }
+
+private:
+    size_t limit_;
+};
+
 // Parses the first complete JSON value of `bytes` (a UTF-8 BOM is accepted, what follows the value
-// is not examined). Throws what the parser throws.
-nlohmann::json ParseJsonPrefix(const std::string& bytes);
+// is not examined). Throws what the parser throws, and JsonNestingTooDeep before the value holds
+// more than `maxNesting` levels of arrays and objects, so that nothing has to walk a deeper tree.
+nlohmann::json ParseJsonPrefix(const std::string& bytes, size_t maxNesting = kMaxJsonNesting);
+
+// Whether `bytes` holds nothing but JSON white space, after an optional UTF-8 BOM.
+bool IsBlankJsonText(const std::string& bytes);
 
 }  // namespace bm

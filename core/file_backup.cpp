@@ -9,6 +9,7 @@
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
 #include "core/file_io.h"
+#include "core/sqlite_file_copy.h"
 
 namespace bm {
 namespace {
@@ -31,7 +32,15 @@ std::wstring FormatCode(const wchar_t* format, unsigned long code) {
 }
 
 // Copies with the fail-if-exists flag off; on failure returns false with "CopyFile failed with error N".
+// A database with a -wal beside it is copied through SQLite, so that the backup holds what the -wal
+// holds too: a copy of the main file alone would miss the latest changes.
 bool CopyToBackup(const std::wstring& source, const std::wstring& backup, std::wstring& failure) {
+    if (HasWriteAheadLog(source)) {
+        std::wstring reason;
+        if (CopySqliteDatabase(source, backup, &reason)) return true;
+        failure = L"Could not back up the database with its -wal: " + reason;
+        return false;
+    }
     if (CopyFileW(source.c_str(), backup.c_str(), FALSE)) return true;
     failure = FormatCode(L"CopyFile failed with error %lu", GetLastError());
     return false;
@@ -137,6 +146,10 @@ bool RestoreFileBackup(const std::wstring& targetPath, const std::wstring& backu
         if (!CopyToBackup(targetPath, safety, failure))
             return fail(L"Could not create a safety backup before restoring: " + failure);
     }
+    // A -wal left beside the restored file would be replayed into it by SQLite. Its changes are in the
+    // safety backup; they go into the current file first, then the side files go.
+    std::wstring folding;
+    if (!FoldWriteAheadLog(targetPath, &folding)) return fail(folding + L" The file was left unchanged.");
     // The target is a live bookmark file: the copy lands beside it and replaces it in one step, so a
     // failure midway leaves it as it was.
     FileWriteError writeError;

@@ -4,15 +4,105 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 namespace bm {
 namespace {
 
+// Temporary files are named "<target>.orvtmp-<pid>-<n>-<16 hex digits>". The random part keeps a
+// new name clear of a leftover from an earlier process that had the same id (Wine reuses ids).
+constexpr wchar_t kTemporaryMarker[] = L".orvtmp-";
+
+uint64_t RandomBits() {
+    static std::atomic<uint64_t> state{[] {
+        LARGE_INTEGER ticks{};
+        QueryPerformanceCounter(&ticks);
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        return static_cast<uint64_t>(ticks.QuadPart) ^ (static_cast<uint64_t>(now.dwHighDateTime) << 32) ^
+               now.dwLowDateTime ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 48);
+    }()};
+    // splitmix64: each call gets a different, well-mixed value.
+    uint64_t z = state.fetch_add(0x9E3779B97F4A7C15ull) + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
 std::wstring TemporaryPathBeside(const std::wstring& target) {
     static std::atomic<unsigned> counter{0};
-    return target + L".orvtmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(counter.fetch_add(1));
+    wchar_t random[17];
+    const uint64_t bits = RandomBits();
+    for (int i = 0; i < 16; ++i) random[i] = L"0123456789abcdef"[(bits >> (60 - 4 * i)) & 0xF];
+    random[16] = 0;
+    return target + kTemporaryMarker + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(counter.fetch_add(1)) + L"-" + random;
 }
+
+bool AllDigits(const std::wstring& text, size_t from, size_t to) {
+    if (from >= to) return false;
+    for (size_t i = from; i < to; ++i)
+        if (text[i] < L'0' || text[i] > L'9') return false;
+    return true;
+}
+
+bool AllLowerHex(const std::wstring& text, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i)
+        if (!((text[i] >= L'0' && text[i] <= L'9') || (text[i] >= L'a' && text[i] <= L'f'))) return false;
+    return true;
+}
+
+bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsLeftoverTemporaryName(const std::wstring& name, const std::wstring& targetName) {
+    const size_t markerLength = sizeof kTemporaryMarker / sizeof kTemporaryMarker[0] - 1;
+    const size_t start = targetName.size() + markerLength;
+    if (targetName.empty() || name.size() <= start) return false;
+    if (!SameNameIgnoringCase(name.substr(0, targetName.size()), targetName)) return false;
+    if (name.compare(targetName.size(), markerLength, kTemporaryMarker) != 0) return false;
+    // "<pid>-<n>", as earlier releases named them, or "<pid>-<n>-<16 hex digits>".
+    const size_t dash = name.find(L'-', start);
+    if (dash == std::wstring::npos || !AllDigits(name, start, dash)) return false;
+    const size_t second = name.find(L'-', dash + 1);
+    if (second == std::wstring::npos) return AllDigits(name, dash + 1, name.size());
+    return AllDigits(name, dash + 1, second) && name.size() - second - 1 == 16 &&
+           AllLowerHex(name, second + 1, name.size());
+}
+
+int RemoveLeftoverTemporaries(const std::wstring& target) {
+    const size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
+    const std::wstring targetName = slash == std::wstring::npos ? target : target.substr(slash + 1);
+    if (targetName.empty()) return 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((target + kTemporaryMarker + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    int removed = 0;
+    do {
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring name = data.cFileName;
+        if (!IsLeftoverTemporaryName(name, targetName)) continue;
+        const std::wstring leftover = folder + name;
+        // A copy from a read-only backup may have been cut off before its flag was cleared.
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesW(leftover.c_str(), data.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        // A temporary file still being written is open without sharing, so this cannot remove it.
+        if (DeleteFileW(leftover.c_str())) ++removed;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return removed;
+}
+
+namespace {
+
+constexpr int kCreateAttempts = 8;
+
+bool NameWasTaken(unsigned long code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
 
 bool Fail(FileWriteError* error, FileWriteStage stage, unsigned long code) {
     if (error) {
@@ -53,10 +143,15 @@ bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target, Fi
 
 }  // namespace
 
-bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+bool ReadFileBytes(const std::wstring& path, std::string& bytes, bool* missing) {
+    if (missing) *missing = false;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (missing) *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        return false;
+    }
     bytes.clear();
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file, &size) && size.QuadPart > 0) bytes.reserve(static_cast<size_t>(size.QuadPart));
@@ -76,9 +171,19 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
 }
 
 bool WriteFileReplacing(const std::wstring& path, const std::string& bytes, FileWriteError* error) {
-    const std::wstring temporary = TemporaryPathBeside(path);
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Fail(error, FileWriteStage::Create, GetLastError());
+    RemoveLeftoverTemporaries(path);
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    unsigned long createError = 0;
+    for (int attempt = 0; attempt < kCreateAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = TemporaryPathBeside(path);
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            createError = GetLastError();
+            if (!NameWasTaken(createError)) break;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, FileWriteStage::Create, createError);
 
     size_t written = 0;
     while (written < bytes.size()) {
@@ -104,12 +209,24 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& bytes, File
 }
 
 bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, FileWriteError* error) {
-    const std::wstring temporary = TemporaryPathBeside(target);
-    if (!CopyFileW(source.c_str(), temporary.c_str(), TRUE)) {
-        const unsigned long code = GetLastError();
-        DeleteFileW(temporary.c_str());
-        return Fail(error, FileWriteStage::Create, code);
+    RemoveLeftoverTemporaries(target);
+    std::wstring temporary;
+    bool copied = false;
+    unsigned long copyError = 0;
+    for (int attempt = 0; attempt < kCreateAttempts && !copied; ++attempt) {
+        temporary = TemporaryPathBeside(target);
+        // Fails without touching an existing file of that name.
+        copied = CopyFileW(source.c_str(), temporary.c_str(), TRUE) != FALSE;
+        if (!copied) {
+            copyError = GetLastError();
+            if (!NameWasTaken(copyError)) {
+                // A copy cut short by a full disk leaves a part of the file behind.
+                DeleteFileW(temporary.c_str());
+                break;
+            }
+        }
     }
+    if (!copied) return Fail(error, FileWriteStage::Create, copyError);
     // The copy keeps the source's attributes; a read-only backup must not make the target read-only.
     const DWORD attributes = GetFileAttributesW(temporary.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))

@@ -13,8 +13,9 @@ struct FileWriteError {
     unsigned long code = 0;  // the Windows error code of the failed step
 };
 
-// Reads the whole file without line-end translation. False when it cannot be opened or read.
-bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+// Reads the whole file without line-end translation. False when it cannot be opened or read;
+// `missing` then tells whether that was because the file or its folder does not exist.
+bool ReadFileBytes(const std::wstring& path, std::string& bytes, bool* missing = nullptr);
 
 // Writes the bytes to a new file beside `path`, flushes it to disk and then puts it in place of
 // `path` in one step. On any failure the temporary file is removed, `path` is as it was and
@@ -23,6 +24,15 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& bytes, File
 
 // Copies `source` to a new file beside `target`, then puts it in place of `target` in one step.
 bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, FileWriteError* error = nullptr);
+
+// Whether `name` (a file name without folder) is one of the temporary files the two functions above
+// make for a target named `targetName`: "<targetName>.orvtmp-<pid>-<n>", or the same followed by
+// "-" and 16 lower-case hex digits.
+bool IsLeftoverTemporaryName(const std::wstring& name, const std::wstring& targetName);
+
+// Removes what interrupted writes of `target` left beside it: only files whose names match exactly
+// and that no one holds open. Returns how many were removed. Both functions above call it first.
+int RemoveLeftoverTemporaries(const std::wstring& target);
 
 // "error N" texts for messages; Windows error codes are shown as decimal numbers.
 std::wstring DescribeWriteError(const FileWriteError& error);

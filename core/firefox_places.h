@@ -24,15 +24,25 @@ struct PlacesItem {
 using PlacesItemMap = std::unordered_map<int64_t, PlacesItem>;
 using PlacesGuidMap = std::unordered_map<int64_t, std::wstring>;
 
-// Every bookmark of the file that has a URL, with its folder path. On failure the list is empty
-// and `error` (when given) holds the reason; it is left alone on success.
+// Every bookmark of the file that has a URL, with its folder path and date, in Firefox's own order:
+// each folder's children by position, folders depth-first from the roots. Entries under the tags root
+// are labels of other bookmarks, not bookmarks, and are left out. On failure (a damaged file
+// included) the list is empty and `error` (when given) holds the reason; it is left alone on success.
+// A file SQLite cannot open in place (a database in WAL mode in a folder it may not write) is read
+// through a private copy.
 std::vector<BookmarkRecord> ReadFirefoxBookmarks(const std::wstring& path, std::wstring* error);
+
+// The same read, always from a private copy of the file and its -wal.
+std::vector<BookmarkRecord> ReadFirefoxBookmarksFromCopy(const std::wstring& path, std::wstring* error);
 
 // The folder_path of an item whose parent is `folderId`: at most 64 folder names, outermost first.
 std::wstring PlacesFolderPath(const PlacesItemMap& items, const PlacesGuidMap& guids, int64_t folderId);
 
 // Merges (replace = false) or replaces the bookmarks of the file in one transaction. Returns the
-// number inserted, or -1 with `error` set when nothing was changed.
+// number inserted, or -1 with `error` set when nothing was changed. A URL counts as present when a
+// bookmark outside the tags root points at it; URLs are stored in the form Firefox stores them.
+// A replace leaves the file as Firefox leaves it when its user removes those items: no orphans, no
+// keyword or tag of a URL that is no longer bookmarked, tombstones for what Firefox Sync knows.
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
                           std::wstring* error, bool replace);
 
@@ -42,7 +52,7 @@ int64_t EnsurePlacesFolder(sqlite3* db, int64_t parentId, const std::wstring& ti
 int64_t EnsurePlace(sqlite3* db, const std::wstring& url, const std::wstring& title);
 int64_t NextPosition(sqlite3* db, int64_t parentId);
 
-// moz_places.rev_host of a URL: its host lower-cased and reversed, followed by ".".
+// moz_places.rev_host of a URL, from the form Firefox stores: its host (and port) reversed, then ".".
 std::string ReverseHost(const std::wstring& url);
 
 // A new 12-character places guid from the process-wide generator.

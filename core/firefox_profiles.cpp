@@ -84,9 +84,17 @@ std::vector<ProfilesIniSection> ParseProfilesIni(const std::string& bytes) {
 std::optional<std::wstring> FindFirefoxPlaces(const std::wstring& rootDir) {
     std::string bytes;
     if (!ReadFileBytes(rootDir + L"\\profiles.ini", bytes)) return std::nullopt;
-    const std::optional<ChosenPath> chosen = ChooseProfile(ParseProfilesIni(bytes));
+    return ChooseFirefoxPlaces(bytes, rootDir);
+}
+
+std::optional<std::wstring> ChooseFirefoxPlaces(const std::string& iniBytes, const std::wstring& rootDir) {
+    const std::optional<ChosenPath> chosen = ChooseProfile(ParseProfilesIni(iniBytes));
     if (!chosen) return std::nullopt;
     std::wstring path = ToWide(chosen->path);
+    // No Windows path holds a control character; a NUL would even cut the path short and name
+    // another file. Such a value comes from a damaged file.
+    for (wchar_t c : path)
+        if (c < 0x20) return std::nullopt;
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     if (chosen->relative) path = rootDir + L"\\" + path;

@@ -21,5 +21,7 @@ std::vector<ProfilesIniSection> ParseProfilesIni(const std::string& bytes);
 // (rootDir is the folder that holds profiles.ini). Nothing when the file is missing or names no
 // usable profile. The returned file need not exist.
 std::optional<std::wstring> FindFirefoxPlaces(const std::wstring& rootDir);
+// The same choice over the bytes of a profiles.ini that lies in rootDir.
+std::optional<std::wstring> ChooseFirefoxPlaces(const std::string& iniBytes, const std::wstring& rootDir);
 
 }  // namespace bm

@@ -10,9 +10,13 @@ namespace {
 
 const std::string kIndentUnit = "    ";
 
-std::string Indent(int level) {
+// Deep folders stop indenting further, so the file grows with its contents and not with the
+// square of its depth.
+constexpr size_t kMaxIndentLevel = 64;
+
+std::string Indent(size_t level) {
     std::string text;
-    for (int i = 0; i < level; ++i) text += kIndentUnit;
+    for (size_t i = 0; i < level && i < kMaxIndentLevel; ++i) text += kIndentUnit;
     return text;
 }
 
@@ -54,11 +58,44 @@ std::wstring QuotedHref(const std::wstring& tag, const std::wstring& lowTag) {
     return tag.substr(quotePos + 1, end - quotePos - 1);
 }
 
-std::wstring JoinNonEmpty(const std::vector<std::wstring>& names) {
-    std::vector<std::wstring> kept;
-    for (const std::wstring& name : names)
-        if (!name.empty()) kept.push_back(name);
-    return JoinPath(kept);
+const wchar_t* RootLabel(const std::wstring& key) {
+    if (key == L"other") return L"Other bookmarks";
+    if (key == L"synced") return L"Mobile bookmarks";
+    return L"Bookmarks bar";
+}
+
+const char* RootMarker(const std::wstring& key) {
+    if (key == L"bookmark_bar") return "PERSONAL_TOOLBAR_FOLDER";
+    if (key == L"other") return "UNFILED_BOOKMARKS_FOLDER";
+    return nullptr;  // browsers have no marker for the mobile root
+}
+
+// Whether the lower-cased tag carries the attribute `name` (lower case) with a value other than false.
+bool HasTrueAttribute(const std::wstring& lowTag, const wchar_t* name) {
+    const size_t at = lowTag.find(name);
+    if (at == std::wstring::npos || at == 0) return false;
+    const wchar_t before = lowTag[at - 1];
+    if (before != L' ' && before != L'\t' && before != L'\n' && before != L'\r') return false;
+    const size_t end = at + std::char_traits<wchar_t>::length(name);
+    return lowTag.compare(end, 8, L"=\"false\"") != 0 && lowTag.compare(end, 8, L"='false'") != 0;
+}
+
+std::wstring DamageWarning(bool cutInTag, size_t unclosedLists, size_t strayListEnds, size_t unclosedItems) {
+    std::wstring text;
+    auto add = [&text](const std::wstring& sentence) {
+        if (!text.empty()) text += L' ';
+        text += sentence;
+    };
+    if (cutInTag) add(L"The file ended early, in the middle of a tag.");
+    if (unclosedLists > 0)
+        add(L"The file ended early: " + std::to_wstring(unclosedLists) + L" folder list(s) were never closed.");
+    if (strayListEnds > 0)
+        add(L"The file is unbalanced: " + std::to_wstring(strayListEnds) + L" folder list end(s) without a start.");
+    if (unclosedItems > 0)
+        add(L"The file is unbalanced: " + std::to_wstring(unclosedItems) +
+            L" link(s) or folder name(s) without their closing tag.");
+    if (!text.empty()) add(L"Only what could be read was imported; check the result.");
+    return text;
 }
 
 }  // namespace
@@ -103,21 +140,87 @@ std::wstring HtmlUnescape(const std::wstring& text) {
     return out;
 }
 
-void WriteHtmlFolder(std::ostream& out, const HtmlFolderNode& node, int level) {
-    const std::string indent = Indent(level);
-    for (const BookmarkRecord* record : node.bookmarks) {
-        const std::wstring url = HtmlEscape(record->url);
-        const std::wstring title = record->title.empty() ? url : HtmlEscape(record->title);
-        out << indent << "<DT><A HREF=\"" << ToUtf8(url) << "\" ADD_DATE=\"" << record->date_added << "\">"
-            << ToUtf8(title) << "</A>\n";
+HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records) {
+    HtmlFolderTree tree;
+    tree.nodes.emplace_back();
+    // The child of `parent` named `name`, made (and entered in the parent's order) on first use.
+    auto child = [&tree](size_t parent, const std::wstring& name, const char* marker) {
+        auto found = tree.nodes[parent].sub_folders.find(name);
+        if (found != tree.nodes[parent].sub_folders.end()) return found->second;
+        const size_t index = tree.nodes.size();
+        tree.nodes.emplace_back();
+        tree.nodes[index].name = name;
+        tree.nodes[index].marker = marker;
+        tree.nodes[parent].sub_folders.emplace(name, index);
+        HtmlFolderNode::Entry entry;
+        entry.folder = index;
+        tree.nodes[parent].entries.push_back(entry);
+        return index;
+    };
+    std::unordered_map<std::wstring, size_t> roots;  // root key -> its folder at the top level
+    bool menuSeen = false;
+    for (const BookmarkRecord& record : records) {
+        std::vector<std::wstring> segments = SplitPath(record.folder_path);
+        size_t node = 0;
+        size_t first = 0;
+        if (!segments.empty() && IsMenuRootName(segments.front())) {
+            // Firefox writes its menu's contents at the top level; the H1 then names the menu.
+            if (!menuSeen) tree.heading = segments.front();
+            menuSeen = true;
+            first = 1;
+        } else {
+            // Every other root is one folder, however its records spell the root's name; a path that
+            // names no root lies under the bookmarks bar, as in every store of the program.
+            std::wstring key = segments.empty() ? L"" : CanonicalRootKey(segments.front());
+            if (!key.empty()) first = 1;
+            if (key.empty()) key = L"bookmark_bar";
+            auto found = roots.find(key);
+            if (found == roots.end()) {
+                const std::wstring name = first == 1 ? segments.front() : std::wstring(RootLabel(key));
+                found = roots.emplace(key, child(0, name, RootMarker(key))).first;
+            }
+            node = found->second;
+        }
+        for (size_t i = first; i < segments.size(); ++i) node = child(node, segments[i], nullptr);
+        HtmlFolderNode::Entry entry;
+        entry.bookmark = &record;
+        tree.nodes[node].entries.push_back(entry);
     }
-    for (const std::wstring& name : node.folder_order) {
-        auto found = node.sub_folders.find(name);
-        if (found == node.sub_folders.end() || !found->second) continue;
-        out << indent << "<DT><H3 ADD_DATE=\"0\">" << ToUtf8(HtmlEscape(name)) << "</H3>\n";
+    return tree;
+}
+
+void WriteHtmlTree(std::ostream& out, const HtmlFolderTree& tree) {
+    // An explicit stack of (node, next entry) instead of recursion: any depth fits.
+    struct Open {
+        size_t node;
+        size_t next;
+    };
+    std::vector<Open> open{{0, 0}};
+    while (!open.empty()) {
+        Open& top = open.back();
+        const HtmlFolderNode& node = tree.nodes[top.node];
+        const size_t level = open.size();
+        if (top.next == node.entries.size()) {
+            open.pop_back();
+            if (!open.empty()) out << Indent(level - 1) << "</DL><p>\n";
+            continue;
+        }
+        const HtmlFolderNode::Entry& entry = node.entries[top.next++];
+        const std::string indent = Indent(level);
+        if (entry.bookmark) {
+            const BookmarkRecord& record = *entry.bookmark;
+            const std::wstring url = HtmlEscape(record.url);
+            const std::wstring title = record.title.empty() ? url : HtmlEscape(record.title);
+            out << indent << "<DT><A HREF=\"" << ToUtf8(url) << "\" ADD_DATE=\"" << record.date_added << "\">"
+                << ToUtf8(title) << "</A>\n";
+            continue;
+        }
+        const HtmlFolderNode& folder = tree.nodes[entry.folder];
+        out << indent << "<DT><H3 ADD_DATE=\"0\"";
+        if (folder.marker) out << " " << folder.marker << "=\"true\"";
+        out << ">" << ToUtf8(HtmlEscape(folder.name)) << "</H3>\n";
         out << indent << "<DL><p>\n";
-        WriteHtmlFolder(out, *found->second, level + 1);
-        out << indent << "</DL><p>\n";
+        open.push_back({entry.folder, 0});
     }
 }
 
@@ -134,83 +237,155 @@ bool WriteExportFile(const std::wstring& path, const std::string& text, std::wst
 }
 
 bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error) {
-    HtmlFolderNode root;
-    for (const BookmarkRecord& record : records) {
-        HtmlFolderNode* node = &root;
-        for (const std::wstring& name : SplitPath(record.folder_path)) {
-            std::unique_ptr<HtmlFolderNode>& child = node->sub_folders[name];
-            if (!child) {
-                child = std::make_unique<HtmlFolderNode>();
-                node->folder_order.push_back(name);
-            }
-            node = child.get();
-        }
-        node->bookmarks.push_back(&record);
-    }
-
+    const HtmlFolderTree tree = BuildHtmlFolderTree(records);
     std::ostringstream out;
     out << "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
         << "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
         << "<TITLE>Bookmarks</TITLE>\n"
-        << "<H1>Bookmarks</H1>\n"
+        << "<H1>" << ToUtf8(HtmlEscape(tree.heading)) << "</H1>\n"
         << "<DL><p>\n";
-    WriteHtmlFolder(out, root, 1);
+    WriteHtmlTree(out, tree);
     out << "</DL><p>\n";
     return WriteExportFile(path, out.str(), error);
 }
 
-std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error) {
-    std::vector<BookmarkRecord> result;
+std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error, std::wstring* warning) {
     std::string bytes;
     if (!ReadFileBytes(path, bytes)) {
         if (error) *error = L"Could not open source file for reading.";
-        return result;
+        return {};
     }
+    return ParseHtmlBookmarks(bytes, error, warning);
+}
+
+std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::wstring* error, std::wstring* warning) {
+    std::vector<BookmarkRecord> result;
     const std::wstring text = ToWide(bytes);
     const std::wstring low = ToLower(text);  // same length, so positions carry over to `text`
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
 
-    std::vector<std::wstring> folders;
+    // One entry per open folder list. The folder path is kept as one text that grows and shrinks
+    // with the lists, so a link costs the length of its own path and no more.
+    struct Level {
+        size_t pathLength;  // length of `path` before this list's name was added
+        bool underTop;      // the list lies in the file's top level, whose root is settled at the end
+    };
+    std::vector<Level> levels;
+    std::wstring path;
+    std::vector<size_t> topLevelRecords;  // records whose path gets the top level's root in front
+
+    std::wstring heading;  // the first H1
+    bool headingSeen = false;
     std::wstring pendingName;
+    const wchar_t* pendingMarker = nullptr;
     bool pending = false;
+    bool toolbarMarked = false;
+    bool unfiledMarked = false;
+
+    bool cutInTag = false;
+    size_t strayListEnds = 0;
+    size_t unclosedItems = 0;
+
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t lt = text.find(L'<', pos);
         if (lt == std::wstring::npos) break;
         const size_t gt = text.find(L'>', lt);
-        if (gt == std::wstring::npos) break;
+        if (gt == std::wstring::npos) {
+            cutInTag = true;
+            break;
+        }
 
         if (IsLinkOpening(low, lt)) {
             const std::wstring tag = text.substr(lt, gt - lt + 1);
             const std::wstring url = QuotedHref(tag, low.substr(lt, gt - lt + 1));
             const size_t close = FindClosing(low, gt + 1, L"</a");
+            if (close == std::wstring::npos) ++unclosedItems;
             if (!url.empty()) {
                 BookmarkRecord record;
                 record.url = HtmlUnescape(url);
                 if (close != std::wstring::npos) record.title = HtmlUnescape(text.substr(gt + 1, close - gt - 1));
-                record.folder_path = JoinNonEmpty(folders);
+                record.folder_path = path;
                 record.date_added = now;
+                if (levels.empty() || levels.back().underTop) topLevelRecords.push_back(result.size());
                 result.push_back(std::move(record));
             }
             pos = close != std::wstring::npos ? close + 4 : gt + 1;
         } else if (StartsWithAt(low, lt, L"<h3")) {
+            const std::wstring lowTag = low.substr(lt, gt - lt + 1);
             const size_t close = FindClosing(low, gt + 1, L"</h3");
+            if (close == std::wstring::npos) ++unclosedItems;
             pendingName = close != std::wstring::npos ? HtmlUnescape(text.substr(gt + 1, close - gt - 1)) : L"";
+            pendingMarker = HasTrueAttribute(lowTag, L"personal_toolbar_folder")    ? L"bookmark_bar"
+                            : HasTrueAttribute(lowTag, L"unfiled_bookmarks_folder") ? L"other"
+                                                                                     : nullptr;
             pending = true;
             pos = close != std::wstring::npos ? close + 5 : gt + 1;
+        } else if (StartsWithAt(low, lt, L"<h1") && !headingSeen) {
+            const size_t close = FindClosing(low, gt + 1, L"</h1");
+            if (close != std::wstring::npos) heading = HtmlUnescape(text.substr(gt + 1, close - gt - 1));
+            headingSeen = true;
+            pos = close != std::wstring::npos ? close + 5 : gt + 1;
         } else if (StartsWithAt(low, lt, L"<dl")) {
-            folders.push_back(pending ? pendingName : L"");
+            if (levels.size() >= kMaxHtmlFolderDepth) {
+                if (error)
+                    *error = L"The file nests folders more than " + std::to_wstring(kMaxHtmlFolderDepth) +
+                             L" levels deep, deeper than any browser writes; nothing was imported.";
+                return {};
+            }
+            std::wstring name = pending ? pendingName : L"";
+            Level level{path.size(), levels.empty() || levels.back().underTop};
+            if (levels.size() == 1 && level.underTop) {
+                // A folder of the file's top level: a marked or well-known root stands on its own.
+                std::wstring key = pending && pendingMarker ? std::wstring(pendingMarker) : CanonicalRootKey(name);
+                if (pending && pendingMarker) {
+                    (key == L"bookmark_bar" ? toolbarMarked : unfiledMarked) = true;
+                    if (CanonicalRootKey(name) != key) name = RootLabel(key);
+                }
+                if (!key.empty()) level.underTop = false;
+            }
+            if (!name.empty()) {
+                if (!path.empty()) path += L'/';
+                path += name;
+            }
+            levels.push_back(level);
             pending = false;
+            pendingMarker = nullptr;
             pendingName.clear();
             pos = gt + 1;
         } else if (StartsWithAt(low, lt, L"</dl")) {
-            if (!folders.empty()) folders.pop_back();
+            if (levels.empty()) {
+                ++strayListEnds;
+            } else {
+                path.resize(levels.back().pathLength);
+                levels.pop_back();
+            }
             pos = gt + 1;
         } else {
             pos = gt + 1;
         }
     }
+
+    // The root of the top level: Firefox names its menu in the H1; a file with root markers but no
+    // such H1 holds Firefox's menu when it marks the unfiled folder, else (as Chromium writes it) the
+    // other bookmarks. Files without markers keep their paths as they are.
+    std::wstring topRoot;
+    if (!CanonicalRootKey(heading).empty())
+        topRoot = heading;
+    else if (unfiledMarked)
+        topRoot = L"Bookmarks Menu";
+    else if (toolbarMarked)
+        topRoot = L"Other bookmarks";
+    if (!topRoot.empty()) {
+        for (size_t index : topLevelRecords) {
+            std::wstring& folder = result[index].folder_path;
+            folder = folder.empty() ? topRoot : topRoot + L'/' + folder;
+        }
+    }
+
     if (result.empty() && error) *error = L"No <A HREF=...> bookmark entries found in this HTML file.";
+    const std::wstring damage = DamageWarning(cutInTag, levels.size(), strayListEnds, unclosedItems);
+    if (!damage.empty() && warning) *warning = damage;
     return result;
 }
 

@@ -11,22 +11,44 @@
 
 namespace bm {
 
-// One folder of the tree an export builds from the records' folder paths. Lives only during one export.
+// Folder lists nested deeper than this are refused on import. Chromium's Bookmarks file cannot hold
+// more than about a hundred folder levels (its JSON reader stops at 200 levels of nesting), so a
+// deeper file is damaged or made to harm.
+inline constexpr size_t kMaxHtmlFolderDepth = 1000;
+
+// One folder of the tree an export builds; nodes live in HtmlFolderTree::nodes and refer to each
+// other by index, so neither building, writing nor freeing a deep tree recurses.
 struct HtmlFolderNode {
-    // Sub-folders by exact (case-sensitive) name.
-    std::unordered_map<std::wstring, std::unique_ptr<HtmlFolderNode>> sub_folders;
-    // The names of sub_folders in the order they were first met; folders are written in this order.
-    std::vector<std::wstring> folder_order;
-    // Records lying directly in this folder, in input order; they belong to the caller.
-    std::vector<const BookmarkRecord*> bookmarks;
+    std::wstring name;
+    // Root marker written on the heading ("PERSONAL_TOOLBAR_FOLDER" or "UNFILED_BOOKMARKS_FOLDER"),
+    // or none.
+    const char* marker = nullptr;
+    // What lies directly in the folder, in the order it was first met: a bookmark (`bookmark` set,
+    // a record that belongs to the caller) or a sub-folder (`folder`, an index into the nodes).
+    struct Entry {
+        const BookmarkRecord* bookmark = nullptr;
+        size_t folder = 0;
+    };
+    std::vector<Entry> entries;
+    std::unordered_map<std::wstring, size_t> sub_folders;  // by exact (case-sensitive) name
 };
+
+struct HtmlFolderTree {
+    std::vector<HtmlFolderNode> nodes;  // nodes[0] is the file's top level
+    std::wstring heading = L"Bookmarks";  // the file's H1
+};
+
+// The tree of an export: Firefox's bookmarks menu at the top level (as Firefox writes it, the H1
+// then naming the menu), every other root as one marked folder, each folder's bookmarks and
+// sub-folders in the order the records came.
+HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records);
+
+// Writes the file's body lines for the tree: UTF-8, indented four spaces per level.
+void WriteHtmlTree(std::ostream& out, const HtmlFolderTree& tree);
 
 // Writes the file; false with an error text when it could not be written (an existing file is then
 // left as it was).
 bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error = nullptr);
-
-// Writes the node's bookmarks, then its sub-folders, as UTF-8 lines indented four spaces per level.
-void WriteHtmlFolder(std::ostream& out, const HtmlFolderNode& node, int level);
 
 // Puts the text of an export file in place of `path` in one step (shared by both export formats).
 // False with "Could not open destination file for writing." when the file cannot be created or
@@ -34,7 +56,18 @@ void WriteHtmlFolder(std::ostream& out, const HtmlFolderNode& node, int level);
 bool WriteExportFile(const std::wstring& path, const std::string& text, std::wstring* error);
 
 // Reads every link with a quoted HREF and its folder path; empty with an error text on failure.
-std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error = nullptr);
+// Root folders are recognised by the markers browsers write and by their whole names; links at the
+// top level of a Firefox-style file belong to the bookmarks menu.
+// A damaged file (cut short, lists closed that were never opened, a link without its closing tag)
+// still gives what could be read, and `warning` (when not null) is set to a text that says so; it is
+// left untouched for a sound file. A file nested deeper than kMaxHtmlFolderDepth gives nothing and
+// an error.
+std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error = nullptr,
+                                       std::wstring* warning = nullptr);
+
+// The same reading over the bytes of a file already in memory.
+std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::wstring* error = nullptr,
+                                               std::wstring* warning = nullptr);
 
 // & < > " become entities; everything else, the apostrophe included, is kept.
 std::wstring HtmlEscape(const std::wstring& text);

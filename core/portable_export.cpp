@@ -69,9 +69,9 @@ bool ExportBookmarks(const std::vector<BookmarkRecord>& records, const std::wstr
     return ExportHtml(records, path, error);
 }
 
-std::vector<BookmarkRecord> ImportBookmarks(const std::wstring& path, std::wstring* error) {
+std::vector<BookmarkRecord> ImportBookmarks(const std::wstring& path, std::wstring* error, std::wstring* warning) {
     if (LowerExtension(path) == L".json") return ImportJson(path, error);
-    return ImportHtml(path, error);
+    return ImportHtml(path, error, warning);
 }
 
 bool ExportJson(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error) {
@@ -105,9 +105,19 @@ std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* e
         if (error) *error = L"Could not open source file for reading.";
         return {};
     }
+    return ImportJsonText(bytes, error);
+}
+
+std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstring* error) {
     json document;
     try {
         document = ParseJsonPrefix(bytes);
+    } catch (const JsonNestingTooDeep& e) {
+        // An export is three levels deep; walking a much deeper document would only risk the stack.
+        if (error)
+            *error = L"JSON file is nested deeper than " + std::to_wstring(e.limit()) +
+                     L" levels, far more than an export ever is; nothing was imported.";
+        return {};
     } catch (const std::exception& e) {
         if (error) *error = L"JSON parse error: " + ToWide(e.what());
         return {};
@@ -134,6 +144,15 @@ std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* e
                 *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
                          L" is not a valid bookmark (an object whose url, title and folder_path are text and "
                          L"whose date_added is a number); nothing was imported.";
+            return {};
+        }
+        // Every writer of bookmarks refuses folders nested deeper than this; one such entry would
+        // make every later sync or export of the imported set fail.
+        if (SplitPath(record.folder_path).size() > kDeepestFolderNesting) {
+            if (error)
+                *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
+                         L" has a folder path nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
+                         L" folders; nothing was imported.";
             return {};
         }
         if (!record.url.empty()) result.push_back(std::move(record));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/sql_statement.h"
+#include "database/bookmark_key.h"
 
 namespace bm {
 namespace {
@@ -77,11 +78,13 @@ bool AppDatabase::Open(const std::wstring& path) {
     sqlite3_exec(db, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
     sqlite3_exec(db, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
 
-    char* message = nullptr;
-    if (sqlite3_exec(db, kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
-        std::string text = message ? message : "unknown schema error";
-        sqlite3_free(message);
-        throw std::runtime_error("Failed to initialize schema: " + text);
+    for (const char* statements : {kSchema, kBookmarkKeyIndexSql}) {
+        char* message = nullptr;
+        if (sqlite3_exec(db, statements, nullptr, nullptr, &message) != SQLITE_OK) {
+            std::string text = message ? message : "unknown schema error";
+            sqlite3_free(message);
+            throw std::runtime_error("Failed to initialize schema: " + text);
+        }
     }
     return true;
 }

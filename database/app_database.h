@@ -68,8 +68,9 @@ public:
     void TouchProfile(int64_t profileId);
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
     void DeleteBookmarksForProfile(int64_t profileId);
-    // Stores the records under normalised URLs in one transaction, skipping URLs the profile already
-    // holds (and repeats within the list). Returns the number inserted; on failure nothing is stored.
+    // Stores the records with their URLs as given in one transaction, skipping a record whose
+    // NormalizeUrl key the profile already holds (also from earlier in the list). Returns the number
+    // inserted; on failure nothing is stored.
     int AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped = nullptr);
 
     // Snapshots: at most the newest 20 are kept per profile.
@@ -94,7 +95,8 @@ public:
     int64_t ChangeCount();
 
 private:
-    // The duplicate test of AddBookmarks; the caller must hold `mutex`.
+    // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the
+    // stored URLs. The caller must hold `mutex`.
     bool BookmarkExists(int64_t profileId, const std::wstring& url);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.
     sqlite3* Connection() const;

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "core/sql_statement.h"
+#include "database/bookmark_key.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
@@ -85,7 +86,9 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
 }
 
 bool AppDatabase::BookmarkExists(int64_t profileId, const std::wstring& url) {
-    Statement select = PrepareOrThrow(Connection(), "SELECT 1 FROM bookmarks WHERE profile_id = ? AND url = ? LIMIT 1");
+    // Compares keys on both sides, so a stored row is found whether it holds the URL as given or,
+    // written by an older release, its key.
+    Statement select = PrepareOrThrow(Connection(), kBookmarkKeyLookupSql);
     BindInt64(select, 1, profileId);
     BindText(select, 2, ToUtf8(url));
     return StepRow(select);
@@ -115,7 +118,7 @@ int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecor
         Statement insert = PrepareOrThrow(
             conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
         BindInt64(insert, 1, profileId);
-        BindText(insert, 2, ToUtf8(key));
+        BindText(insert, 2, ToUtf8(record.url));  // as given: paths, queries and tokens are case-sensitive
         BindText(insert, 3, ToUtf8(record.title));
         BindText(insert, 4, ToUtf8(record.folder_path));
         BindInt64(insert, 5, record.date_added != 0 ? record.date_added : UnixNow());

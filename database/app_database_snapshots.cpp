@@ -58,8 +58,9 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
     json elements = json::array();
     int32_t count = 0;
     {
-        Statement select =
-            PrepareOrThrow(conn, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ?");
+        // In the order the rows were added, whichever index the engine picks for the profile.
+        Statement select = PrepareOrThrow(
+            conn, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? ORDER BY id");
         BindInt64(select, 1, profileId);
         while (StepRow(select)) {
             elements.push_back(SnapshotElement(select));

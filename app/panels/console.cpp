@@ -15,7 +15,7 @@ namespace {
 ImVec4 LogLineColor(const std::wstring& line) {
     auto has = [&line](const wchar_t* marker) { return line.find(marker) != std::wstring::npos; };
     if (has(L"[ERROR]") || has(L"aborted")) return ErrorColor();
-    if (has(L"[LOCKED]") || has(L"[SKIP]")) return WarningColor();
+    if (has(L"[LOCKED]") || has(L"[SKIP]") || has(L"[WARN]")) return WarningColor();
     if (has(L"[OK]")) return SuccessColor();
     return TextColor();
 }

@@ -87,9 +87,11 @@ void ExportChosenSource(App& app) {
 // The click on "Import".
 void ImportChosenFile(App& app) {
     std::wstring error;
-    const std::vector<BookmarkRecord> records = ImportBookmarks(ToWide(app.importPath), &error);
+    std::wstring warning;
+    const std::vector<BookmarkRecord> records = ImportBookmarks(ToWide(app.importPath), &error, &warning);
+    app.importWarning = ToUtf8(warning);
     if (records.empty() && !error.empty()) {
-        app.Log(L"[ERROR] Import failed: " + error);
+        app.Log(L"[ERROR] Import failed: " + error + (warning.empty() ? L"" : L" " + warning));
         return;
     }
 
@@ -137,8 +139,13 @@ void ImportChosenFile(App& app) {
 
     app.RefreshProfiles();
     app.explorerReloadPending = true;
-    app.Log(L"[OK] Imported into '" + targetName + L"': " + std::to_wstring(added) + L" added, " +
-        std::to_wstring(duplicates) + L" duplicate(s) skipped.");
+    const std::wstring counts = std::to_wstring(added) + L" added, " + std::to_wstring(duplicates) +
+                                L" duplicate(s) skipped.";
+    // A file read only in part is not reported as a plain success.
+    if (warning.empty())
+        app.Log(L"[OK] Imported into '" + targetName + L"': " + counts);
+    else
+        app.Log(L"[WARN] Imported into '" + targetName + L"' from a damaged file: " + counts + L" " + warning);
 }
 
 }  // namespace
@@ -226,6 +233,7 @@ void App::DrawImportExport() {
         ImGui::BeginDisabled(!importable);
         if (ImGui::Button("Import") && importable) ImportChosenFile(*this);
         ImGui::EndDisabled();
+        if (!importWarning.empty()) ImGui::TextColored(WarningColor(), "%s", importWarning.c_str());
         ImGui::TreePop();
     }
 }

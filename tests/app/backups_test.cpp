@@ -202,7 +202,7 @@ TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAndUtcTimeText) {
     EXPECT_TRUE(app.explorerReloadPending);
     const std::vector<BookmarkRecord> restored = app.db.GetBookmarks(profile);
     ASSERT_EQ(restored.size(), 2u);
-    EXPECT_EQ(restored[0].url, L"https://a.example");
+    EXPECT_EQ(restored[0].url, L"https://a.example/");  // kept as it was added
 
     ui.Frame();
     EXPECT_TRUE(Shows(" - Auto-backup before restore (1 bookmarks)")) << shownText;

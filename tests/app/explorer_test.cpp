@@ -125,7 +125,7 @@ TEST_F(ExplorerPanelTest, SearchFoldsAsciiCaseOnlyAndCountsEveryLoadedRow) {
 
     ui.Frame();
     EXPECT_EQ(SubmittedRows(), 3);
-    EXPECT_TRUE(Shows("| (untitled) | https://untitled.example | / |")) << shownText;
+    EXPECT_TRUE(Shows("| (untitled) | https://untitled.example/ | / |")) << shownText;
 
     // Typed into the field like a user does.
     ASSERT_TRUE(ui.Click("##explorerSearch"));

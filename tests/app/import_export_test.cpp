@@ -231,6 +231,39 @@ TEST_F(ImportExportPanelTest, FailuresMakeNoProfileAndSayWhatFailed) {
     EXPECT_EQ(app.profiles.size(), 1u);
 }
 
+TEST_F(ImportExportPanelTest, ADamagedHtmlFileImportsWhatCanBeReadAndSaysSoInTheLogAndThePanel) {
+    const std::wstring whole = dir / L"whole.html";
+    std::wstring error;
+    ASSERT_TRUE(ExportBookmarks(Three(), whole, &error)) << ToUtf8(error);
+    const std::string text = ReadTextFile(whole);
+    const std::wstring cut = dir / L"cut.html";
+    WriteTextFile(cut, text.substr(0, text.find("https://c.example") + 10));  // ends inside the third link
+    Open("Import");
+    SetImportPath(cut);
+    SetNewName(L"Rescued");
+    Press("Import");
+
+    const std::vector<std::wstring> lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(L"[WARN] Imported into 'Rescued' from a damaged file: 2 added, 0 duplicate(s) skipped. "
+                             L"The file ended early",
+                             0),
+              0u)
+        << ToUtf8(lines[0]);
+    ASSERT_EQ(app.profiles.size(), 1u);
+    EXPECT_EQ(app.db.GetBookmarks(app.profiles[0].id).size(), 2u);
+    ui.Frame();
+    EXPECT_TRUE(Shows("The file ended early, in the middle of a tag.")) << shownText;
+
+    // A sound file afterwards clears the note.
+    SetImportPath(whole);
+    SetNewName(L"Whole");
+    Press("Import");
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Imported into 'Whole': 3 added, 0 duplicate(s) skipped."});
+    ui.Frame();
+    EXPECT_FALSE(Shows("The file ended early")) << shownText;
+}
+
 TEST_F(ImportExportPanelTest, FileDialogsAreAskedAsTheyShouldAndOnlyAChoiceChangesTheField) {
     app.hwnd = wake;
     std::vector<OPENFILENAMEW> asked;

@@ -49,26 +49,35 @@ TEST(FolderPaths, SplitAndJoin) {
     EXPECT_EQ(JoinPath({}), L"");
 }
 
-TEST(FolderPaths, CanonicalRootKeyTable) {
+TEST(FolderPaths, CanonicalRootKeyKnowsWholeRootNamesOnly) {
     struct Case {
         const wchar_t* name;
         const wchar_t* key;
     };
     const Case cases[] = {
+        // Chromium's keys and names, Firefox's identifiers and names, Edge's names, any letter case.
         {L"bookmark_bar", L"bookmark_bar"},   {L"toolbar_____", L"bookmark_bar"},
         {L"TOOLBAR", L"bookmark_bar"},        {L"Favorites bar", L"bookmark_bar"},
-        {L"Bookmarks bar", L"bookmark_bar"},  {L"Barbecue bookmarks", L"bookmark_bar"},
-        {L"Bookmarks Toolbar", L"bookmark_bar"}, {L"mobile bookmarks bar", L"bookmark_bar"},
-        {L"synced", L"synced"},               {L"mobile______", L"synced"},
-        {L"Mobile Bookmarks", L"synced"},     {L"other", L"other"},
+        {L"Bookmarks bar", L"bookmark_bar"},  {L"BOOKMARKS BAR", L"bookmark_bar"},
+        {L"Bookmarks Toolbar", L"bookmark_bar"}, {L"synced", L"synced"},
+        {L"mobile______", L"synced"},         {L"Mobile Bookmarks", L"synced"},
+        {L"mobile bookmarks", L"synced"},     {L"other", L"other"},
         {L"OTHER", L"other"},                 {L"unfiled_____", L"other"},
         {L"menu________", L"other"},          {L"Other favorites", L"other"},
         {L"Other Bookmarks", L"other"},       {L"Bookmarks Menu", L"other"},
+        // A name that merely holds a root word is an ordinary folder.
+        {L"Barbecue bookmarks", L""},         {L"Mobile apps (menu)", L""},
+        {L"mobile bookmarks bar", L""},       {L"My other bookmarks", L""},
+        {L"Bookmarks menu items", L""},       {L" Bookmarks bar", L""},
         {L"toolbars", L""},                   {L"others", L""},
         {L"Menu", L""},                       {L"", L""},
         {L"Work", L""},
     };
     for (const Case& c : cases) EXPECT_EQ(CanonicalRootKey(c.name), c.key) << ToUtf8(c.name);
+    EXPECT_TRUE(IsMenuRootName(L"Bookmarks Menu"));
+    EXPECT_TRUE(IsMenuRootName(L"MENU________"));
+    EXPECT_FALSE(IsMenuRootName(L"Other bookmarks"));
+    EXPECT_FALSE(IsMenuRootName(L"Menu"));
 }
 
 TEST(FolderPaths, ParseFolderPath) {
@@ -84,6 +93,8 @@ TEST(FolderPaths, ParseFolderPath) {
         {L"Work/Docs", L"bookmark_bar", {L"Work", L"Docs"}},
         {L"Mobile bookmarks", L"synced", {}},
         {L"/Bookmarks bar//A/", L"bookmark_bar", {L"A"}},
+        {L"Mobile apps (menu)/X", L"bookmark_bar", {L"Mobile apps (menu)", L"X"}},
+        {L"OTHER BOOKMARKS/X", L"other", {L"X"}},
     };
     for (const Case& c : cases) {
         const ParsedFolderPath parsed = ParseFolderPath(c.path);

@@ -6,6 +6,7 @@
 
 #include <ctime>
 
+#include "tests/support/small_stack.h"
 #include "tests/support/temp_dir.h"
 
 namespace bm {
@@ -168,7 +169,12 @@ TEST_F(ChromiumStore, ReaderOutcomesTable) {
         {"syntax error", "{\"roots\": ", 0, L"Bookmarks JSON parse error: "},
         {"invalid utf-8", "{\"roots\":{\"bookmark_bar\":{\"name\":\"\xFF\"}}}", 0, L"Bookmarks JSON parse error: "},
         {"roots empty", R"({"roots":{}})", 0, L""},
-        {"roots array", R"({"roots":[{"type":"folder","children":[{"type":"url","url":"u"}]}]})", 0, L""},
+        {"roots array is an error",
+         R"({"roots":[{"type":"folder","children":[{"type":"url","url":"u"}]}]})", 0,
+         L"Bookmarks JSON 'roots' section is not an object."},
+        {"roots null is an error", R"({"roots":null})", 0, L"Bookmarks JSON 'roots' section is not an object."},
+        {"roots string is an error", R"({"roots":"bookmark_bar"})", 0, L"Bookmarks JSON 'roots' section is not an object."},
+        {"roots number is an error", R"({"version":1,"roots":0})", 0, L"Bookmarks JSON 'roots' section is not an object."},
         {"bom accepted", bom + oneUrl, 1, L""},
         {"text after document", oneUrl + " trailing {garbage", 1, L""},
         {"unknown root skipped",
@@ -372,14 +378,214 @@ TEST_F(ChromiumStore, NewDocumentIsWrittenExactly) {
         "}";
     EXPECT_EQ(ReadTextFile(missing), expected);
 
-    // Unparseable content and a document without roots are replaced by a new document alike.
-    for (const char* content : {"not json", "{\"version\": 3}", "[]"}) {
-        WriteTextFile(file, content);
-        ASSERT_EQ(WriteChromiumBookmarks(file, {}, nullptr, nullptr, false), 0) << content;
-        const json doc = ReadJson();
-        EXPECT_EQ(doc["version"], 1) << content;
-        EXPECT_EQ(doc["roots"].size(), 3u) << content;
+    // A file that holds nothing at all starts a new document too, in either mode.
+    for (const std::string content : {"", " ", "\r\n\t \n", "\xEF\xBB\xBF", "\xEF\xBB\xBF\n"}) {
+        for (const bool replace : {false, true}) {
+            WriteTextFile(file, content);
+            ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://a.example/", L"A", L"")}, nullptr, nullptr, replace), 1)
+                << testing::PrintToString(content);
+            const json doc = ReadJson();
+            EXPECT_EQ(doc["version"], 1);
+            EXPECT_EQ(doc["roots"].size(), 3u);
+            EXPECT_EQ(doc["roots"]["bookmark_bar"]["children"][0]["id"], "2");
+        }
     }
+}
+
+// A file that is there but that the reader cannot use is refused, in merge and in replace mode, with
+// the reader's own message, and it stays exactly as it was: writing a new document over it would
+// lose every bookmark it still holds.
+TEST_F(ChromiumStore, DamagedFileIsRefusedAndKept) {
+    const std::string browser = kBrowserFile;
+    const std::wstring cut = L"Bookmarks JSON parse error: ";
+    struct Case {
+        const char* name;
+        std::string content;
+        std::wstring error;  // the whole message, or its start when it ends in ": "
+    };
+    const Case cases[] = {
+        {"cut after the first brace", browser.substr(0, 1), cut},
+        {"cut inside a url", browser.substr(0, browser.find("Example.com") + 4), cut},
+        {"cut between two nodes", browser.substr(0, browser.find("}, {") + 1), cut},
+        {"cut before the last brace", browser.substr(0, browser.size() - 1), cut},
+        {"cut after a key", browser.substr(0, browser.find("\"roots\"") + 8), cut},
+        {"not json", "not json", cut},
+        {"zeros", std::string(64, '\0'), cut},
+        {"invalid utf-8", "{\"roots\":{\"bookmark_bar\":{\"name\":\"\xC3\"}}}", cut},
+        {"array", "[]", L"Bookmarks JSON missing 'roots' section."},
+        {"string", "\"roots\"", L"Bookmarks JSON missing 'roots' section."},
+        {"no roots", "{\"version\": 3, \"checksum\": \"x\"}", L"Bookmarks JSON missing 'roots' section."},
+        {"roots array", "{\"roots\":[{\"children\":[]}]}", L"Bookmarks JSON 'roots' section is not an object."},
+        {"roots null", "{\"roots\":null}", L"Bookmarks JSON 'roots' section is not an object."},
+        {"roots number", "{\"roots\":7,\"version\":1}", L"Bookmarks JSON 'roots' section is not an object."},
+        {"nested too deep", std::string(kMaxJsonNesting + 1, '['),
+         L"Bookmarks file nests folders deeper than any browser writes (more than " + std::to_wstring(kMaxJsonNesting) +
+             L" levels of JSON); it was not read."},
+    };
+    for (const Case& c : cases) {
+        WriteTextFile(file, c.content);
+        std::wstring readError;
+        EXPECT_TRUE(ReadChromiumBookmarks(file, &readError).empty()) << c.name;
+        const bool prefix = c.error.size() >= 2 && c.error.substr(c.error.size() - 2) == L": ";
+        if (prefix) {
+            EXPECT_EQ(readError.substr(0, c.error.size()), c.error) << c.name;
+            EXPECT_GT(readError.size(), c.error.size()) << c.name;
+        } else {
+            EXPECT_EQ(readError, c.error) << c.name;
+        }
+        for (const bool replace : {false, true}) {
+            std::wstring error;
+            int skipped = -5;
+            EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://new.example/", L"N", L"")}, &skipped, &error, replace), -1)
+                << c.name << (replace ? " (replace)" : " (merge)");
+            EXPECT_EQ(error, readError) << c.name;
+            EXPECT_EQ(skipped, -5) << c.name;
+            EXPECT_EQ(ReadTextFile(file), c.content) << c.name;
+        }
+    }
+
+    // A file that is there but cannot be read is not taken for a missing one.
+    WriteTextFile(file, kBrowserFile);
+    HANDLE held = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::wstring error;
+    EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://new.example/", L"N", L"")}, nullptr, &error, true), -1);
+    EXPECT_EQ(error, L"Could not open Bookmarks file for reading.");
+    CloseHandle(held);
+    EXPECT_EQ(ReadTextFile(file), kBrowserFile);
+
+    // Nothing was left beside it.
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir.path() + L"\\*").c_str(), &data);
+    std::vector<std::wstring> names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"Bookmarks"});
+}
+
+// The readers walk the members of an object under "children"; the writer turns such an object into
+// the array of its members when it adds there, so none of them is lost.
+TEST_F(ChromiumStore, ObjectChildrenKeepTheirBookmarksWhenAddedTo) {
+    WriteTextFile(file, R"({"roots":{"bookmark_bar":{"type":"folder","id":"1","children":[
+        {"type":"folder","name":"Work","id":"2","children":{"b":{"type":"url","url":"https://b.example/","id":"3"},
+                                                              "a":{"type":"url","url":"https://a.example/","id":"4"}}}]},
+        "other":{"type":"folder","id":"5","children":{"x":{"type":"url","url":"https://x.example/","id":"6"}}}}})");
+    ASSERT_EQ(ReadChromiumBookmarks(file, nullptr).size(), 2u);  // a root's object children are not read
+    int skipped = -1;
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://c.example/", L"C", L"Work"),
+                                            Record(L"https://a.example", L"dup", L"Work"),
+                                            Record(L"https://o.example/", L"O", L"Other bookmarks")},
+                                     &skipped, nullptr, false),
+              2);
+    EXPECT_EQ(skipped, 1);
+    const auto after = ReadChromiumBookmarks(file, nullptr);
+    ASSERT_EQ(after.size(), 5u);
+    EXPECT_EQ(after[0].url, L"https://a.example/");
+    EXPECT_EQ(after[1].url, L"https://b.example/");
+    EXPECT_EQ(after[2].url, L"https://c.example/");
+    EXPECT_EQ(after[2].folder_path, L"Bookmarks bar/Work");
+    EXPECT_EQ(after[3].url, L"https://x.example/");
+    EXPECT_EQ(after[4].url, L"https://o.example/");
+}
+
+// A bookmark `folders` folders below the bookmarks bar, each folder named "f".
+std::string NestedBookmarksFile(size_t folders) {
+    std::string text = R"({"roots":{"bookmark_bar":{"type":"folder","id":"1","children":[)";
+    for (size_t i = 0; i < folders; ++i) text += R"({"type":"folder","name":"f","id":"2","children":[)";
+    text += R"({"type":"url","url":"https://deep.example/","name":"Deep","id":"3"})";
+    for (size_t i = 0; i < folders; ++i) text += "]}";
+    return text + "]}}}";
+}
+
+std::wstring NestedPath(const std::wstring& root, size_t folders) {
+    std::wstring path = root;
+    for (size_t i = 0; i < folders; ++i) path += L"/f";
+    return path;
+}
+
+TEST_F(ChromiumStore, NestingAtTheBoundIsReadAndWrittenOnASmallStack) {
+    WriteTextFile(file, NestedBookmarksFile(kDeepestFolderNesting));
+    const std::wstring deepest = NestedPath(L"Bookmarks bar", kDeepestFolderNesting);
+    std::vector<BookmarkRecord> before, after;
+    int added = -2;
+    std::wstring error;
+    test::RunWithStack(test::kSmallStack, [&] {
+        before = ReadChromiumBookmarks(file, &error);
+        added = WriteChromiumBookmarks(file, {Record(L"https://deeper.example/", L"D", deepest),
+                                              Record(L"https://fresh.example/", L"F", NestedPath(L"Other bookmarks", kDeepestFolderNesting))},
+                                       nullptr, &error, false);
+        after = ReadChromiumBookmarks(file, &error);
+    });
+    EXPECT_EQ(error, L"");
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(before[0].folder_path, deepest);
+    EXPECT_EQ(added, 2);
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[1].url, L"https://deeper.example/");
+    EXPECT_EQ(after[1].folder_path, deepest);
+    EXPECT_EQ(after[2].folder_path, NestedPath(L"Other bookmarks", kDeepestFolderNesting));
+}
+
+TEST_F(ChromiumStore, DeeperNestingIsRefusedWholeOnASmallStack) {
+    const std::string deep = NestedBookmarksFile(100000);
+    WriteTextFile(file, deep);
+    std::wstring readError, mergeError, replaceError;
+    size_t read = 99;
+    int merged = 0, replaced = 0;
+    test::RunWithStack(test::kSmallStack, [&] {
+        read = ReadChromiumBookmarks(file, &readError).size();
+        merged = WriteChromiumBookmarks(file, {Record(L"https://n.example/", L"N", L"")}, nullptr, &mergeError, false);
+        replaced = WriteChromiumBookmarks(file, {Record(L"https://n.example/", L"N", L"")}, nullptr, &replaceError, true);
+    });
+    EXPECT_EQ(read, 0u);
+    EXPECT_NE(readError.find(L"deeper than any browser writes"), std::wstring::npos) << ToUtf8(readError);
+    EXPECT_EQ(merged, -1);
+    EXPECT_EQ(replaced, -1);
+    EXPECT_EQ(mergeError, readError);
+    EXPECT_EQ(replaceError, readError);
+    EXPECT_EQ(ReadTextFile(file), deep);
+
+    // Just past the bound.
+    WriteTextFile(file, NestedBookmarksFile(kDeepestFolderNesting + 30));
+    EXPECT_TRUE(ReadChromiumBookmarks(file, &readError).empty());
+    EXPECT_NE(readError.find(L"deeper than any browser writes"), std::wstring::npos);
+
+    // A record whose folder path is deeper than the bound leaves a sound file as it was.
+    WriteTextFile(file, kBrowserFile);
+    for (const bool replace : {false, true}) {
+        std::wstring error;
+        int skipped = -4;
+        EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://ok.example/", L"ok", L""),
+                                                Record(L"https://n.example/", L"N", NestedPath(L"Work", kDeepestFolderNesting + 1))},
+                                         &skipped, &error, replace),
+                  -1);
+        EXPECT_EQ(error, L"A bookmark's folder path is nested deeper than 1000 folders; the Bookmarks file was not changed.");
+        EXPECT_EQ(skipped, -4);
+        EXPECT_EQ(ReadTextFile(file), kBrowserFile);
+    }
+}
+
+// The walks over a tree take no stack per level, whatever built the tree.
+TEST(ChromiumTreeWalks, DeepTreesInMemory) {
+    json node = {{"type", "url"}, {"url", "https://deep.example/"}, {"name", "Deep"}, {"id", "7"}};
+    for (int i = 0; i < 100000; ++i) {
+        json folder = {{"type", "folder"}, {"name", "f"}, {"id", "1"}};
+        folder["children"] = json::array();
+        folder["children"].push_back(std::move(node));
+        node = std::move(folder);
+    }
+    std::vector<BookmarkRecord> records;
+    std::unordered_set<std::wstring> urls;
+    test::RunWithStack(test::kSmallStack, [&] {
+        CollectNode(node, L"Bookmarks bar", records);
+        CollectUrls(node, urls);
+    });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].folder_path.size(), std::wstring(L"Bookmarks bar").size() + 2 * 100000);
+    EXPECT_EQ(urls, std::unordered_set<std::wstring>{L"https://deep.example"});
 }
 
 TEST_F(ChromiumStore, MissingRootGetsNextIdWithoutDates) {

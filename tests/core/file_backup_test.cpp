@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
+#include "tests/support/firefox_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace bm {
@@ -290,6 +292,102 @@ TEST(FileBackups, AFailedRestoreLeavesTheTargetAsItWas) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     EXPECT_EQ(files, 3);
+}
+
+// ---------------------------------------------------------------- databases in WAL mode
+
+int64_t CountBookmarks(const std::wstring& path) {
+    test::FirefoxPlaces places(path);
+    return places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1");
+}
+
+void AddBookmarks(test::FirefoxPlaces& places, const std::string& prefix, int count) {
+    for (int i = 0; i < count; ++i)
+        places.AddBookmark(test::kPlacesToolbarId, "https://" + prefix + std::to_string(i) + ".example/", "x");
+}
+
+// A connection that leaves its changes in the -wal, as Firefox does between checkpoints.
+struct UncheckpointedWriter {
+    explicit UncheckpointedWriter(const std::wstring& path) : places(path) {
+        places.Exec("PRAGMA wal_autocheckpoint = 0;");
+    }
+    test::FirefoxPlaces places;
+};
+
+TEST(DatabaseBackups, TheBackupHoldsWhatTheWalHolds) {
+    TempDir dir;
+    const std::wstring file = dir / L"places.sqlite";
+    test::CreateFirefoxPlaces(file);
+    UncheckpointedWriter writer(file);
+    AddBookmarks(writer.places, "recent", 25);
+    ASSERT_TRUE(test::PathExists(file + L"-wal"));
+
+    std::wstring error;
+    const std::optional<std::wstring> backup = BackupFile(file, &error);
+    ASSERT_TRUE(backup.has_value()) << ToUtf8(error);
+    EXPECT_FALSE(test::PathExists(*backup + L"-wal"));
+    EXPECT_EQ(CountBookmarks(*backup), 25);
+    // The backup stands alone: moved away from anything beside it, it still holds every change.
+    const std::wstring moved = dir / L"elsewhere\\copy.sqlite";
+    test::MakeDirs(dir / L"elsewhere");
+    ASSERT_TRUE(CopyFileW(backup->c_str(), moved.c_str(), TRUE));
+    EXPECT_EQ(CountBookmarks(moved), 25);
+}
+
+TEST(DatabaseBackups, RestoreLeavesNoWalOrShmOfTheReplacedFileBeside) {
+    TempDir dir;
+    const std::wstring original = dir / L"original\\places.sqlite";
+    test::MakeDirs(dir / L"original");
+    test::CreateFirefoxPlaces(original);
+    {
+        test::FirefoxPlaces places(original);
+        AddBookmarks(places, "old", 3);
+    }
+    ASSERT_FALSE(test::PathExists(original + L"-wal"));
+    const std::wstring backup = dir / L"places.sqlite.backup_20200101_000000.bak";
+    ASSERT_TRUE(CopyFileW(original.c_str(), backup.c_str(), TRUE));
+
+    // The target as a browser closed by force leaves it: the newest changes only in its -wal.
+    const std::wstring target = dir / L"places.sqlite";
+    {
+        UncheckpointedWriter writer(original);
+        AddBookmarks(writer.places, "new", 40);
+        ASSERT_TRUE(CopyFileW(original.c_str(), target.c_str(), TRUE));
+        ASSERT_TRUE(CopyFileW((original + L"-wal").c_str(), (target + L"-wal").c_str(), TRUE));
+    }
+    ASSERT_TRUE(test::PathExists(target + L"-wal"));
+
+    std::wstring error;
+    ASSERT_TRUE(RestoreFileBackup(target, backup, &error)) << ToUtf8(error);
+    EXPECT_FALSE(test::PathExists(target + L"-wal"));
+    EXPECT_FALSE(test::PathExists(target + L"-shm"));
+    EXPECT_EQ(CountBookmarks(target), 3);
+    {
+        test::FirefoxPlaces places(target);
+        EXPECT_EQ(places.QueryText("PRAGMA integrity_check"), "ok");
+    }
+    // What the -wal held is in the safety backup.
+    const std::vector<FileBackupEntry> backups = ListFileBackups(target);
+    ASSERT_EQ(backups.size(), 2u);
+    EXPECT_NE(backups.front().path, backup);
+    EXPECT_EQ(CountBookmarks(backups.front().path), 43);
+}
+
+TEST(DatabaseBackups, RestoreOverADatabaseInUseFailsAndChangesNothing) {
+    TempDir dir;
+    const std::wstring target = dir / L"places.sqlite";
+    test::CreateFirefoxPlaces(target);
+    const std::wstring backup = dir / L"places.sqlite.backup_20200101_000000.bak";
+    ASSERT_TRUE(CopyFileW(target.c_str(), backup.c_str(), TRUE));
+    UncheckpointedWriter writer(target);
+    AddBookmarks(writer.places, "kept", 5);
+    writer.places.Exec("BEGIN IMMEDIATE;");  // a running browser's write lock
+
+    std::wstring error;
+    EXPECT_FALSE(RestoreFileBackup(target, backup, &error));
+    EXPECT_NE(error.find(L"The file was left unchanged."), std::wstring::npos) << ToUtf8(error);
+    writer.places.Exec("ROLLBACK;");
+    EXPECT_EQ(writer.places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 5);
 }
 
 }  // namespace

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <windows.h>
+
 #include <algorithm>
+#include <functional>
 #include <ctime>
 #include <set>
 #include <tuple>
 
+#include "core/places_url.h"
+#include "core/sql_statement.h"
 #include "tests/support/firefox_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -76,7 +81,7 @@ protected:
 
 // ---------------------------------------------------------------- reader
 
-TEST_F(PlacesTest, ReaderBuildsFolderPathsFromTheRootChain) {
+TEST_F(PlacesTest, ReaderBuildsFolderPathsCarriesDatesAndLeavesTagEntriesOut) {
     Create();
     {
         FirefoxPlaces places(path);
@@ -88,26 +93,37 @@ TEST_F(PlacesTest, ReaderBuildsFolderPathsFromTheRootChain) {
         places.AddBookmark(kPlacesMobileId, "https://mobile.example/", "Mobile");
         const int64_t tag = places.AddFolder(kPlacesTagsId, "news");
         places.AddBookmark(tag, "https://tagged.example/", "");
+        places.AddTag("https://menu.example/", "dev");
         places.AddBookmark(kPlacesRootId, "https://root.example/", "At root");
         const int64_t untitled = places.AddFolder(kPlacesToolbarId, "");
         places.AddBookmark(untitled, "https://untitled.example/", "x");
     }
+    {
+        FirefoxPlaces places(path);
+        places.Exec("UPDATE moz_bookmarks SET dateAdded = 1234567891234567 WHERE title = 'Menu'");
+        places.Exec("UPDATE moz_bookmarks SET dateAdded = NULL WHERE title = 'Mobile'");
+    }
     const auto records = Read();
-    ASSERT_EQ(records.size(), 7u);
+    ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(PathOf(records, L"https://toolbar.example/"), L"Bookmarks Toolbar");
     EXPECT_EQ(PathOf(records, L"https://menu.example/"), L"Bookmarks Menu/Dev/Tools");
     EXPECT_EQ(PathOf(records, L"https://unfiled.example/"), L"Other Bookmarks");
     EXPECT_EQ(PathOf(records, L"https://mobile.example/"), L"Mobile Bookmarks");
-    EXPECT_EQ(PathOf(records, L"https://tagged.example/"), L"tags/news");
+    // A tag entry labels a URL; it is no bookmark of its own.
+    EXPECT_EQ(PathOf(records, L"https://tagged.example/"), L"<missing>");
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const BookmarkRecord& r) { return r.url == L"https://menu.example/"; }),
+              1);
     EXPECT_EQ(PathOf(records, L"https://root.example/"), L"");
     EXPECT_EQ(PathOf(records, L"https://untitled.example/"), L"Bookmarks Toolbar/");
     for (const auto& r : records) {
         EXPECT_EQ(r.id, 0);
         EXPECT_EQ(r.profile_id, 0);
-        EXPECT_EQ(r.date_added, 0);
-        if (r.url == L"https://tagged.example/") {
-            EXPECT_EQ(r.title, L"");  // NULL title
-        }
+        // dateAdded in microseconds becomes seconds; no date stays 0.
+        const int64_t expected = r.url == L"https://menu.example/"     ? 1234567891
+                                 : r.url == L"https://mobile.example/" ? 0
+                                                                       : 1700000000;
+        EXPECT_EQ(r.date_added, expected) << ToUtf8(r.url);
         if (r.url == L"https://menu.example/") {
             EXPECT_EQ(r.title, L"Menu");
         }
@@ -200,6 +216,150 @@ TEST_F(PlacesTest, ReaderReportsADatabaseLockedByFirefox) {
     EXPECT_NE(error.find(L"database is locked"), std::wstring::npos) << ToUtf8(error);
 }
 
+TEST_F(PlacesTest, ReaderGivesFirefoxsOrderChildrenByPositionFoldersDepthFirst) {
+    Create();
+    std::vector<std::wstring> expected;
+    {
+        FirefoxPlaces places(path);
+        // Folders and bookmarks made in one order and placed in another: positions, not ids, count.
+        std::vector<int64_t> folders;
+        for (int f = 0; f < 12; ++f) folders.push_back(places.AddFolder(kPlacesToolbarId, "F" + std::to_string(f)));
+        std::vector<std::vector<std::string>> inFolder(folders.size());
+        for (int f = 0; f < 12; ++f) {
+            for (int b = 0; b < 9; ++b) {
+                const std::string url = "https://f" + std::to_string(f) + "-b" + std::to_string(b) + ".example/";
+                places.AddBookmark(folders[f], url, "");
+                inFolder[f].push_back(url);
+            }
+            // Reverse the bookmarks' positions inside each folder.
+            places.Exec("UPDATE moz_bookmarks SET position = 8 - position WHERE parent = " + std::to_string(folders[f]));
+            std::reverse(inFolder[f].begin(), inFolder[f].end());
+        }
+        // Folders in the toolbar in a shuffled order, a bookmark between them.
+        const int order[] = {7, 2, 11, 0, 5, 9, 1, 10, 3, 6, 8, 4};
+        const int64_t between = places.AddBookmark(kPlacesToolbarId, "https://between.example/", "");
+        for (int i = 0; i < 12; ++i)
+            places.Exec("UPDATE moz_bookmarks SET position = " + std::to_string(i < 6 ? i : i + 1) +
+                        " WHERE id = " + std::to_string(folders[order[i]]));
+        places.Exec("UPDATE moz_bookmarks SET position = 6 WHERE id = " + std::to_string(between));
+        // A menu bookmark and a nested folder in the first toolbar folder.
+        places.AddBookmark(kPlacesMenuId, "https://menu.example/", "");
+        const int64_t nested = places.AddFolder(folders[order[0]], "Nested");
+        places.Exec("UPDATE moz_bookmarks SET position = 4 WHERE id = " + std::to_string(nested));
+        places.Exec("UPDATE moz_bookmarks SET position = position + 1 WHERE parent = " +
+                    std::to_string(folders[order[0]]) + " AND position >= 4 AND id != " + std::to_string(nested));
+        places.AddBookmark(nested, "https://nested.example/", "");
+
+        expected.push_back(L"https://menu.example/");  // the menu comes before the toolbar
+        for (int i = 0; i < 12; ++i) {
+            if (i == 6) expected.push_back(L"https://between.example/");
+            const auto& urls = inFolder[order[i]];
+            for (size_t b = 0; b < urls.size(); ++b) {
+                if (i == 0 && b == 4) expected.push_back(L"https://nested.example/");
+                expected.push_back(ToWide(urls[b]));
+            }
+        }
+    }
+    std::vector<std::wstring> urls;
+    for (const BookmarkRecord& r : Read()) urls.push_back(r.url);
+    EXPECT_EQ(urls, expected);
+}
+
+TEST_F(PlacesTest, ReaderReportsADamagedFileInsteadOfReadingPartOfIt) {
+    // Pages of a file damaged in different ways; each must be an error, never a smaller set.
+    struct Case {
+        const char* what;
+        std::function<void(const std::wstring&)> damage;
+    };
+    auto rootPage = [&](const std::string& name) {
+        FirefoxPlaces places(path);
+        return places.QueryInt("SELECT rootpage FROM sqlite_master WHERE name = '" + name + "'");
+    };
+    auto overwritePage = [](const std::wstring& file, int64_t page) {
+        std::string bytes = test::ReadTextFile(file);
+        const size_t at = static_cast<size_t>(page - 1) * 4096 + 100 * (page == 1);
+        for (size_t i = at + 8; i < at + 4096 && i < bytes.size(); ++i) bytes[i] = static_cast<char>(0x5A ^ (i & 0xFF));
+        test::WriteTextFile(file, bytes);
+    };
+    const Case cases[] = {
+        {"last pages cut off",
+         [](const std::wstring& file) {
+             std::string bytes = test::ReadTextFile(file);
+             test::WriteTextFile(file, bytes.substr(0, bytes.size() - 4096 * 3));
+         }},
+        {"last page cut in the middle",
+         [](const std::wstring& file) {
+             std::string bytes = test::ReadTextFile(file);
+             test::WriteTextFile(file, bytes.substr(0, bytes.size() - 1500));
+         }},
+        {"a bookmarks page overwritten",
+         [&](const std::wstring& file) { overwritePage(file, rootPage("moz_bookmarks")); }},
+        {"a bookmarks index page overwritten",
+         [&](const std::wstring& file) { overwritePage(file, rootPage("moz_bookmarks_guid_uniqueindex")); }},
+        {"a places page overwritten",
+         [&](const std::wstring& file) { overwritePage(file, rootPage("moz_places")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir local;
+        path = local / L"places.sqlite";
+        test::PlacesFixtureOptions options;
+        options.wal = false;
+        Create(options);
+        {
+            FirefoxPlaces places(path);
+            places.Exec("PRAGMA page_size = 4096; VACUUM;");
+            places.Exec("BEGIN;");
+            for (int i = 0; i < 600; ++i)
+                places.AddBookmark(kPlacesToolbarId, "https://site" + std::to_string(i) + ".example/some/longer/path",
+                                   "Bookmark number " + std::to_string(i));
+            places.Exec("COMMIT;");
+            ASSERT_EQ(places.QueryInt("PRAGMA page_size"), 4096);
+        }
+        ASSERT_EQ(Read().size(), 600u);
+        c.damage(path);
+        std::wstring error;
+        const auto records = ReadFirefoxBookmarks(path, &error);
+        EXPECT_TRUE(records.empty()) << records.size() << " records read";
+        EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
+        EXPECT_NE(error.find(L"nothing was read from it."), std::wstring::npos) << ToUtf8(error);
+    }
+}
+
+TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
+    Create();
+    FirefoxPlaces firefox(path);
+    firefox.Exec("PRAGMA wal_autocheckpoint = 0;");
+    firefox.AddBookmark(kPlacesToolbarId, "https://in-the-wal.example/", "Only in the -wal");
+    ASSERT_TRUE(test::PathExists(path + L"-wal"));
+
+    // Read directly from a copy: what the -wal holds is there.
+    std::wstring error;
+    auto records = ReadFirefoxBookmarksFromCopy(path, &error);
+    EXPECT_EQ(error, L"");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].url, L"https://in-the-wal.example/");
+
+    // A -shm SQLite cannot make or open beside the file, as in a folder the user may not write.
+    test::TempDir local;
+    const std::wstring lockedIn = local / L"places.sqlite";
+    ASSERT_TRUE(CopyFileW(path.c_str(), lockedIn.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW((path + L"-wal").c_str(), (lockedIn + L"-wal").c_str(), TRUE));
+    test::MakeDirs(lockedIn + L"-shm");
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(ToUtf8(lockedIn).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        EXPECT_NE(sqlite3_exec(db, "SELECT COUNT(*) FROM moz_bookmarks", nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_EQ(sqlite3_errcode(db) & 0xFF, SQLITE_CANTOPEN) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    error.clear();
+    records = ReadFirefoxBookmarks(lockedIn, &error);
+    EXPECT_EQ(error, L"");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].title, L"Only in the -wal");
+}
+
 // ---------------------------------------------------------------- writer helpers
 
 TEST(PlacesHelpers, UrlHashMatchesFirefox) {
@@ -213,17 +373,73 @@ TEST(PlacesHelpers, UrlHashMatchesFirefox) {
     EXPECT_GT(PlacesUrlHash(std::string(49, 'a') + ":b"), 0xFFFFFFFFLL);
 }
 
-TEST(PlacesHelpers, ReverseHost) {
-    const std::pair<std::wstring, std::string> cases[] = {
-        {L"https://Ab.Cd/path", "dc.ba."},
-        {L"http://www.example.com", "moc.elpmaxe.www."},
-        {L"http://user@host:8080?q#f", "0808:tsoh@resu."},
-        {L"https://a.b#frag/x", "b.a."},
-        {L"about:blank", "."},
-        {L"", "."},
-        {L"http://h\u00E9.example/", "elpmaxe.\xC3\xA9h."},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ReverseHost(c.first), c.second) << ToUtf8(c.first);
+// URLs as real Firefox 153 stored them when they were bookmarked through its own bookmarks API: the
+// given text, then moz_places.url, rev_host and the moz_origins prefix and host.
+struct StoredByFirefox {
+    const char* given;
+    const char* url;
+    const char* revHost;
+    const char* prefix;
+    const char* host;
+};
+const StoredByFirefox kStoredByFirefox[] = {
+    {"https://example.com/", "https://example.com/", "moc.elpmaxe.", "https://", "example.com"},
+    {"HTTPS://EXAMPLE.COM", "https://example.com/", "moc.elpmaxe.", "https://", "example.com"},
+    {"http://\xC3\x9Cn\xC3\xAF" "code.\xE4\xBE\x8B\xE3\x81\x88.jp/p\xC3\xA4th?q=\xC3\xA4 b",
+     "http://xn--ncode-cta3g.xn--r8jz45g.jp/p%C3%A4th?q=%C3%A4%20b", "pj.g54zj8r--nx.g3atc-edocn--nx.", "http://",
+     "xn--ncode-cta3g.xn--r8jz45g.jp"},
+    {"https://user:pw@Host.Example:8443/a b?x=y z#frag", "https://user:pw@host.example:8443/a%20b?x=y%20z#frag",
+     "3448:elpmaxe.tsoh.", "https://", "host.example:8443"},
+    {"javascript:alert('Hi There')", "javascript:alert('Hi There')", ".", "javascript:", "alert('Hi There')"},
+    {"JavaScript:Foo( 1 ) ", "javascript:Foo( 1 )", ".", "javascript:", "Foo( 1 )"},
+    {"data:text/html,<b>Hi There</b>", "data:text/html,<b>Hi There</b>", ".", "data:", "text"},
+    {"DATA:text/plain,A B", "data:text/plain,A B", ".", "data:", "text"},
+    {"place:parent=toolbar_____&sort=1", "place:parent=toolbar_____&sort=1", ".", "place:",
+     "parent=toolbar_____&sort=1"},
+    {"http://example.com/a%20b/../c", "http://example.com/c", "moc.elpmaxe.", "http://", "example.com"},
+    {"https://m\xC3\xBCnchen.de", "https://xn--mnchen-3ya.de/", "ed.ay3-nehcnm--nx.", "https://", "xn--mnchen-3ya.de"},
+    {"ftp://Files.Example/x y", "ftp://files.example/x%20y", "elpmaxe.selif.", "ftp://", "files.example"},
+    {"file:///C:/Users/Me/A%20B.html", "file:///C:/Users/Me/A%20B.html", ".", "file://", ""},
+    {"about:config", "about:config", ".", "about:", "config"},
+    {"https://[::1]:8080/x", "https://[::1]:8080/x", "0808:]1::[.", "https://", "[::1]:8080"},
+    {"http://192.168.0.1./", "http://192.168.0.1/", "1.0.861.291.", "http://", "192.168.0.1"},
+    {"https://example.org:443/", "https://example.org/", "gro.elpmaxe.", "https://", "example.org"},
+    {"http://example.org:80/p?", "http://example.org/p?", "gro.elpmaxe.", "http://", "example.org"},
+    {"mailto:Someone@Example.COM", "mailto:Someone@Example.COM", ".", "mailto:", "Example.COM"},
+    {"foo://Host.Example/A B?C D", "foo://Host.Example/A%20B?C%20D", "elpmaxE.tsoH.", "foo://", "Host.Example"},
+    {" https://lead.example/x ", "https://lead.example/x", "elpmaxe.dael.", "https://", "lead.example"},
+    {"https://EXAMPLE.net/a\tb", "https://example.net/ab", "ten.elpmaxe.", "https://", "example.net"},
+    {"view-source:https://A.example/", "view-source:https://A.example/", ".", "view-source:", "https:"},
+    {"https://a.example/%7Efoo/~bar/[x]/{y}|z^`", "https://a.example/%7Efoo/~bar/[x]/%7By%7D|z%5E%60", "elpmaxe.a.",
+     "https://", "a.example"},
+    {"https://a.example/?q='\"<>", "https://a.example/?q=%27%22%3C%3E", "elpmaxe.a.", "https://", "a.example"},
+    {"https://a.example/#f g<>", "https://a.example/#f%20g%3C%3E", "elpmaxe.a.", "https://", "a.example"},
+    {"http://example.com:8080", "http://example.com:8080/", "0808:moc.elpmaxe.", "http://", "example.com:8080"},
+    {"HTTP://\xC3\x84" "B.example/\xC3\x84?\xC3\x84#\xC3\x84", "http://xn--b-zfa.example/%C3%84?%C3%84#%C3%84",
+     "elpmaxe.afz-b--nx.", "http://", "xn--b-zfa.example"},
+    {"moz-extension://abc/x", "moz-extension://abc/x", "cba.", "moz-extension://", "abc"},
+    {"https://a.example/x?%zz", "https://a.example/x?%zz", "elpmaxe.a.", "https://", "a.example"},
+    {"https://a.example/\\back\\slash", "https://a.example//back/slash", "elpmaxe.a.", "https://", "a.example"},
+};
+
+TEST(PlacesUrls, StoredFormRevHostAndOriginAreWhatFirefoxStores) {
+    for (const StoredByFirefox& c : kStoredByFirefox) {
+        SCOPED_TRACE(c.given);
+        EXPECT_EQ(CanonicalPlacesUrl(c.given), c.url);
+        EXPECT_EQ(PlacesReversedHost(c.url), c.revHost);
+        EXPECT_EQ(ReverseHost(ToWide(c.given)), c.revHost);
+        const PlacesOrigin origin = PlacesOriginOf(c.url);
+        EXPECT_EQ(origin.prefix, c.prefix);
+        EXPECT_EQ(origin.host, c.host);
+    }
+}
+
+TEST(PlacesUrls, TextThatDoesNotParseIsKeptAsGiven) {
+    for (const char* text : {"not a url", "www.example.com/page", "http://", "https://exa mple.com/", "", "//x/y"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(CanonicalPlacesUrl(text), text);
+        EXPECT_EQ(PlacesReversedHost(text), ".");
+    }
 }
 
 TEST(PlacesHelpers, NewGuidsAreTwelveCharactersOfTheAlphabet) {
@@ -240,22 +456,81 @@ TEST(PlacesHelpers, NewGuidsAreTwelveCharactersOfTheAlphabet) {
 
 // ---------------------------------------------------------------- writer
 
-TEST_F(PlacesTest, MergeSkipsUrlsKnownOnlyAsVisitedPages) {
+TEST_F(PlacesTest, MergeBookmarksAUrlKnownOnlyFromHistoryOnItsExistingPlace) {
     Create();
+    int64_t visited = 0, tagged = 0;
     {
         FirefoxPlaces places(path);
-        places.AddVisitedPlace("https://visited.example/page", "Visited");
+        visited = places.AddVisitedPlace("https://visited.example/page", "Visited");
+        places.AddTag("https://tagged-only.example/", "t");  // a tag entry is no bookmark either
+        tagged = places.AddPlace("https://tagged-only.example/", "");
     }
     int skipped = -1;
     const int added = Write({Rec(L"https://visited.example/page", L"a", L""),
-                             Rec(L"HTTPS://Visited.Example/Page///", L"b", L""),
-                             Rec(L"https://new.example/", L"c", L"")},
+                             Rec(L"HTTPS://Visited.Example/page///", L"b", L""),
+                             Rec(L"https://new.example/", L"c", L""),
+                             Rec(L"https://tagged-only.example/", L"d", L"")},
                             false, &skipped);
-    EXPECT_EQ(added, 1);
-    EXPECT_EQ(skipped, 2);
+    EXPECT_EQ(added, 3);
+    EXPECT_EQ(skipped, 1);
     FirefoxPlaces places(path);
-    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 1);
-    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 2);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 3);  // no second row for a known URL
+    EXPECT_EQ(places.QueryInt("SELECT fk FROM moz_bookmarks WHERE title = 'a'"), visited);
+    EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(visited)), 1);
+    EXPECT_EQ(places.QueryInt("SELECT fk FROM moz_bookmarks WHERE title = 'd'"), tagged);
+    EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(tagged)), 2);
+    EXPECT_EQ(places.QueryInt("SELECT visit_count FROM moz_places WHERE id = " + std::to_string(visited)), 1);
+    // Bookmarked now, its frecency is due to be computed again.
+    EXPECT_EQ(places.QueryText("SELECT frecency || ',' || recalc_frecency || ',' || recalc_alt_frecency FROM moz_places "
+                               "WHERE id = " + std::to_string(visited)),
+              "100,1,1");
+}
+
+TEST_F(PlacesTest, MergeComparesTheStoredFormsOfUrls) {
+    Create();
+    {
+        FirefoxPlaces places(path);
+        places.AddBookmark(kPlacesToolbarId, "HTTP://Raw.Example", "stored raw by another program");
+        places.AddBookmark(kPlacesToolbarId, "https://xn--mnchen-3ya.de/", "punycode");
+    }
+    int skipped = -1;
+    EXPECT_EQ(Write({Rec(L"http://raw.example/", L"", L""), Rec(L"https://M\u00FCnchen.de", L"", L""),
+                     Rec(L"https://m\u00FCnchen.de/other", L"", L"")},
+                    false, &skipped),
+              1);
+    EXPECT_EQ(skipped, 2);
+}
+
+TEST_F(PlacesTest, UrlsAreStoredAsFirefoxStoresThemAndFoundByItsHash) {
+    Create();
+    std::vector<BookmarkRecord> list;
+    for (const StoredByFirefox& c : kStoredByFirefox) list.push_back(Rec(ToWide(c.given), L"t", L""));
+    list.push_back(Rec(L"not a url", L"t", L""));
+    int skipped = -1;
+    // "HTTPS://EXAMPLE.COM" is the same bookmark as "https://example.com/".
+    EXPECT_EQ(Write(list, false, &skipped), static_cast<int>(list.size()) - 1);
+    EXPECT_EQ(skipped, 1);
+    FirefoxPlaces places(path);
+    for (const StoredByFirefox& c : kStoredByFirefox) {
+        SCOPED_TRACE(c.given);
+        // Firefox's own lookup of a URL: by url_hash, then the exact text.
+        Statement query = PrepareOrThrow(places.db(),
+                                         "SELECT p.rev_host, o.prefix, o.host, (SELECT COUNT(*) FROM moz_bookmarks b "
+                                         "WHERE b.fk = p.id) FROM moz_places p JOIN moz_origins o ON o.id = p.origin_id "
+                                         "WHERE p.url_hash = ? AND p.url = ?");
+        BindInt64(query, 1, PlacesUrlHash(c.url));
+        BindText(query, 2, c.url);
+        ASSERT_TRUE(StepRow(query));
+        EXPECT_EQ(ColumnText(query, 0), c.revHost);
+        EXPECT_EQ(ColumnText(query, 1), c.prefix);
+        EXPECT_EQ(ColumnText(query, 2), c.host);
+        EXPECT_EQ(ColumnInt64(query, 3), 1);
+        EXPECT_FALSE(StepRow(query));
+    }
+    EXPECT_EQ(places.QueryText("SELECT rev_host FROM moz_places WHERE url = 'not a url'"), ".");
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places p WHERE url_hash != 0 AND NOT EXISTS "
+                              "(SELECT 1 FROM moz_bookmarks b WHERE b.fk = p.id)"),
+              0);
 }
 
 TEST_F(PlacesTest, SameUrlTwiceInTheListIsInsertedOnceInBothModes) {
@@ -272,16 +547,18 @@ TEST_F(PlacesTest, SameUrlTwiceInTheListIsInsertedOnceInBothModes) {
     }
 }
 
-TEST_F(PlacesTest, ReplaceRemovesBookmarksAndFoldersButKeepsRootsPlacesAndVisits) {
+TEST_F(PlacesTest, ReplaceRemovesEveryItemButTheRootsAndTheTagFolders) {
     Create();
     {
         FirefoxPlaces places(path);
         const int64_t work = places.AddFolder(kPlacesToolbarId, "Work");
         places.AddBookmark(work, "https://work.example/", "Work");
+        places.AddSeparator(work);
         places.AddBookmark(kPlacesMenuId, "https://menu.example/", "Menu");
-        const int64_t tag = places.AddFolder(kPlacesTagsId, "tag");
-        places.AddBookmark(tag, "https://work.example/", "");
+        places.AddTag("https://work.example/", "tag");
         places.AddSeparator(kPlacesMenuId);
+        // Items whose folder is already gone go too.
+        places.Exec("INSERT INTO moz_bookmarks(type, parent, position, guid) VALUES(3, 9999, 0, 'orphansep___')");
         places.AddVisitedPlace("https://visited.example/", "Visited");
     }
     int skipped = -1;
@@ -289,12 +566,123 @@ TEST_F(PlacesTest, ReplaceRemovesBookmarksAndFoldersButKeepsRootsPlacesAndVisits
     EXPECT_EQ(skipped, 0);
     FirefoxPlaces places(path);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 0);
-    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 2"), 6);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 2 AND id <= 6"), 6);
-    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 3"), 1);
+    EXPECT_EQ(places.QueryText("SELECT group_concat(title) FROM moz_bookmarks WHERE type = 2 AND id > 6"), "tag");
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 3"), 0);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks b WHERE b.parent != 0 AND NOT EXISTS "
+                              "(SELECT 1 FROM moz_bookmarks f WHERE f.id = b.parent)"),
+              0);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 3);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_historyvisits"), 1);
     EXPECT_EQ(places.QueryInt("SELECT SUM(foreign_count) FROM moz_places"), 0);
+}
+
+TEST_F(PlacesTest, ReplaceKeepsTagsAndKeywordsOfUrlsStillBookmarkedAndDropsTheOthers) {
+    Create();
+    int64_t kept = 0, dropped = 0;
+    {
+        FirefoxPlaces places(path);
+        places.AddBookmark(kPlacesToolbarId, "https://kept.example/", "Kept");
+        places.AddBookmark(kPlacesToolbarId, "https://dropped.example/", "Dropped");
+        places.AddTag("https://dropped.example/", "news");
+        places.AddTag("https://kept.example/", "news");
+        places.AddTag("https://kept.example/", "work");
+        places.AddTag("https://dropped.example/", "work");
+        kept = places.AddPlace("https://kept.example/", "");
+        dropped = places.AddPlace("https://dropped.example/", "");
+        places.AddKeyword(kept, "k");
+        places.AddKeyword(dropped, "d");
+    }
+    // The URL comes back in the new list in another spelling; Firefox's form is the same.
+    ASSERT_EQ(Write({Rec(L"HTTPS://KEPT.example", L"Kept again", L"Bookmarks Menu"),
+                     Rec(L"https://new.example/", L"New", L"")},
+                    true),
+              2);
+    FirefoxPlaces places(path);
+    const std::string tagsOf = "SELECT group_concat(f.title) FROM moz_bookmarks b JOIN moz_bookmarks f ON f.id = "
+                               "b.parent WHERE f.parent = 4 AND b.fk = ";
+    EXPECT_EQ(places.QueryText(tagsOf + std::to_string(kept)), "news,work");
+    EXPECT_EQ(places.QueryText(tagsOf + std::to_string(dropped)), "");
+    EXPECT_EQ(places.QueryText("SELECT group_concat(keyword) FROM moz_keywords"), "k");
+    EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(kept)), 4);
+    EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(dropped)), 0);
+    // Both tag folders stay, their remaining entries at gapless positions.
+    EXPECT_EQ(places.QueryText("SELECT group_concat(title || ':' || (SELECT group_concat(position) FROM moz_bookmarks "
+                               "e WHERE e.parent = f.id)) FROM moz_bookmarks f WHERE f.parent = 4"),
+              "news:0,work:0");
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places p WHERE foreign_count != "
+                              "(SELECT COUNT(*) FROM moz_bookmarks b WHERE b.fk = p.id) + "
+                              "(SELECT COUNT(*) FROM moz_keywords k WHERE k.place_id = p.id)"),
+              0);
+}
+
+TEST_F(PlacesTest, ReplaceRecordsWhatFirefoxSyncKnowsAsDeleted) {
+    Create();
+    {
+        FirefoxPlaces places(path);
+        const int64_t synced = places.AddFolder(kPlacesToolbarId, "Synced folder");
+        places.AddBookmark(synced, "https://synced.example/", "s");
+        places.AddBookmark(kPlacesToolbarId, "https://local.example/", "l");
+        places.AddTag("https://synced.example/", "tag");
+        places.Exec("UPDATE moz_bookmarks SET syncStatus = 2 WHERE id > 6");
+        places.Exec("UPDATE moz_bookmarks SET syncStatus = 1 WHERE title = 'l'");
+    }
+    const std::string syncedGuids = [&] {
+        FirefoxPlaces places(path);
+        return places.QueryText("SELECT group_concat(guid) FROM (SELECT guid FROM moz_bookmarks WHERE title IN "
+                                "('Synced folder', 's') ORDER BY guid)");
+    }();
+    ASSERT_EQ(Write({}, true), 0);
+    FirefoxPlaces places(path);
+    EXPECT_EQ(places.QueryText("SELECT group_concat(guid) FROM (SELECT guid FROM moz_bookmarks_deleted ORDER BY guid)"),
+              syncedGuids);
+    const int64_t removedAt = places.QueryInt("SELECT MIN(dateRemoved) FROM moz_bookmarks_deleted");
+    EXPECT_GE(removedAt, (static_cast<int64_t>(std::time(nullptr)) - 60) * 1000000);
+}
+
+TEST_F(PlacesTest, ParentFoldersMoveTheirLastModifiedAndChangeCounterAsInFirefox) {
+    Create();
+    int64_t dev = 0;
+    {
+        FirefoxPlaces places(path);
+        dev = places.AddFolder(kPlacesToolbarId, "Dev");
+        places.Exec("UPDATE moz_bookmarks SET lastModified = 5, syncChangeCounter = 0");
+    }
+    const int64_t before = static_cast<int64_t>(std::time(nullptr)) * 1000000;
+    ASSERT_EQ(Write({Rec(L"https://a.example/", L"", L"Dev", 1), Rec(L"https://b.example/", L"", L"Dev", 1),
+                     Rec(L"https://c.example/", L"", L"Dev/New", 1)},
+                    false),
+              3);
+    FirefoxPlaces places(path);
+    auto folder = [&](const std::string& where) {
+        return places.QueryText("SELECT (lastModified >= " + std::to_string(before) + ") || ',' || syncChangeCounter "
+                                "FROM moz_bookmarks WHERE " + where);
+    };
+    EXPECT_EQ(folder("id = " + std::to_string(dev)), "1,3");  // two bookmarks and a folder added
+    EXPECT_EQ(folder("title = 'New'"), "1,2");                // made (1) and one bookmark added
+    EXPECT_EQ(folder("id = " + std::to_string(kPlacesToolbarId)), "0,0");
+    EXPECT_EQ(places.QueryText("SELECT group_concat(syncStatus || ':' || syncChangeCounter) FROM moz_bookmarks "
+                               "WHERE id > " + std::to_string(dev) + " AND type = 1"),
+              "1:1,1:1,1:1");
+}
+
+TEST_F(PlacesTest, AnOlderFirefoxFileIsWrittenWithTheColumnsItHas) {
+    test::PlacesFixtureOptions options;
+    options.oldSchema = true;
+    Create(options);
+    {
+        FirefoxPlaces places(path);
+        places.AddBookmark(kPlacesToolbarId, "https://old.example/", "Old");
+        places.AddTag("https://old.example/", "t");
+        places.AddKeyword(places.AddPlace("https://old.example/", ""), "o");
+    }
+    ASSERT_EQ(Write({Rec(L"https://a.example/", L"A", L"Dev")}, false), 1);
+    ASSERT_EQ(Write({Rec(L"https://b.example/", L"B", L"Dev")}, true), 1);
+    FirefoxPlaces places(path);
+    EXPECT_EQ(places.QueryText("SELECT frecency || ',' || hidden FROM moz_places WHERE url = 'https://b.example/'"),
+              "1,0");
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_keywords"), 0);
+    EXPECT_EQ(Triples(Read()), Triples({Rec(L"https://b.example/", L"B", L"Bookmarks Toolbar/Dev")}));
 }
 
 TEST_F(PlacesTest, RecordsLandUnderTheRootTheirPathNames) {
@@ -418,7 +806,7 @@ TEST_F(PlacesTest, FoldersAreFoundByTitleAndPositionsFollowExistingChildren) {
     EXPECT_EQ(places.QueryText("SELECT guid FROM moz_bookmarks WHERE title = 'New'").size(), 12u);
 }
 
-TEST_F(PlacesTest, NewPlacesAndBookmarksGetFirefoxValues) {
+TEST_F(PlacesTest, NewPlacesGetFirefoxsStoredUrlFrecencyStateAndOrigin) {
     Create();
     const int64_t before = static_cast<int64_t>(std::time(nullptr)) * 1000000;
     ASSERT_EQ(Write({Rec(L"http://www.Example.com/a?b", L"Title \u00E9", L"", 1),
@@ -427,21 +815,39 @@ TEST_F(PlacesTest, NewPlacesAndBookmarksGetFirefoxValues) {
               2);
     const int64_t after = static_cast<int64_t>(std::time(nullptr)) * 1000000;
     FirefoxPlaces places(path);
-    const std::string place = " FROM moz_places WHERE url = 'http://www.Example.com/a?b'";
+    const std::string place = " FROM moz_places WHERE url = 'http://www.example.com/a?b'";
     EXPECT_EQ(places.QueryText("SELECT rev_host" + place), "moc.elpmaxe.www.");
-    EXPECT_EQ(places.QueryInt("SELECT url_hash" + place), PlacesUrlHash("http://www.Example.com/a?b"));
+    EXPECT_EQ(places.QueryInt("SELECT url_hash" + place), PlacesUrlHash("http://www.example.com/a?b"));
     EXPECT_EQ(places.QueryText("SELECT title" + place), ToUtf8(L"Title \u00E9"));
-    EXPECT_EQ(places.QueryText("SELECT hidden || typed || ',' || frecency || ',' || foreign_count" + place), "00,-1,1");
+    // As Firefox's own insert leaves a new place: frecency 1 and flagged for Firefox to compute it.
+    EXPECT_EQ(places.QueryText("SELECT hidden || typed || ',' || frecency || ',' || recalc_frecency || ',' || "
+                               "recalc_alt_frecency || ',' || IFNULL(alt_frecency, 'null') || ',' || foreign_count" +
+                               place),
+              "00,1,1,1,null,1");
+    EXPECT_EQ(places.QueryText("SELECT o.prefix || o.host || ',' || o.frecency || ',' || o.recalc_frecency || ',' || "
+                               "o.recalc_alt_frecency FROM moz_origins o JOIN moz_places p ON p.origin_id = o.id "
+                               "WHERE p.url = 'http://www.example.com/a?b'"),
+              "http://www.example.com,-1,1,1");
+    // An origin Firefox already has is reused, and flagged for a new frecency.
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_origins"), 2);
+    ASSERT_EQ(Write({Rec(L"http://www.example.com/other", L"", L"")}, false), 1);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_origins"), 2);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(DISTINCT origin_id) FROM moz_places WHERE rev_host = 'moc.elpmaxe.www.'"), 1);
+    // Firefox keeps place: queries hidden and out of the frecency ranking.
+    ASSERT_EQ(Write({Rec(L"place:sort=8&maxResults=10", L"Recent", L"")}, false), 1);
+    EXPECT_EQ(places.QueryText("SELECT p.hidden || ',' || p.frecency || ',' || p.recalc_frecency || ',' || o.frecency FROM "
+                               "moz_places p JOIN moz_origins o ON o.id = p.origin_id WHERE url LIKE 'place:%'"),
+              "1,0,0,0");
     EXPECT_EQ(places.QueryText("SELECT guid" + place).size(), 12u);
     const std::string bookmark = " FROM moz_bookmarks b JOIN moz_places p ON p.id = b.fk WHERE p.url = ";
-    EXPECT_EQ(places.QueryInt("SELECT b.dateAdded" + bookmark + "'http://www.Example.com/a?b'"), 1000000);
-    EXPECT_EQ(places.QueryInt("SELECT b.lastModified" + bookmark + "'http://www.Example.com/a?b'"), 1000000);
+    EXPECT_EQ(places.QueryInt("SELECT b.dateAdded" + bookmark + "'http://www.example.com/a?b'"), 1000000);
+    EXPECT_EQ(places.QueryInt("SELECT b.lastModified" + bookmark + "'http://www.example.com/a?b'"), 1000000);
     EXPECT_EQ(places.QueryText("SELECT b.title" + bookmark + "'https://now.example/'"), "");
     const int64_t now = places.QueryInt("SELECT b.dateAdded" + bookmark + "'https://now.example/'");
     EXPECT_GE(now, before);
     EXPECT_LE(now, after);
     EXPECT_EQ(places.QueryInt("SELECT b.lastModified" + bookmark + "'https://now.example/'"), now);
-    EXPECT_EQ(places.QueryInt("SELECT COUNT(DISTINCT guid) FROM moz_bookmarks"), 8);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(DISTINCT guid) FROM moz_bookmarks"), 10);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places WHERE url_hash = 0 OR rev_host IS NULL"), 0);
 }
 

@@ -51,6 +51,9 @@ TEST(FirefoxProfilesIni, ChoosesTheProfileFirefoxStartsWith) {
         {"non-ASCII path", "[Profile0]\nPath=Profiles/J\xC3\xB6rg\n", L"Profiles\\J\u00f6rg"},
         {"dots and doubled separators stay", "[Profile0]\nPath=../x//y/\n", L"..\\x\\\\y\\"},
         {"empty file", "", L""},
+        {"a NUL inside the path", std::string("[Profile0]\nPath=Profiles/a\0b\n", 29), L""},
+        {"a control character inside the path", "[Profile0]\nPath=Profiles/a\tb\n", L""},
+        {"a lone carriage return left in the path", "[Profile0]\nPath=Profiles/a\r\r\n", L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

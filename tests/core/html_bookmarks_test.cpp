@@ -39,7 +39,7 @@ TEST(HtmlExport, WritesTheTreeByteForByte) {
     const std::vector<BookmarkRecord> records = {
         Record(L"https://a.example/?x=1&y=2", L"A <b>bold</b> 'q'", L"Bookmarks bar/Dev", 1700000000),
         Record(L"https://b.example/", L"", L"Bookmarks bar", 0),
-        Record(L"https://c.example/", L"\u00C7a \u65E5\u672C", L"", 5),
+        Record(L"https://c.example/", L"\u00C7a \u65E5\u672C", L"", 5),  // no folder: the bar, as every store has it
         Record(L"https://d.example/", L"D", L"/Other \"stuff\"//", -11644473600),
         Record(L"https://e.example/", L"E", L"Bookmarks bar/Dev", 7),
     };
@@ -53,35 +53,37 @@ TEST(HtmlExport, WritesTheTreeByteForByte) {
         "<TITLE>Bookmarks</TITLE>\n"
         "<H1>Bookmarks</H1>\n"
         "<DL><p>\n"
-        "    <DT><A HREF=\"https://c.example/\" ADD_DATE=\"5\">\xC3\x87" "a \xE6\x97\xA5\xE6\x9C\xAC</A>\n"
-        "    <DT><H3 ADD_DATE=\"0\">Bookmarks bar</H3>\n"
+        "    <DT><H3 ADD_DATE=\"0\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>\n"
         "    <DL><p>\n"
-        "        <DT><A HREF=\"https://b.example/\" ADD_DATE=\"0\">https://b.example/</A>\n"
         "        <DT><H3 ADD_DATE=\"0\">Dev</H3>\n"
         "        <DL><p>\n"
         "            <DT><A HREF=\"https://a.example/?x=1&amp;y=2\" ADD_DATE=\"1700000000\">"
         "A &lt;b&gt;bold&lt;/b&gt; 'q'</A>\n"
         "            <DT><A HREF=\"https://e.example/\" ADD_DATE=\"7\">E</A>\n"
         "        </DL><p>\n"
-        "    </DL><p>\n"
-        "    <DT><H3 ADD_DATE=\"0\">Other &quot;stuff&quot;</H3>\n"
-        "    <DL><p>\n"
-        "        <DT><A HREF=\"https://d.example/\" ADD_DATE=\"-11644473600\">D</A>\n"
+        "        <DT><A HREF=\"https://b.example/\" ADD_DATE=\"0\">https://b.example/</A>\n"
+        "        <DT><A HREF=\"https://c.example/\" ADD_DATE=\"5\">\xC3\x87" "a \xE6\x97\xA5\xE6\x9C\xAC</A>\n"
+        "        <DT><H3 ADD_DATE=\"0\">Other &quot;stuff&quot;</H3>\n"
+        "        <DL><p>\n"
+        "            <DT><A HREF=\"https://d.example/\" ADD_DATE=\"-11644473600\">D</A>\n"
+        "        </DL><p>\n"
         "    </DL><p>\n"
         "</DL><p>\n";
     EXPECT_EQ(ReadTextFile(path), expected);
 
     // And back: the folders, the unescaped texts, the URL as the title of the untitled link.
     const int64_t before = static_cast<int64_t>(std::time(nullptr));
-    const std::vector<BookmarkRecord> back = ImportHtml(path, &error);
+    std::wstring warning = L"untouched";
+    const std::vector<BookmarkRecord> back = ImportHtml(path, &error, &warning);
     const int64_t after = static_cast<int64_t>(std::time(nullptr));
     EXPECT_EQ(error, L"untouched");
+    EXPECT_EQ(warning, L"untouched");
     const std::vector<Entry> want = {
-        {L"", L"https://c.example/", L"\u00C7a \u65E5\u672C"},
-        {L"Bookmarks bar", L"https://b.example/", L"https://b.example/"},
         {L"Bookmarks bar/Dev", L"https://a.example/?x=1&y=2", L"A <b>bold</b> 'q'"},
         {L"Bookmarks bar/Dev", L"https://e.example/", L"E"},
-        {L"Other \"stuff\"", L"https://d.example/", L"D"},
+        {L"Bookmarks bar", L"https://b.example/", L"https://b.example/"},
+        {L"Bookmarks bar", L"https://c.example/", L"\u00C7a \u65E5\u672C"},
+        {L"Bookmarks bar/Other \"stuff\"", L"https://d.example/", L"D"},
     };
     EXPECT_EQ(Entries(back), want);
     for (const BookmarkRecord& r : back) {
@@ -90,6 +92,67 @@ TEST(HtmlExport, WritesTheTreeByteForByte) {
         EXPECT_GE(r.date_added, before);  // the file's ADD_DATE is not read
         EXPECT_LE(r.date_added, after);
     }
+}
+
+TEST(HtmlExport, EveryRootAndInterleavedOrderComeBack) {
+    // Firefox's and Chromium's root names side by side, and folders whose bookmarks and sub-folders
+    // alternate: the file keeps each root apart and each folder's children in the order they came.
+    const std::vector<BookmarkRecord> records = {
+        Record(L"https://m1/", L"Menu first", L"Bookmarks Menu", 1),
+        Record(L"https://b1/", L"Bar first", L"Bookmarks bar", 1),
+        Record(L"https://b2/", L"In A", L"Bookmarks bar/A", 1),
+        Record(L"https://b3/", L"Bar after A", L"Bookmarks bar", 1),
+        Record(L"https://b4/", L"In B", L"Bookmarks bar/B", 1),
+        Record(L"https://b5/", L"Bar after B", L"Bookmarks bar", 1),
+        Record(L"https://b6/", L"Back in A", L"Bookmarks bar/A/Deeper", 1),
+        Record(L"https://o1/", L"Other", L"Other bookmarks/Reading", 1),
+        Record(L"https://s1/", L"Mobile", L"Mobile bookmarks", 1),
+        Record(L"https://m2/", L"Menu folder", L"Bookmarks Menu/Mobile apps (menu)", 1),
+        Record(L"https://m3/", L"Menu last", L"Bookmarks Menu", 1),
+        Record(L"https://x1/", L"Barbecue", L"Barbecue bookmarks", 1),
+        Record(L"https://o2/", L"Unfiled", L"Other bookmarks", 1),
+    };
+    TempDir dir;
+    std::wstring error;
+    ASSERT_TRUE(ExportHtml(records, dir / L"roots.html", &error));
+    std::wstring warning;
+    const std::vector<Entry> want = {
+        {L"Bookmarks Menu", L"https://m1/", L"Menu first"},
+        {L"Bookmarks bar", L"https://b1/", L"Bar first"},
+        {L"Bookmarks bar/A", L"https://b2/", L"In A"},
+        {L"Bookmarks bar/A/Deeper", L"https://b6/", L"Back in A"},
+        {L"Bookmarks bar", L"https://b3/", L"Bar after A"},
+        {L"Bookmarks bar/B", L"https://b4/", L"In B"},
+        {L"Bookmarks bar", L"https://b5/", L"Bar after B"},
+        {L"Bookmarks bar/Barbecue bookmarks", L"https://x1/", L"Barbecue"},
+        {L"Other bookmarks/Reading", L"https://o1/", L"Other"},
+        {L"Other bookmarks", L"https://o2/", L"Unfiled"},
+        {L"Mobile bookmarks", L"https://s1/", L"Mobile"},
+        {L"Bookmarks Menu/Mobile apps (menu)", L"https://m2/", L"Menu folder"},
+        {L"Bookmarks Menu", L"https://m3/", L"Menu last"},
+    };
+    EXPECT_EQ(Entries(ImportHtml(dir / L"roots.html", &error, &warning)), want);
+    EXPECT_EQ(warning, L"");
+    // Browsers find the roots by their markers; the menu is the file's top level, named by the H1.
+    const std::string text = ReadTextFile(dir / L"roots.html");
+    EXPECT_NE(text.find("<H1>Bookmarks Menu</H1>"), std::string::npos);
+    EXPECT_NE(text.find("PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>"), std::string::npos);
+    EXPECT_NE(text.find("UNFILED_BOOKMARKS_FOLDER=\"true\">Other bookmarks</H3>"), std::string::npos);
+    EXPECT_NE(text.find("\n    <DT><A HREF=\"https://m1/\""), std::string::npos);
+}
+
+TEST(HtmlExport, FolderDepthFarBeyondTheImportBoundNeitherRecursesNorGrowsQuadratically) {
+    std::wstring deep = L"Bookmarks bar";
+    for (int i = 0; i < 5000; ++i) deep += L"/f";
+    TempDir dir;
+    std::wstring error;
+    ASSERT_TRUE(ExportHtml({Record(L"https://deep/", L"Deep", deep, 1)}, dir / L"deep.html", &error));
+    const std::string text = ReadTextFile(dir / L"deep.html");
+    EXPECT_LT(text.size(), 5000u * 3 * (64 * 4 + 30));  // indentation stops growing
+    EXPECT_NE(text.find("<DT><A HREF=\"https://deep/\""), std::string::npos);
+    // Such a file is deeper than any browser writes: it is refused on import, with a reason.
+    EXPECT_TRUE(ImportHtml(dir / L"deep.html", &error).empty());
+    EXPECT_NE(error.find(L"more than 1000 levels deep"), std::wstring::npos);
 }
 
 TEST(HtmlExport, EmptyListGivesAnEmptyOuterList) {
@@ -197,58 +260,231 @@ TEST(HtmlImport, FilesWithoutLinksAndUnreadableFiles) {
     EXPECT_TRUE(ImportHtml(dir / L"missing.html", nullptr).empty());
 }
 
-// Shaped like the files Chromium-family browsers and Firefox export, with Windows line ends.
-TEST(HtmlImport, BrowserExportFileWithCrLf) {
-    const char* const lines[] = {
+std::string CrLfLines(const std::vector<std::string>& lines) {
+    std::string file;
+    for (const std::string& line : lines) file += line + "\r\n";
+    return file;
+}
+
+// Laid out as Chromium's exporter writes it: Windows line ends, the bar as a folder marked
+// PERSONAL_TOOLBAR_FOLDER, the contents of "Other bookmarks" (and of the mobile root) at the top level.
+TEST(HtmlImport, ChromiumExportLayout) {
+    const std::string file = CrLfLines({
         "<!DOCTYPE NETSCAPE-Bookmark-file-1>",
         "<!-- This is an automatically generated file.",
         "     It will be read and overwritten.",
         "     DO NOT EDIT! -->",
         "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">",
-        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'self'; script-src 'none'; img-src "
-        "data: *; object-src 'none'\"></meta>",
         "<TITLE>Bookmarks</TITLE>",
         "<H1>Bookmarks</H1>",
         "<DL><p>",
         "    <DT><H3 ADD_DATE=\"1700000000\" LAST_MODIFIED=\"1700000500\" PERSONAL_TOOLBAR_FOLDER=\"true\">"
-        "Bookmarks bar</H3>",
+        "Lesezeichenleiste</H3>",
         "    <DL><p>",
         "        <DT><A HREF=\"https://news.example.com/\" ADD_DATE=\"1700000001\" "
         "ICON=\"data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAABAAAAAQCAYAAAAf8/9hAAAA\">News</A>",
-        "        <DD>Daily headlines",
         "        <DT><H3 ADD_DATE=\"1700000002\" LAST_MODIFIED=\"1700000003\">Work</H3>",
         "        <DL><p>",
-        "            <DT><A HREF=\"https://wiki.example.com/page?a=1&amp;b=2\" ADD_DATE=\"1700000004\" "
-        "LAST_MODIFIED=\"1700000005\" TAGS=\"docs\">Wiki &amp; Docs</A>",
-        "            <HR>",
-        "            <DT><H3 ADD_DATE=\"1700000006\">Deep</H3>",
-        "            <DL><p>",
-        "                <DT><A HREF=\"https://x.example/\u00fc\" ADD_DATE=\"1700000007\">\xC3\x9Cn\xC3\xAF"
-        "code \xE2\x9C\x93</A>",
-        "            </DL><p>",
+        "            <DT><A HREF=\"https://wiki.example.com/page?a=1&amp;b=2\" ADD_DATE=\"1700000004\">"
+        "Wiki &amp; Docs</A>",
         "        </DL><p>",
+        "        <DT><A HREF=\"https://after.example/\" ADD_DATE=\"1700000005\">After the folder</A>",
         "    </DL><p>",
-        "    <DT><H3 ADD_DATE=\"1700000008\" UNFILED_BOOKMARKS_FOLDER=\"true\">Other bookmarks</H3>",
+        "    <DT><A HREF=\"https://other.example/\" ADD_DATE=\"1700000009\">Other</A>",
+        "    <DT><H3 ADD_DATE=\"1700000006\" LAST_MODIFIED=\"0\">Mobile apps (menu)</H3>",
         "    <DL><p>",
-        "        <DT><A HREF=\"https://other.example/\" ADD_DATE=\"1700000009\">Other</A>",
+        "        <DT><A HREF=\"https://x.example/\u00fc\" ADD_DATE=\"1700000007\">\xC3\x9Cn\xC3\xAF"
+        "code \xE2\x9C\x93</A>",
         "    </DL><p>",
-        "    <DT><A HREF=\"https://top.example/\" ADD_DATE=\"1700000010\">Top level</A>",
         "</DL><p>",
-    };
-    std::string file;
-    for (const char* line : lines) file += std::string(line) + "\r\n";
+    });
     TempDir dir;
     WriteTextFile(dir / L"bookmarks_12_10_26.html", file);
     std::wstring error;
+    std::wstring warning;
     const std::vector<Entry> want = {
-        {L"Bookmarks bar", L"https://news.example.com/", L"News"},
+        {L"Bookmarks bar", L"https://news.example.com/", L"News"},  // a localised bar name: the marker decides
         {L"Bookmarks bar/Work", L"https://wiki.example.com/page?a=1&b=2", L"Wiki & Docs"},
-        {L"Bookmarks bar/Work/Deep", L"https://x.example/\u00fc", L"\u00dcn\u00efcode \u2713"},
+        {L"Bookmarks bar", L"https://after.example/", L"After the folder"},
         {L"Other bookmarks", L"https://other.example/", L"Other"},
-        {L"", L"https://top.example/", L"Top level"},
+        {L"Other bookmarks/Mobile apps (menu)", L"https://x.example/\u00fc", L"\u00dcn\u00efcode \u2713"},
     };
-    EXPECT_EQ(Entries(ImportHtml(dir / L"bookmarks_12_10_26.html", &error)), want);
+    EXPECT_EQ(Entries(ImportHtml(dir / L"bookmarks_12_10_26.html", &error, &warning)), want);
     EXPECT_EQ(error, L"");
+    EXPECT_EQ(warning, L"");
+    for (const Entry& entry : want) {
+        const std::wstring root = ParseFolderPath(std::get<0>(entry)).root_key;
+        EXPECT_EQ(root, std::get<0>(entry).rfind(L"Bookmarks bar", 0) == 0 ? L"bookmark_bar" : L"other");
+    }
+}
+
+// Laid out as Firefox's exporter writes it: the H1 names the menu, whose items are the top level;
+// the toolbar and unfiled roots follow as marked folders; separators, descriptions, tags, keywords.
+TEST(HtmlImport, FirefoxExportLayout) {
+    const std::string file =
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+        "<!-- This is an automatically generated file.\n"
+        "     It will be read and overwritten.\n"
+        "     DO NOT EDIT! -->\n"
+        "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+        "<meta http-equiv=\"Content-Security-Policy\"\n"
+        "      content=\"default-src 'self'; script-src 'none'; img-src data: *; object-src 'none'\"></meta>\n"
+        "<TITLE>Bookmarks</TITLE>\n"
+        "<H1>Bookmarks Menu</H1>\n"
+        "\n"
+        "<DL><p>\n"
+        "    <DT><A HREF=\"https://menu.example/Case?Q=Kept\" ADD_DATE=\"1700000000\" LAST_MODIFIED=\"1700000001\" "
+        "SHORTCUTURL=\"kw\">Menu item</A>\n"
+        "    <HR>    <DT><H3 ADD_DATE=\"1700000002\" LAST_MODIFIED=\"1700000003\">Mobile apps (menu)</H3>\n"
+        "    <DL><p>\n"
+        "        <DT><A HREF=\"https://app.example/\" ADD_DATE=\"1700000004\">App</A>\n"
+        "        <DD>A description\n"
+        "    </DL><p>\n"
+        "    <DT><H3 ADD_DATE=\"1700000005\" LAST_MODIFIED=\"1700000006\" PERSONAL_TOOLBAR_FOLDER=\"true\">"
+        "Bookmarks Toolbar</H3>\n"
+        "    <DL><p>\n"
+        "        <DT><A HREF=\"https://toolbar.example/\" ADD_DATE=\"1700000007\" TAGS=\"a,b\">Toolbar</A>\n"
+        "    </DL><p>\n"
+        "    <DT><H3 ADD_DATE=\"1700000008\" LAST_MODIFIED=\"1700000009\" UNFILED_BOOKMARKS_FOLDER=\"true\">"
+        "Other Bookmarks</H3>\n"
+        "    <DL><p>\n"
+        "        <DT><H3 ADD_DATE=\"1700000010\">Barbecue bookmarks</H3>\n"
+        "        <DL><p>\n"
+        "            <DT><A HREF=\"https://grill.example/\" ADD_DATE=\"1700000011\">Grill</A>\n"
+        "        </DL><p>\n"
+        "    </DL><p>\n"
+        "</DL>\n";
+    TempDir dir;
+    WriteTextFile(dir / L"bookmarks.html", file);
+    std::wstring error;
+    std::wstring warning;
+    const std::vector<Entry> want = {
+        {L"Bookmarks Menu", L"https://menu.example/Case?Q=Kept", L"Menu item"},
+        {L"Bookmarks Menu/Mobile apps (menu)", L"https://app.example/", L"App"},
+        {L"Bookmarks Toolbar", L"https://toolbar.example/", L"Toolbar"},
+        {L"Other Bookmarks/Barbecue bookmarks", L"https://grill.example/", L"Grill"},
+    };
+    const std::vector<BookmarkRecord> records = ImportHtml(dir / L"bookmarks.html", &error, &warning);
+    EXPECT_EQ(Entries(records), want);
+    EXPECT_EQ(warning, L"");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(ParseFolderPath(records[0].folder_path).root_key, L"other");
+    EXPECT_EQ(ParseFolderPath(records[1].folder_path).segments, std::vector<std::wstring>{L"Mobile apps (menu)"});
+    EXPECT_EQ(ParseFolderPath(records[2].folder_path).root_key, L"bookmark_bar");
+    EXPECT_EQ(ParseFolderPath(records[3].folder_path).segments, std::vector<std::wstring>{L"Barbecue bookmarks"});
+
+    // A localised Firefox names its menu in its own language: the unfiled marker still tells that the
+    // top level is the menu.
+    std::string localised = file;
+    localised.replace(localised.find("<H1>Bookmarks Menu</H1>"), 23, "<H1>Lesezeichen-Men\xC3\xBC</H1>");
+    WriteTextFile(dir / L"localised.html", localised);
+    const std::vector<BookmarkRecord> again = ImportHtml(dir / L"localised.html", &error, &warning);
+    ASSERT_EQ(again.size(), 4u);
+    EXPECT_EQ(again[0].folder_path, L"Bookmarks Menu");
+    EXPECT_EQ(again[1].folder_path, L"Bookmarks Menu/Mobile apps (menu)");
+}
+
+// The program's exports before root markers: top-level folders named after the roots, top-level links
+// without a folder. They read as they always did.
+TEST(HtmlImport, EarlierOwnExportsReadAsBefore) {
+    const std::string file =
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+        "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+        "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n<DL><p>\n"
+        "    <DT><A HREF=\"https://top/\" ADD_DATE=\"5\">Top</A>\n"
+        "    <DT><H3 ADD_DATE=\"0\">Bookmarks bar</H3>\n    <DL><p>\n"
+        "        <DT><A HREF=\"https://bar/\" ADD_DATE=\"5\">Bar</A>\n    </DL><p>\n"
+        "    <DT><H3 ADD_DATE=\"0\">Other bookmarks</H3>\n    <DL><p>\n"
+        "        <DT><A HREF=\"https://other/\" ADD_DATE=\"5\">Other</A>\n    </DL><p>\n"
+        "    <DT><H3 ADD_DATE=\"0\">Work</H3>\n    <DL><p>\n"
+        "        <DT><A HREF=\"https://work/\" ADD_DATE=\"5\">Work</A>\n    </DL><p>\n"
+        "</DL><p>\n";
+    TempDir dir;
+    WriteTextFile(dir / L"old.html", file);
+    std::wstring warning;
+    EXPECT_EQ(Entries(ImportHtml(dir / L"old.html", nullptr, &warning)),
+              (std::vector<Entry>{{L"", L"https://top/", L"Top"},
+                                  {L"Bookmarks bar", L"https://bar/", L"Bar"},
+                                  {L"Other bookmarks", L"https://other/", L"Other"},
+                                  {L"Work", L"https://work/", L"Work"}}));
+    EXPECT_EQ(warning, L"");
+}
+
+TEST(HtmlImport, DamagedFilesGiveWhatCanBeReadAndSaySo) {
+    const std::string sound =
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<H1>Bookmarks</H1>\n<DL><p>\n"
+        "    <DT><H3>F</H3>\n    <DL><p>\n        <DT><A HREF=\"https://a/\">A</A>\n"
+        "        <DT><A HREF=\"https://b/\">B</A>\n    </DL><p>\n"
+        "    <DT><A HREF=\"https://c/\">C</A>\n</DL><p>\n";
+    const struct {
+        const char* name;
+        std::string body;
+        std::vector<Entry> want;
+        const wchar_t* says;  // part of the warning; nullptr for a sound file
+    } cases[] = {
+        {"sound", sound, {{L"F", L"https://a/", L"A"}, {L"F", L"https://b/", L"B"}, {L"", L"https://c/", L"C"}}, nullptr},
+        {"cut inside a tag", sound.substr(0, sound.find("https://b/") + 5), {{L"F", L"https://a/", L"A"}},
+         L"The file ended early, in the middle of a tag."},
+        {"cut after a whole line", sound.substr(0, sound.find("        <DT><A HREF=\"https://b/")),
+         {{L"F", L"https://a/", L"A"}}, L"The file ended early: 2 folder list(s) were never closed."},
+        {"cut inside a title", sound.substr(0, sound.find(">B<") + 2),
+         {{L"F", L"https://a/", L"A"}, {L"F", L"https://b/", L""}}, L"without their closing tag"},
+        {"a list end too many", "<DL><p></DL><p></DL><p><DT><A HREF=\"https://x/\">X</A>", {{L"", L"https://x/", L"X"}},
+         L"The file is unbalanced: 1 folder list end(s) without a start."},
+        {"a missing list end", "<DL><p><DT><H3>F</H3><DL><p><DT><A HREF=\"https://x/\">X</A></DL><p>",
+         {{L"F", L"https://x/", L"X"}}, L"1 folder list(s) were never closed."},
+        {"a heading without its end", "<DL><p><DT><H3>F<DL><p><DT><A HREF=\"https://x/\">X</A></DL><p></DL><p>",
+         {{L"", L"https://x/", L"X"}}, L"1 link(s) or folder name(s) without their closing tag."},
+        {"cut to nothing but a tag start", "<DL><p><DT><A HREF=\"https://x/", {}, L"in the middle of a tag"},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring path = dir / (L"damaged" + std::to_wstring(n++) + L".html");
+        WriteTextFile(path, c.body);
+        std::wstring error;
+        std::wstring warning;
+        EXPECT_EQ(Entries(ImportHtml(path, &error, &warning)), c.want) << c.name;
+        if (c.says) {
+            EXPECT_NE(warning.find(c.says), std::wstring::npos) << c.name << ": " << ToUtf8(warning);
+            EXPECT_NE(warning.find(L"Only what could be read was imported"), std::wstring::npos) << c.name;
+        } else {
+            EXPECT_EQ(warning, L"") << c.name;
+        }
+        EXPECT_EQ(error.empty(), !c.want.empty()) << c.name;
+        // The same bytes in memory read the same way.
+        std::wstring memoryWarning;
+        EXPECT_EQ(Entries(ParseHtmlBookmarks(c.body, nullptr, &memoryWarning)), c.want) << c.name;
+        EXPECT_EQ(memoryWarning, warning) << c.name;
+    }
+}
+
+TEST(HtmlImport, NestingIsBoundedWithoutRecursion) {
+    auto nested = [](size_t depth, int links) {
+        std::string file;
+        for (size_t i = 0; i < depth; ++i) file += "<DT><H3>f</H3><DL><p>";
+        for (int i = 0; i < links; ++i) file += "<DT><A HREF=\"https://l/" + std::to_string(i) + "\">L</A>";
+        for (size_t i = 0; i < depth; ++i) file += "</DL><p>";
+        return file;
+    };
+    TempDir dir;
+    std::wstring error;
+    std::wstring warning;
+    // As deep as is accepted: every link, with its whole path.
+    WriteTextFile(dir / L"deepest.html", nested(kMaxHtmlFolderDepth, 50));
+    const std::vector<BookmarkRecord> records = ImportHtml(dir / L"deepest.html", &error, &warning);
+    ASSERT_EQ(records.size(), 50u);
+    EXPECT_EQ(SplitPath(records.back().folder_path).size(), kMaxHtmlFolderDepth);
+    EXPECT_EQ(warning, L"");
+    // One level more, and a hundred thousand levels: refused with the reason, nothing imported.
+    for (size_t depth : {kMaxHtmlFolderDepth + 1, size_t{100000}}) {
+        WriteTextFile(dir / L"deeper.html", nested(depth, 2000));
+        error.clear();
+        EXPECT_TRUE(ImportHtml(dir / L"deeper.html", &error).empty()) << depth;
+        EXPECT_EQ(error, L"The file nests folders more than 1000 levels deep, deeper than any browser writes; "
+                         L"nothing was imported.")
+            << depth;
+    }
 }
 
 TEST(HtmlExport, FailureLeavesTheTargetAsItWas) {

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <tuple>
 
+#include "core/chromium_bookmarks.h"
+#include "tests/support/small_stack.h"
 #include "tests/support/temp_dir.h"
 
 namespace bm {
@@ -58,7 +60,7 @@ TEST(LowerExtension, TakesTheLastDotAnywhereInThePath) {
 
 TEST(PortableExport, FormatFollowsTheExtension) {
     TempDir dir;
-    const std::vector<BookmarkRecord> records = {Record(L"https://a/", L"A", L"Bar", 1)};
+    const std::vector<BookmarkRecord> records = {Record(L"https://a/", L"A", L"Other bookmarks/Bar", 1)};
     const struct {
         std::wstring name;
         bool json;
@@ -77,7 +79,7 @@ TEST(PortableExport, FormatFollowsTheExtension) {
         const std::vector<BookmarkRecord> back = ImportBookmarks(path, &error);
         ASSERT_EQ(back.size(), 1u) << ToUtf8(c.name);
         EXPECT_EQ(back[0].url, L"https://a/");
-        EXPECT_EQ(back[0].folder_path, L"Bar");
+        EXPECT_EQ(back[0].folder_path, L"Other bookmarks/Bar");
     }
     // The contents are never sniffed: a JSON file under an HTML name is read as HTML.
     WriteTextFile(dir / L"export.html", ReadTextFile(dir / L"plain.json"));
@@ -209,6 +211,39 @@ TEST(JsonImport, ParseErrorCarriesTheParserMessage) {
     EXPECT_EQ(error,
               L"JSON parse error: [json.exception.parse_error.101] parse error at line 1, column 1: attempting to "
               L"parse an empty input; check that your input string or stream contains the expected JSON");
+}
+
+TEST(JsonImport, DeepInputIsRefusedOnASmallStack) {
+    TempDir dir;
+    const std::wstring path = dir / L"in.json";
+    const std::wstring tooDeep = L"JSON file is nested deeper than " + std::to_wstring(kMaxJsonNesting) +
+                                 L" levels, far more than an export ever is; nothing was imported.";
+    std::string deepMember = R"({"bookmarks":[{"url":"https://a/"}],"extra":)";
+    for (int i = 0; i < 100000; ++i) deepMember += R"({"a":)";
+    deepMember += "1" + std::string(100000, '}') + "}";
+    std::string folders(2 * kDeepestFolderNesting, '/');
+    for (size_t i = 0; i < folders.size(); i += 2) folders[i] = 'f';
+    struct Case {
+        const char* name;
+        std::string content;
+        size_t count;
+        std::wstring error;
+    };
+    const Case cases[] = {
+        {"arrays 100k deep", std::string(100000, '['), 0, tooDeep},
+        {"a member 100k deep", deepMember, 0, tooDeep},
+        {"folders at the bound", R"([{"url":"https://a/","folder_path":")" + folders + R"("}])", 1, L""},
+        {"folders past the bound", R"([{"url":"https://a/"},{"url":"https://b/","folder_path":")" + folders + R"(f"}])", 0,
+         L"Bookmark entry 2 of 2 has a folder path nested deeper than 1000 folders; nothing was imported."},
+    };
+    for (const Case& c : cases) {
+        WriteTextFile(path, c.content);
+        std::wstring error;
+        size_t count = 99;
+        test::RunWithStack(test::kSmallStack, [&] { count = ImportJson(path, &error).size(); });
+        EXPECT_EQ(count, c.count) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+    }
 }
 
 TEST(PortableExport, FailuresLeaveAnExistingFileAsItWas) {

@@ -112,7 +112,7 @@ TEST_F(ProfilesTest, DeleteTakesBookmarksAndSnapshotsWithIt) {
     EXPECT_EQ(db.GetDefaultProfileId(), gone);  // resetting the default is the caller's work
 }
 
-TEST_F(ProfilesTest, AddBookmarksStoresNormalisedUrlsAndSkipsDuplicates) {
+TEST_F(ProfilesTest, AddBookmarksStoresUrlsAsGivenAndSkipsDuplicateKeys) {
     const int64_t id = db.CreateProfile(L"P");
     ASSERT_EQ(db.AddBookmarks(id, {Bookmark(L"https://stored.example/x", L"Stored", L"Bookmarks bar/Old")}), 1);
 
@@ -138,13 +138,13 @@ TEST_F(ProfilesTest, AddBookmarksStoresNormalisedUrlsAndSkipsDuplicates) {
 
     const auto rows = db.GetBookmarks(id);  // ordered by folder_path, then title
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0].url, L"");
+    EXPECT_EQ(rows[0].url, L"///");
     EXPECT_EQ(rows[0].title, L"");
     EXPECT_EQ(rows[0].date_added, -5);
-    EXPECT_EQ(rows[1].url, L"https://\u00c4b.example");  // ToLower leaves non-ASCII capitals alone
+    EXPECT_EQ(rows[1].url, L"https://\u00c4B.example/");
     EXPECT_GE(rows[1].date_added, before);
     EXPECT_LE(rows[1].date_added, after);
-    EXPECT_EQ(rows[2].url, L"https://example.com/path");
+    EXPECT_EQ(rows[2].url, L"HTTPS://Example.COM/Path//");
     EXPECT_EQ(rows[2].title, L"First spelling");
     EXPECT_EQ(rows[2].date_added, 1);
     EXPECT_EQ(rows[3].url, L"https://ids.example");

@@ -14,7 +14,9 @@ namespace bm::test {
 
 namespace {
 
-// The tables of a current Firefox profile's places.sqlite, as Firefox creates them.
+// The tables of a Firefox 153 profile's places.sqlite (schema 86), as Firefox creates them. Its
+// triggers are not here because Firefox has none in the file: it creates them as TEMP triggers on its
+// own connection, calling SQL functions only it registers.
 const char* const kSchema = R"sql(
 CREATE TABLE moz_origins (
   id INTEGER PRIMARY KEY,
@@ -24,6 +26,8 @@ CREATE TABLE moz_origins (
   recalc_frecency INTEGER NOT NULL DEFAULT 0,
   alt_frecency INTEGER,
   recalc_alt_frecency INTEGER NOT NULL DEFAULT 0,
+  block_until_ms INTEGER,
+  block_pages_until_ms INTEGER,
   UNIQUE (prefix, host)
 );
 CREATE TABLE moz_places (
@@ -47,6 +51,11 @@ CREATE TABLE moz_places (
   alt_frecency INTEGER,
   recalc_alt_frecency INTEGER NOT NULL DEFAULT 0
 );
+CREATE TABLE moz_places_extra (
+  place_id INTEGER PRIMARY KEY NOT NULL,
+  sync_json TEXT,
+  FOREIGN KEY (place_id) REFERENCES moz_places(id) ON DELETE CASCADE
+);
 CREATE TABLE moz_historyvisits (
   id INTEGER PRIMARY KEY,
   from_visit INTEGER,
@@ -56,6 +65,11 @@ CREATE TABLE moz_historyvisits (
   session INTEGER,
   source INTEGER DEFAULT 0 NOT NULL,
   triggeringPlaceId INTEGER
+);
+CREATE TABLE moz_historyvisits_extra (
+  visit_id INTEGER PRIMARY KEY NOT NULL,
+  sync_json TEXT,
+  FOREIGN KEY (visit_id) REFERENCES moz_historyvisits(id) ON DELETE CASCADE
 );
 CREATE TABLE moz_inputhistory (
   place_id INTEGER NOT NULL,
@@ -136,6 +150,56 @@ CREATE UNIQUE INDEX moz_annos_placeattributeindex ON moz_annos (place_id, anno_a
 CREATE UNIQUE INDEX moz_items_annos_itemattributeindex ON moz_items_annos (item_id, anno_attribute_id);
 )sql";
 
+// The same tables as an older Firefox (before origins, frecency recalculation and Sync) made them.
+const char* const kOldSchema = R"sql(
+CREATE TABLE moz_places (
+  id INTEGER PRIMARY KEY,
+  url LONGVARCHAR,
+  title LONGVARCHAR,
+  rev_host LONGVARCHAR,
+  visit_count INTEGER DEFAULT 0,
+  hidden INTEGER DEFAULT 0 NOT NULL,
+  typed INTEGER DEFAULT 0 NOT NULL,
+  frecency INTEGER DEFAULT -1 NOT NULL,
+  last_visit_date INTEGER,
+  guid TEXT,
+  foreign_count INTEGER DEFAULT 0 NOT NULL,
+  url_hash INTEGER DEFAULT 0 NOT NULL
+);
+CREATE TABLE moz_historyvisits (
+  id INTEGER PRIMARY KEY,
+  from_visit INTEGER,
+  place_id INTEGER,
+  visit_date INTEGER,
+  visit_type INTEGER,
+  session INTEGER
+);
+CREATE TABLE moz_bookmarks (
+  id INTEGER PRIMARY KEY,
+  type INTEGER,
+  fk INTEGER DEFAULT NULL,
+  parent INTEGER,
+  position INTEGER,
+  title LONGVARCHAR,
+  keyword_id INTEGER,
+  folder_type TEXT,
+  dateAdded INTEGER,
+  lastModified INTEGER,
+  guid TEXT
+);
+CREATE TABLE moz_keywords (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  keyword TEXT UNIQUE,
+  place_id INTEGER,
+  post_data TEXT
+);
+CREATE INDEX moz_places_url_hashindex ON moz_places (url_hash);
+CREATE UNIQUE INDEX moz_places_guid_uniqueindex ON moz_places (guid);
+CREATE INDEX moz_bookmarks_itemindex ON moz_bookmarks (fk, type);
+CREATE INDEX moz_bookmarks_parentindex ON moz_bookmarks (parent, position);
+CREATE UNIQUE INDEX moz_bookmarks_guid_uniqueindex ON moz_bookmarks (guid);
+)sql";
+
 struct Root {
     int64_t id;
     const char* guid;
@@ -213,15 +277,17 @@ void CreateFirefoxPlaces(const std::wstring& path, const PlacesFixtureOptions& o
         ExecOn(db, "PRAGMA page_size = 32768;");
         ExecOn(db, options.wal ? "PRAGMA journal_mode = WAL;" : "PRAGMA journal_mode = DELETE;");
         ExecOn(db, "BEGIN;");
-        ExecOn(db, kSchema);
+        ExecOn(db, options.oldSchema ? kOldSchema : kSchema);
         for (const Root& root : kRoots) {
             if (std::find(options.omitRoots.begin(), options.omitRoots.end(), root.guid) != options.omitRoots.end()) {
                 continue;
             }
-            Statement insert = PrepareOrThrow(db,
-                                              "INSERT INTO moz_bookmarks(id, type, fk, parent, position, title, "
-                                              "dateAdded, lastModified, guid, syncStatus, syncChangeCounter) "
-                                              "VALUES(?, 2, NULL, ?, ?, ?, ?, ?, ?, 1, 1)");
+            Statement insert = PrepareOrThrow(
+                db, options.oldSchema ? "INSERT INTO moz_bookmarks(id, type, fk, parent, position, title, "
+                                        "dateAdded, lastModified, guid) VALUES(?, 2, NULL, ?, ?, ?, ?, ?, ?)"
+                                      : "INSERT INTO moz_bookmarks(id, type, fk, parent, position, title, "
+                                        "dateAdded, lastModified, guid, syncStatus, syncChangeCounter) "
+                                        "VALUES(?, 2, NULL, ?, ?, ?, ?, ?, ?, 1, 1)");
             BindInt64(insert, 1, root.id);
             BindInt64(insert, 2, root.parent);
             BindInt64(insert, 3, root.position);
@@ -231,8 +297,8 @@ void CreateFirefoxPlaces(const std::wstring& path, const PlacesFixtureOptions& o
             BindText(insert, 7, root.guid);
             StepRow(insert);
         }
-        ExecOn(db, "INSERT INTO moz_meta(key, value) VALUES('origin_frecency_count', 0);");
-        ExecOn(db, "PRAGMA user_version = 77;");
+        if (!options.oldSchema) ExecOn(db, "INSERT INTO moz_meta(key, value) VALUES('origin_frecency_count', 0);");
+        ExecOn(db, options.oldSchema ? "PRAGMA user_version = 35;" : "PRAGMA user_version = 86;");
         ExecOn(db, "COMMIT;");
     } catch (...) {
         sqlite3_close(db);
@@ -315,6 +381,18 @@ int64_t FirefoxPlaces::AddVisitedPlace(const std::string& url, const std::string
     Exec("UPDATE moz_places SET visit_count = visit_count + 1, last_visit_date = " + std::to_string(kFixtureStamp) +
          " WHERE id = " + id);
     return place;
+}
+
+int64_t FirefoxPlaces::AddTag(const std::string& url, const std::string& tag) {
+    int64_t folder = 0;
+    {
+        Statement query = PrepareOrThrow(db_, "SELECT id FROM moz_bookmarks WHERE parent = ? AND type = 2 AND title = ?");
+        BindInt64(query, 1, kPlacesTagsId);
+        BindText(query, 2, tag);
+        if (StepRow(query)) folder = ColumnInt64(query, 0);
+    }
+    if (folder == 0) folder = AddFolder(kPlacesTagsId, tag);
+    return AddBookmark(folder, url, "");
 }
 
 void FirefoxPlaces::AddKeyword(int64_t placeId, const std::string& keyword) {

@@ -1,6 +1,6 @@
 #pragma once
 // A Firefox-like places.sqlite for tests: the tables, columns, constraints, indexes and fixed roots
-// of a current Firefox profile, and helpers that add rows the way Firefox itself would (url_hash,
+// of a Firefox 153 profile (or of an older one), and helpers that add rows the way Firefox itself would (url_hash,
 // rev_host, foreign_count kept, guids unique).
 //
 //   bm::test::TempDir dir;
@@ -37,6 +37,9 @@ struct PlacesFixtureOptions {
     std::vector<std::string> omitRoots;
     // Firefox keeps places.sqlite in WAL mode; false gives a rollback journal instead.
     bool wal = true;
+    // The tables of an older Firefox: no moz_origins, no frecency recalculation columns, no Sync
+    // columns and no moz_bookmarks_deleted.
+    bool oldSchema = false;
 };
 
 // Creates a new places.sqlite at `path` (which must not exist yet) with Firefox's schema and roots.
@@ -66,6 +69,9 @@ public:
     int64_t AddPlace(const std::string& url, const std::string& title);
     // A place known only from history: one visit, no bookmark.
     int64_t AddVisitedPlace(const std::string& url, const std::string& title);
+    // A tag on a URL as Firefox keeps it: an untitled entry for the URL's place in the tag's folder
+    // under the tags root (the folder is made when missing). Returns the entry's id.
+    int64_t AddTag(const std::string& url, const std::string& tag);
     // A keyword on a place (counts in its foreign_count, as in Firefox).
     void AddKeyword(int64_t placeId, const std::string& keyword);
 

@@ -31,22 +31,24 @@ void ExpectDestination(const DestinationResult& d, const std::wstring& name, boo
     EXPECT_EQ(d.duplicatesSkipped, skipped);
 }
 
-TEST_F(Jobs, ChromiumIntoFirefoxMergeAddsOnlyUnknownUrls) {
+TEST_F(Jobs, ChromiumIntoFirefoxMergeAddsUrlsNotBookmarkedThereHistoryOnlyOnesToo) {
     const SyncResult result = Run(ToBrowser(FromBrowser(BrowserKind::Chrome), BrowserKind::Firefox, 0));
 
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.error, L"");
     EXPECT_EQ(result.sourceCount, 3);
     ASSERT_EQ(result.destinations.size(), 1u);
-    // alpha is bookmarked with other letter case and no slash, gamma is only a visited page.
-    ExpectDestination(result.destinations[0], L"Mozilla Firefox", true, 1, 2);
-    EXPECT_EQ(result.destinations[0].message, L"1 added, 2 duplicate(s) skipped.");
+    // alpha is bookmarked with other letter case and no slash; gamma, only a visited page, is not
+    // bookmarked yet and gets its bookmark.
+    ExpectDestination(result.destinations[0], L"Mozilla Firefox", true, 2, 1);
+    EXPECT_EQ(result.destinations[0].message, L"2 added, 1 duplicate(s) skipped.");
     ExpectLines(lines, {
                            L"Loaded 3 bookmark(s) from 'Google Chrome'.",
                            L"Backup created: " + firefoxPlaces + L".backup_{stamp}.bak",
-                           L"[OK] Mozilla Firefox: 1 added, 2 duplicate(s) skipped.",
+                           L"[OK] Mozilla Firefox: 2 added, 1 duplicate(s) skipped.",
                        });
-    EXPECT_EQ(Firefox(), Plus(kFirefoxOriginal, {"https://beta.example/docs | Beta | Bookmarks Toolbar/Dev"}));
+    EXPECT_EQ(Firefox(), Plus(kFirefoxOriginal, {"https://beta.example/docs | Beta | Bookmarks Toolbar/Dev",
+                                                 "https://gamma.example/ | Gamma | Other Bookmarks"}));
     EXPECT_EQ(Chromium(chromeBookmarks), kChromeOriginal);
 }
 
@@ -117,13 +119,13 @@ TEST_F(Jobs, BrowserToAllBrowsersSkipsTheSourceAndUndetectedOnesWithoutALine) {
     ASSERT_TRUE(result.ok);
     ASSERT_EQ(result.destinations.size(), 2u);
     ExpectDestination(result.destinations[0], L"Microsoft Edge", true, 3, 0);
-    ExpectDestination(result.destinations[1], L"Mozilla Firefox", true, 1, 2);
+    ExpectDestination(result.destinations[1], L"Mozilla Firefox", true, 2, 1);
     // Edge has no Bookmarks file yet: nothing to back up, the writer creates it.
     ExpectLines(lines, {
                            L"Loaded 3 bookmark(s) from 'Google Chrome'.",
                            L"[OK] Microsoft Edge: 3 added, 0 duplicate(s) skipped.",
                            L"Backup created: " + firefoxPlaces + L".backup_{stamp}.bak",
-                           L"[OK] Mozilla Firefox: 1 added, 2 duplicate(s) skipped.",
+                           L"[OK] Mozilla Firefox: 2 added, 1 duplicate(s) skipped.",
                        });
     EXPECT_EQ(Chromium(edgeBookmarks), kChromeOriginal);
     EXPECT_EQ(Chromium(chromeBookmarks), kChromeOriginal);
@@ -164,12 +166,12 @@ TEST_F(Jobs, BrowserIntoSavedProfileMergeAndReplaceTakeSnapshots) {
                            L"Loaded 3 bookmark(s) from 'Google Chrome'.",
                            L"[OK] " + name + L": 2 added, 1 duplicate(s) skipped.",
                        });
-    // The profile stores normalised URLs and keeps its own row for the duplicate.
+    // The profile stores the URLs as the browser has them and keeps its own row for the duplicate.
     EXPECT_EQ(Profile(work), (std::vector<std::string>{
                                  "https://alpha.example | Alpha in profile | Bookmarks bar",
                                  "https://beta.example/docs | Beta | Bookmarks bar/Dev",
-                                 "https://gamma.example | Gamma | Other bookmarks",
-                                 "https://saved.example | Saved | Bookmarks bar/Kept",
+                                 "https://gamma.example/ | Gamma | Other bookmarks",
+                                 "https://saved.example/ | Saved | Bookmarks bar/Kept",
                              }));
     auto snapshots = Snapshots(work);
     ASSERT_EQ(snapshots.size(), 1u);
@@ -187,9 +189,9 @@ TEST_F(Jobs, BrowserIntoSavedProfileMergeAndReplaceTakeSnapshots) {
                            L"[OK] " + name + L": 3 added, 0 duplicate(s) skipped.",
                        });
     EXPECT_EQ(Profile(work), (std::vector<std::string>{
-                                 "https://alpha.example | Alpha | Bookmarks bar",
+                                 "https://alpha.example/ | Alpha | Bookmarks bar",
                                  "https://beta.example/docs | Beta | Bookmarks bar/Dev",
-                                 "https://gamma.example | Gamma | Other bookmarks",
+                                 "https://gamma.example/ | Gamma | Other bookmarks",
                              }));
     snapshots = Snapshots(work);
     ASSERT_EQ(snapshots.size(), 2u);
@@ -202,7 +204,7 @@ TEST_F(Jobs, BrowserIntoSavedProfileMergeAndReplaceTakeSnapshots) {
     EXPECT_EQ(replaceSnapshots, 1);
 }
 
-TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowser) {
+TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowserFirefoxInItsOwnUrlForm) {
     SyncResult result = Run(ToAll(FromProfile(work, L"Work"), 0));
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.sourceCount, 2);
@@ -218,10 +220,11 @@ TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowser) {
                            L"Backup created: " + firefoxPlaces + L".backup_{stamp}.bak",
                            L"[OK] Mozilla Firefox: 1 added, 1 duplicate(s) skipped.",
                        });
-    const std::string kept = "https://saved.example | Saved | Bookmarks bar/Kept";
+    const std::string kept = "https://saved.example/ | Saved | Bookmarks bar/Kept";
     EXPECT_EQ(Chromium(chromeBookmarks), Plus(kChromeOriginal, {kept}));
     EXPECT_EQ(Chromium(edgeBookmarks), Plus({"https://alpha.example | Alpha in profile | Bookmarks bar"}, {kept}));
-    EXPECT_EQ(Firefox(), Plus(kFirefoxOriginal, {"https://saved.example | Saved | Bookmarks Toolbar/Kept"}));
+    // Firefox gets the URL in the form it stores itself.
+    EXPECT_EQ(Firefox(), Plus(kFirefoxOriginal, {"https://saved.example/ | Saved | Bookmarks Toolbar/Kept"}));
     // A profile source takes no snapshot of itself.
     EXPECT_TRUE(Snapshots(work).empty());
 
@@ -243,8 +246,8 @@ TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowser) {
     EXPECT_EQ(Chromium(chromeBookmarks), profileInChromium);
     EXPECT_EQ(Chromium(edgeBookmarks), profileInChromium);
     EXPECT_EQ(Firefox(), (std::vector<std::string>{
-                             "https://alpha.example | Alpha in profile | Bookmarks Toolbar",
-                             "https://saved.example | Saved | Bookmarks Toolbar/Kept",
+                             "https://alpha.example/ | Alpha in profile | Bookmarks Toolbar",
+                             "https://saved.example/ | Saved | Bookmarks Toolbar/Kept",
                          }));
 }
 

@@ -1,0 +1,151 @@
+#include "core/sqlite_file_copy.h"
+
+#include <sqlite3.h>
+#include <windows.h>
+
+#include <atomic>
+
+#include "core/bookmark_record.h"
+
+namespace bm {
+namespace {
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring UniqueSuffix() {
+    static std::atomic<unsigned> counter{0};
+    return std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) + L"-" +
+           std::to_wstring(counter.fetch_add(1));
+}
+
+std::wstring SqliteMessage(sqlite3* db) { return ToWide(db ? sqlite3_errmsg(db) : "out of memory"); }
+
+// Removes a side file of a database; true when it is gone afterwards.
+bool RemoveSideFile(const std::wstring& path) { return DeleteFileW(path.c_str()) || !Exists(path); }
+
+void RemoveDatabaseFiles(const std::wstring& path) {
+    for (const wchar_t* suffix : {L"", L"-wal", L"-shm", L"-journal"}) DeleteFileW((path + suffix).c_str());
+}
+
+}  // namespace
+
+bool HasWriteAheadLog(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW((path + L"-wal").c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, std::wstring* error) {
+    auto fail = [error](const std::wstring& text) {
+        if (error) *error = text;
+        return false;
+    };
+    const std::wstring temporary = target + L".orvtmp-" + UniqueSuffix();
+    sqlite3* from = nullptr;
+    sqlite3* to = nullptr;
+    if (sqlite3_open_v2(ToUtf8(source).c_str(), &from, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const std::wstring text = SqliteMessage(from);
+        sqlite3_close(from);
+        return fail(L"Could not open the database to copy it: " + text);
+    }
+    if (sqlite3_open_v2(ToUtf8(temporary).c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        const std::wstring text = SqliteMessage(to);
+        sqlite3_close(to);
+        sqlite3_close(from);
+        RemoveDatabaseFiles(temporary);
+        return fail(L"Could not create the copy of the database: " + text);
+    }
+    std::wstring failure;
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
+    if (!backup) {
+        failure = SqliteMessage(to);
+    } else {
+        const int stepped = sqlite3_backup_step(backup, -1);
+        sqlite3_backup_finish(backup);
+        if (stepped != SQLITE_DONE) failure = stepped == SQLITE_BUSY || stepped == SQLITE_LOCKED
+                                                  ? std::wstring(L"database is locked")
+                                                  : SqliteMessage(to) + L" / " + SqliteMessage(from);
+    }
+    const bool closed = sqlite3_close(to) == SQLITE_OK;
+    sqlite3_close(from);
+    if (failure.empty() && !closed) failure = L"the copy could not be closed";
+    if (!failure.empty()) {
+        RemoveDatabaseFiles(temporary);
+        return fail(L"Could not copy the database: " + failure);
+    }
+    DeleteFileW((temporary + L"-wal").c_str());
+    DeleteFileW((temporary + L"-shm").c_str());
+    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const unsigned long code = GetLastError();
+        RemoveDatabaseFiles(temporary);
+        return fail(L"Could not put the copy of the database in place: error " + std::to_wstring(code));
+    }
+    return true;
+}
+
+bool FoldWriteAheadLog(const std::wstring& path, std::wstring* error) {
+    auto fail = [error](const std::wstring& text) {
+        if (error) *error = text;
+        return false;
+    };
+    if (HasWriteAheadLog(path)) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            const std::wstring text = SqliteMessage(db);
+            sqlite3_close(db);
+            return fail(L"Could not open the database to fold its -wal into it: " + text);
+        }
+        std::wstring failure;
+        sqlite3_stmt* checkpoint = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA wal_checkpoint(TRUNCATE);", -1, &checkpoint, nullptr) != SQLITE_OK) {
+            failure = SqliteMessage(db);
+        } else {
+            // One row: busy, frames in the log, frames moved into the database.
+            if (sqlite3_step(checkpoint) != SQLITE_ROW) {
+                failure = SqliteMessage(db);
+            } else if (sqlite3_column_int(checkpoint, 0) != 0 ||
+                       sqlite3_column_int(checkpoint, 1) != sqlite3_column_int(checkpoint, 2)) {
+                failure = L"database is locked";
+            }
+        }
+        sqlite3_finalize(checkpoint);
+        sqlite3_close(db);
+        if (!failure.empty()) return fail(L"Could not fold the -wal into the database: " + failure);
+    }
+    if (!RemoveSideFile(path + L"-wal") || !RemoveSideFile(path + L"-shm"))
+        return fail(L"Could not remove the -wal or -shm beside the database: error " + std::to_wstring(GetLastError()));
+    return true;
+}
+
+TemporaryDatabaseCopy::TemporaryDatabaseCopy(const std::wstring& source) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) {
+        error_ = L"no temporary folder";
+        return;
+    }
+    std::wstring folder = std::wstring(temp, length) + L"orv-db-" + UniqueSuffix();
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+        error_ = L"cannot create a temporary folder: error " + std::to_wstring(GetLastError());
+        return;
+    }
+    folder_ = folder;
+    const std::wstring copy = folder_ + L"\\copy.sqlite";
+    if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) {
+        error_ = L"cannot copy the database: error " + std::to_wstring(GetLastError());
+        return;
+    }
+    if (HasWriteAheadLog(source) && !CopyFileW((source + L"-wal").c_str(), (copy + L"-wal").c_str(), FALSE)) {
+        error_ = L"cannot copy its -wal: error " + std::to_wstring(GetLastError());
+        return;
+    }
+    path_ = copy;
+}
+
+TemporaryDatabaseCopy::~TemporaryDatabaseCopy() {
+    if (folder_.empty()) return;
+    RemoveDatabaseFiles(folder_ + L"\\copy.sqlite");
+    RemoveDirectoryW(folder_.c_str());
+}
+
+}  // namespace bm

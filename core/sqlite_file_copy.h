@@ -1,0 +1,41 @@
+#pragma once
+// Whole-database copies of SQLite files that may be in WAL mode, where the newest changes can sit in
+// "<file>-wal" beside the main file until a checkpoint.
+
+#include <string>
+
+namespace bm {
+
+// True when "<path>-wal" exists beside the file.
+bool HasWriteAheadLog(const std::wstring& path);
+
+// Copies the database at `source`, what its -wal holds included, to a new file beside `target` through
+// SQLite's backup interface and puts it in place of `target` in one step. False with the reason when
+// the source cannot be read as a database or the copy fails; `target` is then as it was.
+bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, std::wstring* error);
+
+// Moves what the -wal of the database holds into the main file and removes the -wal and -shm, so that
+// the main file alone is the whole database. False with the reason when that cannot be done (the
+// database is in use, a side file cannot be removed).
+bool FoldWriteAheadLog(const std::wstring& path, std::wstring* error);
+
+// A private copy of a database and its -wal in a new temporary folder, removed again with this object.
+// For reading a database whose own folder SQLite may not write (it needs to make the -shm there).
+class TemporaryDatabaseCopy {
+public:
+    explicit TemporaryDatabaseCopy(const std::wstring& source);
+    ~TemporaryDatabaseCopy();
+    TemporaryDatabaseCopy(const TemporaryDatabaseCopy&) = delete;
+    TemporaryDatabaseCopy& operator=(const TemporaryDatabaseCopy&) = delete;
+
+    bool ok() const { return !path_.empty(); }
+    const std::wstring& path() const { return path_; }  // empty when the copy failed
+    const std::wstring& error() const { return error_; }
+
+private:
+    std::wstring folder_;
+    std::wstring path_;
+    std::wstring error_;
+};
+
+}  // namespace bm

@@ -1,0 +1,52 @@
+#pragma once
+// A seeded mutator for file formats: the same seed gives the same cases on every machine.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bm::test {
+
+// What a format's mutations insert: single structural characters, and pairs repeated for deep
+// nesting (an opener repeated n times, optionally followed by its closer n times).
+struct MutationAlphabet {
+    std::string structural;
+    std::vector<std::pair<std::string, std::string>> nesting;
+};
+
+struct Mutant {
+    std::string bytes;
+    std::string description;  // how it was made, to name a failing case
+    bool cutShort = false;    // a proper prefix of the original, nothing else changed
+};
+
+class Mutator {
+public:
+    Mutator(uint64_t seed, MutationAlphabet alphabet);
+
+    // One to three random changes of `original`: byte flips, cuts, inserted structural characters,
+    // deleted or duplicated spans, deep nesting. About one case in six is a plain cut.
+    Mutant Next(const std::string& original);
+
+    // The original cut at `length` (< its size).
+    static Mutant CutAt(const std::string& original, size_t length);
+
+    uint64_t Random();
+    size_t Below(size_t bound);  // 0 when bound is 0
+
+private:
+    void FlipByte(std::string& bytes, std::string& how);
+    void Cut(std::string& bytes, std::string& how);
+    void InsertStructural(std::string& bytes, std::string& how);
+    void DeleteSpan(std::string& bytes, std::string& how);
+    void DuplicateSpan(std::string& bytes, std::string& how);
+    void Nest(std::string& bytes, std::string& how);
+    size_t SpanLength(size_t available);
+
+    uint64_t state_;
+    MutationAlphabet alphabet_;
+};
+
+}  // namespace bm::test
