@@ -24,12 +24,6 @@ namespace {
 
 void ShowStartupError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Orvellane", MB_ICONERROR); }
 
-std::wstring ModulePath() {
-    wchar_t buffer[260] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, 260);
-    return std::wstring(buffer, length);
-}
-
 std::wstring FontsFolder() {
     wchar_t windowsDir[260] = {};
     const UINT length = GetWindowsDirectoryW(windowsDir, 260);
@@ -89,9 +83,15 @@ App::~App() {
     Shutdown();
 }
 
-bool App::OpenDatabase(const std::wstring& path) {
+std::wstring DatabaseFailureMessage(const std::wstring& reason) {
+    std::wstring text = L"Failed to open or create app_data.db next to the executable.";
+    if (!reason.empty()) text += L"\n\n" + reason;
+    return text;
+}
+
+bool App::OpenDatabase(const std::wstring& path, std::wstring* error) {
     dbOpen = false;
-    if (!db.Open(path)) return false;
+    if (!db.Open(path, error)) return false;
     dbOpen = true;
     return true;
 }
@@ -100,14 +100,15 @@ bool App::Init(HINSTANCE instance) {
     g_app = this;
 
     // The database beside the executable. A schema failure ends the start like a failed open.
+    std::wstring reason;
     bool opened = false;
     try {
-        opened = OpenDatabase(DatabasePathFor(ModulePath()));
-    } catch (const std::exception&) {
-        opened = false;
+        opened = OpenDatabase(DatabasePathFor(ExecutablePath()), &reason);
+    } catch (const std::exception& failure) {
+        reason = ToWide(failure.what());
     }
     if (!opened) {
-        ShowStartupError(L"Failed to open or create app_data.db next to the executable.");
+        ShowStartupError(DatabaseFailureMessage(reason).c_str());
         return false;
     }
 
@@ -169,6 +170,8 @@ bool App::Init(HINSTANCE instance) {
     // Frames are drawn only when something happens, so a blinking caret would freeze at whatever
     // phase the last frame caught it in.
     io.ConfigInputTextCursorBlink = false;
+    // Ids are unique by construction (the tests check it); the library's red debug box is not for users.
+    io.ConfigDebugHighlightIdConflicts = false;
 
     LoadFonts();
     ImGui_ImplWin32_Init(hwnd);

@@ -83,8 +83,8 @@ public:
     void LoadFonts();
     // Releases the GL context and the window's device context.
     void TeardownGL();
-    // Opens or creates the database at `path` (AppDatabase::Open; its schema failure is thrown on).
-    bool OpenDatabase(const std::wstring& path);
+    // Opens or creates the database at `path` (AppDatabase::Open); on false *error says why.
+    bool OpenDatabase(const std::wstring& path, std::wstring* error = nullptr);
     // Orderly stop after Run: save settings, join the worker, release Dear ImGui, GL, window, database.
     void Shutdown();
 
@@ -116,7 +116,11 @@ public:
     void SetSetting(const std::wstring& key, const std::wstring& value);
     void SetFontSize(int index);
     void RedetectBrowsers();
+    // Both reloads keep every selection on the profile (by id) or browser (by key) it was on; a
+    // selection whose profile is gone takes the default profile, as at start-up.
     int64_t RefreshProfiles();
+    // Index of the default profile in `profiles`; 0 when none is set or it is not in the list.
+    int DefaultProfileIndex() const;
     // BrowserKey of the entry at `index` of `browsers`; empty for an index outside the list.
     std::wstring BrowserIndexToKey(int index) const;
     // First index of `browsers` whose key equals `key` exactly; 0 for an empty or unknown key.
@@ -142,7 +146,10 @@ public:
     // once and not on every frame (each log line wakes the loop for another frame).
     bool dashboardConfigReadFailed = false;
     void DrawActionHub();
+    void AskToDeleteProfile(const ProfileRecord& profile);
+    void DrawDeleteProfileDialog();
     void DrawBackupsPanel();
+    void DrawDeleteSnapshotDialog();
     void DrawBookmarkExplorer();
     void DrawImportExport();
 
@@ -209,6 +216,19 @@ public:
     std::vector<std::wstring> closeQueueNames;  // display names, same order
 
     // ---- Bookkeeping beyond the panel state ----
+    // What a profile's or a snapshot's "Delete" asks about before anything goes (0: no question).
+    int64_t deleteProfileId = 0;
+    std::wstring deleteProfileName;
+    size_t deleteProfileBookmarks = 0;
+    size_t deleteProfileSnapshots = 0;
+    bool openDeleteProfile = false;
+    int64_t deleteSnapshotId = 0;
+    std::wstring deleteSnapshotText;  // the snapshot as its row shows it, with its profile's name
+    bool openDeleteSnapshot = false;
+    // A name the profile store refused, shown under the "Create" field and in the rename dialog
+    // until the next attempt.
+    std::string createProfileError;
+    std::string renameProfileError;
     // The explorer's memory of the last frame's choice; -1 so that the first frame loads.
     int32_t explorerLastType = -1;
     int32_t explorerLastIndex = -1;
@@ -258,6 +278,8 @@ std::wstring DatabasePathFor(const std::wstring& exePath);
 // The file names LoadFonts looks for in the Windows Fonts folder to merge behind the main font, in
 // groups of which the first present is taken (Japanese, Chinese, Korean, symbols, emoji).
 const std::vector<std::vector<const wchar_t*>>& FallbackFontGroups();
+// The start-up message for a database that cannot be used: the fixed sentence first, then the reason.
+std::wstring DatabaseFailureMessage(const std::wstring& reason);
 // The font scale for a window's DPI: dpi / 96, and 1 when that is below 0.75 (so also for 0).
 float FontScaleForDpi(unsigned dpi);
 

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
+#include "app/panels/fit.h"
 #include "app/splitter.h"
 
 namespace bm::ui {
@@ -20,6 +22,14 @@ constexpr float kMinConsoleHeight = 90.0f;
 constexpr float kBodyRoomAboveConsole = 280.0f;
 constexpr float kMinColumnWidth = 320.0f;
 constexpr float kFirstLeftShare = 0.42f;
+
+// The left column never gets narrower than its widest widget that cannot wrap (the action hub's
+// replace radio button) at the font in force, so a large font cannot push it out of reach.
+float LeftColumnMinWidth() {
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float widest = RadioWidth("Replace (Delete Existing First)##mode");
+    return std::max(kMinColumnWidth, std::ceil(widest + 2 * style.WindowPadding.x + style.ScrollbarSize + 2));
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -94,8 +104,9 @@ void App::DrawFrame() {
         leftPaneWidthValid = true;
         leftPaneWidth = body.x * kFirstLeftShare;
     }
-    const float leftMax = std::max(body.x - kMinColumnWidth - kSplitterThickness, kMinColumnWidth);
-    leftPaneWidth = std::clamp(leftPaneWidth, kMinColumnWidth, leftMax);
+    const float leftMin = LeftColumnMinWidth();
+    const float leftMax = std::max(body.x - kMinColumnWidth - kSplitterThickness, leftMin);
+    leftPaneWidth = std::clamp(leftPaneWidth, leftMin, leftMax);
 
     ImGui::BeginChild("##leftcol", ImVec2(leftPaneWidth, body.y), ImGuiChildFlags_Borders, 0);
     Timed(frameTimings.dashboard, [this] { DrawDashboard(); });
@@ -108,7 +119,7 @@ void App::DrawFrame() {
     ImGui::EndChild();
 
     ImGui::SameLine(0, 0);
-    if (Splitter("##vsplit", true, kSplitterThickness, body.y, &leftPaneWidth, kMinColumnWidth, leftMax))
+    if (Splitter("##vsplit", true, kSplitterThickness, body.y, &leftPaneWidth, leftMin, leftMax))
         redrawPending = true;
 
     ImGui::SameLine(0, 0);

@@ -25,7 +25,8 @@ void App::DrawMenuBar() {
 
     if (ImGui::BeginMenuBar()) {
         if (ImGui::BeginMenu("File")) {
-            if (ImGui::MenuItem("Refresh browsers && profiles", "F5", false)) Refresh(*this);
+            // Dear ImGui shows "&" as it is (no mnemonics): one, not two.
+            if (ImGui::MenuItem("Refresh browsers & profiles", "F5", false)) Refresh(*this);
             ImGui::Separator();
             if (ImGui::MenuItem("Exit") && hwnd) PostMessageW(hwnd, WM_CLOSE, 0, 0);
             ImGui::EndMenu();

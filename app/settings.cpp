@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <vector>
 
 #include "app/setting_values.h"
 #include "core/bookmark_record.h"
@@ -18,6 +19,37 @@ constexpr int32_t kNoCoordinate = INT32_MIN;
 std::wstring Flag(bool value) { return value ? L"1" : L"0"; }
 
 std::wstring ExceptionText(const std::exception& e) { return ToWide(e.what()); }
+
+// The position a selection stands for in a list of `count`: the panels lower an index past the end
+// to the last entry before they use it.
+int Effective(int32_t index, size_t count) { return std::clamp(index, 0, static_cast<int32_t>(count) - 1); }
+
+// Every selection held as a position in `profiles`: the source and the explorer and the export
+// source only while they name a saved profile.
+std::vector<int32_t*> ProfileSelections(App& app) {
+    std::vector<int32_t*> fields = {&app.destProfileIndex,     &app.copyFromProfileIndex, &app.copyToProfileIndex,
+                                    &app.backupProfileIndex,   &app.ieDestProfileIndex};
+    if (app.sourceType == 1) fields.push_back(&app.sourceIndex);
+    if (app.explorerType == 1) fields.push_back(&app.explorerIndex);
+    if (app.ieSourceType == 1) fields.push_back(&app.ieSourceIndex);
+    return fields;
+}
+
+// Every selection held as a position in `browsers`.
+std::vector<int32_t*> BrowserSelections(App& app) {
+    std::vector<int32_t*> fields = {&app.destBrowserIndex, &app.customBrowserIndex, &app.backupBrowserIndex};
+    if (app.sourceType == 0) fields.push_back(&app.sourceIndex);
+    if (app.explorerType == 0) fields.push_back(&app.explorerIndex);
+    if (app.ieSourceType == 0) fields.push_back(&app.ieSourceIndex);
+    return fields;
+}
+
+// True while the explorer shows the entry at explorerIndex of the list of `type`.
+bool ExplorerShows(const App& app, int32_t type) {
+    const size_t count = type == 0 ? app.browsers.size() : app.profiles.size();
+    return app.explorerType == type && app.explorerLastType == type && app.explorerLastIndex == app.explorerIndex &&
+           app.explorerIndex >= 0 && app.explorerIndex < static_cast<int32_t>(count);
+}
 
 }  // namespace
 
@@ -129,16 +161,15 @@ void App::SaveUiState() {
     }
 }
 
+int App::DefaultProfileIndex() const {
+    if (defaultProfileId == 0) return 0;
+    for (size_t i = 0; i < profiles.size(); ++i)
+        if (profiles[i].id == defaultProfileId) return static_cast<int>(i);
+    return 0;
+}
+
 void App::LoadUiState() {
-    int defaultIndex = 0;
-    if (defaultProfileId != 0) {
-        for (size_t i = 0; i < profiles.size(); ++i) {
-            if (profiles[i].id == defaultProfileId) {
-                defaultIndex = static_cast<int>(i);
-                break;
-            }
-        }
-    }
+    const int defaultIndex = DefaultProfileIndex();
     auto browserIndex = [this](const wchar_t* key) { return BrowserKeyToIndex(GetSettingText(db, key, L"")); };
     auto profileIndex = [this, defaultIndex](const wchar_t* key) {
         const int64_t id = GetSettingInt64(db, key);
@@ -188,19 +219,60 @@ void App::SetFontSize(int index) {
 
 void App::RedetectBrowsers() {
     outsideReads.Forget();
+    const std::vector<int32_t*> chosen = BrowserSelections(*this);
+    std::vector<std::wstring> keys;
+    for (int32_t* index : chosen)
+        keys.push_back(browsers.empty() ? L"" : BrowserIndexToKey(Effective(*index, browsers.size())));
+    const bool explorerShown = ExplorerShows(*this, 0);
+    const std::wstring explorerKey = explorerShown ? BrowserIndexToKey(explorerIndex) : L"";
     try {
         browsers = LoadBrowsersWithOverrides(db);
     } catch (const std::exception& e) {
         Log(L"[ERROR] Could not detect the browsers: " + ExceptionText(e));
+        return;
+    }
+    for (size_t i = 0; i < chosen.size(); ++i) *chosen[i] = BrowserKeyToIndex(keys[i]);  // unknown key: 0
+    if (explorerShown) {
+        if (BrowserIndexToKey(explorerIndex) == explorerKey)
+            explorerLastIndex = explorerIndex;
+        else
+            explorerReloadPending = true;
     }
 }
 
 int64_t App::RefreshProfiles() {
+    const std::vector<int32_t*> chosen = ProfileSelections(*this);
+    std::vector<int64_t> ids;
+    for (int32_t* index : chosen) ids.push_back(profiles.empty() ? 0 : profiles[Effective(*index, profiles.size())].id);
+    const bool explorerShown = ExplorerShows(*this, 1);
+    const int64_t explorerId = explorerShown ? profiles[explorerIndex].id : 0;
     try {
         profiles = db.ListProfiles();
         defaultProfileId = db.GetDefaultProfileId();
     } catch (const std::exception& e) {
         Log(L"[ERROR] Could not load the saved profiles: " + ExceptionText(e));
+        return defaultProfileId;
+    }
+
+    // Positions move when a profile is created, renamed or deleted (the list is sorted by name):
+    // each selection follows its profile, never the entry that now stands where it stood.
+    const int fallback = DefaultProfileIndex();
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        *chosen[i] = fallback;
+        for (size_t j = 0; j < profiles.size(); ++j) {
+            if (ids[i] != 0 && profiles[j].id == ids[i]) {
+                *chosen[i] = static_cast<int32_t>(j);
+                break;
+            }
+        }
+    }
+    if (explorerType == 1) {
+        const bool same = explorerShown && explorerIndex < static_cast<int32_t>(profiles.size()) &&
+                          profiles[explorerIndex].id == explorerId;
+        if (same)
+            explorerLastIndex = explorerIndex;  // same rows, nothing to load again
+        else
+            explorerReloadPending = true;
     }
     return defaultProfileId;
 }

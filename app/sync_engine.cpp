@@ -222,14 +222,15 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
             Emit(log,
                  L"[REPLACE] Clearing existing bookmarks in the destination profile before writing (snapshot above "
                  L"can restore them).");
-            db.DeleteBookmarksForProfile(profileId);
         }
 
         std::vector<BookmarkRecord> copies = records;
         for (BookmarkRecord& copy : copies) copy.profile_id = profileId;
 
+        // A replace clears and fills in one transaction, so a failure or a kill midway keeps the old set.
         int skipped = 0;
-        const int added = db.AddBookmarks(profileId, copies, &skipped);
+        const int added = replace ? db.ReplaceBookmarks(profileId, copies, &skipped)
+                                  : db.AddBookmarks(profileId, copies, &skipped);
         db.TouchProfile(profileId);
 
         result.ok = true;

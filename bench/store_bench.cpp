@@ -1,27 +1,35 @@
-// Times the bookmark stores at 1k, 10k and 100k records against the floor of the same work done
-// directly with the same libraries, and prints one table plus the peak memory.
+// Times the bookmark stores and the work users wait on at 1k, 10k and 100k records against the floor
+// of the same output made directly with the same libraries (bench/floors.h), and prints the table
+// with each row's target, the growth from 10k to 100k and the peak memory.
 //
 //   scripts/bench            (all sizes)
 //   scripts/bench 1000 10000 (chosen sizes)
+//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable, explorer)
 
 #include <windows.h>
 #include <psapi.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 
+#include "app/sync_engine.h"
 #include "bench/dataset.h"
 #include "bench/explorer_bench.h"
+#include "bench/floors.h"
+#include "bench/same_output.h"
 #include "bench/timing.h"
+#include "core/browser_process.h"
+#include "core/browsers.h"
 #include "core/chromium_bookmarks.h"
+#include "core/file_backup.h"
 #include "core/file_io.h"
 #include "core/firefox_places.h"
-#include "core/html_bookmarks.h"
 #include "core/portable_export.h"
 #include "core/sql_statement.h"
 #include "database/app_database.h"
@@ -33,257 +41,360 @@ namespace {
 
 using nlohmann::json;
 
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "bench: %s failed\n", what);
-        std::exit(1);
-    }
-}
+constexpr double kChromiumTarget = 1.5;  // Chromium, saved profiles, backups
+constexpr double kFileTarget = 2.0;      // Firefox, JSON, HTML
 
-void Exec(sqlite3* db, const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        std::fprintf(stderr, "bench: %s: %s\n", sql, message ? message : "");
-        std::exit(1);
-    }
-}
+void CopyOver(const std::wstring& from, const std::wstring& to) { Require(CopyFileW(from.c_str(), to.c_str(), FALSE), "copy"); }
 
-void CopyOver(const std::wstring& from, const std::wstring& to) { Check(CopyFileW(from.c_str(), to.c_str(), FALSE), "copy"); }
+int Repetitions(size_t n) { return n >= 100000 ? 3 : 5; }
 
-// nlohmann parse plus dump of the document in `path`, with the file read and written as the store does.
-void JsonParseDumpFloor(const std::wstring& path, const std::wstring& out) {
+std::string ReadText(const std::wstring& path) {
     std::string bytes;
-    Check(ReadFileBytes(path, bytes), "read");
-    const json document = json::parse(bytes);
-    Check(WriteFileReplacing(out, document.dump(3, ' ', false, json::error_handler_t::strict)), "write");
+    Require(ReadFileBytes(path, bytes), "read");
+    return bytes;
 }
 
-// Inserts the records as Firefox places and bookmarks with one reused statement each, in one transaction.
-void PlacesInsertFloor(const std::wstring& path, const std::vector<BookmarkRecord>& records) {
+std::string QueryText(const std::wstring& path, const char* sql) {
     sqlite3* db = nullptr;
-    Check(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open places");
-    Exec(db, kWriteCacheSizePragma);  // the writer's own connection setting
-    Exec(db, "BEGIN IMMEDIATE;");
+    Require(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open");
+    std::string text;
+    {
+        Statement query = PrepareOrThrow(db, sql);
+        if (StepRow(query)) text = ColumnText(query, 0);
+    }
+    sqlite3_close(db);
+    return text;
+}
+
+// Places known only from history, as a browser that has been used for years has them.
+void AddHistoryPlaces(const std::wstring& path, size_t count) {
+    sqlite3* db = nullptr;
+    Require(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open places");
+    ExecSql(db, kWriteCacheSizePragma);
+    ExecSql(db, "BEGIN IMMEDIATE;");
     {
         Statement place = PrepareOrThrow(db,
-            "INSERT INTO moz_places(url, title, rev_host, frecency, guid, url_hash, foreign_count) VALUES(?, ?, ?, -1, ?, ?, 1)");
-        Statement bookmark = PrepareOrThrow(db,
-            "INSERT INTO moz_bookmarks(type, fk, parent, position, title, dateAdded, lastModified, guid) "
-            "VALUES(1, ?, 3, ?, ?, ?, ?, ?)");
-        int position = 0;
-        for (const BookmarkRecord& record : records) {
-            const std::string url = ToUtf8(record.url);
-            BindText(place, 1, url);
-            BindText(place, 2, ToUtf8(record.title));
-            BindText(place, 3, ReverseHost(record.url));
-            BindText(place, 4, NewPlacesGuid());
-            BindInt64(place, 5, PlacesUrlHash(url));
-            StepRow(place);
-            sqlite3_reset(place.get());
-            BindInt64(bookmark, 1, sqlite3_last_insert_rowid(db));
-            BindInt64(bookmark, 2, position++);
-            BindText(bookmark, 3, ToUtf8(record.title));
-            BindInt64(bookmark, 4, record.date_added * 1000000);
-            BindInt64(bookmark, 5, record.date_added * 1000000);
-            BindText(bookmark, 6, NewPlacesGuid());
-            StepRow(bookmark);
-            sqlite3_reset(bookmark.get());
-        }
-    }
-    Exec(db, "COMMIT;");
-    sqlite3_close(db);
-}
-
-// Inserts the records into a profile's bookmarks with one reused statement, in one transaction.
-void ProfileInsertFloor(const std::wstring& path, int64_t profileId, const std::vector<BookmarkRecord>& records) {
-    sqlite3* db = nullptr;
-    Check(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open app_data");
-    Exec(db, kWriteCacheSizePragma);
-    Exec(db, "BEGIN IMMEDIATE;");
-    {
-        Statement insert = PrepareOrThrow(
-            db, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
-        for (const BookmarkRecord& record : records) {
-            BindInt64(insert, 1, profileId);
-            BindText(insert, 2, ToUtf8(NormalizeUrl(record.url)));
-            BindText(insert, 3, ToUtf8(record.title));
-            BindText(insert, 4, ToUtf8(record.folder_path));
-            BindInt64(insert, 5, record.date_added);
-            StepRow(insert);
-            sqlite3_reset(insert.get());
-        }
-    }
-    Exec(db, "COMMIT;");
-    sqlite3_close(db);
-}
-
-void AddVisitedPlaces(const std::wstring& path, size_t count) {
-    sqlite3* db = nullptr;
-    Check(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open places");
-    Exec(db, kWriteCacheSizePragma);  // the writer's own connection setting
-    Exec(db, "BEGIN IMMEDIATE;");
-    {
-        Statement place = PrepareOrThrow(
-            db, "INSERT INTO moz_places(url, title, rev_host, visit_count, frecency, guid, url_hash) VALUES(?, ?, ?, 3, 100, ?, ?)");
+            "INSERT INTO moz_places(url, title, rev_host, visit_count, frecency, guid, url_hash) VALUES(?, ?, ?, 3, 100, ?, ?)");
         for (size_t i = 0; i < count; ++i) {
-            const std::wstring url = L"https://visited.example.org/history/" + std::to_wstring(i);
-            BindText(place, 1, ToUtf8(url));
+            const std::wstring url = L"https://visited" + std::to_wstring(i % 5000) + L".example.org/history/" + std::to_wstring(i);
+            const std::string utf8 = ToUtf8(url);
+            BindText(place, 1, utf8);
             BindText(place, 2, "Visited " + std::to_string(i));
             BindText(place, 3, ReverseHost(url));
             BindText(place, 4, NewPlacesGuid());
-            BindInt64(place, 5, PlacesUrlHash(ToUtf8(url)));
+            BindInt64(place, 5, PlacesUrlHash(utf8));
             StepRow(place);
             sqlite3_reset(place.get());
         }
     }
-    Exec(db, "COMMIT;");
+    ExecSql(db, "COMMIT;");
     sqlite3_close(db);
 }
 
-int Repetitions(size_t n) { return n >= 100000 ? 3 : 5; }
+// A saved profile holding `records`, in a file of its own.
+int64_t MakeProfileFile(const std::wstring& path, const wchar_t* name, const std::vector<BookmarkRecord>& records) {
+    AppDatabase database;
+    Require(database.Open(path), "open app_data");
+    const int64_t id = database.CreateProfile(name);
+    database.AddBookmarks(id, records);
+    return id;
+}
+
+BrowserInfo StandInBrowser(BrowserKind kind, const std::wstring& bookmarksPath) {
+    BrowserInfo browser;
+    browser.kind = kind;
+    browser.displayName = BrowserDisplayName(kind);
+    browser.bookmarksPath = bookmarksPath;
+    browser.exeName = L"orvellane-bench-absent.exe";  // never running
+    browser.detected = true;
+    return browser;
+}
+
+// The whole job from a saved profile into one browser: the sync engine's load, running check,
+// backup and merge, against the floor's same steps.
+void BenchSyncJob(size_t n, const test::TempDir& dir, BrowserKind kind, const std::wstring& baseFile, const char* name,
+                  double target, const std::string& without, std::vector<Row>& rows) {
+    const bool firefox = kind == BrowserKind::Firefox;
+    const std::wstring tag = firefox ? L"places" : L"chromium";
+    const std::wstring profiles = dir / (L"app_data." + tag + L".sync.db");
+    const int64_t profileId = MakeProfileFile(profiles, L"Source", MakeBookmarks(n, 11));
+    const std::wstring opDir = dir / (L"sync-op-" + tag);
+    const std::wstring floorDir = dir / (L"sync-floor-" + tag);
+    CreateDirectoryW(opDir.c_str(), nullptr);
+    CreateDirectoryW(floorDir.c_str(), nullptr);
+    const std::wstring fileName = firefox ? L"places.sqlite" : L"Bookmarks";
+    const std::wstring file = opDir + L"\\" + fileName;
+    const std::wstring floorFile = floorDir + L"\\" + fileName;
+    const int reps = Repetitions(n);
+
+    AppDatabase database;
+    Require(database.Open(profiles), "open app_data");
+    const std::vector<BrowserInfo> browsers{StandInBrowser(kind, file)};
+    SyncRequest request;
+    request.sourceType = 1;
+    request.sourceProfileId = profileId;
+    request.sourceName = L"Source";
+    request.destMode = 0;
+    request.destBrowserKind = static_cast<int32_t>(kind);
+    request.writeMode = 0;
+    request.autoBackup = true;
+    const SyncEngine engine;
+
+    Row row{name, n};
+    row.maxRatio = target;
+    row.without = without;
+    sqlite3* db = OpenProfileDatabase(profiles);
+    // Each run starts from the base file with no backups beside it, so each run makes exactly one.
+    auto fresh = [&baseFile](const std::wstring& target) {
+        for (const FileBackupEntry& backup : ListFileBackups(target)) DeleteFileW(backup.path.c_str());
+        CopyOver(baseFile, target);
+    };
+    MedianPairMs(reps, [&] { fresh(file); }, [&] {
+        const SyncResult result = engine.RunSync(request, browsers, database, [](const std::wstring&) {});
+        Require(result.ok && result.destinations.size() == 1 && result.destinations[0].ok, name);
+    },
+                 [&] { fresh(floorFile); }, [&] {
+        // The job's steps: load the profile, the running check, the backup copy, the merge.
+        const std::vector<BookmarkRecord> records = GetBookmarksFloor(db, profileId);
+        Require(!IsProcessRunning(browsers[0].exeName), "running check");
+        Require(CopyFileW(floorFile.c_str(), MakeBackupPath(floorFile).c_str(), FALSE), "backup");
+        if (firefox) FirefoxWriteFloor(floorFile, records, false);
+        else ChromiumWriteFloor(floorFile, records, false);
+    },
+                 row.ms, row.floorMs);
+    sqlite3_close(db);
+    row.sameOutput = firefox ? SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), name)
+                             : SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), name);
+    row.sameOutput = row.sameOutput && ListFileBackups(file).size() == 1 && ListFileBackups(floorFile).size() == 1;
+    rows.push_back(row);
+}
 
 void BenchChromium(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     const auto base = MakeBookmarks(n, 1);
     const auto incoming = MakeBookmarks(n, 2);
     const std::wstring baseFile = dir / L"Bookmarks.base";
     const std::wstring file = dir / L"Bookmarks";
-    const std::wstring floorOut = dir / L"Bookmarks.floor";
-    Check(WriteChromiumBookmarks(baseFile, base, nullptr, nullptr, true) >= 0, "chromium base");
+    const std::wstring floorFile = dir / L"Bookmarks.floor";
+    Require(WriteChromiumBookmarks(baseFile, base, nullptr, nullptr, true) >= 0, "chromium base");
     const int reps = Repetitions(n);
 
     Row read{"chromium read", n};
-    read.ms = MedianMs(reps, nullptr, [&] { Check(!ReadChromiumBookmarks(baseFile, nullptr).empty(), "chromium read"); });
-    read.floorMs = MedianMs(reps, nullptr, [&] {
-        std::string bytes;
-        Check(ReadFileBytes(baseFile, bytes), "read");
-        Check(!json::parse(bytes).empty(), "parse");
-    });
+    read.maxRatio = kChromiumTarget;
+    std::vector<BookmarkRecord> opRecords, floorRecords;
+    MedianPairMs(reps, nullptr, [&] { opRecords = ReadChromiumBookmarks(baseFile, nullptr); },
+                 nullptr, [&] { floorRecords = ChromiumReadFloor(baseFile); },
+                 read.ms, read.floorMs);
+    read.sameOutput = SameRecords(opRecords, floorRecords, "chromium read");
     rows.push_back(read);
 
     for (bool replace : {false, true}) {
         Row row{replace ? "chromium replace N in N" : "chromium merge N into N", n};
-        row.ms = MedianMs(reps, [&] { CopyOver(baseFile, file); },
-                          [&] { Check(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); });
-        // The floor: parse and dump the very document the store wrote.
-        row.floorMs = MedianMs(reps, nullptr, [&] { JsonParseDumpFloor(file, floorOut); });
+        row.maxRatio = kChromiumTarget;
+        MedianPairMs(reps, [&] { CopyOver(baseFile, file); },
+                     [&] { Require(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); },
+                     [&] { CopyOver(baseFile, floorFile); }, [&] { ChromiumWriteFloor(floorFile, incoming, replace); },
+                     row.ms, row.floorMs);
+        row.sameOutput = SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), row.operation.c_str());
         rows.push_back(row);
     }
+
+    BenchSyncJob(n, dir, BrowserKind::Chrome, baseFile, "chromium sync job (backup + merge)", kChromiumTarget, "", rows);
+
+    // The backups list the panel reads on every frame, with 20 backups beside the file.
+    const std::wstring backupDir = dir / L"backups";
+    CreateDirectoryW(backupDir.c_str(), nullptr);
+    const std::wstring backedUp = backupDir + L"\\Bookmarks";
+    CopyOver(baseFile, backedUp);
+    for (int i = 0; i < 20; ++i) {
+        const LocalDateTime at{2026, 1 + i % 12, 1 + i, 8, i, 30};
+        CopyOver(backedUp, MakeBackupPathAt(backedUp, at));
+    }
+    constexpr int kCalls = 50;
+    Row list{"backups list, 20 backups (per call)", n};
+    list.maxRatio = kChromiumTarget;
+    std::vector<FileBackupEntry> opEntries, floorEntries;
+    MedianPairMs(reps, nullptr, [&] {
+        for (int i = 0; i < kCalls; ++i) opEntries = ListFileBackups(backedUp);
+    },
+                 nullptr, [&] {
+        for (int i = 0; i < kCalls; ++i) floorEntries = BackupListFloor(backedUp);
+    },
+                 list.ms, list.floorMs);
+    list.ms /= kCalls;
+    list.floorMs /= kCalls;
+    list.sameOutput = opEntries.size() == 20 && SameBackups(opEntries, floorEntries);
+    rows.push_back(list);
 }
 
 void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     const auto base = MakeBookmarks(n, 3);
     const auto incoming = MakeBookmarks(n, 4);
-    const std::wstring empty = dir / L"places.empty.sqlite";
     const std::wstring baseFile = dir / L"places.base.sqlite";
+    const std::wstring historyFile = dir / L"places.history.sqlite";
     const std::wstring file = dir / L"places.sqlite";
+    const std::wstring floorFile = dir / L"places.floor.sqlite";
     test::PlacesFixtureOptions options;
     options.wal = false;
-    test::CreateFirefoxPlaces(empty, options);
-    CopyOver(empty, baseFile);
+    test::CreateFirefoxPlaces(baseFile, options);
     std::wstring error;
-    Check(WriteFirefoxBookmarks(baseFile, base, nullptr, &error, false) > 0, "firefox base");
-    AddVisitedPlaces(baseFile, n);
+    Require(WriteFirefoxBookmarks(baseFile, base, nullptr, &error, false) > 0, "firefox base");
+    CopyOver(baseFile, historyFile);
+    AddHistoryPlaces(historyFile, 3 * n);
     const int reps = Repetitions(n);
+    // What the writer's bookkeeping leaves, beyond the bookmarks themselves.
+    const char* placesCheck =
+        "SELECT (SELECT COUNT(*) || ' ' || TOTAL(foreign_count) || ' ' || TOTAL(frecency) || ' ' || TOTAL(hidden) || ' ' || "
+        "TOTAL(recalc_frecency) || ' ' || COUNT(origin_id) || ' ' || TOTAL(length(rev_host)) FROM moz_places) || ' ' || "
+        "(SELECT COUNT(*) || ' ' || TOTAL(recalc_frecency) FROM moz_origins) || ' ' || "
+        "(SELECT COUNT(*) || ' ' || TOTAL(syncChangeCounter) || ' ' || TOTAL(syncStatus) FROM moz_bookmarks)";
 
-    Row read{"firefox read", n};
-    read.ms = MedianMs(reps, nullptr, [&] { Check(!ReadFirefoxBookmarks(baseFile, nullptr).empty(), "firefox read"); });
-    read.floorMs = MedianMs(reps, nullptr, [&] {
-        sqlite3* db = nullptr;
-        Check(sqlite3_open16(baseFile.c_str(), &db) == SQLITE_OK, "open");
-        {
-            Statement select = PrepareOrThrow(db,
-                "SELECT b.id, b.parent, b.type, b.title, p.url FROM moz_bookmarks b LEFT JOIN moz_places p ON p.id = b.fk");
-            size_t count = 0;
-            while (StepRow(select)) {
-                ColumnText(select, 3);
-                ColumnText(select, 4);
-                ++count;
-            }
-            Check(count > 0, "select");
+    for (bool history : {false, true}) {
+        const std::wstring& source = history ? historyFile : baseFile;
+        const std::string suffix = history ? ", 3N history" : "";
+        Row read{"firefox read" + suffix, n};
+        read.maxRatio = kFileTarget;
+        if (history) read.without = "firefox read";
+        std::vector<BookmarkRecord> opRecords, floorRecords;
+        MedianPairMs(reps, nullptr, [&] { opRecords = ReadFirefoxBookmarks(source, nullptr); },
+                     nullptr, [&] { floorRecords = FirefoxReadFloor(source); },
+                     read.ms, read.floorMs);
+        read.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, read.operation.c_str());
+        rows.push_back(read);
+
+        for (bool replace : {false, true}) {
+            if (replace && history) continue;
+            Row row{(replace ? "firefox replace N in N" : "firefox merge N into N") + suffix, n};
+            row.maxRatio = kFileTarget;
+            if (history) row.without = "firefox merge N into N";
+            MedianPairMs(reps, [&] { CopyOver(source, file); },
+                         [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write"); },
+                         [&] { CopyOver(source, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, replace); },
+                         row.ms, row.floorMs);
+            row.sameOutput =
+                SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), row.operation.c_str()) &&
+                SameText(QueryText(file, placesCheck), QueryText(floorFile, placesCheck), row.operation.c_str());
+            rows.push_back(row);
         }
-        sqlite3_close(db);
-    });
-    rows.push_back(read);
-
-    for (bool replace : {false, true}) {
-        Row row{replace ? "firefox replace N in N" : "firefox merge N into N", n};
-        row.ms = MedianMs(reps, [&] { CopyOver(baseFile, file); }, [&] {
-            Check(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write");
-        });
-        row.floorMs = MedianMs(reps, [&] { CopyOver(baseFile, file); }, [&] { PlacesInsertFloor(file, incoming); });
-        rows.push_back(row);
     }
+
+    BenchSyncJob(n, dir, BrowserKind::Firefox, historyFile, "firefox sync job (backup + merge), 3N history", kFileTarget, "",
+                 rows);
 }
 
 void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
-    const auto base = MakeBookmarks(n, 5);
     const auto incoming = MakeBookmarks(n, 6);
     const std::wstring baseFile = dir / L"app_data.base.db";
     const std::wstring file = dir / L"app_data.db";
-    int64_t profileId = 0;
+    const std::wstring floorFile = dir / L"app_data.floor.db";
+    const int64_t profileId = MakeProfileFile(baseFile, L"Bench", MakeBookmarks(n, 5));
+    int64_t otherId = 0;
     {
         AppDatabase database;
-        Check(database.Open(baseFile), "open app_data");
-        profileId = database.CreateProfile(L"Bench");
-        database.AddBookmarks(profileId, base);
+        Require(database.Open(baseFile), "open app_data");
+        otherId = database.CreateProfile(L"Other");
+        database.AddBookmarks(otherId, MakeBookmarks(n, 8));
     }
     const int reps = Repetitions(n);
 
-    Row add{"profile AddBookmarks N into N", n};
-    add.ms = MedianMs(reps, [&] { CopyOver(baseFile, file); }, [&] {
-        AppDatabase database;
-        Check(database.Open(file), "open app_data");
-        Check(database.AddBookmarks(profileId, incoming) > 0, "AddBookmarks");
-    });
-    add.floorMs = MedianMs(reps, [&] { CopyOver(baseFile, file); }, [&] { ProfileInsertFloor(file, profileId, incoming); });
-    rows.push_back(add);
+    // The operation on an open database and the floor on an open connection; each setup puts the
+    // base file back first.
+    AppDatabase database;
+    sqlite3* db = nullptr;
+    auto fresh = [&] {
+        database.Close();
+        CopyOver(baseFile, file);
+        Require(database.Open(file), "open app_data");
+    };
+    auto freshFloor = [&] {
+        if (db) sqlite3_close(db);
+        CopyOver(baseFile, floorFile);
+        db = OpenProfileDatabase(floorFile);
+    };
+    auto bookmarksOf = [](const std::wstring& path, int64_t id) {
+        AppDatabase reader;
+        Require(reader.Open(path), "open app_data");
+        return reader.GetBookmarks(id);
+    };
+    const char* latestSnapshot = "SELECT snapshot_json FROM profile_backups ORDER BY id DESC LIMIT 1";
+    const char* snapshotCount = "SELECT COUNT(*) FROM profile_backups";
 
-    Row snapshot{"profile CreateSnapshot", n};
-    snapshot.ms = MedianMs(reps, [&] { CopyOver(baseFile, file); }, [&] {
-        AppDatabase database;
-        Check(database.Open(file), "open app_data");
-        Check(database.CreateSnapshot(profileId, L"bench") > 0, "CreateSnapshot");
-    });
-    // The floor: the same rows read, dumped as JSON and stored as one row.
-    snapshot.floorMs = MedianMs(reps, [&] { CopyOver(baseFile, file); }, [&] {
-        sqlite3* db = nullptr;
-        Check(sqlite3_open16(file.c_str(), &db) == SQLITE_OK, "open");
-        json list = json::array();
-        {
-            Statement select = PrepareOrThrow(db, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ?");
-            BindInt64(select, 1, profileId);
-            while (StepRow(select)) {
-                list.push_back({{"url", ColumnText(select, 0)}, {"title", ColumnText(select, 1)},
-                                {"folder_path", ColumnText(select, 2)}, {"date_added", ColumnInt64(select, 3)}});
-            }
-            Statement insert = PrepareOrThrow(db,
-                "INSERT INTO profile_backups(profile_id, created_at, label, bookmark_count, snapshot_json) VALUES(?, 0, 'floor', ?, ?)");
-            BindInt64(insert, 1, profileId);
-            BindInt64(insert, 2, static_cast<int64_t>(list.size()));
-            BindText(insert, 3, list.dump());
-            StepRow(insert);
-        }
-        sqlite3_close(db);
-    });
-    rows.push_back(snapshot);
-
-    std::wstring snapshotBase = dir / L"app_data.snap.db";
-    int64_t snapshotId = 0;
-    CopyOver(baseFile, snapshotBase);
     {
-        AppDatabase database;
-        Check(database.Open(snapshotBase), "open app_data");
-        snapshotId = database.CreateSnapshot(profileId, L"bench");
+        Row row{"profile GetBookmarks", n};
+        row.maxRatio = kChromiumTarget;
+        fresh();
+        freshFloor();
+        std::vector<BookmarkRecord> opRecords, floorRecords;
+        MedianPairMs(reps, nullptr, [&] { opRecords = database.GetBookmarks(profileId); },
+                     nullptr, [&] { floorRecords = GetBookmarksFloor(db, profileId); },
+                     row.ms, row.floorMs);
+        row.sameOutput = opRecords.size() == floorRecords.size() && SameRecords(opRecords, floorRecords, "GetBookmarks", {true, true});
+        rows.push_back(row);
     }
-    Row restore{"profile RestoreSnapshot", n};
-    restore.ms = MedianMs(reps, [&] { CopyOver(snapshotBase, file); }, [&] {
-        AppDatabase database;
-        Check(database.Open(file), "open app_data");
-        std::wstring error;
-        Check(database.RestoreSnapshot(snapshotId, &error), "RestoreSnapshot");
-    });
-    restore.floorMs = MedianMs(reps, [&] { CopyOver(snapshotBase, file); }, [&] { ProfileInsertFloor(file, profileId, base); });
-    rows.push_back(restore);
+    {
+        Row row{"profile AddBookmarks N into N", n};
+        row.maxRatio = kChromiumTarget;
+        MedianPairMs(reps, fresh, [&] { Require(database.AddBookmarks(profileId, incoming) > 0, "AddBookmarks"); },
+                     freshFloor, [&] { Require(AddBookmarksFloor(db, profileId, incoming) > 0, "insert"); },
+                     row.ms, row.floorMs);
+        row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "AddBookmarks");
+        rows.push_back(row);
+    }
+    {
+        Row row{"profile CreateSnapshot", n};
+        row.maxRatio = kChromiumTarget;
+        MedianPairMs(reps, fresh, [&] { Require(database.CreateSnapshot(profileId, L"bench") > 0, "CreateSnapshot"); },
+                     freshFloor, [&] { CreateSnapshotFloor(db, profileId, "bench"); },
+                     row.ms, row.floorMs);
+        row.sameOutput = SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "CreateSnapshot");
+        rows.push_back(row);
+    }
+    {
+        // The snapshot to restore is in the base file, so every run restores the same one.
+        int64_t snapshotId = 0;
+        {
+            AppDatabase writer;
+            Require(writer.Open(baseFile), "open app_data");
+            snapshotId = writer.CreateSnapshot(profileId, L"bench");
+            writer.AddBookmarks(profileId, incoming);  // the restore then really changes the profile
+        }
+        Row row{"profile RestoreSnapshot", n};
+        row.maxRatio = kChromiumTarget;
+        MedianPairMs(reps, fresh, [&] {
+            std::wstring error;
+            Require(database.RestoreSnapshot(snapshotId, &error), "RestoreSnapshot");
+        },
+                     freshFloor, [&] { RestoreSnapshotFloor(db, snapshotId); },
+                     row.ms, row.floorMs);
+        row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "RestoreSnapshot") &&
+                         SameText(QueryText(file, snapshotCount), QueryText(floorFile, snapshotCount), "RestoreSnapshot") &&
+                         SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "RestoreSnapshot");
+        rows.push_back(row);
+    }
+    {
+        Row row{"profile copy N over N (sync job)", n};
+        row.maxRatio = kChromiumTarget;
+        SyncRequest request;
+        request.sourceType = 1;
+        request.sourceProfileId = otherId;
+        request.sourceName = L"Other";
+        request.destMode = 2;
+        request.destProfileId = profileId;
+        request.writeMode = 1;
+        request.autoBackup = true;
+        const SyncEngine engine;
+        const std::vector<BrowserInfo> browsers;
+        MedianPairMs(reps, fresh, [&] {
+            const SyncResult result = engine.RunSync(request, browsers, database, [](const std::wstring&) {});
+            Require(result.ok && result.destinations.size() == 1 && result.destinations[0].ok, "profile copy");
+        },
+                     freshFloor, [&] { ProfileCopyFloor(db, otherId, profileId); },
+                     row.ms, row.floorMs);
+        row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "profile copy") &&
+                         SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "profile copy");
+        rows.push_back(row);
+    }
+    database.Close();
+    if (db) sqlite3_close(db);
 }
 
 void BenchPortable(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
@@ -292,35 +403,33 @@ void BenchPortable(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     for (const wchar_t* extension : {L".json", L".html"}) {
         const bool isJson = std::wstring(extension) == L".json";
         const std::wstring file = dir / (std::wstring(L"export") + extension);
-        const std::wstring copy = dir / (std::wstring(L"copy") + extension);
+        const std::wstring floorFile = dir / (std::wstring(L"floor") + extension);
         Row exportRow{isJson ? "json export" : "html export", n};
-        exportRow.ms = MedianMs(reps, nullptr, [&] { Check(ExportBookmarks(records, file, nullptr), "export"); });
-        Row importRow{isJson ? "json import" : "html import", n};
-        importRow.ms = MedianMs(reps, nullptr, [&] { Check(!ImportBookmarks(file, nullptr).empty(), "import"); });
+        exportRow.maxRatio = kFileTarget;
+        MedianPairMs(reps, nullptr, [&] { Require(ExportBookmarks(records, file, nullptr), "export"); },
+                     nullptr, [&] {
+            if (isJson) JsonExportFloor(records, floorFile);
+            else HtmlExportFloor(records, floorFile);
+        },
+                     exportRow.ms, exportRow.floorMs);
         if (isJson) {
-            exportRow.floorMs = MedianMs(reps, nullptr, [&] {
-                json list = json::array();
-                for (const BookmarkRecord& r : records)
-                    list.push_back({{"url", ToUtf8(r.url)}, {"title", ToUtf8(r.title)}, {"folder_path", ToUtf8(r.folder_path)},
-                                    {"date_added", r.date_added}});
-                Check(WriteFileReplacing(copy, json{{"bookmarks", list}}.dump(2)), "write");
-            });
-            importRow.floorMs = MedianMs(reps, nullptr, [&] {
-                std::string bytes;
-                Check(ReadFileBytes(file, bytes), "read");
-                Check(!json::parse(bytes).empty(), "parse");
-            });
+            json written = json::parse(ReadText(file)), floorWritten = json::parse(ReadText(floorFile));
+            written.erase("exported_at");
+            floorWritten.erase("exported_at");
+            exportRow.sameOutput = SameText(written.dump(), floorWritten.dump(), "json export");
         } else {
-            // Reading plus writing the same bytes.
-            const double floorMs = MedianMs(reps, nullptr, [&] {
-                std::string bytes;
-                Check(ReadFileBytes(file, bytes), "read");
-                Check(WriteFileReplacing(copy, bytes), "write");
-            });
-            exportRow.floorMs = floorMs;
-            importRow.floorMs = floorMs;
+            exportRow.sameOutput = SameText(ReadText(file), ReadText(floorFile), "html export");
         }
         rows.push_back(exportRow);
+
+        Row importRow{isJson ? "json import" : "html import", n};
+        importRow.maxRatio = kFileTarget;
+        std::vector<BookmarkRecord> opRecords, floorRecords;
+        MedianPairMs(reps, nullptr, [&] { opRecords = ImportBookmarks(file, nullptr); },
+                     nullptr, [&] { floorRecords = isJson ? JsonImportFloor(file) : HtmlImportFloor(file); },
+                     importRow.ms, importRow.floorMs);
+        // An HTML import stamps its records with the time of the import.
+        importRow.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, importRow.operation.c_str(), {false, isJson});
         rows.push_back(importRow);
     }
 }
@@ -337,36 +446,34 @@ double PeakMemoryMiB() {
 int main(int argc, char** argv) {
     using namespace bm::bench;
     std::vector<size_t> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(static_cast<size_t>(std::strtoull(argv[i], nullptr, 10)));
+    std::vector<std::string> groups;  // chromium, firefox, profiles, portable; all when none is named
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] >= '0' && argv[i][0] <= '9') sizes.push_back(static_cast<size_t>(std::strtoull(argv[i], nullptr, 10)));
+        else groups.push_back(argv[i]);
+    }
     if (sizes.empty()) sizes = {1000, 10000, 100000};
+    auto chosen = [&groups](const char* group) {
+        return groups.empty() || std::find(groups.begin(), groups.end(), group) != groups.end();
+    };
 
     std::vector<Row> rows;
     try {
         for (size_t n : sizes) {
             bm::test::TempDir dir;
-            BenchChromium(n, dir, rows);
-            BenchFirefox(n, dir, rows);
-            BenchProfiles(n, dir, rows);
-            BenchPortable(n, dir, rows);
-            BenchExplorer(n, dir, rows);
+            if (chosen("chromium")) BenchChromium(n, dir, rows);
+            if (chosen("firefox")) BenchFirefox(n, dir, rows);
+            if (chosen("profiles")) BenchProfiles(n, dir, rows);
+            if (chosen("portable")) BenchPortable(n, dir, rows);
+            if (chosen("explorer")) BenchExplorer(n, dir, rows);
             std::fprintf(stderr, "bench: %zu done\n", n);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench: %s\n", e.what());
         return 1;
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.operation < b.operation; });
-    PrintTable(rows);
-
-    // Growth from 10k to 100k: at most about linear (a ratio of 12 or less).
-    std::map<std::string, std::map<size_t, double>> byOperation;
-    for (const Row& row : rows) byOperation[row.operation][row.n] = row.ms;
-    std::printf("\n%-34s %12s\n", "operation", "100k / 10k");
-    for (const auto& [operation, times] : byOperation) {
-        auto small = times.find(10000), large = times.find(100000);
-        if (small != times.end() && large != times.end() && small->second > 0)
-            std::printf("%-34s %12.2f\n", operation.c_str(), large->second / small->second);
-    }
+    PrintTables(rows);
     std::printf("\npeak memory: %.1f MiB\n", PeakMemoryMiB());
-    return 0;
+    bool allSame = true;
+    for (const Row& row : rows) allSame = allSame && row.sameOutput;
+    return allSame ? 0 : 2;
 }

@@ -65,8 +65,8 @@ bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstri
     try {
         document = ParseJsonPrefix(bytes);
     } catch (const JsonNestingTooDeep& e) {
-        error = L"Bookmarks file nests folders deeper than any browser writes (more than " +
-                std::to_wstring(e.limit()) + L" levels of JSON); it was not read.";
+        error = L"Bookmarks file is nested deeper than any browser writes (more than " + std::to_wstring(e.limit()) +
+                L" levels of JSON, about " + std::to_wstring(kDeepestFolderNesting) + L" folders); it was not read.";
         return false;
     } catch (const std::exception& e) {
         error = L"Bookmarks JSON parse error: " + ToWide(e.what());

@@ -31,9 +31,10 @@ std::wstring FormatCode(const wchar_t* format, unsigned long code) {
     return buffer;
 }
 
-// Copies with the fail-if-exists flag off; on failure returns false with "CopyFile failed with error N".
 // A database with a -wal beside it is copied through SQLite, so that the backup holds what the -wal
-// holds too: a copy of the main file alone would miss the latest changes.
+// holds too: a copy of the main file alone would miss the latest changes. Any other file is copied
+// under a temporary name and then renamed, so a backup that exists is whole even after a kill.
+// On failure returns false with the reason ("CopyFile failed with error N" for a plain copy).
 bool CopyToBackup(const std::wstring& source, const std::wstring& backup, std::wstring& failure) {
     if (HasWriteAheadLog(source)) {
         std::wstring reason;
@@ -41,9 +42,34 @@ bool CopyToBackup(const std::wstring& source, const std::wstring& backup, std::w
         failure = L"Could not back up the database with its -wal: " + reason;
         return false;
     }
-    if (CopyFileW(source.c_str(), backup.c_str(), FALSE)) return true;
-    failure = FormatCode(L"CopyFile failed with error %lu", GetLastError());
+    FileWriteError writeError;
+    if (CopyFileReplacing(source, backup, &writeError)) return true;
+    failure = FormatCode(L"CopyFile failed with error %lu", writeError.code);
     return false;
+}
+
+// A backup name for now that no backup holds yet: within the second of an earlier backup, the next
+// second is awaited, since copying over that backup would lose the state it kept.
+std::wstring FreeBackupPath(const std::wstring& path) {
+    std::wstring backup = MakeBackupPath(path);
+    for (int i = 0; i < 40 && FileExists(backup); ++i) {
+        Sleep(50);
+        backup = MakeBackupPath(path);
+    }
+    return backup;
+}
+
+// "<name>.backup_" + 8 digits + "_" + 6 digits + ".bak", the name compared as the file system does.
+bool IsOwnBackupName(const std::wstring& found, const std::wstring& name) {
+    const std::wstring prefix = name + L".backup_";
+    if (found.size() != prefix.size() + 15 + 4) return false;
+    if (ToLower(found.substr(0, prefix.size())) != ToLower(prefix)) return false;
+    if (found.compare(found.size() - 4, 4, L".bak") != 0) return false;
+    for (size_t i = 0; i < 15; ++i) {
+        const wchar_t c = found[prefix.size() + i];
+        if (i == 8 ? c != L'_' : (c < L'0' || c > L'9')) return false;
+    }
+    return true;
 }
 
 int64_t DigitsAsNumber(const std::wstring& stamp) {
@@ -102,13 +128,29 @@ std::wstring MakeBackupPath(const std::wstring& path) {
 std::optional<std::wstring> BackupFile(const std::wstring& path, std::wstring* error) {
     // A missing file is not an error: there is nothing to back up.
     if (!FileExists(path)) return std::nullopt;
-    const std::wstring backup = MakeBackupPath(path);
+    const std::wstring backup = FreeBackupPath(path);
     std::wstring failure;
     if (!CopyToBackup(path, backup, failure)) {
         if (error) *error = failure;
         return std::nullopt;
     }
+    // Only now that the new backup is complete may an old one go.
+    PruneFileBackups(path, kFileBackupsKept, backup);
     return backup;
+}
+
+void PruneFileBackups(const std::wstring& path, size_t keep, const std::wstring& spare) {
+    const FolderAndName parts = SplitFolderAndName(path);
+    std::vector<FileBackupEntry> own;
+    for (FileBackupEntry& entry : ListFileBackups(path))
+        if (IsOwnBackupName(SplitFolderAndName(entry.path).name, parts.name)) own.push_back(std::move(entry));
+    // Newest first; equal keys cannot occur among names this program made.
+    std::stable_sort(own.begin(), own.end(),
+                     [](const FileBackupEntry& a, const FileBackupEntry& b) { return a.sortKey > b.sortKey; });
+    for (size_t i = keep; i < own.size(); ++i) {
+        if (!spare.empty() && SamePath(own[i].path, spare)) continue;
+        DeleteFileW(own[i].path.c_str());  // a backup that cannot be deleted (read-only) simply stays
+    }
 }
 
 std::vector<FileBackupEntry> ListFileBackups(const std::wstring& path) {

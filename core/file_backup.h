@@ -1,7 +1,8 @@
 #pragma once
 // Time-stamped copies of a browser's bookmark file, kept beside it: "<name>.backup_YYYYMMDD_HHMMSS.bak".
-// Nothing here deletes or prunes backups.
+// Each new backup prunes the oldest of that file's backups beyond the newest kFileBackupsKept.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,9 +25,17 @@ std::wstring MakeBackupPath(const std::wstring& path);
 // The backup path of `path` for a backup made at the given local time.
 std::wstring MakeBackupPathAt(const std::wstring& path, const LocalDateTime& time);
 
-// Copies the file to MakeBackupPath of it. Nothing, with the error text left alone, when the file does
-// not exist; nothing with "CopyFile failed with error N" when the copy fails.
+inline constexpr size_t kFileBackupsKept = 20;
+
+// Copies the file to MakeBackupPath of it (waiting for the next second rather than replacing a backup
+// made in this one), then prunes. Nothing, with the error text left alone, when the file does not
+// exist; nothing with "CopyFile failed with error N" when the copy fails, and then nothing is pruned.
 std::optional<std::wstring> BackupFile(const std::wstring& path, std::wstring* error = nullptr);
+
+// Deletes the file's oldest backups beyond the newest `keep`, never `spare` (the one just made, even
+// when a clock set back makes it look older). Only files named exactly as MakeBackupPath names them
+// count; anything else beside the file is left alone.
+void PruneFileBackups(const std::wstring& path, size_t keep, const std::wstring& spare = {});
 
 // The backups beside the file, newest (largest sortKey) first.
 std::vector<FileBackupEntry> ListFileBackups(const std::wstring& path);

@@ -234,6 +234,18 @@ bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, F
     return MoveIntoPlace(temporary, target, error);
 }
 
+std::wstring ExecutablePath() {
+    // GetModuleFileNameW cuts the path to the buffer without saying so except by filling it.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) return buffer.substr(0, length);
+        if (buffer.size() >= 32768) return {};  // beyond any path Windows can hold
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 std::wstring DescribeWriteError(const FileWriteError& error) {
     return L"error " + std::to_wstring(error.code);
 }

@@ -34,6 +34,9 @@ bool IsLeftoverTemporaryName(const std::wstring& name, const std::wstring& targe
 // and that no one holds open. Returns how many were removed. Both functions above call it first.
 int RemoveLeftoverTemporaries(const std::wstring& target);
 
+// The full path of the running program's executable, however long.
+std::wstring ExecutablePath();
+
 // "error N" texts for messages; Windows error codes are shown as decimal numbers.
 std::wstring DescribeWriteError(const FileWriteError& error);
 

@@ -247,7 +247,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
 std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstring* error, bool* cannotOpen) {
     std::vector<BookmarkRecord> result;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = L"Could not open places.sqlite (is Firefox closed?).";
         if (db) sqlite3_close(db);
         return result;
@@ -678,7 +678,7 @@ std::wstring DuplicateKey(const std::string& utf8Url) { return NormalizeUrl(ToWi
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
                           std::wstring* error, bool replace) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = L"Could not open places.sqlite for writing (is Firefox closed?).";
         if (db) sqlite3_close(db);
         return -1;

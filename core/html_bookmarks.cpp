@@ -1,7 +1,6 @@
 #include "core/html_bookmarks.h"
 
 #include <ctime>
-#include <sstream>
 
 #include "core/file_io.h"
 
@@ -189,7 +188,7 @@ HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records) {
     return tree;
 }
 
-void WriteHtmlTree(std::ostream& out, const HtmlFolderTree& tree) {
+void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree) {
     // An explicit stack of (node, next entry) instead of recursion: any depth fits.
     struct Open {
         size_t node;
@@ -202,7 +201,10 @@ void WriteHtmlTree(std::ostream& out, const HtmlFolderTree& tree) {
         const size_t level = open.size();
         if (top.next == node.entries.size()) {
             open.pop_back();
-            if (!open.empty()) out << Indent(level - 1) << "</DL><p>\n";
+            if (!open.empty()) {
+                out += Indent(level - 1);
+                out += "</DL><p>\n";
+            }
             continue;
         }
         const HtmlFolderNode::Entry& entry = node.entries[top.next++];
@@ -211,15 +213,29 @@ void WriteHtmlTree(std::ostream& out, const HtmlFolderTree& tree) {
             const BookmarkRecord& record = *entry.bookmark;
             const std::wstring url = HtmlEscape(record.url);
             const std::wstring title = record.title.empty() ? url : HtmlEscape(record.title);
-            out << indent << "<DT><A HREF=\"" << ToUtf8(url) << "\" ADD_DATE=\"" << record.date_added << "\">"
-                << ToUtf8(title) << "</A>\n";
+            out += indent;
+            out += "<DT><A HREF=\"";
+            out += ToUtf8(url);
+            out += "\" ADD_DATE=\"";
+            out += std::to_string(record.date_added);
+            out += "\">";
+            out += ToUtf8(title);
+            out += "</A>\n";
             continue;
         }
         const HtmlFolderNode& folder = tree.nodes[entry.folder];
-        out << indent << "<DT><H3 ADD_DATE=\"0\"";
-        if (folder.marker) out << " " << folder.marker << "=\"true\"";
-        out << ">" << ToUtf8(HtmlEscape(folder.name)) << "</H3>\n";
-        out << indent << "<DL><p>\n";
+        out += indent;
+        out += "<DT><H3 ADD_DATE=\"0\"";
+        if (folder.marker) {
+            out += " ";
+            out += folder.marker;
+            out += "=\"true\"";
+        }
+        out += ">";
+        out += ToUtf8(HtmlEscape(folder.name));
+        out += "</H3>\n";
+        out += indent;
+        out += "<DL><p>\n";
         open.push_back({entry.folder, 0});
     }
 }
@@ -238,15 +254,20 @@ bool WriteExportFile(const std::wstring& path, const std::string& text, std::wst
 
 bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& path, std::wstring* error) {
     const HtmlFolderTree tree = BuildHtmlFolderTree(records);
-    std::ostringstream out;
-    out << "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
-        << "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
-        << "<TITLE>Bookmarks</TITLE>\n"
-        << "<H1>" << ToUtf8(HtmlEscape(tree.heading)) << "</H1>\n"
-        << "<DL><p>\n";
+    // One buffer, sized up front: growing a stream of many megabytes and copying it out touched
+    // about three times the file's size in new memory, which made big exports slower than linear.
+    size_t estimate = 4096;
+    for (const BookmarkRecord& record : records) estimate += 64 + record.url.size() + record.title.size();
+    std::string out;
+    out.reserve(estimate + estimate / 4);
+    out += "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+           "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+           "<TITLE>Bookmarks</TITLE>\n";
+    out += "<H1>" + ToUtf8(HtmlEscape(tree.heading)) + "</H1>\n";
+    out += "<DL><p>\n";
     WriteHtmlTree(out, tree);
-    out << "</DL><p>\n";
-    return WriteExportFile(path, out.str(), error);
+    out += "</DL><p>\n";
+    return WriteExportFile(path, out, error);
 }
 
 std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error, std::wstring* warning) {

@@ -2,7 +2,6 @@
 // Netscape bookmark HTML ("<!DOCTYPE NETSCAPE-Bookmark-file-1>"): the file browsers export and import.
 
 #include <memory>
-#include <ostream>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,8 +42,8 @@ struct HtmlFolderTree {
 // sub-folders in the order the records came.
 HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records);
 
-// Writes the file's body lines for the tree: UTF-8, indented four spaces per level.
-void WriteHtmlTree(std::ostream& out, const HtmlFolderTree& tree);
+// Appends the file's body lines for the tree: UTF-8, indented four spaces per level.
+void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree);
 
 // Writes the file; false with an error text when it could not be written (an existing file is then
 // left as it was).

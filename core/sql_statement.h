@@ -32,6 +32,9 @@ Statement PrepareOrThrow(sqlite3* db, const std::string& sql);
 // a write of 100k rows grows far worse than linearly. Only the connection sees the setting.
 inline constexpr const char kWriteCacheSizePragma[] = "PRAGMA cache_size = -65536;";
 
+// SQLite's Windows file layer for paths of any length (the default one stops at 260 characters).
+inline constexpr const char kLongPathVfs[] = "win32-longpath";
+
 int BindInt64(Statement& statement, int index, int64_t value);
 int BindText(Statement& statement, int index, const std::string& utf8);
 int64_t ColumnInt64(Statement& statement, int column);

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "core/bookmark_record.h"
+#include "core/sql_statement.h"
 
 namespace bm {
 namespace {
@@ -39,15 +40,15 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
         if (error) *error = text;
         return false;
     };
-    const std::wstring temporary = target + L".orvtmp-" + UniqueSuffix();
+    const std::wstring temporary = target + L".orvdbcopy-" + UniqueSuffix();
     sqlite3* from = nullptr;
     sqlite3* to = nullptr;
-    if (sqlite3_open_v2(ToUtf8(source).c_str(), &from, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ToUtf8(source).c_str(), &from, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
         const std::wstring text = SqliteMessage(from);
         sqlite3_close(from);
         return fail(L"Could not open the database to copy it: " + text);
     }
-    if (sqlite3_open_v2(ToUtf8(temporary).c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+    if (sqlite3_open_v2(ToUtf8(temporary).c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, kLongPathVfs) !=
         SQLITE_OK) {
         const std::wstring text = SqliteMessage(to);
         sqlite3_close(to);
@@ -90,7 +91,7 @@ bool FoldWriteAheadLog(const std::wstring& path, std::wstring* error) {
     };
     if (HasWriteAheadLog(path)) {
         sqlite3* db = nullptr;
-        if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
             const std::wstring text = SqliteMessage(db);
             sqlite3_close(db);
             return fail(L"Could not open the database to fold its -wal into it: " + text);

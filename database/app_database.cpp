@@ -6,7 +6,9 @@
 #include <string>
 
 #include "core/sql_statement.h"
+#include "database/app_database_file.h"
 #include "database/bookmark_key.h"
+#include "database/sql_transaction.h"
 
 namespace bm {
 namespace {
@@ -56,36 +58,61 @@ CREATE INDEX IF NOT EXISTS idx_profile_backups_profile ON profile_backups(profil
 
 AppDatabase::~AppDatabase() { Close(); }
 
-bool AppDatabase::Open(const std::wstring& path) {
+bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
     std::lock_guard<std::mutex> lock(mutex);
     if (db) {
         // Opening again replaces the connection instead of leaking it.
         sqlite3_close(db);
         db = nullptr;
     }
+    auto refuse = [error](sqlite3* handle, const std::wstring& reason) {
+        if (handle) sqlite3_close(handle);
+        if (error) *error = reason;
+        return false;
+    };
+
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(ToUtf8(path).c_str(), &handle,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, kLongPathVfs);
     if (rc != SQLITE_OK) {
         // The engine may hand back a handle even when opening failed; it must still be released.
-        if (handle) sqlite3_close(handle);
-        return false;
+        return refuse(handle, L"SQLite could not open or create it: " +
+                                  ToWide(handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc)) + L".");
+    }
+
+    // Nothing is written before the file is known to be ours (or new).
+    const DatabaseFileCheck check = CheckDatabaseFile(handle);
+    switch (check.kind) {
+        case DatabaseFileKind::OtherProgram:
+        case DatabaseFileKind::Newer:
+        case DatabaseFileKind::Damaged:
+            return refuse(handle, check.reason + L" The file was left unchanged.");
+        case DatabaseFileKind::Empty:
+        case DatabaseFileKind::Marked:
+        case DatabaseFileKind::Unmarked:
+            break;
+    }
+
+    sqlite3_exec(handle, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
+    sqlite3_exec(handle, "PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr);  // ON DELETE CASCADE needs it
+    sqlite3_exec(handle, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
+    sqlite3_exec(handle, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
+
+    // The schema and the mark in one transaction: a file is either left as it was or fully set up.
+    try {
+        ImmediateTransaction transaction(handle);
+        ExecOrThrow(handle, kSchema);
+        ExecOrThrow(handle, kBookmarkKeyIndexSql);
+        if (check.kind != DatabaseFileKind::Marked || check.schemaVersion != kAppDatabaseSchemaVersion) {
+            const std::string mark = "PRAGMA application_id = " + std::to_string(kAppDatabaseApplicationId) +
+                                     "; PRAGMA user_version = " + std::to_string(kAppDatabaseSchemaVersion) + ";";
+            ExecOrThrow(handle, mark.c_str());
+        }
+        transaction.Commit();
+    } catch (const std::exception& failure) {
+        return refuse(handle, L"Its tables could not be set up: " + ToWide(failure.what()) + L".");
     }
     db = handle;
-
-    sqlite3_exec(db, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr);  // ON DELETE CASCADE needs it
-    sqlite3_exec(db, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
-
-    for (const char* statements : {kSchema, kBookmarkKeyIndexSql}) {
-        char* message = nullptr;
-        if (sqlite3_exec(db, statements, nullptr, nullptr, &message) != SQLITE_OK) {
-            std::string text = message ? message : "unknown schema error";
-            sqlite3_free(message);
-            throw std::runtime_error("Failed to initialize schema: " + text);
-        }
-    }
     return true;
 }
 

@@ -3,8 +3,7 @@
 // per-browser configuration and key/value settings. One connection, serialised by one mutex, so the
 // interface thread and the sync worker may call at the same time.
 //
-// Failures are thrown as std::runtime_error ("SQL prepare failed: ...", "SQL step failed: ...",
-// "Failed to initialize schema: ..."); after a throw the lock is free, no statement is left open and
+// Failures are thrown as std::runtime_error ("SQL prepare failed: ...", "SQL step failed: ..."); after a throw the lock is free, no statement is left open and
 // the connection is not inside a transaction. RestoreSnapshot reports most of its failures through
 // its error text instead.
 
@@ -53,10 +52,11 @@ public:
     AppDatabase(AppDatabase&&) = delete;
     AppDatabase& operator=(AppDatabase&&) = delete;
 
-    // Opens or creates the file and ensures the schema. False when the file cannot be opened or
-    // created; throws "Failed to initialize schema: ..." when the schema cannot be set up (the
-    // connection then stays open).
-    bool Open(const std::wstring& path);
+    // Opens or creates the file, ensures the schema and marks the file as this program's. False, with
+    // a sentence saying why in *error (when not null), when the file cannot be opened or created, is
+    // damaged, belongs to another program or comes from a newer schema; such a file is left unchanged
+    // and the database stays closed.
+    bool Open(const std::wstring& path, std::wstring* error = nullptr);
     // Safe when closed and more than once.
     void Close();
 
@@ -72,6 +72,9 @@ public:
     // NormalizeUrl key the profile already holds (also from earlier in the list). Returns the number
     // inserted; on failure nothing is stored.
     int AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped = nullptr);
+    // Deletes the profile's bookmarks and stores the records as AddBookmarks does, in one transaction:
+    // afterwards the profile holds either its old set or the new one, never neither.
+    int ReplaceBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped = nullptr);
 
     // Snapshots: at most the newest 20 are kept per profile.
     int64_t CreateSnapshot(int64_t profileId, const std::wstring& label);
@@ -98,6 +101,8 @@ private:
     // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the
     // stored URLs. The caller must hold `mutex`.
     bool BookmarkExists(int64_t profileId, const std::wstring& url);
+    // The insert loop of AddBookmarks and ReplaceBookmarks; the caller holds `mutex` and a transaction.
+    int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.
     sqlite3* Connection() const;
 

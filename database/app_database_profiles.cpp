@@ -101,13 +101,9 @@ void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {
     StepRow(remove);
 }
 
-int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) {
-    std::lock_guard<std::mutex> lock(mutex);
+int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount) {
     sqlite3* conn = Connection();
-    // Any throw below rolls the whole call back before it reaches the caller.
-    ImmediateTransaction transaction(conn);
     int insertedCount = 0;
-    int skippedCount = 0;
     for (const BookmarkRecord& record : records) {
         // The duplicate test runs inside the transaction, so it also sees this call's earlier rows.
         const std::wstring key = NormalizeUrl(record.url);
@@ -125,6 +121,31 @@ int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecor
         StepRow(insert);
         ++insertedCount;
     }
+    return insertedCount;
+}
+
+int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) {
+    std::lock_guard<std::mutex> lock(mutex);
+    // Any throw below rolls the whole call back before it reaches the caller.
+    ImmediateTransaction transaction(Connection());
+    int skippedCount = 0;
+    const int insertedCount = InsertBookmarks(profileId, records, skippedCount);
+    transaction.Commit();
+    if (skipped) *skipped = skippedCount;
+    return insertedCount;
+}
+
+int AppDatabase::ReplaceBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) {
+    std::lock_guard<std::mutex> lock(mutex);
+    sqlite3* conn = Connection();
+    ImmediateTransaction transaction(conn);
+    {
+        Statement remove = PrepareOrThrow(conn, "DELETE FROM bookmarks WHERE profile_id = ?");
+        BindInt64(remove, 1, profileId);
+        StepRow(remove);
+    }
+    int skippedCount = 0;
+    const int insertedCount = InsertBookmarks(profileId, records, skippedCount);
     transaction.Commit();
     if (skipped) *skipped = skippedCount;
     return insertedCount;

@@ -54,6 +54,9 @@ int64_t DateAddedMember(const json& element) {
 int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label) {
     std::lock_guard<std::mutex> lock(mutex);
     sqlite3* conn = Connection();
+    // Read, insert and prune together: the snapshot holds exactly the rows of one moment, and a kill
+    // between the insert and the prune cannot leave more than the bound.
+    ImmediateTransaction transaction(conn);
 
     json elements = json::array();
     int32_t count = 0;
@@ -89,14 +92,17 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
         snapshotId = sqlite3_last_insert_rowid(conn);
     }
 
-    Statement prune = PrepareOrThrow(
-        conn,
-        "DELETE FROM profile_backups WHERE profile_id = ? AND id NOT IN (  SELECT id FROM profile_backups WHERE "
-        "profile_id = ? ORDER BY created_at DESC LIMIT ?)");
-    BindInt64(prune, 1, profileId);
-    BindInt64(prune, 2, profileId);
-    BindInt64(prune, 3, kSnapshotsKept);
-    StepRow(prune);
+    {
+        Statement prune = PrepareOrThrow(
+            conn,
+            "DELETE FROM profile_backups WHERE profile_id = ? AND id NOT IN (  SELECT id FROM profile_backups WHERE "
+            "profile_id = ? ORDER BY created_at DESC LIMIT ?)");
+        BindInt64(prune, 1, profileId);
+        BindInt64(prune, 2, profileId);
+        BindInt64(prune, 3, kSnapshotsKept);
+        StepRow(prune);
+    }
+    transaction.Commit();
     return snapshotId;
 }
 

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "app/panels/fit.h"
+#include "app/panels/row_id.h"
+#include "app/profile_names.h"
 #include "app/theme.h"
 
 namespace bm::ui {
@@ -66,6 +69,31 @@ std::vector<std::string> BrowserNames(const std::vector<BrowserInfo>& browsers) 
     return names;
 }
 
+// A button of at least `width`, wider when its label needs it.
+bool ButtonAtLeast(const char* label, float width, float height = 0) {
+    return ImGui::Button(label, ImVec2(std::max(width, ButtonWidth(label)), height));
+}
+
+// The destinations a replace will empty, as the confirmation names them.
+std::wstring DestinationsText(const SyncRequest& request, const std::vector<BrowserInfo>& browsers,
+                              const std::vector<ProfileRecord>& profiles) {
+    std::wstring text;
+    auto add = [&text](const std::wstring& name) { text += (text.empty() ? L"" : L", ") + name; };
+    if (request.destMode == 0 || request.destMode == 1) {
+        for (const BrowserInfo& browser : browsers) {
+            const int32_t kind = static_cast<int32_t>(browser.kind);
+            const bool chosen = request.destMode == 0
+                                    ? kind == request.destBrowserKind
+                                    : browser.detected && !(request.sourceType == 0 && kind == request.sourceBrowserKind);
+            if (chosen) add(browser.displayName + (request.destMode == 1 && browser.running ? L" (running: skipped)" : L""));
+        }
+    } else {
+        for (const ProfileRecord& profile : profiles)
+            if (profile.id == request.destProfileId) add(L"saved profile '" + profile.name + L"'");
+    }
+    return text.empty() ? L"(none)" : text;
+}
+
 std::vector<std::string> ProfileNames(const std::vector<ProfileRecord>& profiles) {
     std::vector<std::string> names;
     names.reserve(profiles.size());
@@ -82,14 +110,14 @@ void App::DrawActionHub() {
 
     // ---- Source ----
     ImGui::TextColored(AccentColor(), "ACTION HUB");
-    ImGui::TextDisabled("Choose a source and destination, then Sync Now");
+    WrappedDisabled("Choose a source and destination, then Sync Now");
     ImGui::Spacing();
     ImGui::TextUnformatted("Source");
     if (ImGui::RadioButton("Browser##src", sourceType == 0)) {
         sourceType = 0;
         formChanged = true;
     }
-    ImGui::SameLine();
+    SameLineIfFits(RadioWidth("Saved Profile##src"));
     if (ImGui::RadioButton("Saved Profile##src", sourceType == 1)) {
         sourceType = 1;
         formChanged = true;
@@ -103,7 +131,7 @@ void App::DrawActionHub() {
         }
     } else if (sourceType == 1) {
         if (profiles.empty()) {
-            ImGui::TextDisabled("No saved profiles yet - create one below.");
+            WrappedDisabled("No saved profiles yet - create one below.");
         } else {
             ClampIndex(sourceIndex, profiles.size());
             formChanged |= NameCombo("##srcProfile", profileNames, sourceIndex);
@@ -119,12 +147,12 @@ void App::DrawActionHub() {
         destMode = 0;
         formChanged = true;
     }
-    ImGui::SameLine();
+    SameLineIfFits(RadioWidth("All Browsers##dst"));
     if (ImGui::RadioButton("All Browsers##dst", destMode == 1)) {
         destMode = 1;
         formChanged = true;
     }
-    ImGui::SameLine();
+    SameLineIfFits(RadioWidth("Target Profile##dst"));
     if (ImGui::RadioButton("Target Profile##dst", destMode == 2)) {
         destMode = 2;
         formChanged = true;
@@ -135,9 +163,9 @@ void App::DrawActionHub() {
             formChanged |= NameCombo("##dstBrowser", browserNames, destBrowserIndex);
         }
     } else if (destMode == 1) {
-        ImGui::TextDisabled("Will sync into every detected & unlocked browser (except the source).");
+        WrappedDisabled("Will sync into every detected & unlocked browser (except the source).");
     } else if (profiles.empty()) {
-        ImGui::TextDisabled("No saved profiles yet - create one below.");
+        WrappedDisabled("No saved profiles yet - create one below.");
     } else {
         ClampIndex(destProfileIndex, profiles.size());
         formChanged |= NameCombo("##dstProfile", profileNames, destProfileIndex);
@@ -152,17 +180,17 @@ void App::DrawActionHub() {
         writeMode = 0;
         formChanged = true;
     }
-    ImGui::SameLine();
+    SameLineIfFits(RadioWidth("Replace (Delete Existing First)##mode"));
     if (ImGui::RadioButton("Replace (Delete Existing First)##mode", writeMode == 1)) {
         writeMode = 1;
         formChanged = true;
     }
     if (writeMode == 1) {
-        ImGui::TextColored(CautionColor(),
-                           "Warning: deletes ALL existing bookmarks at the destination first, then adds the source's.");
-        ImGui::TextDisabled("A backup/snapshot is taken automatically first - restore it below if this was a mistake.");
+        WrappedColored(CautionColor(),
+                       "Warning: deletes ALL existing bookmarks at the destination first, then adds the source's.");
+        WrappedDisabled("A backup/snapshot is taken automatically first - restore it below if this was a mistake.");
     } else {
-        ImGui::TextDisabled("Only adds new bookmarks; nothing at the destination is ever deleted.");
+        WrappedDisabled("Only adds new bookmarks; nothing at the destination is ever deleted.");
     }
     ImGui::Spacing();
 
@@ -174,7 +202,7 @@ void App::DrawActionHub() {
     const bool syncDisabled = running || sourceEmpty || (destMode == 0 && browsers.empty()) ||
                               (destMode == 2 && profiles.empty());
     ImGui::BeginDisabled(syncDisabled);
-    const bool syncClicked = ImGui::Button(running ? "Syncing..." : "Sync Now", ImVec2(160, 36));
+    const bool syncClicked = ButtonAtLeast(running ? "Syncing..." : "Sync Now", 160, 36);
     ImGui::EndDisabled();
     if (syncClicked && !syncDisabled) {
         // The indices were brought inside their lists above, in this frame, by the widgets drawn.
@@ -202,9 +230,9 @@ void App::DrawActionHub() {
     }
 
     if (syncRunning.load()) {
-        ImGui::SameLine();
+        SameLineIfFits(LabelWidth(" working"));
         ImGui::TextUnformatted(" working");
-        ImGui::SameLine();
+        SameLineIfFits(160);
         const float sweep = static_cast<float>(std::fmod(ImGui::GetTime(), 1.0));
         ImGui::ProgressBar(0.15f + 0.7f * sweep, ImVec2(160, 0), "");
         // Keeps the bar moving: every wake-up while the job runs draws another frame.
@@ -220,15 +248,21 @@ void App::DrawActionHub() {
         ImGui::TextColored(CautionColor(),
                            "This will DELETE all existing bookmarks at the destination,\n"
                            "then add the source's bookmarks in their place.");
+        // Named, so that a destination the user did not mean is seen before it is emptied. The
+        // width is bounded: a long list wraps instead of widening the dialog past the window.
+        const std::string emptied = "Emptied first: " + ToUtf8(DestinationsText(pendingRequest, browsers, profiles));
+        ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
+        ImGui::TextWrapped("%s", emptied.c_str());
+        ImGui::PopTextWrapPos();
         ImGui::TextUnformatted("A backup/snapshot will be taken automatically first,");
         ImGui::TextUnformatted("so this can be undone from Backups & Restore if needed.");
         ImGui::Spacing();
-        if (ImGui::Button("Replace Anyway", ImVec2(140, 0))) {
+        if (ButtonAtLeast("Replace Anyway", 140)) {
             RequestSync(pendingRequest);
             ImGui::CloseCurrentPopup();
         }
         ImGui::SameLine();
-        if (ImGui::Button("Cancel", ImVec2(100, 0))) ImGui::CloseCurrentPopup();
+        if (ButtonAtLeast("Cancel", 100)) ImGui::CloseCurrentPopup();
         ImGui::EndPopup();
     }
 
@@ -237,10 +271,14 @@ void App::DrawActionHub() {
     ImGui::Separator();
     ImGui::Spacing();
     if (ImGui::TreeNode("Manage Saved Profiles")) {
+        ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x - ButtonWidth("Create") -
+                                             ImGui::GetStyle().ItemSpacing.x,
+                                         ImGui::GetFontSize() * 4));
         ImGui::InputTextWithHint("##newProfile", "New profile name", newProfileName, sizeof(newProfileName));
-        ImGui::SameLine();
+        SameLineIfFits(ButtonWidth("Create"));
         if (ImGui::Button("Create") && newProfileName[0] != '\0') {
             const std::wstring name = ToWide(newProfileName);
+            createProfileError.clear();
             try {
                 const int64_t id = db.CreateProfile(name);
                 newProfileName[0] = '\0';
@@ -251,32 +289,46 @@ void App::DrawActionHub() {
                 }
                 Log(L"Created profile.");
             } catch (const std::exception& e) {
-                // A name another profile already has, or a failing statement: the field keeps the
-                // text so it can be changed, and the list shows what the database holds.
-                Log(L"[ERROR] Could not create the profile '" + name + L"': " + ErrorText(e));
+                // The field keeps the text so it can be changed; the list shows what the database holds.
+                const std::wstring why = ProfileNameFailure(db, name, 0, e);
+                createProfileError = ToUtf8(why);
+                Log(L"[ERROR] Could not create the profile '" + name + L"': " + why);
                 RefreshProfiles();
             }
         }
+        if (!createProfileError.empty()) WrappedColored(CautionColor(), createProfileError.c_str());
         ImGui::Spacing();
 
-        // Drawn from a copy: Delete and Save reload `profiles` in the middle of the rows.
+        // Drawn from a copy: Save reloads `profiles` in the middle of the rows.
         const std::vector<ProfileRecord> rows = profiles;
+        const ImGuiStyle& style = ImGui::GetStyle();
+        const float buttonsWidth = SmallButtonWidth("Set Default") + SmallButtonWidth("Rename") +
+                                   SmallButtonWidth("Delete") + 3 * style.ItemSpacing.x;
         for (const ProfileRecord& profile : rows) {
             const bool isDefault = profile.id == defaultProfileId;
             const std::string name = ToUtf8(profile.name);
-            ImGui::PushID(static_cast<int>(static_cast<uint32_t>(profile.id)));
+            PushIdOf(profile.id);
             if (isDefault)
                 ImGui::TextColored(WarningColor(), "*");
             else
                 ImGui::TextDisabled(" ");
             ImGui::SameLine();
-            ImGui::TextUnformatted(name.c_str());
+            // The name gives way to the buttons: cut with an ellipsis, or the buttons go below it
+            // when not even a few letters would be left beside them.
+            const float tagWidth = isDefault ? LabelWidth("(Default)") + style.ItemSpacing.x : 0.0f;
+            const float room = ImGui::GetContentRegionAvail().x - tagWidth;
+            const bool buttonsBeside = room - buttonsWidth >= ImGui::GetFontSize() * 5;
+            ImGui::TextUnformatted(Ellipsized(name, buttonsBeside ? room - buttonsWidth : room).c_str());
             if (isDefault) {
                 ImGui::SameLine();
                 ImGui::TextDisabled("(Default)");
             }
 
-            ImGui::SameLine();
+            if (buttonsBeside) {
+                ImGui::SameLine();
+            } else {
+                ImGui::Indent();
+            }
             ImGui::BeginDisabled(isDefault);
             const bool setDefault = ImGui::SmallButton("Set Default");
             ImGui::EndDisabled();
@@ -290,41 +342,39 @@ void App::DrawActionHub() {
                 }
             }
 
-            ImGui::SameLine();
+            SameLineIfFits(SmallButtonWidth("Rename"));
             if (ImGui::SmallButton("Rename")) {
                 renameProfileId = profile.id;
                 CopyIntoField(renameBuf, name);
+                renameProfileError.clear();
                 ImGui::OpenPopup("Rename Profile");
             }
 
-            ImGui::SameLine();
-            if (ImGui::SmallButton("Delete")) {
-                try {
-                    db.DeleteProfile(profile.id);
-                    if (isDefault) db.SetDefaultProfileId(0);
-                    Log(L"Deleted profile '" + profile.name + L"'.");
-                } catch (const std::exception& e) {
-                    Log(L"[ERROR] Could not delete the profile '" + profile.name + L"': " + ErrorText(e));
-                }
-                RefreshProfiles();
-                explorerReloadPending = true;
-            }
+            SameLineIfFits(SmallButtonWidth("Delete"));
+            if (ImGui::SmallButton("Delete")) AskToDeleteProfile(profile);
+            if (!buttonsBeside) ImGui::Unindent();
 
             if (ImGui::BeginPopupModal("Rename Profile", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
                 ImGui::InputText("##renameBuf", renameBuf, sizeof(renameBuf));
+                if (!renameProfileError.empty()) ImGui::TextColored(CautionColor(), "%s", renameProfileError.c_str());
                 if (ImGui::Button("Save")) {
+                    bool close = true;
                     if (renameBuf[0] != '\0') {
                         const std::wstring newName = ToWide(renameBuf);
                         try {
                             db.RenameProfile(renameProfileId, newName);
                         } catch (const std::exception& e) {
+                            // Stays open with the reason, so another name can be typed at once.
+                            const std::wstring why = ProfileNameFailure(db, newName, renameProfileId, e);
+                            renameProfileError = ToUtf8(why);
                             Log(L"[ERROR] Could not rename the profile '" + profile.name + L"' to '" + newName +
-                                L"': " + ErrorText(e));
+                                L"': " + why);
+                            close = false;
                         }
                         RefreshProfiles();
                         explorerReloadPending = true;
                     }
-                    ImGui::CloseCurrentPopup();
+                    if (close) ImGui::CloseCurrentPopup();
                 }
                 ImGui::SameLine();
                 if (ImGui::Button("Cancel")) ImGui::CloseCurrentPopup();
@@ -334,27 +384,34 @@ void App::DrawActionHub() {
         }
         ImGui::TreePop();
     }
+    DrawDeleteProfileDialog();
 
     // ---- Profile to profile copy ----
-    if (ImGui::TreeNode("Copy Profile -> Profile (Replace Destination)")) {
-        ImGui::TextDisabled("Overwrites the destination profile with an exact copy of the source.");
+    // The label is cut, not the panel widened, when the column is narrow; the id stays the full text.
+    const char* copyLabel = "Copy Profile -> Profile (Replace Destination)";
+    const float copyRoom =
+        ImGui::GetContentRegionAvail().x - ImGui::GetTreeNodeToLabelSpacing() - 2 * ImGui::GetStyle().FramePadding.x;
+    if (ImGui::TreeNodeEx(copyLabel, 0, "%s", Ellipsized(copyLabel, copyRoom).c_str())) {
+        WrappedDisabled("Overwrites the destination profile with an exact copy of the source.");
         if (profiles.empty()) {
-            ImGui::TextDisabled("Create at least one profile first.");
+            WrappedDisabled("Create at least one profile first.");
         } else {
             ClampIndex(copyFromProfileIndex, profiles.size());
             ClampIndex(copyToProfileIndex, profiles.size());
             ImGui::TextUnformatted("From");
             ImGui::SameLine(80);
+            ImGui::SetNextItemWidth(-FLT_MIN);
             NameCombo("##copyFrom", profileNames, copyFromProfileIndex);
             ImGui::TextUnformatted("To");
             ImGui::SameLine(80);
+            ImGui::SetNextItemWidth(-FLT_MIN);
             NameCombo("##copyTo", profileNames, copyToProfileIndex);
 
             const bool same = copyFromProfileIndex == copyToProfileIndex;
-            if (same) ImGui::TextColored(CautionColor(), "Source and destination must be different.");
+            if (same) WrappedColored(CautionColor(), "Source and destination must be different.");
             const bool copyDisabled = same || syncRunning.load();
             ImGui::BeginDisabled(copyDisabled);
-            const bool copyClicked = ImGui::Button("Copy & Replace Destination", ImVec2(220, 0));
+            const bool copyClicked = ButtonAtLeast("Copy & Replace Destination", 220);
             ImGui::EndDisabled();
             if (copyClicked && !copyDisabled) {
                 const ProfileRecord& from = profiles[copyFromProfileIndex];
@@ -384,8 +441,11 @@ void App::DrawActionHub() {
         if (!browsers.empty()) {
             ClampIndex(customBrowserIndex, browsers.size());
             NameCombo("##customBrowser", browserNames, customBrowserIndex);
+            ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x - ButtonWidth("Browse...") -
+                                                 ImGui::GetStyle().ItemSpacing.x,
+                                             ImGui::GetFontSize() * 4));
             ImGui::InputText("##customPath", customPath, sizeof(customPath));
-            ImGui::SameLine();
+            SameLineIfFits(ButtonWidth("Browse..."));
             if (ImGui::Button("Browse...")) {
                 wchar_t file[512] = {};
                 OPENFILENAMEW dialog{};
@@ -413,6 +473,59 @@ void App::DrawActionHub() {
     }
 
     if (formChanged) SaveUiState();
+}
+
+void App::AskToDeleteProfile(const ProfileRecord& profile) {
+    // Counted once, when the question is asked: what goes is named before anything goes.
+    deleteProfileId = profile.id;
+    deleteProfileName = profile.name;
+    deleteProfileBookmarks = 0;
+    deleteProfileSnapshots = 0;
+    try {
+        deleteProfileBookmarks = db.GetBookmarks(profile.id).size();
+        deleteProfileSnapshots = db.ListSnapshots(profile.id).size();
+    } catch (const std::exception& e) {
+        Log(L"[ERROR] Could not count what the profile '" + profile.name + L"' holds: " + ErrorText(e));
+    }
+    openDeleteProfile = true;
+}
+
+void App::DrawDeleteProfileDialog() {
+    if (openDeleteProfile) {
+        ImGui::OpenPopup("Delete Profile");
+        openDeleteProfile = false;
+    }
+    if (!ImGui::BeginPopupModal("Delete Profile", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    const std::string question = "Delete the saved profile '" + ToUtf8(deleteProfileName) + "'?";
+    const std::string contents = "Its " + std::to_string(deleteProfileBookmarks) + " bookmark(s) and " +
+                                 std::to_string(deleteProfileSnapshots) + " snapshot(s) are deleted with it.";
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
+    ImGui::TextWrapped("%s", question.c_str());
+    ImGui::TextWrapped("%s", contents.c_str());
+    ImGui::PopTextWrapPos();
+    ImGui::TextColored(CautionColor(), "This cannot be undone.");
+    ImGui::Spacing();
+    if (ButtonAtLeast("Delete", 100)) {
+        const int64_t id = deleteProfileId;
+        const std::wstring name = deleteProfileName;
+        try {
+            db.DeleteProfile(id);
+            if (id == defaultProfileId) db.SetDefaultProfileId(0);
+            Log(L"Deleted profile '" + name + L"'.");
+        } catch (const std::exception& e) {
+            Log(L"[ERROR] Could not delete the profile '" + name + L"': " + ErrorText(e));
+        }
+        RefreshProfiles();
+        explorerReloadPending = true;
+        deleteProfileId = 0;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine();
+    if (ButtonAtLeast("Cancel", 100)) {
+        deleteProfileId = 0;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
 }
 
 }  // namespace bm::ui

@@ -1,11 +1,15 @@
 // BACKUPS & RESTORE: browser file backups and saved-profile snapshots, with restore.
 #include <imgui.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <string>
 
 #include "app/app.h"
+#include "app/panels/fit.h"
+#include "app/panels/row_id.h"
 #include "app/theme.h"
 #include "core/browser_process.h"
 #include "core/file_backup.h"
@@ -44,13 +48,15 @@ void ClampIndex(int32_t& index, size_t size) {
 void App::DrawBackupsPanel() {
     ImGui::TextColored(TealColor(), "BACKUPS & RESTORE");
     ImGui::TextUnformatted("How to restore:");
-    ImGui::BulletText("Pick the browser (or saved profile) below.");
-    ImGui::BulletText("Click Restore next to the timestamp you want.");
-    ImGui::BulletText("Close that browser first if it shows RUNNING.");
-    ImGui::TextDisabled("A new backup of the current state is made before every restore.");
+    for (const char* step : {"Pick the browser (or saved profile) below.", "Click Restore next to the timestamp you want.",
+                             "Close that browser first if it shows RUNNING."}) {
+        ImGui::Bullet();
+        ImGui::TextWrapped("%s", step);
+    }
+    WrappedDisabled("A new backup of the current state is made before every restore.");
     ImGui::Spacing();
     ImGui::Separator();
-    ImGui::TextUnformatted("Browser backups (created automatically before each sync)");
+    ImGui::TextWrapped("Browser backups (created automatically before each sync)");
     ImGui::Spacing();
 
     // A restore replaces the very file or profile a running job may be writing: both kinds of
@@ -81,8 +87,8 @@ void App::DrawBackupsPanel() {
         const std::vector<FileBackupEntry> backups = outsideReads.FileBackups(browser.bookmarksPath);
         const bool running = outsideReads.ProcessRunning(browser.exeName);
         if (running) {
-            ImGui::TextColored(WarningColor(), "Close %s before restoring.", browserName.c_str());
-            ImGui::SameLine();
+            WrappedColored(WarningColor(), ("Close " + browserName + " before restoring.").c_str());
+            SameLineIfFits(SmallButtonWidth("Close##backup"));
             if (ImGui::SmallButton("Close##backup")) {
                 closeQueueExe = {browser.exeName};
                 closeQueueNames = {browser.displayName};
@@ -91,13 +97,18 @@ void App::DrawBackupsPanel() {
             }
         }
         if (backups.empty())
-            ImGui::TextDisabled("No backups yet for this browser. One is created automatically the next time you sync to it.");
+            WrappedDisabled("No backups yet for this browser. One is created automatically the next time you sync to it.");
 
+        // Each list has its own id scope: a row's position here can equal a snapshot's id below.
+        ImGui::PushID("fileBackups");
+        const float restoreWidth = ButtonWidth("Restore");
         for (size_t i = 0; i < backups.size(); ++i) {
             const FileBackupEntry& backup = backups[i];
             ImGui::PushID(static_cast<int>(i));
             ImGui::AlignTextToFramePadding();
-            ImGui::BulletText("%s", ToUtf8(backup.displayTime).c_str());
+            const float room = ImGui::GetContentRegionAvail().x - ImGui::GetTreeNodeToLabelSpacing() - restoreWidth -
+                               ImGui::GetStyle().ItemSpacing.x;
+            ImGui::BulletText("%s", Ellipsized(ToUtf8(backup.displayTime), room).c_str());
             ImGui::SameLine();
             ImGui::BeginDisabled(running || jobRunning);
             if (ImGui::Button("Restore")) {
@@ -112,15 +123,17 @@ void App::DrawBackupsPanel() {
             ImGui::EndDisabled();
             ImGui::PopID();
         }
+        ImGui::PopID();
     }
 
     ImGui::Spacing();
     ImGui::Separator();
-    ImGui::TextUnformatted("Saved profile snapshots (created automatically before each profile sync)");
+    ImGui::TextWrapped("Saved profile snapshots (created automatically before each profile sync)");
     ImGui::Spacing();
 
     if (profiles.empty()) {
         ImGui::TextDisabled("No saved profiles yet.");
+        DrawDeleteSnapshotDialog();
         return;
     }
     ClampIndex(backupProfileIndex, profiles.size());
@@ -145,18 +158,27 @@ void App::DrawBackupsPanel() {
         snapshots = outsideReads.Snapshots(db, profile.id);
     } catch (const std::exception& error) {
         // Shown as an empty list: the database failure is not the user's to fix from here.
-        ImGui::TextDisabled("Snapshots could not be read: %s", error.what());
+        WrappedDisabled((std::string("Snapshots could not be read: ") + error.what()).c_str());
+        DrawDeleteSnapshotDialog();
         return;
     }
     if (snapshots.empty())
-        ImGui::TextDisabled("No snapshots yet. One is created automatically the next time you sync into this profile.");
+        WrappedDisabled("No snapshots yet. One is created automatically the next time you sync into this profile.");
 
+    ImGui::PushID("snapshots");
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float buttonsWidth = ButtonWidth("Restore") + SmallButtonWidth("Delete") + 2 * style.ItemSpacing.x;
     for (const SnapshotInfo& snapshot : snapshots) {
-        ImGui::PushID(static_cast<int>(static_cast<uint32_t>(snapshot.id & 0xFFFFFFFF)));
+        PushIdOf(snapshot.id);
+        const std::wstring rowText = SnapshotTimeText(snapshot.created_at) + L" - " + snapshot.label + L" (" +
+                                     std::to_wstring(snapshot.bookmark_count) + L" bookmarks)";
         ImGui::AlignTextToFramePadding();
-        ImGui::BulletText("%s - %s (%d bookmarks)", ToUtf8(SnapshotTimeText(snapshot.created_at)).c_str(),
-                          ToUtf8(snapshot.label).c_str(), snapshot.bookmark_count);
-        ImGui::SameLine();
+        // The text gives way to the buttons; all of it is in the tooltip.
+        const float room = ImGui::GetContentRegionAvail().x - ImGui::GetTreeNodeToLabelSpacing() - buttonsWidth;
+        const std::string shown = Ellipsized(ToUtf8(rowText), std::max(room, ImGui::GetFontSize()));
+        ImGui::BulletText("%s", shown.c_str());
+        if (shown.size() != ToUtf8(rowText).size() && ImGui::IsItemHovered()) ImGui::SetTooltip("%s", ToUtf8(rowText).c_str());
+        SameLineIfFits(ButtonWidth("Restore"));
         ImGui::BeginDisabled(jobRunning);
         if (ImGui::Button("Restore")) {
             std::wstring error;
@@ -175,16 +197,48 @@ void App::DrawBackupsPanel() {
             }
         }
         ImGui::EndDisabled();
-        ImGui::SameLine();
+        SameLineIfFits(SmallButtonWidth("Delete"));
         if (ImGui::SmallButton("Delete")) {
-            try {
-                db.DeleteSnapshot(snapshot.id);
-            } catch (const std::exception&) {
-                // A failed deletion is silent; the row stays in the next frame's list.
-            }
+            deleteSnapshotId = snapshot.id;
+            deleteSnapshotText = L"'" + profile.name + L"' from " + rowText;
+            openDeleteSnapshot = true;
         }
         ImGui::PopID();
     }
+    ImGui::PopID();
+    DrawDeleteSnapshotDialog();
+}
+
+void App::DrawDeleteSnapshotDialog() {
+    if (openDeleteSnapshot) {
+        ImGui::OpenPopup("Delete Snapshot");
+        openDeleteSnapshot = false;
+    }
+    if (!ImGui::BeginPopupModal("Delete Snapshot", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    const std::string question = "Delete the snapshot of " + ToUtf8(deleteSnapshotText) + "?";
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
+    ImGui::TextWrapped("%s", question.c_str());
+    ImGui::PopTextWrapPos();
+    ImGui::TextColored(CautionColor(), "It cannot be restored afterwards.");
+    ImGui::Spacing();
+    if (ImGui::Button("Delete", ImVec2(std::max(100.0f, ButtonWidth("Delete")), 0))) {
+        try {
+            if (db.DeleteSnapshot(deleteSnapshotId))
+                Log(L"Deleted snapshot of " + deleteSnapshotText + L".");
+            else
+                Log(L"[ERROR] Could not delete the snapshot of " + deleteSnapshotText + L": it no longer exists.");
+        } catch (const std::exception& e) {
+            Log(L"[ERROR] Could not delete the snapshot of " + deleteSnapshotText + L": " + ToWide(e.what()));
+        }
+        deleteSnapshotId = 0;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("Cancel", ImVec2(std::max(100.0f, ButtonWidth("Cancel")), 0))) {
+        deleteSnapshotId = 0;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
 }
 
 }  // namespace bm::ui

@@ -3,9 +3,11 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
+#include "app/panels/fit.h"
 #include "app/theme.h"
 
 namespace bm::ui {
@@ -21,16 +23,25 @@ void TooltipForLastItem(const std::string& text) {
 
 void App::DrawDashboard() {
     ImGui::TextColored(WarningColor(), "DASHBOARD");
-    ImGui::TextDisabled("Detected browsers, process lock status & profile bindings");
+    WrappedDisabled("Detected browsers, process lock status & profile bindings");
     ImGui::Spacing();
 
     const ImGuiTableFlags tableFlags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable |
                                        ImGuiTableFlags_RowBg | ImGuiTableFlags_Borders |
                                        ImGuiTableFlags_SizingStretchProp;
     if (ImGui::BeginTable("##browserGrid", 4, tableFlags, ImVec2(0, 0))) {
+        // The status columns are as wide as their longest line; in a narrow panel, as their longest
+        // word (a cell's second word then goes below its first). Names take what is left.
+        const float spacing = ImGui::GetStyle().ItemSpacing.x;
+        float detectedWidth = std::max(LabelWidth("Not found"), LabelWidth("Found") + spacing + LabelWidth("(empty)"));
+        float lockWidth = std::max(LabelWidth("RUNNING") + spacing + SmallButtonWidth("Close"), LabelWidth("Process Lock"));
+        if (ImGui::GetContentRegionAvail().x - detectedWidth - lockWidth < ImGui::GetFontSize() * 16) {
+            detectedWidth = std::max({LabelWidth("Not found"), LabelWidth("(empty)"), LabelWidth("Detected")});
+            lockWidth = std::max({LabelWidth("RUNNING"), SmallButtonWidth("Close"), LabelWidth("Closed")});
+        }
         ImGui::TableSetupColumn("Browser", ImGuiTableColumnFlags_WidthStretch, 1.4f);
-        ImGui::TableSetupColumn("Detected", ImGuiTableColumnFlags_WidthStretch, 0.9f);
-        ImGui::TableSetupColumn("Process Lock", ImGuiTableColumnFlags_WidthStretch, 1.1f);
+        ImGui::TableSetupColumn("Detected", ImGuiTableColumnFlags_WidthFixed, detectedWidth);
+        ImGui::TableSetupColumn("Process Lock", ImGuiTableColumnFlags_WidthFixed, lockWidth);
         ImGui::TableSetupColumn("Bound Profile", ImGuiTableColumnFlags_WidthStretch, 1.0f);
         ImGui::TableHeadersRow();
 
@@ -40,9 +51,9 @@ void App::DrawDashboard() {
             ImGui::TableNextRow();
 
             ImGui::TableSetColumnIndex(0);
-            ImGui::TextUnformatted(name.c_str());
+            ImGui::TextUnformatted(Ellipsized(name, ImGui::GetContentRegionAvail().x).c_str());
             if (browser.hasCustomPath) {
-                ImGui::SameLine();
+                SameLineIfFits(LabelWidth("(custom)"));
                 ImGui::TextDisabled("(custom)");
             }
 
@@ -50,7 +61,7 @@ void App::DrawDashboard() {
             if (browser.detected) {
                 ImGui::TextColored(SuccessColor(), "Found");
                 if (!outsideReads.FileExists(browser.bookmarksPath)) {
-                    ImGui::SameLine();
+                    SameLineIfFits(LabelWidth("(empty)"));
                     ImGui::TextDisabled("(empty)");
                     TooltipForLastItem(name +
                                        " is installed, but it has no bookmarks file yet\n"
@@ -60,7 +71,7 @@ void App::DrawDashboard() {
             } else {
                 ImGui::TextColored(MutedColor(), "Not found");
                 if (browser.running) {
-                    ImGui::SameLine();
+                    SameLineIfFits(LabelWidth("(?)"));
                     ImGui::TextDisabled("(?)");
                     TooltipForLastItem(name +
                                        " is running, but its profile folder wasn't found.\n"
@@ -72,7 +83,7 @@ void App::DrawDashboard() {
             ImGui::TableSetColumnIndex(2);
             if (browser.running) {
                 ImGui::TextColored(DangerColor(), "RUNNING");
-                ImGui::SameLine();
+                SameLineIfFits(SmallButtonWidth("Close"));
                 ImGui::PushID(static_cast<int>(browser.kind));
                 if (ImGui::SmallButton("Close")) {
                     // Arms the close-browsers dialog for this browser alone; nothing starts afterwards.
@@ -102,7 +113,7 @@ void App::DrawDashboard() {
                 configReadFailed = true;
             }
             if (bound != nullptr)
-                ImGui::TextUnformatted(ToUtf8(bound->name).c_str());
+                ImGui::TextUnformatted(Ellipsized(ToUtf8(bound->name), ImGui::GetContentRegionAvail().x).c_str());
             else
                 ImGui::TextDisabled("--");
         }
@@ -111,7 +122,7 @@ void App::DrawDashboard() {
     }
 
     ImGui::Spacing();
-    ImGui::TextDisabled("Tip: browsers often stay in Task Manager after you close the window. Use Close, then Refresh.");
+    WrappedDisabled("Tip: browsers often stay in Task Manager after you close the window. Use Close, then Refresh.");
 }
 
 }  // namespace bm::ui

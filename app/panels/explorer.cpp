@@ -1,12 +1,14 @@
 // BOOKMARK EXPLORER: the bookmarks of one browser or saved profile, searchable.
 #include <imgui.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
 #include "app/panels/explorer_view.h"
+#include "app/panels/fit.h"
 #include "app/theme.h"
 #include "core/chromium_bookmarks.h"
 #include "core/firefox_places.h"
@@ -35,7 +37,7 @@ std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
 
 void App::DrawBookmarkExplorer() {
     ImGui::TextColored(DangerColor(), "BOOKMARK EXPLORER");
-    ImGui::TextDisabled("Search & verify bookmarks before syncing");
+    WrappedDisabled("Search & verify bookmarks before syncing");
     ImGui::Spacing();
 
     if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
@@ -45,7 +47,7 @@ void App::DrawBookmarkExplorer() {
         explorerReloadPending = true;
         SaveUiState();
     }
-    ImGui::SameLine();
+    SameLineIfFits(RadioWidth("Saved Profile##exp"));
     if (ImGui::RadioButton("Saved Profile##exp", &explorerType, 1)) {
         explorerReloadPending = true;
         SaveUiState();
@@ -57,9 +59,13 @@ void App::DrawBookmarkExplorer() {
 
     const bool browserCombo = explorerType == 0 && !browsers.empty();
     const bool profileCombo = !browserCombo && !profiles.empty();
+    // The source list and "Load" join the radio line when they fit; the list gives up width first.
+    const float spacing = ImGui::GetStyle().ItemSpacing.x;
+    const float loadWidth = ButtonWidth("Load");
     if (browserCombo || profileCombo) {
-        ImGui::SameLine();
-        ImGui::SetNextItemWidth(220);
+        SameLineIfFits(220 + spacing + loadWidth);
+        ImGui::SetNextItemWidth(std::max(std::min(220.0f, ImGui::GetContentRegionAvail().x - spacing - loadWidth),
+                                         ImGui::GetFontSize() * 3));
         const size_t count = browserCombo ? browsers.size() : profiles.size();
         auto entryName = [&](size_t i) {
             return ToUtf8(browserCombo ? browsers[i].displayName : profiles[i].name);
@@ -78,7 +84,7 @@ void App::DrawBookmarkExplorer() {
             ImGui::EndCombo();
         }
     }
-    ImGui::SameLine();
+    SameLineIfFits(loadWidth);
     if (ImGui::Button("Load")) explorerReloadPending = true;
 
     explorerLastType = explorerType;

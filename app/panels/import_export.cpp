@@ -1,12 +1,15 @@
 // IMPORT / EXPORT: portable JSON or HTML files from and into browsers and saved profiles.
 #include <imgui.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
+#include "app/panels/fit.h"
+#include "app/profile_names.h"
 #include "app/theme.h"
 #include "core/chromium_bookmarks.h"
 #include "core/firefox_places.h"
@@ -46,6 +49,12 @@ void NameCombo(const char* id, int32_t& index, const std::vector<std::string>& n
         }
         ImGui::EndCombo();
     }
+}
+
+// A path field leaves room for its "Browse..." button on the same line.
+void PathFieldWidth(const char* browseLabel) {
+    const float room = ImGui::GetContentRegionAvail().x - ButtonWidth(browseLabel) - ImGui::GetStyle().ItemSpacing.x;
+    ImGui::SetNextItemWidth(std::max(room, ImGui::GetFontSize() * 4));
 }
 
 // The click on "Export".
@@ -110,7 +119,8 @@ void ImportChosenFile(App& app) {
     } catch (const std::exception& failure) {
         // Most likely a name that another profile already has; nothing has been made.
         if (intoNew)
-            app.Log(L"[ERROR] Import failed: could not create profile '" + targetName + L"': " + ExceptionText(failure));
+            app.Log(L"[ERROR] Import failed: could not create profile '" + targetName +
+                    L"': " + ProfileNameFailure(app.db, targetName, 0, failure));
         else
             app.Log(L"[ERROR] Import failed: " + ExceptionText(failure));
         return;
@@ -152,7 +162,7 @@ void ImportChosenFile(App& app) {
 
 void App::DrawImportExport() {
     ImGui::TextColored(GreenTitleColor(), "IMPORT / EXPORT");
-    ImGui::TextDisabled("Save bookmarks to a portable file, e.g. before reinstalling Windows");
+    WrappedDisabled("Save bookmarks to a portable file, e.g. before reinstalling Windows");
     ImGui::Spacing();
 
     std::vector<std::string> browserNames, profileNames;
@@ -162,7 +172,7 @@ void App::DrawImportExport() {
     if (ImGui::TreeNode("Export")) {
         ImGui::TextUnformatted("Source");
         if (ImGui::RadioButton("Browser##ie", ieSourceType == 0)) ieSourceType = 0;
-        ImGui::SameLine();
+        SameLineIfFits(RadioWidth("Saved Profile##ie"));
         if (ImGui::RadioButton("Saved Profile##ie", ieSourceType == 1)) ieSourceType = 1;
 
         const std::vector<std::string>* sourceNames =
@@ -172,8 +182,9 @@ void App::DrawImportExport() {
             NameCombo(ieSourceType == 0 ? "##ieSrcBrowser" : "##ieSrcProfile", ieSourceIndex, *sourceNames);
         }
 
+        PathFieldWidth("Browse...##export");
         ImGui::InputTextWithHint("##ieExportPath", "Destination file (.json or .html)", exportPath, sizeof exportPath);
-        ImGui::SameLine();
+        SameLineIfFits(ButtonWidth("Browse...##export"));
         if (ImGui::Button("Browse...##export")) {
             wchar_t file[kDialogBufferUnits] = {};
             OPENFILENAMEW dialog = {};
@@ -197,8 +208,9 @@ void App::DrawImportExport() {
     }
 
     if (ImGui::TreeNode("Import")) {
+        PathFieldWidth("Browse...##import");
         ImGui::InputTextWithHint("##ieImportPath", "Source file (.json or .html)", importPath, sizeof importPath);
-        ImGui::SameLine();
+        SameLineIfFits(ButtonWidth("Browse...##import"));
         if (ImGui::Button("Browse...##import")) {
             wchar_t file[kDialogBufferUnits] = {};
             OPENFILENAMEW dialog = {};
@@ -215,14 +227,14 @@ void App::DrawImportExport() {
 
         ImGui::TextUnformatted("Import into");
         if (ImGui::RadioButton("New Profile##ie", importAsNew != 0)) importAsNew = 1;
-        ImGui::SameLine();
+        SameLineIfFits(RadioWidth("Existing Profile##ie"));
         if (ImGui::RadioButton("Existing Profile##ie", importAsNew == 0)) importAsNew = 0;
 
         if (importAsNew != 0) {
             ImGui::InputTextWithHint("##ieNewProfileName", "New profile name", importNewProfileName,
                                      sizeof importNewProfileName);
         } else if (profiles.empty()) {
-            ImGui::TextDisabled("No existing profiles - choose 'New Profile' instead.");
+            WrappedDisabled("No existing profiles - choose 'New Profile' instead.");
         } else {
             ClampIndex(ieDestProfileIndex, profiles.size());
             NameCombo("##ieDstProfile", ieDestProfileIndex, profileNames);

@@ -83,6 +83,19 @@ protected:
         return false;
     }
 
+    // The item of that label drawn in the window (a dialog) of that name.
+    const UiItem* InWindow(const std::string& label, const std::string& window) const {
+        for (const UiItem* item : ui.FindAll(label))
+            if (item->window == window) return item;
+        return nullptr;
+    }
+    bool ClickIn(const std::string& label, const std::string& window) {
+        const UiItem* item = InWindow(label, window);
+        if (!item) return false;
+        const UiItem target = *item;
+        return ui.ClickItem(target);
+    }
+
     // Large enough that every section of the left column, long rows included, lies inside it
     // (clipped widgets report no label).
     UiDriver ui{ImVec2(3000, 3000)};
@@ -306,13 +319,14 @@ TEST_F(ActionHubTest, ProfileManagementKeepsEveryListAndTheDefaultInStep) {
     ASSERT_EQ(app.profiles.size(), 2u);
     EXPECT_EQ(app.defaultProfileId, first);  // later profiles do not become the default
 
-    // A duplicate name: one error line, no crash, the list as the database holds it.
+    // A duplicate name: one error line in words, shown under the field too; the list as the database holds it.
     ClearLog();
     create("Café");
     ASSERT_EQ(app.profiles.size(), 2u);
     std::vector<std::wstring> log = LogTexts();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].rfind(L"[ERROR] Could not create the profile 'Café': ", 0), 0u) << ToUtf8(log[0]);
+    EXPECT_EQ(log, std::vector<std::wstring>{
+                       L"[ERROR] Could not create the profile 'Café': A profile named 'Café' already exists."});
+    EXPECT_NE(LineWith(Text(), "A profile named 'Café' already exists."), "");
 
     // The rows read like the combos: UTF-8 names, the default marked.
     std::string text = Text();
@@ -343,16 +357,23 @@ TEST_F(ActionHubTest, ProfileManagementKeepsEveryListAndTheDefaultInStep) {
     ASSERT_EQ(app.profiles.size(), 2u);
     EXPECT_EQ(app.profiles[1].name, L"書籤");
 
-    // Renaming to a name another profile has: an error line, the names unchanged.
+    // Renaming to a name another profile has: an error line in words, the dialog stays open saying
+    // why, the names unchanged; Cancel closes it.
     ClearLog();
     ASSERT_TRUE(ui.ClickItem(*ui.FindAll("Rename")[1]));
     ui.Frame();
     std::snprintf(app.renameBuf, sizeof(app.renameBuf), "%s", "Закладки");
     ASSERT_TRUE(ui.Click("Save"));
     log = LogTexts();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].rfind(L"[ERROR] Could not rename the profile '書籤' to 'Закладки': ", 0), 0u) << ToUtf8(log[0]);
+    EXPECT_EQ(log, std::vector<std::wstring>{L"[ERROR] Could not rename the profile '書籤' to 'Закладки': "
+                                             L"A profile named 'Закладки' already exists."});
     EXPECT_EQ(app.profiles[1].name, L"書籤");
+    ui.Frame();
+    ASSERT_TRUE(ui.Has("Save"));
+    EXPECT_NE(LineWith(Text(), "A profile named 'Закладки' already exists."), "");
+    ASSERT_TRUE(ClickIn("Cancel", "Rename Profile"));
+    ui.Frame();
+    EXPECT_FALSE(ui.Has("Save"));
 
     // Delete the default "書籤" while the form points past the end: no default, indices lowered.
     app.sourceType = 1;
@@ -360,6 +381,8 @@ TEST_F(ActionHubTest, ProfileManagementKeepsEveryListAndTheDefaultInStep) {
     app.explorerReloadPending = false;
     ClearLog();
     ASSERT_TRUE(ui.ClickItem(*ui.FindAll("Delete")[1]));
+    ui.Frame();
+    ASSERT_TRUE(ClickIn("Delete", "Delete Profile"));
     ui.Frame();
     ASSERT_EQ(app.profiles.size(), 1u);
     EXPECT_EQ(app.profiles[0].name, L"Закладки");
@@ -377,6 +400,86 @@ TEST_F(ActionHubTest, ProfileManagementKeepsEveryListAndTheDefaultInStep) {
     EXPECT_EQ(app.defaultProfileId, app.db.GetDefaultProfileId());
     EXPECT_EQ(app.profiles[0].name, L"Next");
     EXPECT_EQ(app.defaultProfileId, app.profiles[0].id);
+}
+
+TEST_F(ActionHubTest, TheReplaceConfirmationNamesTheDestinationsItWillEmpty) {
+    const int64_t work = MakeProfile(L"Work");
+    MakeProfile(L"Zuhause");
+    const int chrome = BrowserIndex(BrowserKind::Chrome);
+    const int brave = BrowserIndex(BrowserKind::Brave);
+    struct Case {
+        int sourceType, sourceIndex, destMode, destBrowserIndex, destProfileIndex;
+        const char* named;
+    };
+    // Chrome and Brave are the two browsers with a bookmarks file in the test tree.
+    const Case cases[] = {
+        {0, chrome, 0, brave, 0, "Emptied first: Brave"},
+        {0, brave, 0, chrome, 0, "Emptied first: Google Chrome"},
+        {0, chrome, 1, 0, 0, "Emptied first: Brave"},
+        {1, 0, 1, 0, 0, "Emptied first: Google Chrome, Brave"},
+        {0, chrome, 2, 0, 1, "Emptied first: saved profile 'Zuhause'"},
+        {1, 1, 2, 0, 0, "Emptied first: saved profile 'Work'"},
+    };
+    app.writeMode = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        app.sourceType = c.sourceType;
+        app.sourceIndex = c.sourceIndex;
+        app.destMode = c.destMode;
+        app.destBrowserIndex = c.destBrowserIndex;
+        app.destProfileIndex = c.destProfileIndex;
+        ui.Frame();
+        ASSERT_TRUE(ui.Click("Sync Now"));
+        ui.Frame();
+        ASSERT_TRUE(ConfirmShown());
+        const std::string line = LineWith(Text(), "Emptied first:");
+        EXPECT_EQ(line, c.named);
+        ASSERT_TRUE(ui.Click("Cancel"));
+        ui.Frame();
+        EXPECT_FALSE(ConfirmShown());
+    }
+    EXPECT_FALSE(app.syncRunning.load());
+    EXPECT_EQ(app.db.ListSnapshots(work).size(), 0u);  // nothing ran
+}
+
+TEST_F(ActionHubTest, DeleteAsksFirstNamingTheProfileWithItsBookmarkAndSnapshotCounts) {
+    SetDraw([this] {
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(1400, 2000));
+        ImGui::Begin("hub");
+        app.DrawActionHub();
+        ImGui::End();
+    });
+    const int64_t trip = MakeProfile(L"Reisen 2025", {Bookmark(L"https://a.example/", L"A"),
+                                                      Bookmark(L"https://b.example/", L"B"),
+                                                      Bookmark(L"https://c.example/", L"C")});
+    app.db.CreateSnapshot(trip, L"One");
+    app.db.CreateSnapshot(trip, L"Two");
+    ASSERT_TRUE(ui.Click("Manage Saved Profiles"));
+    ClearLog();
+
+    ASSERT_TRUE(ui.Click("Delete"));
+    ui.Frame();
+    const std::string text = Text();
+    EXPECT_NE(LineWith(text, "Delete the saved profile 'Reisen 2025'?"), "") << text;
+    EXPECT_NE(LineWith(text, "Its 3 bookmark(s) and 2 snapshot(s) are deleted with it."), "") << text;
+    EXPECT_EQ(app.db.ListProfiles().size(), 1u);  // asked, not done
+
+    ASSERT_TRUE(ClickIn("Cancel", "Delete Profile"));
+    ui.Frame();
+    EXPECT_EQ(InWindow("Delete", "Delete Profile"), nullptr);
+    EXPECT_EQ(app.db.GetBookmarks(trip).size(), 3u);
+    EXPECT_EQ(app.db.ListSnapshots(trip).size(), 2u);
+    EXPECT_TRUE(LogTexts().empty());
+
+    ASSERT_TRUE(ui.Click("Delete"));
+    ui.Frame();
+    ASSERT_TRUE(ClickIn("Delete", "Delete Profile"));
+    ui.Frame();
+    EXPECT_TRUE(app.db.ListProfiles().empty());
+    EXPECT_TRUE(app.profiles.empty());
+    EXPECT_TRUE(app.db.ListSnapshots(trip).empty());
+    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Deleted profile 'Reisen 2025'."});
 }
 
 TEST_F(ActionHubTest, ARenameStartsWithWholeCharactersOfALongName) {

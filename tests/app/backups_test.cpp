@@ -183,7 +183,7 @@ TEST_F(BackupsPanelTest, NeitherRestoreActsWhileASyncJobRuns) {
     EXPECT_NE(ReadTextFile(ChromeFile()), current);
 }
 
-TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAndUtcTimeText) {
+TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAfterAQuestionAndUtcTimeText) {
     const int64_t profile = app.db.CreateProfile(L"Work");
     ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://a.example/", L"A"), Bookmark(L"https://b.example/", L"B")}), 2);
     const int64_t snapshot = app.db.CreateSnapshot(profile, L"Before");
@@ -208,15 +208,32 @@ TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAndUtcTimeText) {
     EXPECT_TRUE(Shows(" - Auto-backup before restore (1 bookmarks)")) << shownText;
     ASSERT_EQ(ui.FindAll("Delete").size(), 2u);
 
-    // No question asked; the row goes with the next frame.
+    // Delete asks first, naming the snapshot; Cancel keeps it.
+    NewLogLines();
     ClickNth("Delete", 0);
+    ui.Frame();
+    EXPECT_TRUE(Shows("Delete the snapshot of 'Work' from ")) << shownText;
+    EXPECT_TRUE(Shows(" - Auto-backup before restore (1 bookmarks)?")) << shownText;
+    EXPECT_EQ(app.db.ListSnapshots(profile).size(), 2u);
+    ASSERT_TRUE(ClickIn("Cancel", "Delete Snapshot"));
+    ui.Frame();
+    EXPECT_EQ(app.db.ListSnapshots(profile).size(), 2u);
+    EXPECT_TRUE(NewLogLines().empty());
+
+    // Confirmed: the row goes with the next frame, and the log says which one went.
+    ClickNth("Delete", 0);
+    ui.Frame();
+    ASSERT_TRUE(ClickIn("Delete", "Delete Snapshot"));
     const std::vector<SnapshotInfo> left = app.db.ListSnapshots(profile);
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].id, snapshot);
     ui.Frame();
     EXPECT_EQ(ui.FindAll("Delete").size(), 1u);
     EXPECT_FALSE(Shows("Auto-backup before restore"));
-    EXPECT_TRUE(NewLogLines().empty());
+    const std::vector<std::wstring> lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(L"Deleted snapshot of 'Work' from ", 0), 0u) << ToUtf8(lines[0]);
+    EXPECT_NE(lines[0].find(L" - Auto-backup before restore (1 bookmarks)."), std::wstring::npos) << ToUtf8(lines[0]);
 }
 
 TEST_F(BackupsPanelTest, FailedSnapshotRestoreLogsTheErrorAndChangesNothing) {

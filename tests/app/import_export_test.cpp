@@ -212,7 +212,7 @@ TEST_F(ImportExportPanelTest, FailuresMakeNoProfileAndSayWhatFailed) {
     Press("Import");
     std::vector<std::wstring> lines = NewLogLines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(L"[ERROR] Import failed: could not create profile 'Work': ", 0), 0u) << ToUtf8(lines[0]);
+    EXPECT_EQ(lines[0], L"[ERROR] Import failed: could not create profile 'Work': A profile named 'Work' already exists.");
     EXPECT_STREQ(app.importNewProfileName, "Work");
     EXPECT_TRUE(app.db.ListSnapshots(work).empty());
     EXPECT_TRUE(app.db.GetBookmarks(work).empty());

@@ -1,5 +1,7 @@
 // The menu bar driven by clicks and keys: the theme, font size and settings items store their
 // values at once; the help dialogs open and close; F5 refreshes even under a dialog.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "app/app.h"
@@ -127,17 +129,38 @@ TEST_F(MenuBarTest, FileRefreshReloadsTheSavedProfiles) {
     app.explorerType = 1;
     ui.Frame();
     ASSERT_TRUE(app.explorerRows.empty());  // no profile listed yet
-    Choose({"File", "Refresh browsers && profiles"});
+    Choose({"File", "Refresh browsers & profiles"});
     ASSERT_EQ(app.profiles.size(), 1u);
     EXPECT_EQ(app.profiles[0].name, L"Work");
     EXPECT_EQ(app.defaultProfileId, id);
     EXPECT_EQ(app.explorerRows.size(), 1u);  // the explorer reloaded
 }
 
+// WM_CLOSE messages waiting for this thread, for `window` or (null) for the thread itself.
+int TakeCloseMessages(HWND window) {
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, window, WM_CLOSE, WM_CLOSE, PM_REMOVE)) ++count;
+    return count;
+}
+
 TEST_F(MenuBarTest, ExitWithoutAWindowDoesNothing) {
+    // Posting to a null window would put WM_CLOSE on the thread's own queue.
+    TakeCloseMessages(nullptr);
     Choose({"File", "Exit"});
     ui.Frame();
-    EXPECT_TRUE(ui.Has("File"));
+    EXPECT_EQ(TakeCloseMessages(nullptr), 0);
+    EXPECT_EQ(Stored(L"theme"), kAbsent);  // nothing saved either
+    EXPECT_FALSE(ui.Has("Exit"));           // the menu closed
+
+    // With a window the same item does post, to that window: the check above can see a post.
+    HWND window = CreateWindowExW(0, L"STATIC", L"exit", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    app.hwnd = window;
+    Choose({"File", "Exit"});
+    app.hwnd = nullptr;
+    EXPECT_EQ(TakeCloseMessages(window), 1);
+    DestroyWindow(window);
 }
 
 }  // namespace

@@ -68,6 +68,16 @@ public:
         return ui.ClickItem(target);
     }
 
+    // Clicks the item of that label drawn in the window (a dialog) of that name.
+    bool ClickIn(const std::string& label, const std::string& window) {
+        for (const UiItem* item : ui.FindAll(label)) {
+            if (item->window != window) continue;
+            const UiItem target = *item;
+            return ui.ClickItem(target);
+        }
+        return false;
+    }
+
     // Runs one statement on the database file beside the App's own connection.
     void Sql(const std::string& statement) {
         sqlite3* conn = nullptr;

@@ -1,7 +1,9 @@
 // The real program, started as a process in a fresh folder: its window, a second instance, closing,
-// what it leaves in app_data.db, failed starts, and that an idle window draws nothing.
+// what it leaves in app_data.db, failed starts with their reasons, its manifest, and that an idle
+// window draws nothing.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -123,8 +125,8 @@ uint64_t WaitUntilQuiet(HWND hwnd) {
 std::wstring DismissMessageBox(const Program& program) {
     HWND box = WaitForWindow(program, L"#32770");
     if (!box) return L"<no message box>";
-    wchar_t text[512] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, 512);
+    wchar_t text[2048] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 2048);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     // Wait until this box is gone, so that the next search finds the next one.
     for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(25);
@@ -298,25 +300,77 @@ TEST_F(ProgramTest, IdleWindowDrawsNothingAndUsesNoProcessor) {
     EXPECT_EQ(program.WaitExit(), 0);
 }
 
-TEST_F(ProgramTest, DatabaseThatCannotBeCreatedEndsTheStartWithCodeOne) {
+TEST_F(ProgramTest, DatabaseThatCannotBeCreatedEndsTheStartWithCodeOneAndSQLitesReason) {
     // A folder where the file should be: it can be neither opened nor created.
     ASSERT_TRUE(CreateDirectoryW((dir / L"app_data.db").c_str(), nullptr));
     Program program(exe);
     ASSERT_TRUE(program.started());
-    EXPECT_EQ(DismissMessageBox(program), L"Failed to open or create app_data.db next to the executable.");
+    EXPECT_EQ(DismissMessageBox(program),
+              L"Failed to open or create app_data.db next to the executable.\n\n"
+              L"SQLite could not open or create it: unable to open database file.");
     EXPECT_EQ(DismissMessageBox(program), L"Failed to initialize Orvellane.");
     EXPECT_EQ(program.WaitExit(), 1);
 }
 
-TEST_F(ProgramTest, DatabaseWithoutAUsableSchemaEndsTheStartWithCodeOneAndIsLeftAlone) {
-    const std::string garbage(4096, 'x');
-    bm::test::WriteTextFile(dir / L"app_data.db", garbage);
-    Program program(exe);
-    ASSERT_TRUE(program.started());
-    EXPECT_EQ(DismissMessageBox(program), L"Failed to open or create app_data.db next to the executable.");
-    EXPECT_EQ(DismissMessageBox(program), L"Failed to initialize Orvellane.");
-    EXPECT_EQ(program.WaitExit(), 1);
-    EXPECT_EQ(bm::test::ReadTextFile(dir / L"app_data.db"), garbage);
+// A file of another kind beside the program: the SQL is run on a new database; "#" writes bytes
+// that are no database.
+void MakeFile(const std::wstring& path, const std::string& setup) {
+    if (setup == "#") {
+        bm::test::WriteTextFile(path, std::string(4096, 'x'));
+        return;
+    }
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(bm::ToUtf8(path).c_str(), &raw), SQLITE_OK);
+    const int rc = sqlite3_exec(raw, setup.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+    ASSERT_EQ(rc, SQLITE_OK);
+}
+
+TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLeftUnchanged) {
+    struct Case {
+        const char* name;
+        std::string setup;
+        const wchar_t* reason;
+    };
+    const Case cases[] = {
+        {"another program's", "CREATE TABLE moz_places(id INTEGER PRIMARY KEY, url TEXT);",
+         L"It belongs to another program: it holds tables that are not Orvellane's ('moz_places')."},
+        {"a newer schema", "PRAGMA application_id = 1332901484; PRAGMA user_version = 9;",
+         L"It was made by a newer version of Orvellane (schema version 9; this version knows up to 1)."},
+        {"damaged", "#", L"SQLite cannot read it: file is not a database."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = dir / L"app_data.db";
+        DeleteFileW(path.c_str());
+        MakeFile(path, c.setup);
+        const std::string before = bm::test::ReadTextFile(path);
+        Program program(exe);
+        ASSERT_TRUE(program.started());
+        EXPECT_EQ(DismissMessageBox(program), L"Failed to open or create app_data.db next to the executable.\n\n" +
+                                                  std::wstring(c.reason) + L" The file was left unchanged.");
+        EXPECT_EQ(DismissMessageBox(program), L"Failed to initialize Orvellane.");
+        EXPECT_EQ(program.WaitExit(), 1);
+        EXPECT_EQ(bm::test::ReadTextFile(path), before);
+    }
+}
+
+TEST(ProgramManifest, DeclaresLongPathAwareness) {
+    HMODULE image =
+        LoadLibraryExW(BuiltProgram().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // the application manifest
+    ASSERT_NE(found, nullptr);
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
+    const std::string manifest(bytes, SizeofResource(image, found));
+    FreeLibrary(image);
+    const size_t element = manifest.find(
+        "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>");
+    ASSERT_NE(element, std::string::npos) << manifest;
+    // Windows reads it only inside the application's windowsSettings.
+    EXPECT_LT(manifest.find("<windowsSettings>"), element) << manifest;
+    EXPECT_GT(manifest.find("</windowsSettings>"), element) << manifest;
+    EXPECT_NE(manifest.find("<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">"), std::string::npos);
 }
 
 // The window under real input: each batch of messages below is posted at once, as the system

@@ -2,11 +2,14 @@
 # The real program in each theme: started from a fresh folder, its X window photographed once it has
 # drawn and stopped changing, the shots checked for an interface (many colours) and for the light
 # theme being brighter than the dark one, then closed with WM_CLOSE and expected to end with code 0.
+# Each theme is also photographed at the smallest window the program allows (980 x 640) with the
+# Extra Large font, where every control must still be in view.
 #
 #   screenshot_test.sh WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER
 #
 # Needs an X display (scripts/test runs ctest under Xvfb) with the Wine server started on it. The
-# shots stay in SHOT_FOLDER as orvellane-dark.png and orvellane-light.png.
+# shots stay in SHOT_FOLDER as orvellane-dark.png, orvellane-light.png, orvellane-dark-min-xl.png and
+# orvellane-light-min-xl.png.
 set -uo pipefail
 
 if [ $# -ne 5 ]; then
@@ -60,60 +63,71 @@ capture() {
   identify -format '%k %#' "$1" 2>/dev/null
 }
 
+# shoot_theme THEME NAME [KEY VALUE]...: one start of the program with the theme and the settings
+# given after the name; the shot is orvellane-NAME.png.
 shoot_theme() {
-  local theme=$1
-  local folder="$work/$theme"
+  local theme=$1 name=$2
+  shift 2
+  local folder="$work/$name"
   local exe="$folder/orvellane.exe"
-  local shot="$shots/orvellane-$theme.png"
+  local shot="$shots/orvellane-$name.png"
   rm -f "$shot"
   mkdir -p "$folder" && cp "$program" "$exe" || fail "cannot copy the program into $folder"
 
   # The theme, and a window place that lies wholly on the screen, so that the shot shows all of it.
   "$wine_run" "$set_setting" "$(windows_path "$folder")\\app_data.db" \
-      theme "$theme" win_left 20 win_top 20 win_right 1300 win_bottom 840 win_show 1 \
-      </dev/null || fail "$theme: could not write the settings"
+      theme "$theme" win_left 20 win_top 20 win_right 1300 win_bottom 840 win_show 1 "$@" \
+      </dev/null || fail "$name: could not write the settings"
 
   "$wine_run" "$exe" </dev/null &
   pid=$!
 
   local id="" previous="" current="" deadline=$((SECONDS + start_timeout))
   while [ $SECONDS -lt $deadline ]; do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$theme: the program ended (code $?) before showing its window"; }
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; fail "$name: the program ended (code $?) before showing its window"; }
     if [ -z "$id" ]; then
       id=$(our_window) || id=""
     fi
     if [ -n "$id" ]; then
       # Drawn and settled: enough colours, and the same picture twice in a row.
-      current=$(capture "$work/$theme-now.png" "$id") || current=""
+      current=$(capture "$work/$name-now.png" "$id") || current=""
       if [ -n "$current" ] && [ "${current%% *}" -ge $min_colours ] && [ "$current" = "$previous" ]; then
-        mv "$work/$theme-now.png" "$shot"
+        mv "$work/$name-now.png" "$shot"
         break
       fi
       previous=$current
     fi
     sleep 0.5
   done
-  [ -n "$id" ] || fail "$theme: no window titled \"$title\" of our process within ${start_timeout}s"
+  [ -n "$id" ] || fail "$name: no window titled \"$title\" of our process within ${start_timeout}s"
   if [ ! -f "$shot" ]; then
-    [ -f "$work/$theme-now.png" ] && cp "$work/$theme-now.png" "$shot"
-    fail "$theme: the window did not show a settled interface within ${start_timeout}s (last: ${current:-no capture})"
+    [ -f "$work/$name-now.png" ] && cp "$work/$name-now.png" "$shot"
+    fail "$name: the window did not show a settled interface within ${start_timeout}s (last: ${current:-no capture})"
   fi
-  echo "$theme: $(identify -format '%wx%h, %k colours' "$shot"), shot $shot"
+  echo "$name: $(identify -format '%wx%h, %k colours' "$shot"), shot $shot"
 
-  "$wine_run" "$close_program" "$(windows_path "$exe")" </dev/null || fail "$theme: could not close the window"
+  "$wine_run" "$close_program" "$(windows_path "$exe")" </dev/null || fail "$name: could not close the window"
   deadline=$((SECONDS + close_timeout))
   while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
-  kill -0 "$pid" 2>/dev/null && fail "$theme: still running ${close_timeout}s after WM_CLOSE"
+  kill -0 "$pid" 2>/dev/null && fail "$name: still running ${close_timeout}s after WM_CLOSE"
   wait "$pid"
   local code=$?
   pid=""
-  [ $code -eq 0 ] || fail "$theme: exit code $code after WM_CLOSE"
+  [ $code -eq 0 ] || fail "$name: exit code $code after WM_CLOSE"
 }
 
 brightness() { convert "$1" -colorspace gray -format '%[fx:mean]' info:; }
 
-shoot_theme dark
-shoot_theme light
+shoot_theme dark dark
+shoot_theme light light
+# The minimum size (later keys win over the place above) with font size 3, Extra Large.
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-min-xl" win_right 1000 win_bottom 660 font_size 3
+  size=$(identify -format '%w %h' "$shots/orvellane-$theme-min-xl.png")
+  read -r width height <<<"$size"
+  [ "$width" -lt 1100 ] && [ "$height" -lt 720 ] ||
+    fail "$theme-min-xl: the window is ${width}x${height}, not the minimum size"
+done
 
 dark=$(brightness "$shots/orvellane-dark.png")
 light=$(brightness "$shots/orvellane-light.png")

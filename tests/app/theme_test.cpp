@@ -41,7 +41,23 @@ protected:
     bm::test::UiDriver ui;  // a fresh context with the library's own style
 };
 
-TEST_F(ThemeTest, ListsFortyTwoColours) { EXPECT_EQ(std::size(kThemedSlots), 42u); }
+TEST_F(ThemeTest, ListsFortyTwoColours) {
+    // Every slot starts at a value no look uses: the slots a look writes are exactly the listed 42.
+    const ImVec4 untouched(-1, -1, -1, -1);
+    for (int theme : {0, 1}) {
+        SCOPED_TRACE(theme);
+        ImVec4* c = ImGui::GetStyle().Colors;
+        for (int slot = 0; slot < ImGuiCol_COUNT; ++slot) c[slot] = untouched;
+        ApplyTheme(theme);
+        int written = 0;
+        for (int slot = 0; slot < ImGuiCol_COUNT; ++slot) {
+            const bool changed = !Same(c[slot], untouched);
+            written += changed ? 1 : 0;
+            EXPECT_EQ(changed, Themed(slot)) << ImGui::GetStyleColorName(slot);
+        }
+        EXPECT_EQ(written, 42);
+    }
+}
 
 TEST_F(ThemeTest, SetsTheSizesOfBothLooks) {
     for (int theme : {0, 1}) {

@@ -152,7 +152,10 @@ void UiDriver::ItemAdd(ImGuiContext* ctx, ImGuiID id, const ImRect& rect, const 
     UiItem item;
     item.id = id;
     item.rect = rect;
-    if (ctx->CurrentWindow) item.window = ctx->CurrentWindow->Name;
+    if (ctx->CurrentWindow) {
+        item.window = ctx->CurrentWindow->Name;
+        item.clip = ctx->CurrentWindow->ClipRect;
+    }
     recording_.push_back(std::move(item));
 }
 

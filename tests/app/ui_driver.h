@@ -39,6 +39,7 @@ struct UiItem {
     std::string label;       // as given to the widget, "" when it reported none
     ImRect rect;             // screen rectangle
     std::string window;      // name of the window it was submitted in
+    ImRect clip;             // the clip rectangle in force when it was submitted (a table cell's, a child's)
     ImGuiItemStatusFlags status = 0;
     ImVec2 Center() const { return rect.GetCenter(); }
 };

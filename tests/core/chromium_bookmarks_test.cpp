@@ -419,8 +419,8 @@ TEST_F(ChromiumStore, DamagedFileIsRefusedAndKept) {
         {"roots null", "{\"roots\":null}", L"Bookmarks JSON 'roots' section is not an object."},
         {"roots number", "{\"roots\":7,\"version\":1}", L"Bookmarks JSON 'roots' section is not an object."},
         {"nested too deep", std::string(kMaxJsonNesting + 1, '['),
-         L"Bookmarks file nests folders deeper than any browser writes (more than " + std::to_wstring(kMaxJsonNesting) +
-             L" levels of JSON); it was not read."},
+         L"Bookmarks file is nested deeper than any browser writes (more than " + std::to_wstring(kMaxJsonNesting) +
+             L" levels of JSON, about 1000 folders); it was not read."},
     };
     for (const Case& c : cases) {
         WriteTextFile(file, c.content);

@@ -6,6 +6,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
@@ -62,7 +64,7 @@ TEST(BackupPath, MadeNowUsesTheLocalClock) {
     EXPECT_LE(stamp, Stamp(after));
 }
 
-TEST(FileBackups, BackupCopiesTheFileBesideItAndListsIt) {
+TEST(FileBackups, BackupCopiesTheFileBesideItListsItAndNeverReplacesAnEarlierOne) {
     TempDir dir;
     const std::wstring file = dir / L"Default\\Bookmarks";
     WriteTextFile(file, "{\"version\":1}");
@@ -75,19 +77,17 @@ TEST(FileBackups, BackupCopiesTheFileBesideItAndListsIt) {
     EXPECT_EQ(ReadTextFile(*backup), "{\"version\":1}");
     EXPECT_EQ(ReadTextFile(file), "{\"version\":1}");
 
-    // A second backup within the same second replaces the first; otherwise there are two.
+    // A second backup right away never lands on the first: it waits for a stamp of its own.
     WriteTextFile(file, "{\"version\":2}");
     const std::optional<std::wstring> second = BackupFile(file);
     ASSERT_TRUE(second.has_value());
+    EXPECT_NE(*second, *backup);
     EXPECT_EQ(ReadTextFile(*second), "{\"version\":2}");
+    EXPECT_EQ(ReadTextFile(*backup), "{\"version\":1}");
     const std::vector<FileBackupEntry> entries = ListFileBackups(file);
-    if (*second == *backup) {
-        ASSERT_EQ(entries.size(), 1u);
-    } else {
-        ASSERT_EQ(entries.size(), 2u);
-        EXPECT_EQ(entries[1].path, *backup);
-    }
+    ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].path, *second);
+    EXPECT_EQ(entries[1].path, *backup);
 }
 
 TEST(FileBackups, AMissingFileIsNotAnError) {
@@ -292,6 +292,108 @@ TEST(FileBackups, AFailedRestoreLeavesTheTargetAsItWas) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     EXPECT_EQ(files, 3);
+}
+
+// Files beside a Bookmarks file in a backups test: 25 of this program's backups (from 2020, so older
+// than any made now) and names that only look like backups.
+struct BackupFolder {
+    explicit BackupFolder(const TempDir& dir) : file(dir / L"Default\\Bookmarks") {
+        WriteTextFile(file, "current");
+        for (int i = 0; i < 25; ++i) {
+            own.push_back(MakeBackupPathAt(file, {2020, 1, 1 + i, 10, 0, 0}));
+            WriteTextFile(own.back(), "backup " + std::to_string(i));
+        }
+        const std::wstring folder = dir / L"Default\\";
+        for (const wchar_t* name : {
+                 L"Bookmarks.backup_20190101_000000.bak.txt",  // another extension
+                 L"Bookmarks.backup_2019010_000000.bak",       // one digit short
+                 L"Bookmarks.backup_20190101-000000.bak",      // not an underscore
+                 L"Bookmarks.backup_20190101_000000_kept.bak", // a name of the user's
+                 L"Bookmarks.backup_2019O101_000000.bak",      // a letter O among the digits
+                 L"Bookmarks.backup_.bak",
+                 L"Bookmarks.bak",
+                 L"Bookmarks.backup_20190101_000000",
+                 L"MyBookmarks.backup_20190101_000000.bak",
+                 L"Preferences.backup_20190101_000000.bak",
+             }) {
+            foreign.push_back(folder + name);
+            WriteTextFile(foreign.back(), "not ours");
+        }
+        // A folder under a backup's name is no backup either.
+        foreignFolder = folder + L"Bookmarks.backup_20190102_000000.bak";
+        test::MakeDirs(foreignFolder);
+    }
+    std::wstring file;
+    std::vector<std::wstring> own;  // oldest first
+    std::vector<std::wstring> foreign;
+    std::wstring foreignFolder;
+};
+
+TEST(BackupPruning, ANewBackupKeepsTheNewest20AndLeavesOtherFilesAlone) {
+    TempDir dir;
+    BackupFolder folder(dir);
+    const std::optional<std::wstring> made = BackupFile(folder.file);
+    ASSERT_TRUE(made.has_value());
+    EXPECT_EQ(ReadTextFile(*made), "current");
+
+    // The new one and the 19 newest of the old ones stay; the 6 oldest are gone.
+    for (size_t i = 0; i < folder.own.size(); ++i)
+        EXPECT_EQ(test::PathExists(folder.own[i]), i >= 6) << ToUtf8(folder.own[i]);
+    for (const std::wstring& path : folder.foreign) {
+        EXPECT_TRUE(test::PathExists(path)) << ToUtf8(path);
+        EXPECT_EQ(ReadTextFile(path), "not ours");
+    }
+    EXPECT_TRUE(test::PathExists(folder.foreignFolder));
+    EXPECT_EQ(ReadTextFile(folder.file), "current");
+
+    // Once at the bound, each new backup takes the place of the oldest.
+    const std::optional<std::wstring> next = BackupFile(folder.file);
+    ASSERT_TRUE(next.has_value());
+    EXPECT_FALSE(test::PathExists(folder.own[6]));
+    EXPECT_TRUE(test::PathExists(folder.own[7]));
+    EXPECT_TRUE(test::PathExists(*made));
+}
+
+TEST(BackupPruning, AFailedBackupPrunesNothing) {
+    TempDir dir;
+    BackupFolder folder(dir);
+    // Folders stand under the backup names of the next seconds, so the copy to them fails.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    for (int second = 0; second < 10; ++second) {
+        ULARGE_INTEGER t;
+        t.LowPart = now.dwLowDateTime;
+        t.HighPart = now.dwHighDateTime;
+        t.QuadPart += static_cast<ULONGLONG>(second) * 10000000ULL;
+        FILETIME utc{t.LowPart, t.HighPart}, local;
+        SYSTEMTIME s;
+        FileTimeToLocalFileTime(&utc, &local);
+        FileTimeToSystemTime(&local, &s);
+        test::MakeDirs(MakeBackupPathAt(folder.file, {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond}));
+    }
+    std::wstring error;
+    EXPECT_FALSE(BackupFile(folder.file, &error).has_value());
+    EXPECT_EQ(error, L"CopyFile failed with error 5");
+    for (const std::wstring& path : folder.own) EXPECT_TRUE(test::PathExists(path)) << ToUtf8(path);
+}
+
+TEST(BackupPruning, TheBackupJustMadeStaysEvenWhenItsStampLooksOlder) {
+    // A clock set back (the end of daylight saving time) gives a stamp older than the ones kept.
+    TempDir dir;
+    const std::wstring file = dir / L"places.sqlite";
+    WriteTextFile(file, "current");
+    std::vector<std::wstring> later;
+    for (int i = 0; i < 20; ++i) {
+        later.push_back(MakeBackupPathAt(file, {2099, 1, 1 + i, 10, 0, 0}));
+        WriteTextFile(later.back(), "later");
+    }
+    const std::wstring earlier = MakeBackupPathAt(file, {2098, 1, 1, 10, 0, 0});
+    WriteTextFile(earlier, "earlier");
+    PruneFileBackups(file, 20, earlier);
+    EXPECT_TRUE(test::PathExists(earlier));
+    for (const std::wstring& path : later) EXPECT_TRUE(test::PathExists(path));
+    PruneFileBackups(file, 20);
+    EXPECT_FALSE(test::PathExists(earlier));
 }
 
 // ---------------------------------------------------------------- databases in WAL mode

@@ -20,52 +20,11 @@ namespace bm {
 namespace {
 
 using test::Mutant;
+using test::MutationTally;
 using test::Mutator;
 using test::ReadTextFile;
 using test::TempDir;
 using test::WriteTextFile;
-
-// Tallies of one run; every field but the first three must stay zero.
-struct RunFaults {
-    size_t cases = 0;
-    size_t readOk = 0;
-    size_t refused = 0;
-    size_t uncaught = 0;
-    size_t cutShortAccepted = 0;
-    size_t malformedResult = 0;
-    size_t writerChangedRefusedFile = 0;
-    size_t writerAcceptedDamaged = 0;
-    size_t writerRefusedSound = 0;
-    size_t bookmarksLost = 0;
-    std::vector<std::string> examples;
-
-    void Note(size_t& counter, const Mutant& mutant, const char* what) {
-        ++counter;
-        if (examples.size() < 8) examples.push_back(std::string(what) + ": " + mutant.description);
-    }
-    size_t Faults() const {
-        return uncaught + cutShortAccepted + malformedResult + writerChangedRefusedFile + writerAcceptedDamaged +
-               writerRefusedSound + bookmarksLost;
-    }
-    std::string Summary(const char* format) const {
-        std::ostringstream out;
-        out << format << ": " << cases << " cases, " << readOk << " read, " << refused << " refused; uncaught "
-            << uncaught << ", cut short read as success " << cutShortAccepted << ", malformed results "
-            << malformedResult << ", refused file changed " << writerChangedRefusedFile << ", damaged file written "
-            << writerAcceptedDamaged << ", sound file refused " << writerRefusedSound << ", bookmarks lost "
-            << bookmarksLost;
-        for (const std::string& example : examples) out << "\n  " << example;
-        return out.str();
-    }
-};
-
-// Every cut of the original, then `random` seeded mutations.
-std::vector<Mutant> Cases(const std::string& original, Mutator& mutator, size_t random) {
-    std::vector<Mutant> cases;
-    for (size_t length = 0; length < original.size(); ++length) cases.push_back(Mutator::CutAt(original, length));
-    for (size_t i = 0; i < random; ++i) cases.push_back(mutator.Next(original));
-    return cases;
-}
 
 using Entry = std::tuple<std::wstring, std::wstring, std::wstring>;
 
@@ -165,9 +124,9 @@ TEST(MutationRun, ChromiumBookmarksReaderAndMergeWriter) {
     ASSERT_EQ(ReadChromiumBookmarks(file, nullptr).size(), 5u);
 
     Mutator mutator(0x5EED0001, kJsonAlphabet);
-    const std::vector<Mutant> cases = Cases(original, mutator, 3000);
+    const std::vector<Mutant> cases = test::AllCutsThenRandom(original, mutator, 3000);
     const BookmarkRecord added{0, 0, L"https://added.example/", L"Added", L"Work", 1700000000};
-    RunFaults run;
+    MutationTally run;
     size_t written = 0;
     test::RunWithStack(test::kSmallStack, [&] {
         for (size_t i = 0; i < cases.size(); ++i) {
@@ -182,15 +141,15 @@ TEST(MutationRun, ChromiumBookmarksReaderAndMergeWriter) {
             try {
                 before = throughFile ? ReadChromiumBookmarks(file, &error) : ReadChromiumBookmarksText(mutant.bytes, &error);
             } catch (...) {
-                run.Note(run.uncaught, mutant, "reader threw");
+                run.Fault("reader threw", mutant);
                 continue;
             }
             const bool readOk = error.empty();
-            ++(readOk ? run.readOk : run.refused);
-            if (readOk && mutant.cutShort) run.Note(run.cutShortAccepted, mutant, "cut short read");
-            if (!readOk && !before.empty()) run.Note(run.malformedResult, mutant, "records with an error");
+            ++(readOk ? run.accepted : run.refused);
+            if (readOk && mutant.cutShort) run.Fault("cut short read", mutant);
+            if (!readOk && !before.empty()) run.Fault("records with an error", mutant);
             for (const BookmarkRecord& r : before)
-                if (r.url.empty()) run.Note(run.malformedResult, mutant, "empty url");
+                if (r.url.empty()) run.Fault("empty url", mutant);
 
             if (!throughFile) continue;
             const bool replace = i % 3 == 2;
@@ -200,34 +159,34 @@ TEST(MutationRun, ChromiumBookmarksReaderAndMergeWriter) {
             try {
                 result = WriteChromiumBookmarks(file, {added}, nullptr, &writeError, replace);
             } catch (...) {
-                run.Note(run.uncaught, mutant, "writer threw");
+                run.Fault("writer threw", mutant);
                 continue;
             }
             const bool blank = IsBlankJsonText(mutant.bytes);
             if (result < 0) {
-                if (ReadTextFile(file) != mutant.bytes) run.Note(run.writerChangedRefusedFile, mutant, "refused but changed");
+                if (ReadTextFile(file) != mutant.bytes) run.Fault("refused but changed", mutant);
                 // The writer refuses, beyond what the reader refuses, only roots of the wrong type.
                 if (readOk && writeError.find(L"unexpected structure") == std::wstring::npos)
-                    run.Note(run.writerRefusedSound, mutant, "sound file refused");
+                    run.Fault("sound file refused", mutant);
                 continue;
             }
             if (!readOk && !blank) {
-                run.Note(run.writerAcceptedDamaged, mutant, "damaged file written");
+                run.Fault("damaged file written", mutant);
                 continue;
             }
             std::wstring afterError;
             const auto after = ReadChromiumBookmarks(file, &afterError);
-            if (!afterError.empty()) run.Note(run.bookmarksLost, mutant, "written file unreadable");
+            if (!afterError.empty()) run.Fault("written file unreadable", mutant);
             if (replace) continue;
             const auto was = Entries(before);
             const auto now = Entries(after);
             if (!std::includes(now.begin(), now.end(), was.begin(), was.end()))
-                run.Note(run.bookmarksLost, mutant, "merge lost a bookmark");
+                run.Fault("merge lost a bookmark", mutant);
         }
     });
-    std::cout << run.Summary("Bookmarks") << ", " << written << " through the writer\n";
+    std::cout << run.Summary("Bookmarks") << "\n  (" << written << " of the cases also went through the writers)\n";
     EXPECT_EQ(run.Faults(), 0u) << run.Summary("Bookmarks");
-    EXPECT_GT(run.readOk, 100u);  // the run also reaches the writer with sound files
+    EXPECT_GT(run.accepted, 100u);  // the run also reaches the writer with sound files
 }
 
 const char kExportFixture[] = R"({
@@ -270,8 +229,8 @@ TEST(MutationRun, JsonExportImport) {
     ASSERT_EQ(ImportJson(file, nullptr).size(), 4u);
 
     Mutator mutator(0x5EED0002, kJsonAlphabet);
-    const std::vector<Mutant> cases = Cases(original, mutator, 4000);
-    RunFaults run;
+    const std::vector<Mutant> cases = test::AllCutsThenRandom(original, mutator, 4000);
+    MutationTally run;
     test::RunWithStack(test::kSmallStack, [&] {
         for (size_t i = 0; i < cases.size(); ++i) {
             const Mutant& mutant = cases[i];
@@ -284,20 +243,20 @@ TEST(MutationRun, JsonExportImport) {
             try {
                 records = throughFile ? ImportJson(file, &error) : ImportJsonText(mutant.bytes, &error);
             } catch (...) {
-                run.Note(run.uncaught, mutant, "import threw");
+                run.Fault("import threw", mutant);
                 continue;
             }
             const bool ok = error.empty();
-            ++(ok ? run.readOk : run.refused);
-            if (ok && mutant.cutShort) run.Note(run.cutShortAccepted, mutant, "cut short read");
-            if (!ok && !records.empty()) run.Note(run.malformedResult, mutant, "records with an error");
+            ++(ok ? run.accepted : run.refused);
+            if (ok && mutant.cutShort) run.Fault("cut short read", mutant);
+            if (!ok && !records.empty()) run.Fault("records with an error", mutant);
             for (const BookmarkRecord& r : records)
-                if (r.url.empty() || r.id != 0) run.Note(run.malformedResult, mutant, "malformed record");
+                if (r.url.empty() || r.id != 0) run.Fault("malformed record", mutant);
         }
     });
     std::cout << run.Summary("JSON export") << "\n";
     EXPECT_EQ(run.Faults(), 0u) << run.Summary("JSON export");
-    EXPECT_GT(run.readOk, 100u);
+    EXPECT_GT(run.accepted, 100u);
 }
 
 const char kProfilesFixture[] =
@@ -317,8 +276,8 @@ TEST(MutationRun, ProfilesIni) {
     ASSERT_EQ(FindFirefoxPlaces(dir.path()).value_or(L""), dir / L"Profiles\\abcd1234.default-release\\places.sqlite");
 
     Mutator mutator(0x5EED0003, {std::string("[]=\r\n;#/\\\0", 10), {{"[", "]"}, {"[Profile", "\n"}}});
-    const std::vector<Mutant> cases = Cases(original, mutator, 4000);
-    RunFaults run;
+    const std::vector<Mutant> cases = test::AllCutsThenRandom(original, mutator, 4000);
+    MutationTally run;
     const std::wstring suffix = L"\\places.sqlite";
     test::RunWithStack(test::kSmallStack, [&] {
         for (size_t i = 0; i < cases.size(); ++i) {
@@ -330,24 +289,24 @@ TEST(MutationRun, ProfilesIni) {
             try {
                 found = throughFile ? FindFirefoxPlaces(dir.path()) : ChooseFirefoxPlaces(mutant.bytes, dir.path());
             } catch (...) {
-                run.Note(run.uncaught, mutant, "lookup threw");
+                run.Fault("lookup threw", mutant);
                 continue;
             }
-            ++(found ? run.readOk : run.refused);
+            ++(found ? run.accepted : run.refused);
             if (!found) continue;
             const std::wstring& path = *found;
             if (path.size() <= suffix.size() || path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
-                run.Note(run.malformedResult, mutant, "not a places.sqlite path");
+                run.Fault("not a places.sqlite path", mutant);
             for (wchar_t c : path)
                 if (c < 0x20) {
-                    run.Note(run.malformedResult, mutant, "control character in the path");
+                    run.Fault("control character in the path", mutant);
                     break;
                 }
         }
     });
     std::cout << run.Summary("profiles.ini") << "\n";
     EXPECT_EQ(run.Faults(), 0u) << run.Summary("profiles.ini");
-    EXPECT_GT(run.readOk, 100u);
+    EXPECT_GT(run.accepted, 100u);
 }
 
 }  // namespace

@@ -91,11 +91,13 @@ TEST(AppDatabaseOpen, NonAsciiPathIsCreatedUnderItsName) {
     EXPECT_TRUE(test::PathExists(folder + L"\\app_data.db"));
 }
 
-TEST(AppDatabaseOpen, FolderThatDoesNotExistGivesFalseAndStaysClosed) {
+TEST(AppDatabaseOpen, FolderThatDoesNotExistGivesFalseWithSQLitesReasonAndStaysClosed) {
     TempDir dir;
     const std::wstring path = dir / L"missing\\app_data.db";
     AppDatabase db;
-    EXPECT_FALSE(db.Open(path));
+    std::wstring error;
+    EXPECT_FALSE(db.Open(path, &error));
+    EXPECT_EQ(error, L"SQLite could not open or create it: unable to open database file.");
     EXPECT_FALSE(test::PathExists(path));
     db.Close();
     db.Close();
@@ -104,28 +106,169 @@ TEST(AppDatabaseOpen, FolderThatDoesNotExistGivesFalseAndStaysClosed) {
     EXPECT_EQ(ErrorText([&] { db.RestoreSnapshot(1, nullptr); }), "The profile database is not open.");
 }
 
-TEST(AppDatabaseOpen, FileThatIsNoDatabaseThrowsSchemaErrorAndIsLeftAlone) {
-    TempDir dir;
-    const std::wstring path = dir / L"app_data.db";
-    const std::string bytes = std::string(600, 'x') + "\nthese are not the bytes of a database\n";
-    test::WriteTextFile(path, bytes);
-    AppDatabase db;
-    EXPECT_EQ(ErrorText([&] { db.Open(path); }), "Failed to initialize schema: file is not a database");
-    db.Close();
-    EXPECT_EQ(test::ReadTextFile(path), bytes);
+// The header marks of a file, read with a connection of its own.
+struct Marks {
+    int64_t applicationId;
+    int64_t userVersion;
+};
+Marks ReadMarks(const std::wstring& path) {
+    RawConnection raw(path);
+    return {raw.Int("PRAGMA application_id;"), raw.Int("PRAGMA user_version;")};
 }
 
-TEST(AppDatabaseOpen, ExistingTableLackingAnIndexedColumnThrowsSchemaError) {
+void MakeRawDatabase(const std::wstring& path, const std::string& sql) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(ToUtf8(path).c_str(), &raw), SQLITE_OK);
+    char* message = nullptr;
+    const int rc = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &message);
+    const std::string text = message ? message : "";
+    sqlite3_free(message);
+    sqlite3_close(raw);
+    ASSERT_EQ(rc, SQLITE_OK) << text;
+}
+
+// The tables of the release that did not mark its files yet, with one saved profile.
+const char* const kUnmarkedRelease = R"sql(
+CREATE TABLE profiles (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL UNIQUE,
+    created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL);
+CREATE TABLE bookmarks (id INTEGER PRIMARY KEY AUTOINCREMENT,
+    profile_id INTEGER NOT NULL REFERENCES profiles(id) ON DELETE CASCADE, url TEXT NOT NULL,
+    title TEXT NOT NULL, folder_path TEXT NOT NULL DEFAULT '', date_added INTEGER NOT NULL);
+CREATE INDEX idx_bookmarks_profile ON bookmarks(profile_id);
+CREATE INDEX idx_bookmarks_url ON bookmarks(profile_id, url);
+CREATE TABLE browser_configs (id INTEGER PRIMARY KEY AUTOINCREMENT, browser_key TEXT NOT NULL UNIQUE,
+    custom_path TEXT NOT NULL DEFAULT '', bound_profile_id INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE app_settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE profile_backups (id INTEGER PRIMARY KEY AUTOINCREMENT,
+    profile_id INTEGER NOT NULL REFERENCES profiles(id) ON DELETE CASCADE, created_at INTEGER NOT NULL,
+    label TEXT NOT NULL DEFAULT '', bookmark_count INTEGER NOT NULL DEFAULT 0, snapshot_json TEXT NOT NULL);
+INSERT INTO profiles(name, created_at, updated_at) VALUES('Work', 1, 1);
+INSERT INTO bookmarks(profile_id, url, title, date_added) VALUES(1, 'https://kept.example', 'Kept', 1);
+)sql";
+
+TEST(AppDatabaseOpen, OwnFilesAreOpenedAndMarked) {
+    struct Case {
+        const char* name;
+        std::string setup;  // SQL run on a new file first; "" leaves no file, "-" an empty file
+        int64_t profiles;   // saved profiles afterwards
+    };
+    const Case cases[] = {
+        {"no file yet", "", 0},
+        {"an empty file", "-", 0},
+        {"a release without marks", kUnmarkedRelease, 1},
+        {"only some of our tables", "CREATE TABLE app_settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);", 0},
+        {"marked by this version",
+         std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 1;", 1},
+        {"marked, an older schema version",
+         std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 0;", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::wstring path = dir / L"app_data.db";
+        if (c.setup == "-")
+            test::WriteTextFile(path, "");
+        else if (!c.setup.empty())
+            MakeRawDatabase(path, c.setup);
+        {
+            AppDatabase db;
+            std::wstring error;
+            ASSERT_TRUE(db.Open(path, &error)) << ToUtf8(error);
+            EXPECT_EQ(error, L"");
+            EXPECT_EQ(static_cast<int64_t>(db.ListProfiles().size()), c.profiles);
+            db.SetSetting(L"theme", L"light");  // every table is there to write to
+        }
+        const Marks marks = ReadMarks(path);
+        EXPECT_EQ(marks.applicationId, 0x4F72766C);  // "Orvl"
+        EXPECT_EQ(marks.userVersion, 1);
+    }
+}
+
+TEST(AppDatabaseOpen, FilesThatAreNotOursOrNewerOrDamagedAreRefusedAndLeftUnchanged) {
+    struct Case {
+        const char* name;
+        std::string setup;      // SQL run on a new file; "#" writes bytes that are no database
+        const wchar_t* reason;  // the error text before " The file was left unchanged."
+    };
+    const Case cases[] = {
+        {"another program's tables", "CREATE TABLE moz_places(id INTEGER PRIMARY KEY, url TEXT);",
+         L"It belongs to another program: it holds tables that are not Orvellane's ('moz_places')."},
+        {"our tables and one more", std::string(kUnmarkedRelease) + "CREATE TABLE notes(id INTEGER);",
+         L"It belongs to another program: it holds tables that are not Orvellane's ('notes')."},
+        {"a table of our name with other columns", "CREATE TABLE bookmarks(id INTEGER PRIMARY KEY, profile_id INTEGER);",
+         L"It belongs to another program: it holds tables that are not Orvellane's ('bookmarks')."},
+        {"a view under our name", "CREATE VIEW app_settings AS SELECT 1 AS key, 2 AS value;",
+         L"It belongs to another program: it holds tables that are not Orvellane's ('app_settings')."},
+        {"another program's mark", "PRAGMA application_id = 305419896;",
+         L"It belongs to another program (its application_id is 0x12345678, not Orvellane's)."},
+        {"another mark on our tables", std::string(kUnmarkedRelease) + "PRAGMA application_id = 1;",
+         L"It belongs to another program (its application_id is 0x00000001, not Orvellane's)."},
+        {"a newer schema",
+         std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 2;",
+         L"It was made by a newer version of Orvellane (schema version 2; this version knows up to 1)."},
+        {"marked, a table lacking columns",
+         "PRAGMA application_id = 1332901484; PRAGMA user_version = 1; CREATE TABLE app_settings(key TEXT);",
+         L"Its table 'app_settings' does not have the columns Orvellane expects."},
+        {"bytes that are no database", "#", L"SQLite cannot read it: file is not a database."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::wstring path = dir / L"app_data.db";
+        if (c.setup == "#")
+            test::WriteTextFile(path, std::string(600, 'x') + "\nthese are not the bytes of a database\n");
+        else
+            MakeRawDatabase(path, c.setup);
+        const std::string before = test::ReadTextFile(path);
+
+        AppDatabase db;
+        std::wstring error;
+        EXPECT_FALSE(db.Open(path, &error));
+        EXPECT_EQ(error, std::wstring(c.reason) + L" The file was left unchanged.");
+        EXPECT_EQ(ErrorText([&] { db.ListProfiles(); }), "The profile database is not open.");
+        db.Close();
+        EXPECT_EQ(test::ReadTextFile(path), before);
+        EXPECT_FALSE(test::PathExists(path + L"-journal"));
+    }
+}
+
+TEST(AppDatabaseOpen, CutShortFileIsRefusedWithSQLitesReason) {
     TempDir dir;
     const std::wstring path = dir / L"app_data.db";
     {
-        sqlite3* raw = nullptr;
-        ASSERT_EQ(sqlite3_open(ToUtf8(path).c_str(), &raw), SQLITE_OK);
-        sqlite3_exec(raw, "CREATE TABLE bookmarks(id INTEGER PRIMARY KEY, profile_id INTEGER);", nullptr, nullptr, nullptr);
-        sqlite3_close(raw);
+        AppDatabase db;
+        ASSERT_TRUE(db.Open(path));
+        db.CreateProfile(L"Work");
+    }
+    // The first page holds the schema; half of it is not enough to read the tables.
+    const std::string whole = test::ReadTextFile(path);
+    ASSERT_GT(whole.size(), 2048u);
+    test::WriteTextFile(path, whole.substr(0, 2048));
+    AppDatabase db;
+    std::wstring error;
+    EXPECT_FALSE(db.Open(path, &error));
+    EXPECT_EQ(error.rfind(L"SQLite cannot read it: ", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(test::ReadTextFile(path), whole.substr(0, 2048));
+}
+
+TEST(AppDatabaseOpen, PathLongerThan260CharactersIsCreated) {
+    // Non-ASCII folder names: over 1040 bytes of UTF-8, beyond what SQLite's default Windows layer takes.
+    TempDir dir;
+    std::wstring folder = dir.path();
+    for (wchar_t part = L'\u65e5'; folder.size() < 420; ++part) folder += L"\\" + std::wstring(40, part);
+    test::MakeDirs(folder);
+    const std::wstring path = folder + L"\\app_data.db";
+    ASSERT_GT(path.size(), 260u);
+    ASSERT_GT(ToUtf8(path).size(), 1040u);
+    {
+        AppDatabase db;
+        std::wstring error;
+        ASSERT_TRUE(db.Open(path, &error)) << ToUtf8(error);
+        db.SetSetting(L"theme", L"light");
     }
     AppDatabase db;
-    EXPECT_EQ(ErrorText([&] { db.Open(path); }), "Failed to initialize schema: no such column: url");
+    ASSERT_TRUE(db.Open(path));
+    EXPECT_EQ(db.GetSetting(L"theme", L""), L"light");
 }
 
 TEST(AppDatabaseOpen, OpeningTwiceAndClosingTwiceAreSafe) {

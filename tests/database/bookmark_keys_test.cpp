@@ -106,7 +106,10 @@ TEST_F(BookmarkKeys, LookupIsServedByTheKeyIndex) {
         plan += reinterpret_cast<const char*>(sqlite3_column_text(statement, 3)) + std::string("\n");
     sqlite3_finalize(statement);
     sqlite3_close(conn);
-    EXPECT_NE(plan.find("INDEX idx_bookmarks_url_key"), std::string::npos) << plan;
+    // A search on both columns of the key index, not a walk over the profile's rows.
+    EXPECT_NE(plan.find("SEARCH bookmarks USING INDEX idx_bookmarks_url_key (profile_id=? AND <expr>=?)"),
+              std::string::npos)
+        << plan;
 }
 
 TEST_F(BookmarkKeys, SnapshotAndRestoreCarryTheUrlsAsStored) {

@@ -247,5 +247,54 @@ TEST_F(ProfilesTest, ChangeCountMovesWithEveryWriteAndOnlyThen) {
     EXPECT_EQ(db.ChangeCount(), 0);
 }
 
+TEST_F(ProfilesTest, ReplaceBookmarksSwapsTheWholeSetAndLeavesOtherProfiles) {
+    const int64_t id = db.CreateProfile(L"P");
+    const int64_t other = db.CreateProfile(L"Other");
+    db.AddBookmarks(id, {Bookmark(L"https://old.example", L"Old"), Bookmark(L"https://both.example", L"Both")});
+    db.AddBookmarks(other, {Bookmark(L"https://old.example", L"Old")});
+
+    int skipped = -1;
+    // The old rows are gone before the duplicate test, so a URL of the old set is stored again (as
+    // given); a repeat within the new list is still a duplicate.
+    EXPECT_EQ(db.ReplaceBookmarks(id,
+                                  {Bookmark(L"https://Both.example/", L"Both again"), Bookmark(L"https://new.example", L"New"),
+                                   Bookmark(L"https://new.example/", L"Repeat")},
+                                  &skipped),
+              2);
+    EXPECT_EQ(skipped, 1);
+    std::vector<std::wstring> urls;
+    for (const BookmarkRecord& record : db.GetBookmarks(id)) urls.push_back(record.url + L"|" + record.title);
+    EXPECT_EQ(urls, (std::vector<std::wstring>{L"https://Both.example/|Both again", L"https://new.example|New"}));
+    EXPECT_EQ(db.GetBookmarks(other).size(), 1u);
+
+    EXPECT_EQ(db.ReplaceBookmarks(id, {}, &skipped), 0);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_TRUE(db.GetBookmarks(id).empty());
+}
+
+TEST_F(ProfilesTest, ReplaceBookmarksThatFailsMidwayKeepsTheOldSet) {
+    const int64_t id = db.CreateProfile(L"P");
+    db.AddBookmarks(id, {Bookmark(L"https://old1.example", L"Old 1"), Bookmark(L"https://old2.example", L"Old 2")});
+    raw().Exec("CREATE TRIGGER refuse BEFORE INSERT ON bookmarks WHEN NEW.title = 'third' "
+               "BEGIN SELECT RAISE(ABORT, 'refused by test'); END;");
+    std::string failure;
+    try {
+        db.ReplaceBookmarks(id, {Bookmark(L"https://n1.example", L"first"), Bookmark(L"https://n2.example", L"second"),
+                                 Bookmark(L"https://n3.example", L"third")});
+    } catch (const std::runtime_error& e) {
+        failure = e.what();
+    }
+    EXPECT_EQ(failure, "SQL step failed: refused by test");
+    const std::vector<BookmarkRecord> kept = db.GetBookmarks(id);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].url, L"https://old1.example");
+    EXPECT_EQ(kept[1].url, L"https://old2.example");
+    EXPECT_TRUE(raw().CanWrite()) << "the failed replace left its transaction open";
+
+    // An unknown profile fails its foreign key and changes nothing either.
+    EXPECT_THROW(db.ReplaceBookmarks(id + 100, {Bookmark(L"https://x.example", L"X")}), std::runtime_error);
+    EXPECT_EQ(Count("bookmarks"), 2);
+}
+
 }  // namespace
 }  // namespace bm

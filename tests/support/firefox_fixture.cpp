@@ -227,7 +227,7 @@ void ExecOn(sqlite3* db, const std::string& sql) {
 
 sqlite3* OpenOrThrow(const std::wstring& path, int flags) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, flags, kLongPathVfs) != SQLITE_OK) {
         std::string text = db ? sqlite3_errmsg(db) : "out of memory";
         if (db) sqlite3_close(db);
         throw std::runtime_error("fixture: cannot open places.sqlite: " + text);

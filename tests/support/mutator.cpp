@@ -1,6 +1,7 @@
 #include "tests/support/mutator.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace bm::test {
 
@@ -111,6 +112,33 @@ void Mutator::Nest(std::string& bytes, std::string& how) {
         for (size_t i = 0; i < depth; ++i) inserted += pair.second;
     bytes.insert(at, inserted);
     how += std::string(closed ? "nest " : "open ") + std::to_string(depth) + " at " + std::to_string(at);
+}
+
+void MutationTally::Fault(const std::string& kind, const Mutant& mutant) {
+    ++faults_[kind];
+    if (examples_.size() < 8) examples_.push_back(kind + ": " + mutant.description);
+}
+
+size_t MutationTally::Faults() const {
+    size_t total = 0;
+    for (const auto& [kind, count] : faults_) total += count;
+    return total;
+}
+
+std::string MutationTally::Summary(const std::string& format) const {
+    std::ostringstream out;
+    out << format << ": " << cases << " cases, " << accepted << " accepted, " << refused << " refused, " << Faults()
+        << " faults";
+    for (const auto& [kind, count] : faults_) out << "; " << kind << " " << count;
+    for (const std::string& example : examples_) out << "\n  " << example;
+    return out.str();
+}
+
+std::vector<Mutant> AllCutsThenRandom(const std::string& original, Mutator& mutator, size_t random) {
+    std::vector<Mutant> cases;
+    for (size_t length = 0; length < original.size(); ++length) cases.push_back(Mutator::CutAt(original, length));
+    for (size_t i = 0; i < random; ++i) cases.push_back(mutator.Next(original));
+    return cases;
 }
 
 }  // namespace bm::test

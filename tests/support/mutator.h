@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,5 +49,25 @@ private:
     uint64_t state_;
     MutationAlphabet alphabet_;
 };
+
+// The outcome of a mutation run: how many cases were accepted or refused, and every fault by kind
+// with the first few cases that showed one.
+class MutationTally {
+public:
+    size_t cases = 0;
+    size_t accepted = 0;
+    size_t refused = 0;
+
+    void Fault(const std::string& kind, const Mutant& mutant);
+    size_t Faults() const;
+    std::string Summary(const std::string& format) const;
+
+private:
+    std::map<std::string, size_t> faults_;
+    std::vector<std::string> examples_;
+};
+
+// Every cut of `original` (lengths 0 to size - 1), then `random` cases from the mutator.
+std::vector<Mutant> AllCutsThenRandom(const std::string& original, Mutator& mutator, size_t random);
 
 }  // namespace bm::test

@@ -205,9 +205,36 @@ INSTANTIATE_TEST_SUITE_P(
                       L"Bookmarks JSON parse error: ..."},
         SourceFailure{"ChromiumFileWithoutRoots", BrowserKind::Chrome, "{\"version\": 1}",
                       L"Bookmarks JSON missing 'roots' section."},
+        SourceFailure{"ChromiumRootsNotAnObject", BrowserKind::Chrome,
+                      "{\"roots\": [{\"children\": [], \"type\": \"folder\"}], \"version\": 1}",
+                      L"Bookmarks JSON 'roots' section is not an object."},
         SourceFailure{"NotAPlacesDatabase", BrowserKind::Firefox, std::string(4096, 'x'),
                       L"SQL prepare failed: file is not a database :: ..."}),
     [](const ::testing::TestParamInfo<SourceFailure>& info) { return std::string(info.param.name); });
+
+// A destination file the reader cannot use is a failed destination, whatever the mode: it keeps
+// what it holds, and the job goes on with the others.
+TEST_F(Safety, DamagedChromiumDestinationFailsAndKeepsItsContent) {
+    const std::string cut = std::string(kChromeBookmarks).substr(0, std::string(kChromeBookmarks).size() / 2);
+    const std::pair<std::string, std::wstring> damaged[] = {
+        {cut, L"Bookmarks JSON parse error: "},
+        {R"({"roots": "bookmark_bar", "version": 1})", L"Bookmarks JSON 'roots' section is not an object."},
+    };
+    for (const auto& [contents, message] : damaged) {
+        for (const int mode : {0, 1}) {
+            WriteTextFile(chromeBookmarks, contents);
+            SyncRequest request = ToBrowser(FromBrowser(BrowserKind::Firefox), BrowserKind::Chrome, mode);
+            request.autoBackup = false;
+            const SyncResult result = Run(request);
+            ASSERT_TRUE(result.ok);
+            ASSERT_EQ(result.destinations.size(), 1u);
+            EXPECT_FALSE(result.destinations[0].ok) << mode;
+            EXPECT_NE(result.destinations[0].message.find(message), std::wstring::npos)
+                << ToUtf8(result.destinations[0].message);
+            EXPECT_EQ(ReadTextFile(chromeBookmarks), contents) << mode;
+        }
+    }
+}
 
 TEST_F(Safety, BrowserSourceWithoutBookmarksIsLoadedWithCountZero) {
     WriteTextFile(chromeBookmarks, R"({"roots": {"bookmark_bar": {"children": [], "type": "folder"}}})");
@@ -295,6 +322,29 @@ TEST_F(Safety, ProfileWhoseSnapshotFailsIsNotChangedAtAll) {
                            });
         EXPECT_EQ(Profile(work), before);
     }
+}
+
+TEST_F(Safety, ReplaceIntoAProfileThatFailsMidwayKeepsItsOldBookmarks) {
+    {
+        // The third of Chrome's bookmarks is refused, after the old rows would have been deleted.
+        OtherConnection other(dir / L"app_data.db");
+        other.Exec("CREATE TRIGGER refuse_gamma BEFORE INSERT ON bookmarks WHEN NEW.title = 'Gamma' BEGIN "
+                   "SELECT RAISE(ABORT, 'refused by test'); END;");
+    }
+    const std::vector<std::string> before = Profile(work);
+    ASSERT_EQ(before.size(), 2u);
+    const std::wstring name = L"Profile #" + std::to_wstring(work);
+    const SyncResult result = Run(ToProfile(FromBrowser(BrowserKind::Chrome), work, 1));
+    ASSERT_TRUE(result.ok);
+    ASSERT_EQ(result.destinations.size(), 1u);
+    EXPECT_FALSE(result.destinations[0].ok);
+    ExpectLines(lines, {
+                           L"Loaded 3 bookmark(s) from 'Google Chrome'.",
+                           L"[REPLACE] Clearing existing bookmarks in the destination profile before writing "
+                           L"(snapshot above can restore them).",
+                           L"[ERROR] " + name + L": SQL step failed: refused by test",
+                       });
+    EXPECT_EQ(Profile(work), before);
 }
 
 TEST_F(Safety, LockedDatabaseFailsAProfileSourceAndAProfileDestination) {

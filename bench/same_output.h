@@ -1,0 +1,48 @@
+#pragma once
+// Comparisons of an operation's output with its floor's, made once outside the timing.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/bookmark_record.h"
+#include "core/file_backup.h"
+
+namespace bm::bench {
+
+struct Compare {
+    bool ids = false;    // row ids and profile ids are part of the output
+    bool dates = true;   // date_added is part of the output (not for texts stamped with "now")
+};
+
+// The same records in any order.
+inline bool SameRecords(std::vector<BookmarkRecord> a, std::vector<BookmarkRecord> b, const char* what, Compare compare = {}) {
+    auto key = [&compare](const BookmarkRecord& r) {
+        return std::make_tuple(r.folder_path, r.url, r.title, compare.dates ? r.date_added : 0,
+                               compare.ids ? r.id : 0, compare.ids ? r.profile_id : 0);
+    };
+    auto less = [&key](const BookmarkRecord& x, const BookmarkRecord& y) { return key(x) < key(y); };
+    std::sort(a.begin(), a.end(), less);
+    std::sort(b.begin(), b.end(), less);
+    bool same = a.size() == b.size();
+    for (size_t i = 0; same && i < a.size(); ++i) same = key(a[i]) == key(b[i]);
+    if (!same) std::fprintf(stderr, "bench: the floor of %s gives other records (%zu against %zu)\n", what, b.size(), a.size());
+    return same;
+}
+
+inline bool SameBackups(const std::vector<FileBackupEntry>& a, const std::vector<FileBackupEntry>& b) {
+    bool same = a.size() == b.size();
+    for (size_t i = 0; same && i < a.size(); ++i)
+        same = a[i].path == b[i].path && a[i].displayTime == b[i].displayTime && a[i].sortKey == b[i].sortKey;
+    if (!same) std::fprintf(stderr, "bench: the floor of the backups list gives other entries\n");
+    return same;
+}
+
+inline bool SameText(const std::string& a, const std::string& b, const char* what) {
+    if (a != b) std::fprintf(stderr, "bench: the floor of %s writes other text (%zu against %zu bytes)\n", what, b.size(), a.size());
+    return a == b;
+}
+
+}  // namespace bm::bench

@@ -1,0 +1,39 @@
+#pragma once
+// What kind of file an app_data.db is before the program writes to it: its own (marked with SQLite's
+// application_id and user_version, or from a release that did not mark yet), a new empty file, or one
+// it must not touch (another program's, a newer schema, damaged).
+
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+
+namespace bm {
+
+// "Orvl" in ASCII, stored in the database header's application_id.
+inline constexpr int32_t kAppDatabaseApplicationId = 0x4F72766C;
+// The schema this build writes, stored in user_version. Older files are brought up to it; newer
+// files are refused, since this build cannot know what a newer one expects of its rows.
+inline constexpr int32_t kAppDatabaseSchemaVersion = 1;
+
+enum class DatabaseFileKind {
+    Empty,         // no tables yet: create the schema and mark it
+    Marked,        // marked as ours, schema version not above ours
+    Unmarked,      // only our tables with our columns, not marked yet
+    OtherProgram,  // another program's mark, or tables that are not ours
+    Newer,         // ours, from a newer schema version
+    Damaged,       // SQLite cannot read its header or schema
+};
+
+struct DatabaseFileCheck {
+    DatabaseFileKind kind = DatabaseFileKind::Damaged;
+    int32_t applicationId = 0;
+    int32_t schemaVersion = 0;
+    // For the refused kinds, a sentence for the user that says why (SQLite's reason for a damaged one).
+    std::wstring reason;
+};
+
+// Reads the header and the schema of an open connection; writes nothing.
+DatabaseFileCheck CheckDatabaseFile(sqlite3* db);
+
+}  // namespace bm

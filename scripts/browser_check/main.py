@@ -1,0 +1,772 @@
+"""The real-browser judge: the program's writers, readers, portable files and saved profiles, checked by
+headless Firefox ESR and Chromium. One line per check, a summary, exit status 0 only when all pass."""
+import argparse
+import json
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+from collections import Counter, OrderedDict
+from concurrent.futures import ThreadPoolExecutor
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import dataset  # noqa: E402
+import js  # noqa: E402
+from chromium import Chromium  # noqa: E402
+from compare import (FIREFOX_ROOT_NAMES, Folder, all_urls, chromium_tree_roots, compare_trees, copy_roots,  # noqa: E402
+                     interleave, firefox_bookmarks, firefox_tree_roots, normalize_url, record_root, short, split_path)
+from marionette import Firefox  # noqa: E402
+
+EXAMPLES = 4
+RESULTS = []
+DETAILS = []
+
+
+def report(name, ok, counts, problems=()):
+    problems = list(problems)
+    line = "%s %s: %s" % ("PASS" if ok else "FAIL", name, counts)
+    if not ok and problems:
+        line += "; " + "; ".join(problems[:EXAMPLES])
+        if len(problems) > EXAMPLES:
+            line += "; ... (%d differences)" % len(problems)
+    RESULTS.append((name, ok))
+    DETAILS.append("%s %s: %s\n%s\n" % ("PASS" if ok else "FAIL", name, counts, "\n".join("    " + p for p in problems)))
+    print(line, flush=True)
+
+
+def check(name, counts, problems):
+    report(name, not problems, counts, problems)
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def linux_path(path):
+    return path[2:].replace("\\", "/") if path[:2].upper() == "Z:" else path
+
+
+class Tool:
+    def __init__(self, build):
+        self.wine_run = os.path.join(build, "wine-run")
+        self.exe = os.path.join(build, "tests", "browser_check", "orv_browser_check.exe")
+
+    def __call__(self, *args):
+        argv = [self.wine_run, self.exe] + [wine_path(a) if isinstance(a, Path) else a for a in args]
+        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        text = done.stdout.decode("utf-8", "replace").strip().splitlines()
+        try:
+            return json.loads(text[-1])
+        except (IndexError, ValueError):
+            return {"ok": False, "error": "tool gave no answer (exit %d): %s" % (
+                done.returncode, done.stderr.decode("utf-8", "replace")[-300:])}
+
+
+class Path(str):
+    """A path the tool receives as a Windows path."""
+
+
+def save_json(path, value):
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(value, f, ensure_ascii=False)
+    return Path(path)
+
+
+def load_json(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+# ---------------------------------------------------------------- expected trees of the program's writers
+
+def chromium_expected(records, base, canonical, titles):
+    """The tree the Chromium writer should leave: `base` ({root: Folder}, None for a new file) plus every
+    record whose duplicate key is new, in folders found by exact name or appended."""
+    roots = copy_roots(base) if base else OrderedDict((k, Folder(k)) for k in ("bar", "other", "mobile"))
+    seen = set(normalize_url(u) for u in all_urls(roots)) if base else set()
+    for r in records:
+        key = normalize_url(r["url"])
+        if key in seen:
+            continue
+        seen.add(key)
+        root, folders = record_root(r["folder_path"])
+        node = roots[{"bar": "bar", "other": "other", "menu": "other", "mobile": "mobile"}[root]]
+        for name in folders:
+            node = node.folder(titles.get(name, name))
+        title = r["title"] or r["url"]
+        node.children.append((titles.get(title, title), canonical.get(r["url"]) or r["url"]))
+    return roots
+
+
+def firefox_root_of(record):
+    root, folders = record_root(record["folder_path"])
+    return {"bar": "toolbar", "other": "unfiled", "menu": "menu", "mobile": "mobile"}[root], folders
+
+
+def firefox_expected(records, present_keys, canonical):
+    """The bookmarks the Firefox writer should add, as {root: Folder} holding only them, and the records
+    they come from. A URL counts as present when a bookmark of the same key (of Firefox's form) exists."""
+    roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
+    seen = set(present_keys)
+    written = []
+    for r in records:
+        url = canonical.get(r["url"]) or r["url"]
+        key = normalize_url(url)
+        if key in seen:
+            continue
+        seen.add(key)
+        root, folders = firefox_root_of(r)
+        node = roots[root]
+        for name in folders:
+            node = node.folder(name)
+        node.children.append((r["title"], url))
+        written.append(r)
+    return roots, written
+
+
+# ---------------------------------------------------------------- sessions
+
+class Run:
+    def __init__(self, work, build):
+        self.work = work
+        self.tool = Tool(build)
+        self.records = dataset.program_records()
+        self.ff_data = dataset.firefox_tree()
+        self.cr_data = dataset.chromium_tree()
+        self.urls = sorted(set(r["url"] for r in self.records))
+
+    def dir(self, *names):
+        path = os.path.join(self.work, *names)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def firefox(self, name, places=None):
+        profile = self.dir(name, "profile")
+        if places:
+            shutil.copyfile(places, os.path.join(profile, "places.sqlite"))
+        return Firefox(profile, self.dir(name, "home"))
+
+    def chromium(self, name, bookmarks=None):
+        udd = self.dir(name, "user-data")
+        if bookmarks:
+            os.makedirs(os.path.join(udd, "Default"), exist_ok=True)
+            shutil.copyfile(bookmarks, os.path.join(udd, "Default", "Bookmarks"))
+        return Chromium(udd, self.dir(name, "home"), self.dir(name, "extension"))
+
+    # Firefox makes a new profile and quits: the empty places.sqlite of a new user; also its URL forms.
+    def firefox_template(self):
+        with self.firefox("ff-template") as ff:
+            canonical = ff.run(js.FIREFOX_CANONICAL, self.urls + [p for p in PROBES])
+        path = os.path.join(self.work, "ff-template", "profile", "places.sqlite")
+        return path, canonical
+
+    # Firefox fills its own profile: tree, tags, keywords, history; a copy is taken while it runs.
+    def firefox_filled(self):
+        name = "ff-filled"
+        live = self.dir("ff-filled-live")
+        html = os.path.join(self.work, "firefox-export.html")
+        with self.firefox(name) as ff:
+            tree = ff.run(js.FIREFOX_FILL, self.ff_data, 1700000000000)
+            profile = ff.profile
+            shutil.copyfile(os.path.join(profile, "places.sqlite"), os.path.join(live, "places.sqlite"))
+            wal = os.path.join(profile, "places.sqlite-wal")
+            if os.path.exists(wal):
+                shutil.copyfile(wal, os.path.join(live, "places.sqlite-wal"))
+            ff.run(js.FIREFOX_EXPORT_HTML, html)
+        return {"tree": tree, "closed": os.path.join(self.work, name, "profile", "places.sqlite"),
+                "live": os.path.join(live, "places.sqlite"), "live_wal": os.path.exists(wal), "html": html}
+
+    def firefox_import_html(self, html, session):
+        with self.firefox(session) as ff:
+            return ff.run(js.FIREFOX_IMPORT_HTML, html)
+
+    def chromium_filled(self):
+        with self.chromium("cr-filled") as cr:
+            titles = set(r["title"] or r["url"] for r in self.records)
+            titles |= set(name for r in self.records for name in split_path(r["folder_path"]))
+            canonical = cr.run(js.CHROMIUM_CANONICAL, {"urls": self.urls, "titles": sorted(titles)})
+            tree = cr.run(js.CHROMIUM_FILL, self.cr_data)
+        return {"tree": tree, "file": os.path.join(self.work, "cr-filled", "user-data", "Default", "Bookmarks"),
+                "canonical": canonical}
+
+    def chromium_load(self, name, bookmarks):
+        with self.chromium(name, bookmarks) as cr:
+            return cr.run(js.CHROMIUM_TREE)
+
+    def firefox_inspect(self, name, places, urls, tag_urls, keyword_urls):
+        with self.firefox(name, places) as ff:
+            result = ff.run(js.FIREFOX_INSPECT, urls, tag_urls, keyword_urls, PROBES)
+        result["file"] = os.path.join(self.work, name, "profile", "places.sqlite")
+        return result
+
+
+PROBES = ["https://probe-one.example/Path?Q=1", "http://probe-two.example", "javascript:void('probe')",
+          "data:text/plain,probe"]
+
+
+# ---------------------------------------------------------------- Firefox file checks
+
+def places_facts(path):
+    con = sqlite3.connect("file:%s?mode=ro" % path, uri=True)
+    try:
+        facts = {"integrity": [r[0] for r in con.execute("PRAGMA integrity_check")]}
+        facts["orphans"] = con.execute(
+            "SELECT b.id, b.type, IFNULL(b.title,'') FROM moz_bookmarks b WHERE b.guid <> 'root________' AND "
+            "NOT EXISTS (SELECT 1 FROM moz_bookmarks p WHERE p.id = b.parent)").fetchall()
+        facts["dangling"] = con.execute(
+            "SELECT b.id FROM moz_bookmarks b WHERE b.type = 1 AND NOT EXISTS "
+            "(SELECT 1 FROM moz_places h WHERE h.id = b.fk)").fetchall()
+        facts["double_places"] = con.execute(
+            "SELECT url, COUNT(*) FROM moz_places GROUP BY url HAVING COUNT(*) > 1").fetchall()
+        cols = [r[1] for r in con.execute("PRAGMA table_info(moz_places)")]
+        recalc = "recalc_frecency" if "recalc_frecency" in cols else "0"
+        facts["places"] = {row[0]: row[1:] for row in con.execute(
+            "SELECT h.url, h.frecency, %s, h.origin_id, "
+            "(SELECT COUNT(*) FROM moz_origins o WHERE o.id = h.origin_id), "
+            "(SELECT COUNT(*) FROM moz_bookmarks b WHERE b.fk = h.id) FROM moz_places h" % recalc)}
+        facts["stale_keywords"] = con.execute(
+            "SELECT k.keyword, h.url FROM moz_keywords k LEFT JOIN moz_places h ON h.id = k.place_id WHERE NOT EXISTS "
+            "(SELECT 1 FROM moz_bookmarks b WHERE b.fk = k.place_id)").fetchall()
+        return facts
+    finally:
+        con.close()
+
+
+def frecency_state(row):
+    frecency, recalc, origin_id, origin_rows, _ = row
+    live = "computed" if (frecency is not None and frecency > 0) or recalc == 1 else "frecency %s, recalc %s" % (frecency, recalc)
+    return live, bool(origin_id) and origin_rows == 1
+
+
+def scheme(url):
+    return url.split(":", 1)[0].lower()
+
+
+def check_places_file(name, facts, new_urls, canonical):
+    """integrity, orphans and Firefox's bookkeeping of the places the writer made."""
+    problems = []
+    if facts["integrity"] != ["ok"]:
+        problems += ["integrity_check: %s" % short(t) for t in facts["integrity"][:3]]
+    problems += ["orphan item id %d type %d %s" % (i, t, short(title)) for i, t, title in facts["orphans"]]
+    problems += ["bookmark id %d points at no place" % i for (i,) in facts["dangling"]]
+    problems += ["%d place rows for %s" % (n, short(u)) for u, n in facts["double_places"]]
+    check("%s: file sound" % name, "integrity %s, %d orphan items, %d dangling bookmarks, %d URLs with two place rows"
+          % ("/".join(facts["integrity"][:1]), len(facts["orphans"]), len(facts["dangling"]), len(facts["double_places"])),
+          problems)
+
+    places = facts["places"]
+    refs = {}
+    for p in PROBES:
+        row = places.get(canonical.get(p) or p)
+        if row:
+            refs.setdefault(scheme(p), set()).add(frecency_state(row))
+    problems = []
+    judged = 0
+    for url in sorted(new_urls):
+        row = places.get(url)
+        if row is None or not row[4]:
+            continue
+        judged += 1
+        state = frecency_state(row)
+        expected = refs.get(scheme(url)) or refs.get("https") or set()
+        if state not in expected:
+            problems.append("%s: %s, origin %s (Firefox's own: %s)" % (
+                short(url, 60), state[0], "ok" if state[1] else "missing",
+                ", ".join("%s, origin %s" % (s[0], "ok" if s[1] else "missing") for s in sorted(expected))))
+    missing_refs = [p for p in PROBES if (canonical.get(p) or p) not in places]
+    if missing_refs:
+        problems.insert(0, "Firefox's own probe places missing: %s" % missing_refs)
+    check("%s: frecency and origins" % name, "%d of %d new places as Firefox's own insert leaves them"
+          % (judged - len([p for p in problems if not p.startswith("Firefox's own")]), judged), problems)
+
+
+def check_firefox_written(name, inspected, expected_roots, written, canonical, base_facts):
+    tree = firefox_tree_roots(inspected["tree"])
+    counts, problems = compare_trees(expected_roots, tree, exact=False)
+    check("%s: tree" % name, "%d records written, %s" % (len(written), counts), problems)
+
+    missing = [u for u, guid in inspected["found"].items() if not guid or guid.startswith("error")]
+    check("%s: found by URL" % name, "%d/%d URLs found by PlacesUtils.bookmarks.fetch" % (
+        len(inspected["found"]) - len(missing), len(inspected["found"])),
+          ["%s (Firefox's form %s)" % (short(u, 70), short(canonical.get(u), 70)) if inspected["found"][u] is None
+           else "%s: %s" % (short(u, 60), inspected["found"][u]) for u in missing])
+
+    facts = places_facts(inspected["file"])
+    new_urls = set(facts["places"]) - set(base_facts["places"]) - set(canonical.get(p) or p for p in PROBES)
+    check_places_file(name, facts, new_urls, canonical)
+    return facts
+
+
+def write_tool(run, kind, store, records_path, mode):
+    result = run.tool("write", kind, Path(store), records_path, mode)
+    if not result.get("ok"):
+        return None, "write failed: %s" % (result.get("message") or result.get("error"))
+    return result, None
+
+
+def folder_json(folder, dates):
+    out = []
+    for c in folder.children:
+        if isinstance(c, Folder):
+            out.append({"title": c.title, "children": folder_json(c, dates)})
+        else:
+            out.append({"title": c[0], "url": c[1], "dateAdded": dates.get(c[1], 0) * 1000})
+    return out
+
+
+def firefox_checks(run, template, canonical, filled, control=False):
+    """The program's Firefox writer on a new file, merging into and replacing a profile Firefox filled.
+    control: the same judges on files that Firefox itself wrote as the program should (new and merge)."""
+    records_path = save_json(os.path.join(run.work, "program-records.json"), run.records)
+    base_new = places_facts(template)
+    base_filled = places_facts(filled["closed"])
+    filled_bm = firefox_bookmarks(filled["tree"])
+    filled_keys = set(normalize_url(b[3]) for b in filled_bm)
+    template_keys = set(normalize_url(u) for u, row in base_new["places"].items() if row[4])
+    prefix = "control (Firefox as the writer): " if control else ""
+    dates = {}
+    for r in run.records:
+        dates.setdefault(canonical.get(r["url"]) or r["url"], r["date_added"])
+
+    cases = [("firefox new", template, "merge", template_keys), ("firefox merge", filled["closed"], "merge", filled_keys)]
+    if not control:
+        cases.append(("firefox replace", filled["closed"], "replace", set()))
+    jobs = {}
+    for name, source, mode, present in cases:
+        name = prefix + name
+        folder = ("control-" if control else "") + name.split(": ")[-1].replace(" ", "-")
+        target = os.path.join(run.dir("written", folder), "places.sqlite")
+        if control:
+            expected, _ = firefox_expected(run.records, present, canonical)
+            with run.firefox("ff-writes-" + folder, source) as ff:
+                ff.run(js.FIREFOX_INSERT_TREE, OrderedDict((k, folder_json(v, dates)) for k, v in expected.items()))
+            shutil.copyfile(os.path.join(run.work, "ff-writes-" + folder, "profile", "places.sqlite"), target)
+        else:
+            shutil.copyfile(source, target)
+            result, error = write_tool(run, "firefox", target, records_path, mode)
+            if error:
+                report(name, False, error)
+                continue
+        jobs[name] = (target, mode, present, folder)
+
+    # Each written record is looked up by its own URL; a skipped duplicate's URL is not a bookmark's.
+    lookups = {name: sorted(set(r["url"] for r in firefox_expected(run.records, present, canonical)[1]))
+               for name, (_, _, present, _) in jobs.items()}
+    tag_urls = sorted(set(t["url"] for t in run.ff_data["tags"]))
+    keyword_urls = sorted(set(k["url"] for k in run.ff_data["keywords"]))
+    with ThreadPoolExecutor(3) as pool:
+        futures = {name: pool.submit(run.firefox_inspect, "ff-" + folder, target, lookups[name], tag_urls, keyword_urls)
+                   for name, (target, _, _, folder) in jobs.items()}
+        inspected = {name: f.result() for name, f in futures.items()}
+
+    for name, (target, mode, present, folder) in jobs.items():
+        expected, written = firefox_expected(run.records, present, canonical)
+        base = base_new if name.endswith("firefox new") else base_filled
+        check_firefox_written(name, inspected[name], expected, written, canonical, base)
+        got = inspected[name]
+        now = firefox_bookmarks(got["tree"])
+        now_urls = set(b[3] for b in now)
+        if name.endswith("firefox merge"):
+            history = [canonical.get(u) or u for u in run.urls if u.startswith("https://visited")]
+            missing = [u for u in history if u not in now_urls]
+            check(name + ": history-only URLs bookmarked", "%d/%d URLs that Firefox knew from history only"
+                  " are bookmarks" % (len(history) - len(missing), len(history)), [short(u) for u in missing])
+            kept_roots = firefox_tree_roots(filled["tree"])
+            counts, problems = compare_trees(kept_roots, firefox_tree_roots(got["tree"]), exact=False)
+            check(name + ": Firefox's own bookmarks kept", counts, problems)
+        if mode == "replace":
+            program_urls = set(canonical.get(u) or u for u in run.urls)
+            leftovers = [b for b in now if b[3] not in program_urls and b[3] not in set(canonical.get(p) or p for p in PROBES)]
+            check("firefox replace: old bookmarks gone", "%d bookmarks left that the list does not hold" % len(leftovers),
+                  ["%s in %s" % (short(b[3], 60), short("/".join([b[0]] + b[1]))) for b in leftovers])
+            # The tags as Firefox held them before the replace (a URL tagged twice holds both sets).
+            before = {}
+            for b in filled_bm:
+                if b[5]:
+                    before[b[3]] = sorted(set(before.get(b[3], [])) | set(b[5].split(",")))
+            keep = [u for u in tag_urls if u in program_urls and u in before]
+            lost = [(u, before[u], got["tags"].get(u)) for u in keep if sorted(got["tags"].get(u) or []) != before[u]]
+            check("firefox replace: tags kept on still-bookmarked URLs", "%d/%d URLs keep their tags" % (
+                len(keep) - len(lost), len(keep)), ["%s had %s, now %s" % (short(u, 60), a, b) for u, a, b in lost])
+            gone = [u for u in keyword_urls if u not in program_urls]
+            stale = [(u, got["keywords"].get(u)) for u in gone if got["keywords"].get(u)]
+            facts = places_facts(got["file"])
+            problems = ["keyword %s of unbookmarked %s" % (k, short(u, 60)) for u, k in stale]
+            problems += ["keyword row %s of %s with no bookmark" % (k, short(u, 60)) for k, u in facts["stale_keywords"]]
+            check("firefox replace: no keyword of an unbookmarked URL", "%d keywords of %d unbookmarked URLs left, "
+                  "%d keyword rows without a bookmark" % (len(stale), len(gone), len(facts["stale_keywords"])), problems)
+
+
+# ---------------------------------------------------------------- reverse: what Firefox filled, read by the program
+
+def firefox_records_expected(tree, include_mobile=True):
+    out = []
+    for root, path, title, url, date, _, _ in firefox_bookmarks(tree):
+        if root == "mobile" and not include_mobile:
+            continue
+        out.append({"folder_path": "/".join([FIREFOX_ROOT_NAMES[root]] + path), "title": title, "url": url,
+                    "date_added": date // 1000000})
+    return out
+
+
+def same(text):
+    return text
+
+
+def compare_records(name, expected, got, dates=True, squash=same, path=same):
+    """Lists of records, as multisets of (folder_path, title, url), each folder's order, and dates.
+    `squash` evens out titles and folder names, `path` the whole folder path."""
+    key = lambda r: (path(squash(r["folder_path"])), squash(r["title"]), r["url"])
+    e, g = Counter(map(key, expected)), Counter(map(key, got))
+    missing, extra = e - g, g - e
+    elsewhere = {}
+    for k in extra:
+        elsewhere.setdefault(k[1:], k[0])
+    moved = ["%s expected in %s, read in %s" % (short(k[2], 60), short(k[0], 60), short(elsewhere[k[1:]], 60))
+             for k in missing if k[1:] in elsewhere]
+    lost = ["missing %s" % short(k) for k in missing if k[1:] not in elsewhere]
+    moved_keys = set(k[1:] for k in missing)
+    strays = ["not a Firefox bookmark: %s" % short(k) for k in extra if k[1:] not in moved_keys]
+    order = []
+    order_bad = 0
+    by_folder_e, by_folder_g = OrderedDict(), OrderedDict()
+    for r in expected:
+        by_folder_e.setdefault(key(r)[0], []).append(key(r))
+    for r in got:
+        by_folder_g.setdefault(key(r)[0], []).append(key(r))
+    for folder, items in by_folder_e.items():
+        have = [k for k in by_folder_g.get(folder, []) if k in e]
+        if have != items and Counter(have) == Counter(items):
+            order_bad += 1
+            if order_bad <= 2:
+                at = next(i for i, (a, b) in enumerate(zip(have, items)) if a != b)
+                order.append("order in %s: item %d is %s, Firefox has %s" % (short(folder), at, short(have[at][1]),
+                                                                              short(items[at][1])))
+    date_bad = []
+    if dates:
+        want = {}
+        for r in expected:
+            want.setdefault(key(r), []).append(r["date_added"])
+        for r in got:
+            if key(r) in want and r["date_added"] not in want[key(r)]:
+                date_bad.append(r)
+    dated = ["date of %s is %d, Firefox has %s" % (short(r["url"], 50), r["date_added"], want[key(r)])
+             for r in date_bad[:2]]
+    problems = interleave(lost, moved, strays, order, dated)
+    counts = "%d/%d bookmarks read, %d extra records, %d folders out of order" % (
+        sum(e.values()) - sum(missing.values()), sum(e.values()), sum(extra.values()), order_bad)
+    if dates:
+        counts += ", %d dates differ" % len(date_bad)
+    check(name, counts, problems)
+
+
+def reverse_checks(run, filled):
+    expected = firefox_records_expected(filled["tree"])
+    out = os.path.join(run.work, "read-live.json")
+    result = run.tool("read", "firefox", Path(filled["live"]), Path(out))
+    if result.get("error") or not os.path.exists(out):
+        report("firefox read of a live copy", False, "read failed: %s" % result.get("error"))
+    else:
+        got = load_json(out)
+        compare_records("firefox read of a live copy%s" % (" (with -wal)" if filled["live_wal"] else " (no -wal seen)"),
+                        expected, got)
+        tags = [r for r in got if split_path(r["folder_path"])[:1] not in ([n] for n in FIREFOX_ROOT_NAMES.values())]
+        check("firefox read: no tag entry as a bookmark", "%d records outside the four roots" % len(tags),
+              ["%s in %s" % (short(r["url"], 60), short(r["folder_path"])) for r in tags])
+
+
+def backup_checks(run, filled):
+    """A backup of a places.sqlite whose recent changes sit in its -wal (Firefox closed by force), and a
+    restore over a file that has such a -wal beside it."""
+    if not filled["live_wal"]:
+        report("firefox backup of a database with a -wal", False, "Firefox left no -wal to copy")
+        return
+    live = run.dir("backup", "live")
+    target = os.path.join(live, "places.sqlite")
+    shutil.copyfile(filled["live"], target)
+    shutil.copyfile(filled["live"] + "-wal", target + "-wal")
+    result = run.tool("backup", Path(target))
+    if not result.get("ok"):
+        report("firefox backup of a database with a -wal", False, "backup failed: %s" % result.get("error"))
+        return
+    backup = linux_path(result["path"])
+    alone = os.path.join(run.dir("backup", "alone"), "places.sqlite")
+    shutil.copyfile(backup, alone)
+    read = os.path.join(run.work, "backup", "backup-read.json")
+    run.tool("read", "firefox", Path(alone), Path(read))
+    wanted = Counter(r["url"] for r in firefox_records_expected(filled["tree"]))
+    got = Counter(r["url"] for r in load_json(read)) if os.path.exists(read) else Counter()
+    missing = wanted - got
+    # How many of them the database file held without its -wal: the check means something only when
+    # some bookmarks lived in the -wal alone.
+    plain = os.path.join(run.dir("backup", "plain"), "places.sqlite")
+    shutil.copyfile(filled["live"], plain)
+    con = sqlite3.connect("file:%s?mode=ro" % plain, uri=True)
+    in_file = set(u for (u,) in con.execute("SELECT h.url FROM moz_bookmarks b JOIN moz_places h ON h.id = b.fk"))
+    con.close()
+    only_wal = sum(1 for u in wanted if u not in in_file)
+    check("firefox backup of a database with a -wal", "%d/%d bookmarks in the backup file alone (%d of them were "
+          "in the -wal only)" % (sum(wanted.values()) - sum(missing.values()), sum(wanted.values()), only_wal),
+          ["missing %s" % short(u) for u in missing] + ([] if only_wal else ["no bookmark was in the -wal only"]))
+
+    # What a forced close leaves: the restored file must not get the old -wal replayed into it.
+    shutil.copyfile(filled["live"] + "-wal", target + "-wal")
+    result = run.tool("restore", Path(target), Path(backup))
+    if not result.get("ok"):
+        report("firefox restore over a file with a -wal", False, "restore failed: %s" % result.get("error"))
+        return
+    left = [n for n in ("places.sqlite-wal", "places.sqlite-shm") if os.path.exists(os.path.join(live, n))]
+    restored = os.path.join(run.work, "backup", "restored-read.json")
+    run.tool("read", "firefox", Path(target), Path(restored))
+    same_content = os.path.exists(restored) and Counter(r["url"] for r in load_json(restored)) == got
+    check("firefox restore over a file with a -wal", "%s left beside the restored file, content %s the backup's" % (
+        " and ".join(left) or "nothing", "equal to" if same_content else "differs from"),
+        ["%s of the replaced file left beside it" % n for n in left] + ([] if same_content else ["content differs"]))
+
+
+# ---------------------------------------------------------------- HTML
+
+def squash(text):
+    """Firefox's HTML import trims titles; runs of white space count as one blank on both sides."""
+    return " ".join(text.split())
+
+
+# The names by which a program record may name each Firefox root (any letter case).
+ROOT_ALIASES = {"bookmarks toolbar": "Bookmarks Toolbar", "bookmarks bar": "Bookmarks Toolbar",
+                "bookmarks menu": "Bookmarks Menu", "other bookmarks": "Other Bookmarks",
+                "mobile bookmarks": "Mobile Bookmarks"}
+
+
+def root_alias(folder_path):
+    parts = folder_path.split("/", 1)
+    parts[0] = ROOT_ALIASES.get(parts[0].lower(), parts[0])
+    return "/".join(parts)
+
+
+def html_escape(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
+
+
+def write_reference_html(records, path):
+    """The records in the layout of Firefox's own export: the menu's items at the top, the toolbar and
+    other bookmarks in marked folders (what the program's export should look like to a browser)."""
+    roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
+    for r in records:
+        root, folders = firefox_root_of(r)
+        node = roots[root]
+        for name in folders:
+            node = node.folder(name)
+        node.children.append((r["title"], r["url"]))
+
+    def body(folder, indent):
+        out = []
+        for c in folder.children:
+            if isinstance(c, Folder):
+                out += [indent + "<DT><H3>%s</H3>" % html_escape(c.title), indent + "<DL><p>"]
+                out += body(c, indent + "    ") + [indent + "</DL><p>"]
+            else:
+                out.append(indent + '<DT><A HREF="%s">%s</A>' % (html_escape(c[1]), html_escape(c[0])))
+        return out
+
+    text = ["<!DOCTYPE NETSCAPE-Bookmark-file-1>",
+            '<META HTTP-EQUIV="Content-Type" CONTENT="text/html; charset=UTF-8">',
+            "<TITLE>Bookmarks</TITLE>", "<H1>Bookmarks Menu</H1>", "<DL><p>"]
+    text += body(roots["menu"], "    ")
+    for key, marker, title in (("toolbar", ' PERSONAL_TOOLBAR_FOLDER="true"', "Bookmarks Toolbar"),
+                               ("unfiled", ' UNFILED_BOOKMARKS_FOLDER="true"', "Other Bookmarks"),
+                               ("mobile", "", "Mobile bookmarks")):
+        text += ["    <DT><H3%s>%s</H3>" % (marker, title), "    <DL><p>"]
+        text += body(roots[key], "        ") + ["    </DL><p>"]
+    text.append("</DL>")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(text) + "\n")
+
+
+def html_into_firefox(run, name, html, session):
+    """Imports `html` into a new Firefox profile as its first import; every record must land in its root."""
+    tree = run.firefox_import_html(html, session)
+    got = Counter()
+    where = {}
+    for root, path, title, url, _, _, _ in firefox_bookmarks(tree):
+        k = (squash(title), url)
+        got[(root, tuple(squash(p) for p in path)) + k] += 1
+        where.setdefault(k, (root, path))
+    canonical = run.ff_canonical
+    want = Counter()
+    mobile = []
+    for r in run.records:
+        root, folders = firefox_root_of(r)
+        url = canonical.get(r["url"]) or r["url"]
+        if root == "mobile":
+            mobile.append((squash(r["title"]), url))
+            continue
+        want[(root, tuple(squash(f) for f in folders), squash(r["title"]), url)] += 1
+    missing = want - got
+    problems = []
+    for k, n in missing.items():
+        at = where.get(k[2:])
+        problems.append("%s expected in %s, %s" % (short(k[3], 50), short("/".join((k[0],) + k[1])),
+                                                   "found in %s" % short("/".join([at[0]] + at[1])) if at else "not found"))
+    mobile_lost = [m for m in mobile if m not in where]
+    problems += ["mobile bookmark %s lost" % short(m[1], 60) for m in mobile_lost]
+    by_root = Counter(k[0] for k in (want - missing).elements())
+    check(name, "%d/%d bookmarks in their own root (%s), %d/%d mobile bookmarks kept (HTML has no mobile root)" % (
+        sum(want.values()) - sum(missing.values()), sum(want.values()),
+        ", ".join("%s %d" % kv for kv in sorted(by_root.items())), len(mobile) - len(mobile_lost), len(mobile)),
+        problems)
+
+
+def html_checks(run, filled, control=False):
+    # The program's export, imported by Firefox as a new user's first import.
+    html = os.path.join(run.work, "program-export.html")
+    result = run.tool("export", save_json(os.path.join(run.work, "program-records.json"), run.records), Path(html))
+    if not result.get("ok"):
+        report("program HTML export into Firefox", False, "export failed: %s" % result.get("error"))
+    else:
+        html_into_firefox(run, "program HTML export into Firefox", html, "ff-import-html")
+    if control:
+        reference = os.path.join(run.work, "reference-export.html")
+        write_reference_html(run.records, reference)
+        html_into_firefox(run, "control (browsers' layout): HTML export into Firefox", reference, "ff-import-reference")
+
+    # Firefox's own export, imported by the program.
+    out = os.path.join(run.work, "import-firefox-html.json")
+    result = run.tool("import", Path(filled["html"]), Path(out))
+    if result.get("error") or not os.path.exists(out):
+        report("Firefox HTML export into the program", False, "import failed: %s" % result.get("error"))
+    else:
+        expected = firefox_records_expected(filled["tree"], include_mobile=False)
+        got = load_json(out)
+        compare_records("Firefox HTML export into the program", expected, got, dates=False, squash=squash,
+                        path=root_alias)
+
+
+# ---------------------------------------------------------------- Chromium
+
+def chromium_checks(run, crfilled):
+    records_path = save_json(os.path.join(run.work, "program-records.json"), run.records)
+    canonical = crfilled["canonical"]["urls"]
+    titles = crfilled["canonical"]["titles"]
+    rejected = [u for u, c in canonical.items() if c is None]
+    base = chromium_tree_roots(crfilled["tree"])
+    jobs = {}
+    for name, source, mode in (("chromium new", None, "merge"), ("chromium merge", crfilled["file"], "merge"),
+                               ("chromium replace", crfilled["file"], "replace")):
+        target = os.path.join(run.dir("written", name.replace(" ", "-")), "Bookmarks")
+        if source:
+            shutil.copyfile(source, target)
+        result, error = write_tool(run, "chromium", target, records_path, mode)
+        if error:
+            report(name, False, error)
+            continue
+        jobs[name] = (target, mode, source)
+    with ThreadPoolExecutor(3) as pool:
+        futures = {name: pool.submit(run.chromium_load, "cr-" + name.replace(" ", "-"), target)
+                   for name, (target, _, _) in jobs.items()}
+        trees = {name: f.result() for name, f in futures.items()}
+    for name, (target, mode, source) in jobs.items():
+        expected = chromium_expected(run.records, base if mode == "merge" and source else None, canonical, titles)
+        counts, problems = compare_trees(expected, chromium_tree_roots(trees[name]), exact=True)
+        if rejected:
+            problems.insert(0, "%d URLs Chromium refused to bookmark" % len(rejected))
+        check(name, counts, problems)
+    return jobs
+
+
+# ---------------------------------------------------------------- saved profiles
+
+def roundtrip_checks(run, sources):
+    for name, kind, source in sources:
+        dest = os.path.join(run.dir("roundtrip", name), "Bookmarks")
+        export = os.path.join(run.dir("roundtrip", name), "export.json")
+        db = os.path.join(run.dir("roundtrip", name), "app_data.db")
+        before = os.path.join(run.dir("roundtrip", name), "source.json")
+        run.tool("read", kind, Path(source), Path(before))
+        result = run.tool("roundtrip", kind, Path(source), "chromium", Path(dest), Path(db), Path(export))
+        if not result.get("ok"):
+            report("saved profile round trip from %s" % name, False, "sync failed: %s" % short(
+                result.get("error") or result.get("log"), 300))
+            continue
+        wanted = {}
+        for r in load_json(before):
+            wanted.setdefault(normalize_url(r["url"]), set()).add(r["url"])
+        after = os.path.join(run.dir("roundtrip", name), "dest.json")
+        run.tool("read", "chromium", Path(dest), Path(after))
+        exported = os.path.join(run.dir("roundtrip", name), "exported-records.json")
+        run.tool("import", Path(export), Path(exported))
+        for label, records in (("browser -> profile -> browser", load_json(after)),
+                               ("browser -> profile -> export", load_json(exported))):
+            got = {}
+            for r in records:
+                got.setdefault(normalize_url(r["url"]), []).append(r["url"])
+            problems = []
+            for key, urls in wanted.items():
+                back = got.get(key)
+                if not back:
+                    problems.append("%s lost" % short(sorted(urls)[0], 60))
+                elif not set(back) <= urls:
+                    problems.append("%s came back as %s" % (short(sorted(urls)[0], 60), short(back[0], 60)))
+            check("saved profile round trip from %s, %s" % (name, label),
+                  "%d/%d URLs back byte for byte" % (len(wanted) - len(problems), len(wanted)), problems)
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--work", help="a new or empty folder for the browsers' profiles and files "
+                                       "(default: a new temporary one, removed at the end)")
+    parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--control", action="store_true",
+                        help="also run the Firefox writer's judges on files Firefox itself wrote (they should pass)")
+    args = parser.parse_args()
+    work = args.work or tempfile.mkdtemp(prefix="orv-browser-check-")
+    if os.path.isdir(work) and os.listdir(work):
+        # Every profile and file must start new: a second run into the same folder would judge old files.
+        print("browser-check: the work folder %s is not empty" % work, file=sys.stderr)
+        return 2
+    os.makedirs(work, exist_ok=True)
+    started = time.time()
+    run = Run(work, args.build)
+    print("browser-check: %d program records, work folder %s" % (len(run.records), work), flush=True)
+    try:
+        with ThreadPoolExecutor(3) as pool:
+            template = pool.submit(run.firefox_template)
+            filled = pool.submit(run.firefox_filled)
+            crfilled = pool.submit(run.chromium_filled)
+            template, run.ff_canonical = template.result()
+            filled = filled.result()
+            crfilled = crfilled.result()
+        reverse_checks(run, filled)
+        backup_checks(run, filled)
+        firefox_checks(run, template, run.ff_canonical, filled)
+        if args.control:
+            firefox_checks(run, template, run.ff_canonical, filled, control=True)
+        chromium_checks(run, crfilled)
+        html_checks(run, filled, args.control)
+        roundtrip_checks(run, [("Chromium", "chromium", os.path.join(run.work, "written", "chromium-new", "Bookmarks")),
+                               ("Firefox", "firefox", filled["closed"])])
+    except Exception as e:  # a browser that would not start or answer: one failing line, then the summary
+        import traceback
+        traceback.print_exc()
+        report("browser session", False, "%s: %s" % (type(e).__name__, e))
+    with open(os.path.join(work, "details.txt"), "w", encoding="utf-8") as f:
+        f.write("\n".join(DETAILS))
+    failed = [n for n, ok in RESULTS if not ok]
+    print("SUMMARY: %d checks, %d passed, %d failed (%.0f s)%s" % (
+        len(RESULTS), len(RESULTS) - len(failed), len(failed), time.time() - started,
+        "" if not failed else ": " + ", ".join(failed)), flush=True)
+    if args.keep or args.work:
+        print("every difference: %s" % os.path.join(work, "details.txt"))
+    else:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0 if not failed and RESULTS else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
