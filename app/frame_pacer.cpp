@@ -92,19 +92,22 @@ bool FramePacer::AfterFrame(ImGuiContext* context, const ImDrawData* drawData) {
     previous_.swap(current_);
 
     if (HasQueuedInput(context)) {
-        settlingFrames_ = 0;
+        settling_ = false;
         return true;
     }
     if (!changed) {
-        settlingFrames_ = 0;
+        settling_ = false;
         return false;
     }
-    if (settlingFrames_ >= kMaxSettlingFrames) {
-        settlingFrames_ = 0;
-        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (!settling_) {
+        settling_ = true;
+        settlingSince_ = now;
+        return true;
     }
-    ++settlingFrames_;
-    return true;
+    if (std::chrono::duration<double>(now - settlingSince_).count() < kMaxSettlingSeconds) return true;
+    settling_ = false;
+    return false;
 }
 
 }  // namespace bm::ui

@@ -10,6 +10,7 @@
 // and focused widget, open popups) differs from the frame before it; a frame equal to the one before
 // it means the screen has settled.
 
+#include <chrono>
 #include <cstddef>
 #include <iterator>
 #include <vector>
@@ -21,9 +22,11 @@ namespace bm::ui {
 
 class FramePacer {
 public:
-    // Frames drawn only because the picture was still changing, before the loop gives up and waits
-    // for the next message (something that changes on every frame must not keep the loop awake).
-    static constexpr int kMaxSettlingFrames = 12;
+    // How long the loop keeps drawing only because the picture is still changing, before it gives up
+    // and waits for the next message: long enough for Dear ImGui's own fades (a modal's dimmed
+    // background takes about 1/6 s), short enough that something changing on every frame does not
+    // keep the loop awake.
+    static constexpr double kMaxSettlingSeconds = 0.5;
 
     // Call after ImGui::Render (with that frame's draw data); true when another frame is due now.
     bool AfterFrame(ImGuiContext* context, const ImDrawData* drawData);
@@ -40,7 +43,8 @@ private:
     std::vector<unsigned char> previous_;
     std::vector<unsigned char> current_;
     size_t pictureSize_ = 0;  // the picture's part of previous_; the interaction state follows
-    int settlingFrames_ = 0;
+    bool settling_ = false;
+    std::chrono::steady_clock::time_point settlingSince_{};
 };
 
 // Appends everything that decides what `drawData` puts on screen (display rectangle, vertices,

@@ -406,7 +406,9 @@ protected:
         PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
         for (int i = 0; i < 200 && FramesDrawn(window) == frames; ++i) Sleep(25);
         const nlohmann::json after = Settled();
-        EXPECT_EQ(after["picture"], before["picture"]) << "the screen was behind the last input";
+        EXPECT_EQ(after["picture"], before["picture"])
+            << "the screen was behind the last input; frames " << frames << " -> " << after["frames"].get<uint64_t>()
+            << ", popups " << before["popups"].dump() << " -> " << after["popups"].dump();
     }
 
     std::unique_ptr<Program> program;
