@@ -173,7 +173,11 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
                                                "INSERT INTO moz_places(url, title, rev_host, hidden, typed, frecency, guid, url_hash, "
                                                "foreign_count, recalc_frecency, recalc_alt_frecency, origin_id) "
                                                "VALUES(?, ?, ?, ?, 0, ?, ?, ?, 1, ?, 1, ?)");
-        Statement placeCount = PrepareOrThrow(db, "UPDATE moz_places SET foreign_count = foreign_count + 1 WHERE id = ?");
+        // An existing place that gets a bookmark is flagged for Firefox to compute its frecency again.
+        Statement placeCount = PrepareOrThrow(db,
+                                              "UPDATE moz_places SET foreign_count = foreign_count + 1, recalc_frecency = CASE WHEN "
+                                              "substr(url, 1, 6) = 'place:' THEN recalc_frecency ELSE 1 END, recalc_alt_frecency = "
+                                              "CASE WHEN substr(url, 1, 6) = 'place:' THEN recalc_alt_frecency ELSE 1 END WHERE id = ?");
         Statement originInsert = PrepareOrThrow(db,
                                                 "INSERT INTO moz_origins(prefix, host, frecency, recalc_frecency, recalc_alt_frecency) "
                                                 "VALUES(?, ?, ?, 1, 1)");

@@ -244,7 +244,7 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     // What the writer's bookkeeping leaves, beyond the bookmarks themselves.
     const char* placesCheck =
         "SELECT (SELECT COUNT(*) || ' ' || TOTAL(foreign_count) || ' ' || TOTAL(frecency) || ' ' || TOTAL(hidden) || ' ' || "
-        "TOTAL(recalc_frecency) || ' ' || COUNT(origin_id) || ' ' || TOTAL(length(rev_host)) FROM moz_places) || ' ' || "
+        "TOTAL(recalc_frecency) || ' ' || TOTAL(recalc_alt_frecency) || ' ' || COUNT(origin_id) || ' ' || TOTAL(length(rev_host)) FROM moz_places) || ' ' || "
         "(SELECT COUNT(*) || ' ' || TOTAL(recalc_frecency) FROM moz_origins) || ' ' || "
         "(SELECT COUNT(*) || ' ' || TOTAL(syncChangeCounter) || ' ' || TOTAL(syncStatus) FROM moz_bookmarks)";
 

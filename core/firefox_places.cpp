@@ -726,8 +726,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                     parent = mobile;
                 } else if (parsed.root_key == L"other") {
                     const std::vector<std::wstring> pieces = SplitPath(record.folder_path);
-                    parent = (!pieces.empty() && ToLower(pieces.front()).find(L"menu") != std::wstring::npos) ? menu
-                                                                                                              : unfiled;
+                    parent = (!pieces.empty() && IsMenuRootName(pieces.front())) ? menu : unfiled;
                 }
                 for (const std::wstring& name : parsed.segments) parent = inserter.Folder(parent, name);
 

@@ -29,19 +29,23 @@ void App::DrawDashboard() {
     const ImGuiTableFlags tableFlags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable |
                                        ImGuiTableFlags_RowBg | ImGuiTableFlags_Borders |
                                        ImGuiTableFlags_SizingStretchProp;
+    // Measured before the table begins: inside it, the free width is that of a cell.
+    const float tableWidth = ImGui::GetContentRegionAvail().x;
     if (ImGui::BeginTable("##browserGrid", 4, tableFlags, ImVec2(0, 0))) {
         // The status columns are as wide as their longest line; in a narrow panel, as their longest
         // word (a cell's second word then goes below its first). Names take what is left.
         const float spacing = ImGui::GetStyle().ItemSpacing.x;
         float detectedWidth = std::max(LabelWidth("Not found"), LabelWidth("Found") + spacing + LabelWidth("(empty)"));
         float lockWidth = std::max(LabelWidth("RUNNING") + spacing + SmallButtonWidth("Close"), LabelWidth("Process Lock"));
-        if (ImGui::GetContentRegionAvail().x - detectedWidth - lockWidth < ImGui::GetFontSize() * 16) {
+        if (tableWidth - detectedWidth - lockWidth < ImGui::GetFontSize() * 16) {
             detectedWidth = std::max({LabelWidth("Not found"), LabelWidth("(empty)"), LabelWidth("Detected")});
             lockWidth = std::max({LabelWidth("RUNNING"), SmallButtonWidth("Close"), LabelWidth("Closed")});
         }
         ImGui::TableSetupColumn("Browser", ImGuiTableColumnFlags_WidthStretch, 1.4f);
-        ImGui::TableSetupColumn("Detected", ImGuiTableColumnFlags_WidthFixed, detectedWidth);
-        ImGui::TableSetupColumn("Process Lock", ImGuiTableColumnFlags_WidthFixed, lockWidth);
+        // Not resizable, so that their width follows the panel's each frame instead of keeping the
+        // first frame's.
+        ImGui::TableSetupColumn("Detected", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoResize, detectedWidth);
+        ImGui::TableSetupColumn("Process Lock", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoResize, lockWidth);
         ImGui::TableSetupColumn("Bound Profile", ImGuiTableColumnFlags_WidthStretch, 1.0f);
         ImGui::TableHeadersRow();
 

@@ -245,7 +245,7 @@ void App::DrawImportExport() {
         ImGui::BeginDisabled(!importable);
         if (ImGui::Button("Import") && importable) ImportChosenFile(*this);
         ImGui::EndDisabled();
-        if (!importWarning.empty()) ImGui::TextColored(WarningColor(), "%s", importWarning.c_str());
+        if (!importWarning.empty()) WrappedColored(WarningColor(), importWarning.c_str());
         ImGui::TreePop();
     }
 }

@@ -90,6 +90,20 @@ private:
     PROCESS_INFORMATION info_ = {};
 };
 
+// Names in the folder that are temporary files of an interrupted write.
+std::vector<std::wstring> TemporaryFilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name.find(L".orvtmp-") != std::wstring::npos) names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
 int64_t TrialProfile(AppDatabase& db) {
     for (const ProfileRecord& profile : db.ListProfiles())
         if (profile.name == L"Trial") return profile.id;
@@ -201,6 +215,8 @@ TEST_P(KillTrial, KilledWriteLeavesTheOldOrTheNewSetAndTheNextWriteSucceeds) {
             std::wstring error;
             EXPECT_EQ(SortedUrls(ReadStore(error)), newUrls) << ToUtf8(error);
         }
+        // Whatever temporary file the killed write had begun is gone after that write.
+        EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::wstring>{});
         ExpectOldOrNewSet("written again after the kill");
     }
 }
