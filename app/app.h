@@ -14,7 +14,7 @@
 //   panels/dashboard.cpp    DrawDashboard
 //   panels/action_hub.cpp   DrawActionHub
 //   panels/backups.cpp      DrawBackupsPanel
-//   panels/explorer.cpp     DrawBookmarkExplorer
+//   panels/explorer.cpp     DrawBookmarkExplorer, ExplorerRowCount
 //   panels/import_export.cpp DrawImportExport
 //
 // Every field is public: the panels, the loop and the tests work on them directly. Every index
@@ -151,6 +151,8 @@ public:
     void DrawBackupsPanel();
     void DrawDeleteSnapshotDialog();
     void DrawBookmarkExplorer();
+    // Rows the explorer has loaded (all of them, whatever the search lets through).
+    size_t ExplorerRowCount() const;
     void DrawImportExport();
 
     // ---- Fields, in this order ----
@@ -195,7 +197,6 @@ public:
     int32_t copyToProfileIndex = 0;
     int32_t explorerType = 0;  // 0 browser, 1 saved profile
     int32_t explorerIndex = 0;
-    std::vector<BookmarkRecord> explorerRows;
     bool explorerReloadPending = true;
     int32_t backupBrowserIndex = 0;
     int32_t backupProfileIndex = 0;
@@ -257,8 +258,8 @@ public:
     } frameTimings;
     // Items of the last frame (label and rectangle) for the probe; null until a probe asks.
     std::shared_ptr<ProbeItemRecorder> probeItems;
-    // The explorer's drawing cache over explorerRows (UTF-8 texts, the rows the search lets through);
-    // defined and rebuilt by panels/explorer.cpp.
+    // The explorer's loaded rows as UTF-8 texts and the rows the search lets through; defined and
+    // filled by panels/explorer.cpp.
     std::shared_ptr<ExplorerView> explorerView;
 };
 

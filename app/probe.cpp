@@ -62,7 +62,7 @@ bool App::AnswerProbe(HWND asker) {
     state["picture"] = std::to_string(PictureHash(framePacer.LastPicture()));
     state["explorerSearch"] = std::string(explorerSearch);
     state["explorerType"] = explorerType;
-    state["explorerRows"] = explorerRows.size();
+    state["explorerRows"] = ExplorerRowCount();
     state["sourceType"] = sourceType;
     state["fontSizeIndex"] = fontSizeIndex;
     state["frameMs"] = {{"newFrame", frameTimings.newFrame},   {"menuBar", frameTimings.menuBar},

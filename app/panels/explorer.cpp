@@ -35,6 +35,8 @@ std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
 
 }  // namespace
 
+size_t App::ExplorerRowCount() const { return explorerView ? explorerView->size() : 0; }
+
 void App::DrawBookmarkExplorer() {
     ImGui::TextColored(DangerColor(), "BOOKMARK EXPLORER");
     WrappedDisabled("Search & verify bookmarks before syncing");
@@ -87,24 +89,21 @@ void App::DrawBookmarkExplorer() {
     SameLineIfFits(loadWidth);
     if (ImGui::Button("Load")) explorerReloadPending = true;
 
+    if (!explorerView) explorerView = std::make_shared<ExplorerView>();
+    ExplorerView& view = *explorerView;
     explorerLastType = explorerType;
     if (explorerReloadPending || explorerIndex != explorerLastIndex) {
         explorerReloadPending = false;
-        explorerRows.clear();
+        view.Clear();
         if (explorerType == 0) {
             if (!browsers.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(browsers.size()) &&
                 browsers[explorerIndex].detected)
-                explorerRows = ReadBrowserRows(browsers[explorerIndex]);
+                view.Load(ReadBrowserRows(browsers[explorerIndex]));
         } else if (explorerType == 1) {
-            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size())) {
-                try {
-                    explorerRows = db.GetBookmarks(profiles[explorerIndex].id);
-                } catch (const std::exception&) {
-                    explorerRows.clear();
-                }
-            }
+            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size()))
+                view.LoadProfile(db, profiles[explorerIndex].id);
         }
-        if (explorerView) explorerView->source = nullptr;  // texts of the new rows, even at the same address
+        if (view.start.empty()) view.Finish();  // nothing was loaded: an empty table
     }
     explorerLastIndex = explorerIndex;
 
@@ -112,11 +111,7 @@ void App::DrawBookmarkExplorer() {
     ImGui::InputTextWithHint("##explorerSearch", "Search title, URL or folder...", explorerSearch, sizeof explorerSearch);
     const std::string needle = LowerAscii(explorerSearch);
     ImGui::Spacing();
-    ImGui::Text("%d bookmark(s) loaded", static_cast<int>(explorerRows.size()));
-
-    if (!explorerView) explorerView = std::make_shared<ExplorerView>();
-    ExplorerView& view = *explorerView;
-    if (view.source != explorerRows.data() || view.sourceSize != explorerRows.size()) view.Load(explorerRows);
+    ImGui::Text("%d bookmark(s) loaded", static_cast<int>(view.size()));
     view.Filter(needle);
 
     const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable | ImGuiTableFlags_RowBg |

@@ -1,7 +1,7 @@
 #pragma once
 // What the bookmark explorer keeps between frames to draw and search its table cheaply.
 //
-// Load makes, once per load, every row's three texts in UTF-8 and the same bytes with the ASCII
+// Load (or Clear, Add per row, Finish) makes, once per load, every row's three texts in UTF-8 and the same bytes with the ASCII
 // letters lowered, all in two buffers laid out alike ("title\0url\0folder\0" per row). Filter then
 // searches the lowered buffer without copying or lowering anything; a search that contains the
 // previous one (the user typed one more letter) only looks again at the rows that matched before.
@@ -10,9 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/bookmark_record.h"
+
+namespace bm {
+class AppDatabase;
+}
 
 namespace bm::ui {
 
@@ -20,9 +25,6 @@ namespace bm::ui {
 std::string LowerAscii(std::string text);
 
 struct ExplorerView {
-    const BookmarkRecord* source = nullptr;  // explorerRows.data() when the texts were made
-    size_t sourceSize = 0;
-
     std::string texts;            // the rows' texts as shown
     std::string lowered;          // the same, ASCII letters lowered
     std::vector<uint32_t> start;  // per row: offset of its title; one more entry at the end
@@ -40,6 +42,17 @@ struct ExplorerView {
 
     // Makes the texts of `rows` and forgets the last search.
     void Load(const std::vector<BookmarkRecord>& rows);
+
+    // The same built one row at a time from UTF-8 texts (a saved profile read straight from the
+    // database): the texts end up exactly as Load would make them from the records GetBookmarks gives
+    // for the same rows. Clear empties the view, Finish must follow the last Add.
+    void Clear(size_t expectedRows = 0, size_t expectedBytes = 0);
+    void Add(std::string_view title, std::string_view url, std::string_view folder);
+    void Add(const BookmarkRecord& row);
+    void Finish();
+    // Loads a saved profile's rows in GetBookmarks' order, their texts read straight from the
+    // database. False, with the view empty, when the read fails.
+    bool LoadProfile(AppDatabase& db, int64_t profileId);
     // Sets `shown` to the rows where `loweredNeedle` occurs in the title, the url or the folder
     // (every row for an empty needle).
     void Filter(const std::string& loweredNeedle);
