@@ -67,6 +67,8 @@ public:
     bool DeleteProfile(int64_t profileId);
     void TouchProfile(int64_t profileId);
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
+    // How many bookmarks the profile holds, counted by the database without loading them.
+    int64_t CountBookmarks(int64_t profileId);
     void DeleteBookmarksForProfile(int64_t profileId);
     // Stores the records with their URLs as given in one transaction, skipping a record whose
     // NormalizeUrl key the profile already holds (also from earlier in the list). Returns the number
