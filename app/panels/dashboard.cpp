@@ -32,14 +32,23 @@ void App::DrawDashboard() {
     // Measured before the table begins: inside it, the free width is that of a cell.
     const float tableWidth = ImGui::GetContentRegionAvail().x;
     if (ImGui::BeginTable("##browserGrid", 4, tableFlags, ImVec2(0, 0))) {
-        // The status columns are as wide as their longest line; in a narrow panel, as their longest
-        // word (a cell's second word then goes below its first). Names take what is left.
-        const float spacing = ImGui::GetStyle().ItemSpacing.x;
-        float detectedWidth = std::max(LabelWidth("Not found"), LabelWidth("Found") + spacing + LabelWidth("(empty)"));
+        // The status columns are as wide as their longest line and their header; in a narrow panel,
+        // as their longest word (a cell's second word then goes below its first, and a header that
+        // no longer fits is cut). Names take what is left, which must hold a usual browser name.
+        const ImGuiStyle& style = ImGui::GetStyle();
+        const float spacing = style.ItemSpacing.x;
+        // Each column also takes its cell padding on both sides and a border.
+        const float cellsExtra = 4 * (2 * style.CellPadding.x + 1) + 2 * style.CellPadding.x;
+        const float namesNeed = LabelWidth("Microsoft Edge") + LabelWidth("--") + 2 * spacing;
+        float detectedWidth = std::max({LabelWidth("Not found"), LabelWidth("Found") + spacing + LabelWidth("(empty)"),
+                                        LabelWidth("Detected")});
         float lockWidth = std::max(LabelWidth("RUNNING") + spacing + SmallButtonWidth("Close"), LabelWidth("Process Lock"));
-        if (tableWidth - detectedWidth - lockWidth < ImGui::GetFontSize() * 16) {
+        if (tableWidth - cellsExtra - detectedWidth - lockWidth < namesNeed) {
             detectedWidth = std::max({LabelWidth("Not found"), LabelWidth("(empty)"), LabelWidth("Detected")});
             lockWidth = std::max({LabelWidth("RUNNING"), SmallButtonWidth("Close"), LabelWidth("Closed")});
+            // The header is one unbreakable label: it keeps its width while the names still have room.
+            if (tableWidth - cellsExtra - detectedWidth - LabelWidth("Process Lock") >= namesNeed)
+                lockWidth = std::max(lockWidth, LabelWidth("Process Lock"));
         }
         ImGui::TableSetupColumn("Browser", ImGuiTableColumnFlags_WidthStretch, 1.4f);
         // Not resizable, so that their width follows the panel's each frame instead of keeping the
