@@ -217,7 +217,7 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
                 parent = mobile;
             } else if (parsed.root_key == L"other") {
                 const std::vector<std::wstring> pieces = SplitPath(folderPath);
-                parent = ToLower(pieces.front()).find(L"menu") != std::wstring::npos ? menu : unfiled;
+                parent = IsMenuRootName(pieces.front()) ? menu : unfiled;
             }
             for (const std::wstring& name : parsed.segments) parent = folder(parent, name);
             parents.emplace(folderPath, parent);

@@ -179,7 +179,7 @@ void HtmlExportFloor(const std::vector<BookmarkRecord>& records, const std::wstr
             const std::vector<std::wstring> segments = SplitPath(record.folder_path);
             size_t node = 0;
             size_t first = 0;
-            if (!segments.empty() && (ToLower(segments.front()) == L"bookmarks menu" || ToLower(segments.front()) == L"menu________")) {
+            if (!segments.empty() && IsMenuRootName(segments.front())) {
                 if (!menuSeen) heading = segments.front();
                 menuSeen = true;
                 first = 1;

@@ -4,7 +4,7 @@
 //
 //   scripts/bench            (all sizes)
 //   scripts/bench 1000 10000 (chosen sizes)
-//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable)
+//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable, explorer)
 
 #include <windows.h>
 #include <psapi.h>
@@ -20,6 +20,7 @@
 
 #include "app/sync_engine.h"
 #include "bench/dataset.h"
+#include "bench/explorer_bench.h"
 #include "bench/floors.h"
 #include "bench/same_output.h"
 #include "bench/timing.h"
@@ -479,6 +480,7 @@ int main(int argc, char** argv) {
             if (chosen("firefox")) BenchFirefox(n, dir, rows);
             if (chosen("profiles")) BenchProfiles(n, dir, rows);
             if (chosen("portable")) BenchPortable(n, dir, rows);
+            if (chosen("explorer")) BenchExplorer(n, dir, rows);
             std::fprintf(stderr, "bench: %zu done\n", n);
         }
     } catch (const std::exception& e) {

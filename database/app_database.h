@@ -95,6 +95,10 @@ public:
     std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValue);
     void SetSetting(const std::wstring& key, const std::wstring& value);
 
+    // Rows changed through this connection since it was opened, by any thread (0 when closed). A
+    // copy of something read earlier is still current while this number has not moved.
+    int64_t ChangeCount();
+
 private:
     // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the
     // stored URLs. The caller must hold `mutex`.

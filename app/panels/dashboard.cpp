@@ -84,7 +84,7 @@ void App::DrawDashboard() {
             ImGui::TableSetColumnIndex(1);
             if (browser.detected) {
                 ImGui::TextColored(SuccessColor(), "Found");
-                if (!FileExists(browser.bookmarksPath)) {
+                if (!outsideReads.FileExists(browser.bookmarksPath)) {
                     SameLineIfFits(LabelWidth("(empty)"));
                     ImGui::TextDisabled("(empty)");
                     TooltipForLastItem(name +
@@ -124,7 +124,7 @@ void App::DrawDashboard() {
             ImGui::TableSetColumnIndex(3);
             const ProfileRecord* bound = nullptr;
             try {
-                const BrowserConfig config = db.GetBrowserConfig(BrowserKey(browser.kind));
+                const BrowserConfig& config = outsideReads.Config(db, BrowserKey(browser.kind));
                 for (const ProfileRecord& profile : profiles) {
                     if (profile.id == config.bound_profile_id) {
                         bound = &profile;

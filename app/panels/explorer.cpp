@@ -2,7 +2,6 @@
 #include <imgui.h>
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <string>
 #include <vector>
@@ -18,12 +17,6 @@ namespace bm::ui {
 
 namespace {
 
-// Lower-cases ASCII letters byte by byte; the bytes of other characters stay as they are.
-std::string LowerAscii(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 void ClampIndex(int32_t& index, size_t size) {
     if (size == 0) return;
     if (index >= static_cast<int32_t>(size)) index = static_cast<int32_t>(size) - 1;
@@ -37,41 +30,6 @@ std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
         return ReadChromiumBookmarks(browser.bookmarksPath, &error);
     } catch (const std::exception&) {
         return {};
-    }
-}
-
-// Makes the view's texts again when explorerRows is not the list they were made from.
-void SyncTexts(ExplorerView& view, const std::vector<BookmarkRecord>& rows) {
-    if (view.source == rows.data() && view.sourceSize == rows.size()) return;
-    view.source = rows.data();
-    view.sourceSize = rows.size();
-    view.title.clear();
-    view.url.clear();
-    view.folder.clear();
-    view.title.reserve(rows.size());
-    view.url.reserve(rows.size());
-    view.folder.reserve(rows.size());
-    for (const BookmarkRecord& row : rows) {
-        view.title.push_back(ToUtf8(row.title));
-        view.url.push_back(ToUtf8(row.url));
-        view.folder.push_back(ToUtf8(row.folder_path));
-    }
-    view.filterValid = false;
-}
-
-void SyncFilter(ExplorerView& view, const std::string& needle) {
-    if (view.filterValid && view.needle == needle) return;
-    view.filterValid = true;
-    view.needle = needle;
-    view.shown.clear();
-    const size_t count = view.title.size();
-    view.shown.reserve(needle.empty() ? count : 0);
-    for (size_t i = 0; i < count; ++i) {
-        if (!needle.empty() && LowerAscii(view.title[i]).find(needle) == std::string::npos &&
-            LowerAscii(view.url[i]).find(needle) == std::string::npos &&
-            LowerAscii(view.folder[i]).find(needle) == std::string::npos)
-            continue;
-        view.shown.push_back(static_cast<int32_t>(i));
     }
 }
 
@@ -158,8 +116,8 @@ void App::DrawBookmarkExplorer() {
 
     if (!explorerView) explorerView = std::make_shared<ExplorerView>();
     ExplorerView& view = *explorerView;
-    SyncTexts(view, explorerRows);
-    SyncFilter(view, needle);
+    if (view.source != explorerRows.data() || view.sourceSize != explorerRows.size()) view.Load(explorerRows);
+    view.Filter(needle);
 
     const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable | ImGuiTableFlags_RowBg |
                                   ImGuiTableFlags_Borders | ImGuiTableFlags_SizingStretchProp |
@@ -183,11 +141,13 @@ void App::DrawBookmarkExplorer() {
             const size_t row = static_cast<size_t>(view.shown[n]);
             ImGui::TableNextRow();
             ImGui::TableSetColumnIndex(0);
-            ImGui::TextUnformatted(view.title[row].empty() ? "(untitled)" : view.title[row].c_str());
+            const char* title = view.Title(row);
+            ImGui::TextUnformatted(*title == '\0' ? "(untitled)" : title);
             ImGui::TableSetColumnIndex(1);
-            ImGui::TextUnformatted(view.url[row].c_str());
+            ImGui::TextUnformatted(view.Url(row));
             ImGui::TableSetColumnIndex(2);
-            ImGui::TextUnformatted(view.folder[row].empty() ? "/" : view.folder[row].c_str());
+            const char* folder = view.Folder(row);
+            ImGui::TextUnformatted(*folder == '\0' ? "/" : folder);
         }
     }
     ImGui::EndTable();

@@ -88,8 +88,11 @@ TEST_F(DashboardTest, RowsShowFoundEmptyCustomAndBoundProfiles) {
     };
     for (const Case& c : cases) EXPECT_EQ(Row(text, c.name), c.row) << text;
 
-    // The "(empty)" test looks at the disk on every frame.
+    // The "(empty)" test does not look at the disk on every frame: a file a browser writes meanwhile
+    // shows once the window is activated again (which forgets what was read), or after a refresh.
     WriteBookmarks(Entry(BrowserKind::Edge).bookmarksPath, {Bookmark(L"https://e.example/", L"E")});
+    EXPECT_EQ(Row(Text(), "Microsoft Edge"), "| Microsoft Edge | Found (empty) | Closed | -- |");
+    app.outsideReads.Forget();  // as on WM_ACTIVATE
     EXPECT_EQ(Row(Text(), "Microsoft Edge"), "| Microsoft Edge | Found | Closed | -- |");
 
     // Deleting the bound profile leaves "--".
@@ -204,16 +207,44 @@ TEST_F(DashboardTest, AFailingConfigurationReadShowsDashesAndIsLoggedOnce) {
     app.RefreshProfiles();
     EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | Work |");
 
-    DropTable("browser_configs");
+    DropTable("browser_configs");  // through another connection: the program's own writes are not seen
     {
         std::lock_guard<std::mutex> lock(app.logMutex);
         app.logLines.clear();
     }
+    app.outsideReads.Forget();  // as on WM_ACTIVATE, so the next frame reads the table again
     ui.Frame(5);
     EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | -- |");
     const std::vector<std::wstring> log = LogTexts();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].rfind(L"[ERROR] Could not read the browser configurations: ", 0), 0u) << ToUtf8(log[0]);
+}
+
+TEST_F(DashboardTest, FramesReadTheDiskAndTheDatabaseOnlyAfterSomethingChanged) {
+    const int64_t work = app.db.CreateProfile(L"Work");
+    app.db.SetBrowserConfig(L"chrome", work, L"");
+    app.RefreshProfiles();
+    EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | Work |");
+    const bm::ui::OutsideReads::Reads first = app.outsideReads.reads;
+    EXPECT_GT(first.configs, 0);
+    EXPECT_GT(first.files, 0);
+
+    ui.Frame(5);
+    EXPECT_EQ(app.outsideReads.reads.configs, first.configs);
+    EXPECT_EQ(app.outsideReads.reads.files, first.files);
+
+    // A write through the program's connection: the bindings are read again, the files are not.
+    const int64_t home = app.db.CreateProfile(L"Home");
+    app.db.SetBrowserConfig(L"chrome", home, L"");
+    app.RefreshProfiles();
+    EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | Home |");
+    EXPECT_GT(app.outsideReads.reads.configs, first.configs);
+    EXPECT_EQ(app.outsideReads.reads.files, first.files);
+
+    // A line in the log (every action reports itself there, from any thread): all is read again.
+    app.Log(L"Something was done.");
+    ui.Frame();
+    EXPECT_GT(app.outsideReads.reads.files, first.files);
 }
 
 }  // namespace
