@@ -74,6 +74,8 @@ public:
     // call; `visit` runs under the lock and must not call back into this object.
     using BookmarkTextVisitor = std::function<void(std::string_view title, std::string_view url, std::string_view folder)>;
     void VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit);
+    // How many bookmarks the profile holds, counted by the database without loading them.
+    int64_t CountBookmarks(int64_t profileId);
     void DeleteBookmarksForProfile(int64_t profileId);
     // Stores the records with their URLs as given in one transaction, skipping a record whose
     // NormalizeUrl key the profile already holds (also from earlier in the list). Returns the number

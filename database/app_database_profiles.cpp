@@ -108,6 +108,13 @@ void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisito
         visit(ColumnView(select.get(), 0), ColumnView(select.get(), 1), ColumnView(select.get(), 2));
 }
 
+int64_t AppDatabase::CountBookmarks(int64_t profileId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement count = PrepareOrThrow(Connection(), "SELECT COUNT(*) FROM bookmarks WHERE profile_id = ?");
+    BindInt64(count, 1, profileId);
+    return StepRow(count) ? ColumnInt64(count, 0) : 0;
+}
+
 bool AppDatabase::BookmarkExists(int64_t profileId, const std::wstring& url) {
     // Compares keys on both sides, so a stored row is found whether it holds the URL as given or,
     // written by an older release, its key.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 
 #include "app/app.h"
@@ -149,6 +151,54 @@ TEST_F(DashboardTest, ARunningOperaShowsOnBothRowsWithATooltipAndCloseEndsIt) {
     EXPECT_EQ(Row(text, "Opera GX"), "| Opera GX | Not found | Closed | -- |") << text;
     EXPECT_FALSE(ui.Has("Close"));
     EXPECT_FALSE(app.syncRunning.load());  // the dashboard's close starts no job
+}
+
+TEST_F(DashboardTest, BrowserNamesAndStatusHeadersAreWholeAtTheUsualWidths) {
+    app.LoadFonts();  // the four sizes, as the program loads them
+    ui.SetDisplaySize(ImVec2(1344, 821));  // the client area of the window's first size
+    struct Case {
+        int font;
+        float pane;          // 0: the first share of the window
+        bool headersWhole;   // else only the browser names must be
+    };
+    const Case cases[] = {{0, 0, true}, {1, 0, true}, {2, 0, false}, {2, 640, true}, {3, 760, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("font " + std::to_string(c.font) + ", pane " + std::to_string(c.pane));
+        app.fontSizeIndex = c.font;
+        app.leftPaneWidth = c.pane;
+        app.leftPaneWidthValid = c.pane > 0;
+        // Dear ImGui cuts a text with "..." when it is wider than the room from the cell's work
+        // start to the column's right edge; the names are cut by the panel the same way.
+        std::map<std::string, float> room, needed;
+        float longestName = 0;
+        ui.SetDraw([&] {
+            app.DrawFrame();
+            ImGuiTable* grid = nullptr;
+            for (int i = 0; i < GImGui->Tables.GetMapSize(); ++i) {
+                ImGuiTable* table = GImGui->Tables.TryGetMapData(i);
+                if (table && table->ColumnsCount == 4 && table->LastFrameActive == GImGui->FrameCount &&
+                    std::string(ImGui::TableGetColumnName(table, 2)) == "Process Lock")
+                    grid = table;
+            }
+            if (!grid) return;
+            ImGui::PushFont(app.fonts[c.font], app.fonts[c.font]->LegacySize);
+            for (int n = 0; n < 4; ++n) {
+                const std::string header = ImGui::TableGetColumnName(grid, n);
+                room[header] = grid->Columns[n].MaxX - grid->Columns[n].WorkMinX;
+                needed[header] = ImGui::CalcTextSize(header.c_str()).x;
+            }
+            for (const BrowserInfo& browser : app.browsers)
+                longestName = std::max(longestName, ImGui::CalcTextSize(ToUtf8(browser.displayName).c_str()).x);
+            ImGui::PopFont();
+        });
+        ui.Frame(3);
+        ASSERT_EQ(room.size(), 4u) << "no browser table drawn";
+        EXPECT_GE(room["Browser"] - ImGui::GetStyle().CellPadding.x, longestName) << "a browser name is cut";
+        if (c.headersWhole) {
+            for (const char* header : {"Detected", "Process Lock"})
+                EXPECT_GE(room[header], needed[header]) << header << " is cut";
+        }
+    }
 }
 
 TEST_F(DashboardTest, AFailingConfigurationReadShowsDashesAndIsLoggedOnce) {

@@ -180,6 +180,35 @@ TEST_F(ProfilesTest, GetBookmarksOrdersByFolderThenTitleAndKeepsText) {
     EXPECT_TRUE(db.GetBookmarks(id + 100).empty());
 }
 
+TEST_F(ProfilesTest, CountBookmarksCountsOnlyThatProfilesRows) {
+    const int64_t id = db.CreateProfile(L"P");
+    const int64_t other = db.CreateProfile(L"Other");
+    const int64_t empty = db.CreateProfile(L"Empty");
+    std::vector<BookmarkRecord> many;
+    for (int i = 0; i < 1500; ++i) many.push_back(Bookmark(L"https://site" + std::to_wstring(i) + L".example", L"T"));
+    ASSERT_EQ(db.AddBookmarks(id, many), 1500);
+    db.AddBookmarks(other, {Bookmark(L"https://a.example", L"A"), Bookmark(L"https://b.example", L"B")});
+    // Rows an older release stored twice under one key are two bookmarks all the same.
+    raw().Exec("INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(" +
+               std::to_string(other) + ", 'https://A.example/', 'A again', 'Bookmarks bar', 1)");
+    db.CreateSnapshot(id, L"Auto-backup before sync");  // snapshots are not bookmarks
+
+    struct Case {
+        int64_t profile;
+        int64_t expected;
+    } cases[] = {{id, 1500}, {other, 3}, {empty, 0}, {other + 100, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(db.CountBookmarks(c.profile), c.expected) << "profile " << c.profile;
+        EXPECT_EQ(db.CountBookmarks(c.profile), static_cast<int64_t>(db.GetBookmarks(c.profile).size()));
+    }
+
+    db.DeleteBookmarksForProfile(id);
+    EXPECT_EQ(db.CountBookmarks(id), 0);
+    EXPECT_EQ(db.CountBookmarks(other), 3);
+    db.Close();
+    EXPECT_THROW(db.CountBookmarks(other), std::runtime_error);
+}
+
 TEST_F(ProfilesTest, DeleteBookmarksForProfileKeepsOtherProfilesAndSnapshots) {
     const int64_t id = db.CreateProfile(L"P");
     const int64_t other = db.CreateProfile(L"Other");
