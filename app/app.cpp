@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <vector>
 
 #include "app/theme.h"
+#include "app/imgui_item_hooks.h"
 #include "core/bookmark_record.h"
 #include "core/file_io.h"
 
@@ -21,19 +24,46 @@ namespace {
 
 void ShowStartupError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Orvellane", MB_ICONERROR); }
 
-// The first of the known UI fonts present in the Windows Fonts folder, as UTF-8; empty when none is.
-std::string FindSystemFontPath() {
+std::wstring FontsFolder() {
     wchar_t windowsDir[260] = {};
     const UINT length = GetWindowsDirectoryW(windowsDir, 260);
     if (length == 0 || length >= 260) return {};
-    for (const wchar_t* name : {L"segoeui.ttf", L"calibri.ttf", L"arial.ttf"}) {
-        const std::wstring path = std::wstring(windowsDir, length) + L"\\Fonts\\" + name;
+    return std::wstring(windowsDir, length) + L"\\Fonts\\";
+}
+
+// The first of `names` present in the Windows Fonts folder, as UTF-8; empty when none is.
+std::string FindFont(const std::wstring& folder, const std::vector<const wchar_t*>& names) {
+    if (folder.empty()) return {};
+    for (const wchar_t* name : names) {
+        const std::wstring path = folder + name;
         if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return ToUtf8(path);
     }
     return {};
 }
 
+// The whole file, or an empty buffer when it cannot be read.
+std::shared_ptr<std::vector<char>> ReadFontFile(const std::string& utf8Path) {
+    auto data = std::make_shared<std::vector<char>>();
+    std::string bytes;
+    if (!ReadFileBytes(ToWide(utf8Path), bytes) || bytes.empty()) return data;
+    data->assign(bytes.begin(), bytes.end());
+    return data;
+}
+
 }  // namespace
+
+const std::vector<std::vector<const wchar_t*>>& FallbackFontGroups() {
+    // One font of each group is merged, the first present; earlier groups win for a shared code
+    // point (Japanese before Chinese for the unified Han characters).
+    static const std::vector<std::vector<const wchar_t*>> groups = {
+        {L"YuGothM.ttc", L"YuGothR.ttc", L"meiryo.ttc", L"msgothic.ttc"},  // Japanese
+        {L"msyh.ttc", L"msyh.ttf", L"simsun.ttc"},                         // Chinese
+        {L"malgun.ttf", L"gulim.ttc"},                                     // Korean
+        {L"seguisym.ttf"},                                                 // symbols
+        {L"seguiemj.ttf"},                                                 // emoji (outlines)
+    };
+    return groups;
+}
 
 std::wstring DatabasePathFor(const std::wstring& exePath) {
     const size_t slash = exePath.find_last_of(L"\\/");
@@ -137,6 +167,9 @@ bool App::Init(HINSTANCE instance) {
     ImGuiIO& io = ImGui::GetIO();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     io.IniFilename = nullptr;
+    // Frames are drawn only when something happens, so a blinking caret would freeze at whatever
+    // phase the last frame caught it in.
+    io.ConfigInputTextCursorBlink = false;
     // Ids are unique by construction (the tests check it); the library's red debug box is not for users.
     io.ConfigDebugHighlightIdConflicts = false;
 
@@ -159,7 +192,18 @@ bool App::Init(HINSTANCE instance) {
 
 void App::LoadFonts() {
     const float scale = hwnd ? FontScaleForDpi(GetDpiForWindow(hwnd)) : 1.0f;
-    const std::string path = FindSystemFontPath();
+    const std::wstring folder = FontsFolder();
+    const std::string path = FindFont(folder, {L"segoeui.ttf", L"calibri.ttf", L"arial.ttf"});
+
+    // Fallbacks for the scripts the main font lacks. Each file is read once and shared by the four
+    // sizes; the atlas loads glyphs from it only when a text needs them.
+    fallbackFontData.clear();
+    for (const std::vector<const wchar_t*>& group : FallbackFontGroups()) {
+        const std::string fallback = FindFont(folder, group);
+        if (fallback.empty()) continue;
+        auto data = ReadFontFile(fallback);
+        if (!data->empty()) fallbackFontData.push_back(std::move(data));
+    }
 
     ImFontAtlas* atlas = ImGui::GetIO().Fonts;
     const float sizes[4] = {15.0f, 17.0f, 20.0f, 24.0f};
@@ -171,9 +215,20 @@ void App::LoadFonts() {
         config.SizePixels = sizes[i] * scale;
         std::snprintf(config.Name, sizeof(config.Name), "UI %.0f", config.SizePixels);
         ImFont* font = nullptr;
-        if (!path.empty())
-            font = atlas->AddFontFromFileTTF(path.c_str(), config.SizePixels, &config, atlas->GetGlyphRangesDefault());
+        // No glyph ranges: every glyph of the file may be used (titles come in any script).
+        if (!path.empty()) font = atlas->AddFontFromFileTTF(path.c_str(), config.SizePixels, &config, nullptr);
         if (!font) font = atlas->AddFontDefault(&config);
+        for (const auto& data : fallbackFontData) {
+            ImFontConfig merge;
+            merge.MergeMode = true;
+            merge.DstFont = font;
+            merge.FontDataOwnedByAtlas = false;  // shared by the sizes; kept alive by fallbackFontData
+            merge.OversampleH = 1;
+            merge.OversampleV = 1;
+            merge.SizePixels = config.SizePixels;
+            std::snprintf(merge.Name, sizeof(merge.Name), "Fallback %.0f", config.SizePixels);
+            atlas->AddFontFromMemoryTTF(data->data(), static_cast<int>(data->size()), config.SizePixels, &merge, nullptr);
+        }
         fonts[i] = font;
     }
 }
@@ -197,6 +252,11 @@ void App::Shutdown() {
 
     // A running job is not cancelled: its last steps still use the database, the log and the window.
     if (worker.joinable()) worker.join();
+
+    if (probeItems) {
+        SetItemHookSink(nullptr);
+        probeItems.reset();
+    }
 
     if (imguiContext) {
         ImGui::SetCurrentContext(imguiContext);

@@ -14,7 +14,7 @@
 //   panels/dashboard.cpp    DrawDashboard
 //   panels/action_hub.cpp   DrawActionHub
 //   panels/backups.cpp      DrawBackupsPanel
-//   panels/explorer.cpp     DrawBookmarkExplorer
+//   panels/explorer.cpp     DrawBookmarkExplorer, ExplorerRowCount
 //   panels/import_export.cpp DrawImportExport
 //
 // Every field is public: the panels, the loop and the tests work on them directly. Every index
@@ -38,6 +38,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/frame_pacer.h"
+#include "app/outside_reads.h"
 #include "app/sync_engine.h"
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
@@ -49,6 +51,7 @@ struct ImGuiContext;
 namespace bm::ui {
 
 struct ExplorerView;
+struct ProbeItemRecorder;
 
 // Window class, title and single-instance mutex of the program.
 inline constexpr wchar_t kWindowClassName[] = L"OrvellaneWindowClass";
@@ -57,6 +60,10 @@ inline constexpr wchar_t kSingleInstanceMutexName[] = L"Local\\Orvellane.Tallowm
 
 // The program's own wake-up message. wParam 0: redraw; wParam 1: save the settings, then redraw.
 inline constexpr UINT kWakeMessage = WM_APP + 1;
+
+// Asks the program for its interface state (a debugging and testing aid). wParam: the window that
+// gets the answer, sent to it as WM_COPYDATA (dwData kProbeMessage) holding a UTF-8 JSON object.
+inline constexpr UINT kProbeMessage = WM_APP + 2;
 
 // Most lines the log keeps; older ones are dropped.
 inline constexpr size_t kMaxLogLines = 500;
@@ -92,6 +99,14 @@ public:
     // Interface-thread work after a sync job has ended (profiles, running flags, explorer reload);
     // called by Run before it draws a frame. Does nothing while a job runs or when none has ended.
     void HandleFinishedSync();
+
+    // ---- Probe (probe.cpp) ----
+    // Sends the interface state of the last frame to `asker` (see kProbeMessage). Returns true when
+    // this call started the recording of items, which the next frame fills.
+    bool AnswerProbe(HWND asker);
+    // Around each frame of RenderFrame: the item recording, when a probe has started it.
+    void ProbeFrameBegin();
+    void ProbeFrameEnd();
 
     // ---- Settings and interface state (settings.cpp) ----
     void LoadSettings();
@@ -136,6 +151,8 @@ public:
     void DrawBackupsPanel();
     void DrawDeleteSnapshotDialog();
     void DrawBookmarkExplorer();
+    // Rows the explorer has loaded (all of them, whatever the search lets through).
+    size_t ExplorerRowCount() const;
     void DrawImportExport();
 
     // ---- Fields, in this order ----
@@ -180,7 +197,6 @@ public:
     int32_t copyToProfileIndex = 0;
     int32_t explorerType = 0;  // 0 browser, 1 saved profile
     int32_t explorerIndex = 0;
-    std::vector<BookmarkRecord> explorerRows;
     bool explorerReloadPending = true;
     int32_t backupBrowserIndex = 0;
     int32_t backupProfileIndex = 0;
@@ -229,8 +245,21 @@ public:
     // Tests put a function here, since the real dialogs wait for a user.
     std::function<BOOL(OPENFILENAMEW*)> saveFileDialog;
     std::function<BOOL(OPENFILENAMEW*)> openFileDialog;
-    // The explorer's drawing cache over explorerRows (UTF-8 texts, the rows the search lets through);
-    // defined and rebuilt by panels/explorer.cpp.
+    // The fallback fonts' files, read once by LoadFonts; the atlas reads glyphs from them on demand.
+    std::vector<std::shared_ptr<std::vector<char>>> fallbackFontData;
+    // The panels' reads of the database, the disk and the process list, kept between frames.
+    OutsideReads outsideReads;
+    // Whether the loop draws again before it sleeps (main_loop.cpp).
+    FramePacer framePacer;
+    // Where the last frame's time went, in milliseconds (frame.cpp); the probe reports it.
+    struct FrameTimings {
+        double newFrame = 0, menuBar = 0, dashboard = 0, actionHub = 0, backups = 0, importExport = 0,
+               explorer = 0, console = 0, dialogs = 0, render = 0, gl = 0, swap = 0, total = 0;
+    } frameTimings;
+    // Items of the last frame (label and rectangle) for the probe; null until a probe asks.
+    std::shared_ptr<ProbeItemRecorder> probeItems;
+    // The explorer's loaded rows as UTF-8 texts and the rows the search lets through; defined and
+    // filled by panels/explorer.cpp.
     std::shared_ptr<ExplorerView> explorerView;
 };
 
@@ -247,6 +276,9 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Where the program keeps its database: "app_data.db" in the folder of `exePath` ("." when the
 // path holds no '\\' or '/').
 std::wstring DatabasePathFor(const std::wstring& exePath);
+// The file names LoadFonts looks for in the Windows Fonts folder to merge behind the main font, in
+// groups of which the first present is taken (Japanese, Chinese, Korean, symbols, emoji).
+const std::vector<std::vector<const wchar_t*>>& FallbackFontGroups();
 // The start-up message for a database that cannot be used: the fixed sentence first, then the reason.
 std::wstring DatabaseFailureMessage(const std::wstring& reason);
 // The font scale for a window's DPI: dpi / 96, and 1 when that is below 0.75 (so also for 0).

@@ -7,6 +7,7 @@
 #include <imgui_impl_win32.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "app/panels/fit.h"
@@ -30,22 +31,44 @@ float LeftColumnMinWidth() {
     return std::max(kMinColumnWidth, std::ceil(widest + 2 * style.WindowPadding.x + style.ScrollbarSize + 2));
 }
 
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Stores the time `draw` took in `total`.
+template <typename Draw>
+void Timed(double& total, Draw&& draw) {
+    const Clock::time_point start = Clock::now();
+    draw();
+    total = MsSince(start);
+}
+
 }  // namespace
 
 void App::RenderFrame() {
-    ImGui_ImplOpenGL3_NewFrame();
-    ImGui_ImplWin32_NewFrame();
-    ImGui::NewFrame();
+    const Clock::time_point frameStart = Clock::now();
+    ProbeFrameBegin();
+    Timed(frameTimings.newFrame, [] {
+        ImGui_ImplOpenGL3_NewFrame();
+        ImGui_ImplWin32_NewFrame();
+        ImGui::NewFrame();
+    });
     DrawFrame();
-    ImGui::Render();
+    Timed(frameTimings.render, [] { ImGui::Render(); });
+    ProbeFrameEnd();
 
-    RECT client = {};
-    GetClientRect(hwnd, &client);
-    glViewport(0, 0, client.right - client.left, client.bottom - client.top);
-    glClearColor(0.05f, 0.06f, 0.08f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
-    SwapBuffers(hdc);
+    Timed(frameTimings.gl, [this] {
+        RECT client = {};
+        GetClientRect(hwnd, &client);
+        glViewport(0, 0, client.right - client.left, client.bottom - client.top);
+        glClearColor(0.05f, 0.06f, 0.08f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    });
+    Timed(frameTimings.swap, [this] { SwapBuffers(hdc); });
+    frameTimings.total = MsSince(frameStart);
 
     ++framesDrawn;
     SetPropW(hwnd, kFramesDrawnProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(framesDrawn)));
@@ -66,7 +89,7 @@ void App::DrawFrame() {
     ImGui::Begin("##root", nullptr, rootFlags);
     ImGui::PopStyleVar();
 
-    DrawMenuBar();
+    Timed(frameTimings.menuBar, [this] { DrawMenuBar(); });
 
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(12, 10));
     ImGui::BeginChild("##contentPad", ImVec2(0, 0), ImGuiChildFlags_AlwaysUseWindowPadding, 0);
@@ -86,13 +109,13 @@ void App::DrawFrame() {
     leftPaneWidth = std::clamp(leftPaneWidth, leftMin, leftMax);
 
     ImGui::BeginChild("##leftcol", ImVec2(leftPaneWidth, body.y), ImGuiChildFlags_Borders, 0);
-    DrawDashboard();
+    Timed(frameTimings.dashboard, [this] { DrawDashboard(); });
     ImGui::Separator();
-    DrawActionHub();
+    Timed(frameTimings.actionHub, [this] { DrawActionHub(); });
     ImGui::Separator();
-    DrawBackupsPanel();
+    Timed(frameTimings.backups, [this] { DrawBackupsPanel(); });
     ImGui::Separator();
-    DrawImportExport();
+    Timed(frameTimings.importExport, [this] { DrawImportExport(); });
     ImGui::EndChild();
 
     ImGui::SameLine(0, 0);
@@ -101,7 +124,7 @@ void App::DrawFrame() {
 
     ImGui::SameLine(0, 0);
     ImGui::BeginChild("##rightcol", ImVec2(0, body.y), ImGuiChildFlags_Borders, 0);
-    DrawBookmarkExplorer();
+    Timed(frameTimings.explorer, [this] { DrawBookmarkExplorer(); });
     ImGui::EndChild();
     ImGui::EndChild();  // ##body
 
@@ -109,12 +132,12 @@ void App::DrawFrame() {
                  kMinConsoleHeight, consoleMax))
         redrawPending = true;
 
-    DrawConsoleLog();
+    Timed(frameTimings.console, [this] { DrawConsoleLog(); });
 
     ImGui::EndChild();  // ##contentPad
     ImGui::PopStyleVar();
 
-    DrawCloseBrowsersDialog();
+    Timed(frameTimings.dialogs, [this] { DrawCloseBrowsersDialog(); });
 
     ImGui::End();
     if (font) ImGui::PopFont();

@@ -15,20 +15,26 @@ constexpr UINT kSystemTimerMessage = 0x0118;
 
 int App::Run() {
     MSG msg = {};
+    bool frameDue = false;  // the last frame left input queued or was still changing
     for (;;) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0 || got == -1) return 0;
+        if (!frameDue) {
+            const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got == 0 || got == -1) return 0;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
         // Drain everything waiting, so that a burst of messages costs one frame.
-        do {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return 0;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
-        } while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+        }
 
         HandleFinishedSync();
-        if (redrawPending) {
+        if (redrawPending || frameDue) {
             redrawPending = false;  // a flag set during the frame waits for the next message
             RenderFrame();
+            frameDue = framePacer.AfterFrame(imguiContext, ImGui::GetDrawData());
         }
     }
 }
@@ -52,7 +58,10 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_ACTIVATE:
         if (app) {
-            if (LOWORD(wParam) != 0) RefreshRunningFlags(app->browsers);
+            if (LOWORD(wParam) != 0) {
+                RefreshRunningFlags(app->browsers);
+                app->outsideReads.Forget();  // the user may have changed things elsewhere
+            }
             redraw();
         }
         break;
@@ -95,6 +104,13 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         // Queries and timers of the system itself change nothing on screen. Real input follows as
         // its own messages; without this an idle pointer over the window would cost frames.
         break;
+    case kProbeMessage:
+        // Answered from the last frame's state; asking draws nothing, except the first time, when the
+        // item recording starts and a frame is needed to fill it.
+        if (app) {
+            if (app->AnswerProbe(reinterpret_cast<HWND>(wParam))) redraw();
+        }
+        return 0;
     case kWakeMessage:
         if (app) {
             if (wParam == 1) app->SaveSettings();

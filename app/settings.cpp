@@ -218,6 +218,7 @@ void App::SetFontSize(int index) {
 }
 
 void App::RedetectBrowsers() {
+    outsideReads.Forget();
     const std::vector<int32_t*> chosen = BrowserSelections(*this);
     std::vector<std::wstring> keys;
     for (int32_t* index : chosen)

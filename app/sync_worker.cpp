@@ -91,6 +91,7 @@ void App::HandleFinishedSync() {
 
     RefreshProfiles();  // reports its own failures
     RefreshRunningFlags(browsers);
+    outsideReads.Forget();
     explorerReloadPending = true;
 }
 
@@ -98,6 +99,7 @@ void App::Log(const std::wstring& text) {
     // Logging never fails its caller (the worker, a panel inside a frame): a line that cannot be
     // stored for want of memory is dropped.
     try {
+        outsideReads.ForgetSoon();  // whatever was done may have changed what the panels show
         std::wstring line = TimePrefix() + text;
         std::lock_guard<std::mutex> lock(logMutex);
         logLines.push_back(std::move(line));

@@ -4,7 +4,7 @@
 //
 //   scripts/bench            (all sizes)
 //   scripts/bench 1000 10000 (chosen sizes)
-//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable)
+//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable, explorer)
 
 #include <windows.h>
 #include <psapi.h>
@@ -20,6 +20,7 @@
 
 #include "app/sync_engine.h"
 #include "bench/dataset.h"
+#include "bench/explorer_bench.h"
 #include "bench/floors.h"
 #include "bench/same_output.h"
 #include "bench/timing.h"
@@ -317,16 +318,32 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     const char* latestSnapshot = "SELECT snapshot_json FROM profile_backups ORDER BY id DESC LIMIT 1";
     const char* snapshotCount = "SELECT COUNT(*) FROM profile_backups";
 
+    std::vector<BookmarkRecord> opRecords;
     {
         Row row{"profile GetBookmarks", n};
         row.maxRatio = kChromiumTarget;
         fresh();
         freshFloor();
-        std::vector<BookmarkRecord> opRecords, floorRecords;
+        std::vector<BookmarkRecord> floorRecords;
         MedianPairMs(reps, nullptr, [&] { opRecords = database.GetBookmarks(profileId); },
                      nullptr, [&] { floorRecords = GetBookmarksFloor(db, profileId); },
                      row.ms, row.floorMs);
         row.sameOutput = opRecords.size() == floorRecords.size() && SameRecords(opRecords, floorRecords, "GetBookmarks", {true, true});
+        rows.push_back(row);
+    }
+    {
+        Row row{"profile CountBookmarks", n};
+        row.maxRatio = kChromiumTarget;
+        int64_t opCount = -1, floorCount = -2;
+        MedianPairMs(reps, nullptr, [&] { opCount = database.CountBookmarks(profileId); },
+                     nullptr, [&] {
+                         Statement count = PrepareOrThrow(db, "SELECT COUNT(*) FROM bookmarks WHERE profile_id = ?");
+                         BindInt64(count, 1, profileId);
+                         Require(StepRow(count), "count");
+                         floorCount = ColumnInt64(count, 0);
+                     },
+                     row.ms, row.floorMs);
+        row.sameOutput = opCount == floorCount && opCount == static_cast<int64_t>(opRecords.size());
         rows.push_back(row);
     }
     {
@@ -463,6 +480,7 @@ int main(int argc, char** argv) {
             if (chosen("firefox")) BenchFirefox(n, dir, rows);
             if (chosen("profiles")) BenchProfiles(n, dir, rows);
             if (chosen("portable")) BenchPortable(n, dir, rows);
+            if (chosen("explorer")) BenchExplorer(n, dir, rows);
             std::fprintf(stderr, "bench: %zu done\n", n);
         }
     } catch (const std::exception& e) {

@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 
 namespace bm {
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return {};
+    // ASCII, most of what bookmarks hold, needs no call into the system.
+    if (std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; })) return std::string(text.begin(), text.end());
     const int length = static_cast<int>(text.size());
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return {};
@@ -17,6 +20,8 @@ std::string ToUtf8(const std::wstring& text) {
 
 std::wstring ToWide(const std::string& utf8) {
     if (utf8.empty()) return {};
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::wstring(utf8.begin(), utf8.end());
     const int length = static_cast<int>(utf8.size());
     const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
     if (units <= 0) return {};

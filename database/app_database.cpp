@@ -31,6 +31,8 @@ CREATE TABLE IF NOT EXISTS bookmarks (
 );
 CREATE INDEX IF NOT EXISTS idx_bookmarks_profile ON bookmarks(profile_id);
 CREATE INDEX IF NOT EXISTS idx_bookmarks_url ON bookmarks(profile_id, url);
+-- GetBookmarks reads a profile in this order; without it every read sorts the whole profile.
+CREATE INDEX IF NOT EXISTS idx_bookmarks_order ON bookmarks(profile_id, folder_path, title);
 CREATE TABLE IF NOT EXISTS browser_configs (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     browser_key TEXT NOT NULL UNIQUE,
@@ -120,6 +122,11 @@ void AppDatabase::Close() {
         sqlite3_close(db);
         db = nullptr;
     }
+}
+
+int64_t AppDatabase::ChangeCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return db ? static_cast<int64_t>(sqlite3_total_changes64(db)) : 0;
 }
 
 sqlite3* AppDatabase::Connection() const {

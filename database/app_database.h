@@ -8,8 +8,10 @@
 // its error text instead.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/bookmark_record.h"
@@ -67,6 +69,13 @@ public:
     bool DeleteProfile(int64_t profileId);
     void TouchProfile(int64_t profileId);
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
+    // The UTF-8 title, url and folder_path of the rows GetBookmarks gives, in the same order and cut at
+    // the same place (a stored NUL ends a text), without making records. The texts live only for the
+    // call; `visit` runs under the lock and must not call back into this object.
+    using BookmarkTextVisitor = std::function<void(std::string_view title, std::string_view url, std::string_view folder)>;
+    void VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit);
+    // How many bookmarks the profile holds, counted by the database without loading them.
+    int64_t CountBookmarks(int64_t profileId);
     void DeleteBookmarksForProfile(int64_t profileId);
     // Stores the records with their URLs as given in one transaction, skipping a record whose
     // NormalizeUrl key the profile already holds (also from earlier in the list). Returns the number
@@ -92,6 +101,10 @@ public:
     void SetDefaultProfileId(int64_t id);
     std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValue);
     void SetSetting(const std::wstring& key, const std::wstring& value);
+
+    // Rows changed through this connection since it was opened, by any thread (0 when closed). A
+    // copy of something read earlier is still current while this number has not moved.
+    int64_t ChangeCount();
 
 private:
     // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the

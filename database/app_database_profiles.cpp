@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 #include "core/sql_statement.h"
 #include "database/bookmark_key.h"
 #include "database/sql_transaction.h"
@@ -83,6 +85,34 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
         bookmarks.push_back(std::move(record));
     }
     return bookmarks;
+}
+
+namespace {
+
+std::string_view ColumnView(sqlite3_stmt* statement, int column) {
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    if (!text) return {};
+    const char* chars = reinterpret_cast<const char*>(text);
+    return {chars, std::strlen(chars)};  // as ColumnText reads it
+}
+
+}  // namespace
+
+void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit) {
+    std::lock_guard<std::mutex> lock(mutex);
+    // The order of GetBookmarks, so both give the same list.
+    Statement select = PrepareOrThrow(
+        Connection(), "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY folder_path, title");
+    BindInt64(select, 1, profileId);
+    while (StepRow(select))
+        visit(ColumnView(select.get(), 0), ColumnView(select.get(), 1), ColumnView(select.get(), 2));
+}
+
+int64_t AppDatabase::CountBookmarks(int64_t profileId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement count = PrepareOrThrow(Connection(), "SELECT COUNT(*) FROM bookmarks WHERE profile_id = ?");
+    BindInt64(count, 1, profileId);
+    return StepRow(count) ? ColumnInt64(count, 0) : 0;
 }
 
 bool AppDatabase::BookmarkExists(int64_t profileId, const std::wstring& url) {

@@ -482,7 +482,7 @@ void App::AskToDeleteProfile(const ProfileRecord& profile) {
     deleteProfileBookmarks = 0;
     deleteProfileSnapshots = 0;
     try {
-        deleteProfileBookmarks = db.GetBookmarks(profile.id).size();
+        deleteProfileBookmarks = static_cast<size_t>(db.CountBookmarks(profile.id));
         deleteProfileSnapshots = db.ListSnapshots(profile.id).size();
     } catch (const std::exception& e) {
         Log(L"[ERROR] Could not count what the profile '" + profile.name + L"' holds: " + ErrorText(e));

@@ -84,8 +84,8 @@ void App::DrawBackupsPanel() {
             ImGui::EndCombo();
         }
 
-        const std::vector<FileBackupEntry> backups = ListFileBackups(browser.bookmarksPath);
-        const bool running = IsProcessRunning(browser.exeName);
+        const std::vector<FileBackupEntry> backups = outsideReads.FileBackups(browser.bookmarksPath);
+        const bool running = outsideReads.ProcessRunning(browser.exeName);
         if (running) {
             WrappedColored(WarningColor(), ("Close " + browserName + " before restoring.").c_str());
             SameLineIfFits(SmallButtonWidth("Close##backup"));
@@ -155,7 +155,7 @@ void App::DrawBackupsPanel() {
 
     std::vector<SnapshotInfo> snapshots;
     try {
-        snapshots = db.ListSnapshots(profile.id);
+        snapshots = outsideReads.Snapshots(db, profile.id);
     } catch (const std::exception& error) {
         // Shown as an empty list: the database failure is not the user's to fix from here.
         WrappedDisabled((std::string("Snapshots could not be read: ") + error.what()).c_str());

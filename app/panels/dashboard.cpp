@@ -14,6 +14,10 @@ namespace bm::ui {
 
 namespace {
 
+// Shares of the room the status columns leave: browser names, bound profile names.
+constexpr float kNameWeight = 1.4f;
+constexpr float kBoundWeight = 1.0f;
+
 // Shows `text` as the tooltip of the item just drawn while it is hovered.
 void TooltipForLastItem(const std::string& text) {
     if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", text.c_str());
@@ -32,21 +36,37 @@ void App::DrawDashboard() {
     // Measured before the table begins: inside it, the free width is that of a cell.
     const float tableWidth = ImGui::GetContentRegionAvail().x;
     if (ImGui::BeginTable("##browserGrid", 4, tableFlags, ImVec2(0, 0))) {
-        // The status columns are as wide as their longest line; in a narrow panel, as their longest
-        // word (a cell's second word then goes below its first). Names take what is left.
-        const float spacing = ImGui::GetStyle().ItemSpacing.x;
-        float detectedWidth = std::max(LabelWidth("Not found"), LabelWidth("Found") + spacing + LabelWidth("(empty)"));
-        float lockWidth = std::max(LabelWidth("RUNNING") + spacing + SmallButtonWidth("Close"), LabelWidth("Process Lock"));
-        if (tableWidth - detectedWidth - lockWidth < ImGui::GetFontSize() * 16) {
-            detectedWidth = std::max({LabelWidth("Not found"), LabelWidth("(empty)"), LabelWidth("Detected")});
-            lockWidth = std::max({LabelWidth("RUNNING"), SmallButtonWidth("Close"), LabelWidth("Closed")});
+        // The status columns are as wide as their longest line and their header; when that leaves
+        // the names too little room, as their longest word and their header (a cell's second word
+        // then goes below its first); in a narrow panel, as their longest word alone, and a header
+        // that no longer fits is cut. The names' room must hold the longest browser name in the
+        // name column's share of it.
+        const ImGuiStyle& style = ImGui::GetStyle();
+        const float spacing = style.ItemSpacing.x;
+        // Each column also takes its cell padding on both sides and a border.
+        const float cellsExtra = 4 * (2 * style.CellPadding.x + 1) + 2 * style.CellPadding.x;
+        float longestName = 0;
+        for (const BrowserInfo& browser : browsers)
+            longestName = std::max(longestName, ImGui::CalcTextSize(ToUtf8(browser.displayName).c_str()).x);
+        const float namesNeed = longestName * (kNameWeight + kBoundWeight) / kNameWeight;
+        const auto namesFit = [&](float detected, float lock) {
+            return tableWidth - cellsExtra - detected - lock >= namesNeed;
+        };
+        const float detectedWord = std::max({LabelWidth("Not found"), LabelWidth("(empty)"), LabelWidth("Detected")});
+        const float lockWord = std::max({LabelWidth("RUNNING"), SmallButtonWidth("Close"), LabelWidth("Closed")});
+        const float lockHeader = std::max(lockWord, LabelWidth("Process Lock"));
+        float detectedWidth = std::max(detectedWord, LabelWidth("Found") + spacing + LabelWidth("(empty)"));
+        float lockWidth = std::max(LabelWidth("RUNNING") + spacing + SmallButtonWidth("Close"), lockHeader);
+        if (!namesFit(detectedWidth, lockWidth)) {
+            detectedWidth = detectedWord;
+            lockWidth = namesFit(detectedWord, lockHeader) ? lockHeader : lockWord;
         }
-        ImGui::TableSetupColumn("Browser", ImGuiTableColumnFlags_WidthStretch, 1.4f);
+        ImGui::TableSetupColumn("Browser", ImGuiTableColumnFlags_WidthStretch, kNameWeight);
         // Not resizable, so that their width follows the panel's each frame instead of keeping the
         // first frame's.
         ImGui::TableSetupColumn("Detected", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoResize, detectedWidth);
         ImGui::TableSetupColumn("Process Lock", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoResize, lockWidth);
-        ImGui::TableSetupColumn("Bound Profile", ImGuiTableColumnFlags_WidthStretch, 1.0f);
+        ImGui::TableSetupColumn("Bound Profile", ImGuiTableColumnFlags_WidthStretch, kBoundWeight);
         ImGui::TableHeadersRow();
 
         bool configReadFailed = false;
@@ -64,7 +84,7 @@ void App::DrawDashboard() {
             ImGui::TableSetColumnIndex(1);
             if (browser.detected) {
                 ImGui::TextColored(SuccessColor(), "Found");
-                if (!FileExists(browser.bookmarksPath)) {
+                if (!outsideReads.FileExists(browser.bookmarksPath)) {
                     SameLineIfFits(LabelWidth("(empty)"));
                     ImGui::TextDisabled("(empty)");
                     TooltipForLastItem(name +
@@ -104,7 +124,7 @@ void App::DrawDashboard() {
             ImGui::TableSetColumnIndex(3);
             const ProfileRecord* bound = nullptr;
             try {
-                const BrowserConfig config = db.GetBrowserConfig(BrowserKey(browser.kind));
+                const BrowserConfig& config = outsideReads.Config(db, BrowserKey(browser.kind));
                 for (const ProfileRecord& profile : profiles) {
                     if (profile.id == config.bound_profile_id) {
                         bound = &profile;

@@ -2,7 +2,6 @@
 #include <imgui.h>
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <string>
 #include <vector>
@@ -17,12 +16,6 @@
 namespace bm::ui {
 
 namespace {
-
-// Lower-cases ASCII letters byte by byte; the bytes of other characters stay as they are.
-std::string LowerAscii(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 void ClampIndex(int32_t& index, size_t size) {
     if (size == 0) return;
@@ -40,42 +33,9 @@ std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
     }
 }
 
-// Makes the view's texts again when explorerRows is not the list they were made from.
-void SyncTexts(ExplorerView& view, const std::vector<BookmarkRecord>& rows) {
-    if (view.source == rows.data() && view.sourceSize == rows.size()) return;
-    view.source = rows.data();
-    view.sourceSize = rows.size();
-    view.title.clear();
-    view.url.clear();
-    view.folder.clear();
-    view.title.reserve(rows.size());
-    view.url.reserve(rows.size());
-    view.folder.reserve(rows.size());
-    for (const BookmarkRecord& row : rows) {
-        view.title.push_back(ToUtf8(row.title));
-        view.url.push_back(ToUtf8(row.url));
-        view.folder.push_back(ToUtf8(row.folder_path));
-    }
-    view.filterValid = false;
-}
-
-void SyncFilter(ExplorerView& view, const std::string& needle) {
-    if (view.filterValid && view.needle == needle) return;
-    view.filterValid = true;
-    view.needle = needle;
-    view.shown.clear();
-    const size_t count = view.title.size();
-    view.shown.reserve(needle.empty() ? count : 0);
-    for (size_t i = 0; i < count; ++i) {
-        if (!needle.empty() && LowerAscii(view.title[i]).find(needle) == std::string::npos &&
-            LowerAscii(view.url[i]).find(needle) == std::string::npos &&
-            LowerAscii(view.folder[i]).find(needle) == std::string::npos)
-            continue;
-        view.shown.push_back(static_cast<int32_t>(i));
-    }
-}
-
 }  // namespace
+
+size_t App::ExplorerRowCount() const { return explorerView ? explorerView->size() : 0; }
 
 void App::DrawBookmarkExplorer() {
     ImGui::TextColored(DangerColor(), "BOOKMARK EXPLORER");
@@ -129,24 +89,21 @@ void App::DrawBookmarkExplorer() {
     SameLineIfFits(loadWidth);
     if (ImGui::Button("Load")) explorerReloadPending = true;
 
+    if (!explorerView) explorerView = std::make_shared<ExplorerView>();
+    ExplorerView& view = *explorerView;
     explorerLastType = explorerType;
     if (explorerReloadPending || explorerIndex != explorerLastIndex) {
         explorerReloadPending = false;
-        explorerRows.clear();
+        view.Clear();
         if (explorerType == 0) {
             if (!browsers.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(browsers.size()) &&
                 browsers[explorerIndex].detected)
-                explorerRows = ReadBrowserRows(browsers[explorerIndex]);
+                view.Load(ReadBrowserRows(browsers[explorerIndex]));
         } else if (explorerType == 1) {
-            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size())) {
-                try {
-                    explorerRows = db.GetBookmarks(profiles[explorerIndex].id);
-                } catch (const std::exception&) {
-                    explorerRows.clear();
-                }
-            }
+            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size()))
+                view.LoadProfile(db, profiles[explorerIndex].id);
         }
-        if (explorerView) explorerView->source = nullptr;  // texts of the new rows, even at the same address
+        if (view.start.empty()) view.Finish();  // nothing was loaded: an empty table
     }
     explorerLastIndex = explorerIndex;
 
@@ -154,12 +111,8 @@ void App::DrawBookmarkExplorer() {
     ImGui::InputTextWithHint("##explorerSearch", "Search title, URL or folder...", explorerSearch, sizeof explorerSearch);
     const std::string needle = LowerAscii(explorerSearch);
     ImGui::Spacing();
-    ImGui::Text("%d bookmark(s) loaded", static_cast<int>(explorerRows.size()));
-
-    if (!explorerView) explorerView = std::make_shared<ExplorerView>();
-    ExplorerView& view = *explorerView;
-    SyncTexts(view, explorerRows);
-    SyncFilter(view, needle);
+    ImGui::Text("%d bookmark(s) loaded", static_cast<int>(view.size()));
+    view.Filter(needle);
 
     const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable | ImGuiTableFlags_RowBg |
                                   ImGuiTableFlags_Borders | ImGuiTableFlags_SizingStretchProp |
@@ -183,11 +136,13 @@ void App::DrawBookmarkExplorer() {
             const size_t row = static_cast<size_t>(view.shown[n]);
             ImGui::TableNextRow();
             ImGui::TableSetColumnIndex(0);
-            ImGui::TextUnformatted(view.title[row].empty() ? "(untitled)" : view.title[row].c_str());
+            const char* title = view.Title(row);
+            ImGui::TextUnformatted(*title == '\0' ? "(untitled)" : title);
             ImGui::TableSetColumnIndex(1);
-            ImGui::TextUnformatted(view.url[row].c_str());
+            ImGui::TextUnformatted(view.Url(row));
             ImGui::TableSetColumnIndex(2);
-            ImGui::TextUnformatted(view.folder[row].empty() ? "/" : view.folder[row].c_str());
+            const char* folder = view.Folder(row);
+            ImGui::TextUnformatted(*folder == '\0' ? "/" : folder);
         }
     }
     ImGui::EndTable();

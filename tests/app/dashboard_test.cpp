@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 
 #include "app/app.h"
@@ -86,8 +88,11 @@ TEST_F(DashboardTest, RowsShowFoundEmptyCustomAndBoundProfiles) {
     };
     for (const Case& c : cases) EXPECT_EQ(Row(text, c.name), c.row) << text;
 
-    // The "(empty)" test looks at the disk on every frame.
+    // The "(empty)" test does not look at the disk on every frame: a file a browser writes meanwhile
+    // shows once the window is activated again (which forgets what was read), or after a refresh.
     WriteBookmarks(Entry(BrowserKind::Edge).bookmarksPath, {Bookmark(L"https://e.example/", L"E")});
+    EXPECT_EQ(Row(Text(), "Microsoft Edge"), "| Microsoft Edge | Found (empty) | Closed | -- |");
+    app.outsideReads.Forget();  // as on WM_ACTIVATE
     EXPECT_EQ(Row(Text(), "Microsoft Edge"), "| Microsoft Edge | Found | Closed | -- |");
 
     // Deleting the bound profile leaves "--".
@@ -148,22 +153,98 @@ TEST_F(DashboardTest, ARunningOperaShowsOnBothRowsWithATooltipAndCloseEndsIt) {
     EXPECT_FALSE(app.syncRunning.load());  // the dashboard's close starts no job
 }
 
+TEST_F(DashboardTest, BrowserNamesAndStatusHeadersAreWholeAtTheUsualWidths) {
+    app.LoadFonts();  // the four sizes, as the program loads them
+    ui.SetDisplaySize(ImVec2(1344, 821));  // the client area of the window's first size
+    struct Case {
+        int font;
+        float pane;          // 0: the first share of the window
+        bool headersWhole;   // else only the browser names must be
+    };
+    const Case cases[] = {{0, 0, true}, {1, 0, true}, {2, 0, false}, {2, 640, true}, {3, 760, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("font " + std::to_string(c.font) + ", pane " + std::to_string(c.pane));
+        app.fontSizeIndex = c.font;
+        app.leftPaneWidth = c.pane;
+        app.leftPaneWidthValid = c.pane > 0;
+        // Dear ImGui cuts a text with "..." when it is wider than the room from the cell's work
+        // start to the column's right edge; the names are cut by the panel the same way.
+        std::map<std::string, float> room, needed;
+        float longestName = 0;
+        ui.SetDraw([&] {
+            app.DrawFrame();
+            ImGuiTable* grid = nullptr;
+            for (int i = 0; i < GImGui->Tables.GetMapSize(); ++i) {
+                ImGuiTable* table = GImGui->Tables.TryGetMapData(i);
+                if (table && table->ColumnsCount == 4 && table->LastFrameActive == GImGui->FrameCount &&
+                    std::string(ImGui::TableGetColumnName(table, 2)) == "Process Lock")
+                    grid = table;
+            }
+            if (!grid) return;
+            ImGui::PushFont(app.fonts[c.font], app.fonts[c.font]->LegacySize);
+            for (int n = 0; n < 4; ++n) {
+                const std::string header = ImGui::TableGetColumnName(grid, n);
+                room[header] = grid->Columns[n].MaxX - grid->Columns[n].WorkMinX;
+                needed[header] = ImGui::CalcTextSize(header.c_str()).x;
+            }
+            for (const BrowserInfo& browser : app.browsers)
+                longestName = std::max(longestName, ImGui::CalcTextSize(ToUtf8(browser.displayName).c_str()).x);
+            ImGui::PopFont();
+        });
+        ui.Frame(3);
+        ASSERT_EQ(room.size(), 4u) << "no browser table drawn";
+        EXPECT_GE(room["Browser"] - ImGui::GetStyle().CellPadding.x, longestName) << "a browser name is cut";
+        if (c.headersWhole) {
+            for (const char* header : {"Detected", "Process Lock"})
+                EXPECT_GE(room[header], needed[header]) << header << " is cut";
+        }
+    }
+}
+
 TEST_F(DashboardTest, AFailingConfigurationReadShowsDashesAndIsLoggedOnce) {
     const int64_t id = app.db.CreateProfile(L"Work");
     app.db.SetBrowserConfig(L"chrome", id, L"");
     app.RefreshProfiles();
     EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | Work |");
 
-    DropTable("browser_configs");
+    DropTable("browser_configs");  // through another connection: the program's own writes are not seen
     {
         std::lock_guard<std::mutex> lock(app.logMutex);
         app.logLines.clear();
     }
+    app.outsideReads.Forget();  // as on WM_ACTIVATE, so the next frame reads the table again
     ui.Frame(5);
     EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | -- |");
     const std::vector<std::wstring> log = LogTexts();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].rfind(L"[ERROR] Could not read the browser configurations: ", 0), 0u) << ToUtf8(log[0]);
+}
+
+TEST_F(DashboardTest, FramesReadTheDiskAndTheDatabaseOnlyAfterSomethingChanged) {
+    const int64_t work = app.db.CreateProfile(L"Work");
+    app.db.SetBrowserConfig(L"chrome", work, L"");
+    app.RefreshProfiles();
+    EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | Work |");
+    const bm::ui::OutsideReads::Reads first = app.outsideReads.reads;
+    EXPECT_GT(first.configs, 0);
+    EXPECT_GT(first.files, 0);
+
+    ui.Frame(5);
+    EXPECT_EQ(app.outsideReads.reads.configs, first.configs);
+    EXPECT_EQ(app.outsideReads.reads.files, first.files);
+
+    // A write through the program's connection: the bindings are read again, the files are not.
+    const int64_t home = app.db.CreateProfile(L"Home");
+    app.db.SetBrowserConfig(L"chrome", home, L"");
+    app.RefreshProfiles();
+    EXPECT_EQ(Row(Text(), "Google Chrome"), "| Google Chrome | Found | Closed | Home |");
+    EXPECT_GT(app.outsideReads.reads.configs, first.configs);
+    EXPECT_EQ(app.outsideReads.reads.files, first.files);
+
+    // A line in the log (every action reports itself there, from any thread): all is read again.
+    app.Log(L"Something was done.");
+    ui.Frame();
+    EXPECT_GT(app.outsideReads.reads.files, first.files);
 }
 
 }  // namespace

@@ -60,27 +60,27 @@ TEST_F(ExplorerPanelTest, LoadsOnTheFirstFrameAndOnEveryReloadTrigger) {
     app.explorerIndex = 0;  // profiles are listed by name: Home, Work
 
     ui.Frame();
-    EXPECT_EQ(app.explorerRows.size(), 3u);
+    EXPECT_EQ(app.ExplorerRowCount(), 3u);
     EXPECT_TRUE(Shows("3 bookmark(s) loaded")) << shownText;
     EXPECT_EQ(SubmittedRows(), 3);
 
     // Rows stay until something asks.
     ASSERT_EQ(app.db.AddBookmarks(home, {Bookmark(L"https://h4.example", L"H4")}), 1);
     ui.Frame(2);
-    EXPECT_EQ(app.explorerRows.size(), 3u);
+    EXPECT_EQ(app.ExplorerRowCount(), 3u);
     ASSERT_TRUE(ui.Click("Load"));
-    EXPECT_EQ(app.explorerRows.size(), 4u);
+    EXPECT_EQ(app.ExplorerRowCount(), 4u);
 
     ASSERT_EQ(app.db.AddBookmarks(home, {Bookmark(L"https://h5.example", L"H5")}), 1);
     app.explorerReloadPending = true;  // another panel's request
     ui.Frame();
-    EXPECT_EQ(app.explorerRows.size(), 5u);
+    EXPECT_EQ(app.ExplorerRowCount(), 5u);
     EXPECT_FALSE(app.explorerReloadPending);
 
     // A click on the radio button already chosen reloads as well.
     ASSERT_EQ(app.db.AddBookmarks(home, {Bookmark(L"https://h6.example", L"H6")}), 1);
     ASSERT_TRUE(ui.Click("Saved Profile##exp"));
-    EXPECT_EQ(app.explorerRows.size(), 6u);
+    EXPECT_EQ(app.ExplorerRowCount(), 6u);
 
     ASSERT_TRUE(ui.Click("Browser##exp"));
     EXPECT_EQ(app.explorerType, 0);
@@ -90,12 +90,12 @@ TEST_F(ExplorerPanelTest, LoadsOnTheFirstFrameAndOnEveryReloadTrigger) {
     ASSERT_TRUE(ui.Click("Google Chrome"));
     EXPECT_EQ(app.explorerIndex, 0);
     EXPECT_EQ(app.db.GetSetting(L"ui_explorer_browser", L""), L"chrome");
-    EXPECT_EQ(app.explorerRows.size(), 2u);
+    EXPECT_EQ(app.ExplorerRowCount(), 2u);
 
     // A browser that is not detected: an empty table.
     ASSERT_TRUE(ClickCombo("##expBrowser"));
     ASSERT_TRUE(ui.Click("Brave"));
-    EXPECT_TRUE(app.explorerRows.empty());
+    EXPECT_EQ(app.ExplorerRowCount(), 0u);
     ui.Frame();
     EXPECT_TRUE(Shows("0 bookmark(s) loaded"));
     EXPECT_EQ(SubmittedRows(), 0);
@@ -105,12 +105,12 @@ TEST_F(ExplorerPanelTest, LoadsOnTheFirstFrameAndOnEveryReloadTrigger) {
     ASSERT_TRUE(ClickCombo("##expProfile"));
     ASSERT_TRUE(ui.Click("Work"));
     EXPECT_EQ(app.explorerIndex, 1);
-    EXPECT_EQ(app.explorerRows.size(), 1u);
+    EXPECT_EQ(app.ExplorerRowCount(), 1u);
     ASSERT_TRUE(app.db.DeleteProfile(work));
     app.RefreshProfiles();
     ui.Frame();
     EXPECT_EQ(app.explorerIndex, 0);
-    EXPECT_EQ(app.explorerRows.size(), 6u);
+    EXPECT_EQ(app.ExplorerRowCount(), 6u);
 }
 
 TEST_F(ExplorerPanelTest, SearchFoldsAsciiCaseOnlyAndCountsEveryLoadedRow) {
@@ -165,7 +165,7 @@ TEST_F(ExplorerPanelTest, HundredThousandRowsDrawOnlyTheVisibleOnesAndScrollToTh
     captureText = false;  // logging the text would draw every row
 
     ui.Frame(2);
-    EXPECT_EQ(app.explorerRows.size(), 100000u);
+    EXPECT_EQ(app.ExplorerRowCount(), 100000u);
     const int visible = SubmittedRows();
     EXPECT_GT(visible, 5);
     EXPECT_LT(visible, 100);
@@ -195,7 +195,7 @@ TEST_F(ExplorerPanelTest, BookmarksFileWithWronglyTypedValuesGivesATableAndNoCra
     ASSERT_TRUE(app.browsers[0].detected);
     ui.Frame(2);
     EXPECT_TRUE(Shows("bookmark(s) loaded")) << shownText;
-    EXPECT_EQ(SubmittedRows(), static_cast<int>(app.explorerRows.size()));
+    EXPECT_EQ(SubmittedRows(), static_cast<int>(app.ExplorerRowCount()));
 }
 
 }  // namespace

@@ -107,16 +107,16 @@ TEST_F(MenuBarTest, F5RefreshesEvenWhileADialogIsOpen) {
     app.RefreshProfiles();
     app.explorerType = 1;
     ui.Frame();
-    ASSERT_TRUE(app.explorerRows.empty());
+    ASSERT_EQ(app.ExplorerRowCount(), 0u);
     bm::BookmarkRecord record;
     record.url = L"https://a.example";
     ASSERT_EQ(app.db.AddBookmarks(id, {record}), 1);
     Choose({"Help", "About Orvellane"});
     ui.Frame(2);
     ASSERT_TRUE(ui.Has("Close"));
-    ASSERT_TRUE(app.explorerRows.empty());
+    ASSERT_EQ(app.ExplorerRowCount(), 0u);
     ui.PressKey(ImGuiKey_F5);
-    EXPECT_EQ(app.explorerRows.size(), 1u);
+    EXPECT_EQ(app.ExplorerRowCount(), 1u);
     EXPECT_TRUE(ui.Has("Close"));  // the dialog stays
 }
 
@@ -128,12 +128,12 @@ TEST_F(MenuBarTest, FileRefreshReloadsTheSavedProfiles) {
     ASSERT_EQ(app.db.AddBookmarks(id, {record}), 1);
     app.explorerType = 1;
     ui.Frame();
-    ASSERT_TRUE(app.explorerRows.empty());  // no profile listed yet
+    ASSERT_EQ(app.ExplorerRowCount(), 0u);  // no profile listed yet
     Choose({"File", "Refresh browsers & profiles"});
     ASSERT_EQ(app.profiles.size(), 1u);
     EXPECT_EQ(app.profiles[0].name, L"Work");
     EXPECT_EQ(app.defaultProfileId, id);
-    EXPECT_EQ(app.explorerRows.size(), 1u);  // the explorer reloaded
+    EXPECT_EQ(app.ExplorerRowCount(), 1u);  // the explorer reloaded
 }
 
 // WM_CLOSE messages waiting for this thread, for `window` or (null) for the thread itself.

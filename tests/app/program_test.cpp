@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -129,6 +131,78 @@ std::wstring DismissMessageBox(const Program& program) {
     // Wait until this box is gone, so that the next search finds the next one.
     for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(25);
     return text;
+}
+
+// Asks the program for its interface state (App::AnswerProbe) through a message-only window of
+// this process that receives the answer.
+class Probe {
+public:
+    Probe() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = Receive;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OrvellaneProbeReceiver";
+        RegisterClassW(&wc);
+        window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~Probe() { DestroyWindow(window_); }
+
+    // The state as JSON; null when no answer came.
+    nlohmann::json Ask(HWND program) {
+        answer_.clear();
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(program, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(window_), 0, SMTO_NORMAL, 10000,
+                            &result);
+        if (answer_.empty()) return nullptr;
+        return nlohmann::json::parse(answer_, nullptr, false);
+    }
+
+private:
+    static LRESULT CALLBACK Receive(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg == WM_COPYDATA) {
+            auto* self = reinterpret_cast<Probe*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            if (self && data->dwData == bm::ui::kProbeMessage)
+                self->answer_.assign(static_cast<const char*>(data->lpData), data->cbData);
+            return TRUE;
+        }
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    HWND window_ = nullptr;
+    std::string answer_;
+};
+
+// The rectangle's centre of the first item of the last frame with this label, as a mouse lParam.
+LPARAM ItemCentre(const nlohmann::json& state, const std::string& label) {
+    for (const auto& item : state["items"]) {
+        if (item["label"] != label) continue;
+        const int x = static_cast<int>(item["x"].get<double>() + item["w"].get<double>() / 2);
+        const int y = static_cast<int>(item["y"].get<double>() + item["h"].get<double>() / 2);
+        return MAKELPARAM(x, y);
+    }
+    ADD_FAILURE() << "no item " << label;
+    return MAKELPARAM(-1, -1);
+}
+
+// A click as the system delivers it: move, press and release, all waiting in the queue at once.
+void PostClick(HWND window, LPARAM at) {
+    PostMessageW(window, WM_MOUSEMOVE, 0, at);
+    PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(window, WM_LBUTTONUP, 0, at);
+}
+
+// A key pressed and released; the loop's TranslateMessage makes the WM_CHAR of a letter.
+void PostKey(HWND window, UINT vk) {
+    const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+    PostMessageW(window, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageW(window, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
+}
+
+bool PopupShown(const nlohmann::json& state, const std::string& namePart) {
+    for (const auto& popup : state["popups"])
+        if (popup["name"].get<std::string>().find(namePart) != std::string::npos && popup["shown"].get<bool>()) return true;
+    return false;
 }
 
 class ProgramTest : public ::testing::Test {
@@ -297,6 +371,86 @@ TEST(ProgramManifest, DeclaresLongPathAwareness) {
     EXPECT_LT(manifest.find("<windowsSettings>"), element) << manifest;
     EXPECT_GT(manifest.find("</windowsSettings>"), element) << manifest;
     EXPECT_NE(manifest.find("<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">"), std::string::npos);
+}
+
+// The window under real input: each batch of messages below is posted at once, as the system
+// queues fast input, and nothing follows it. What the last frame drawn shows must already be final:
+// one more frame, forced afterwards, draws the same picture.
+class ProgramInputTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        program = std::make_unique<Program>(exe);
+        window = WaitForWindow(*program, bm::ui::kWindowClassName);
+        ASSERT_NE(window, nullptr);
+        WaitUntilQuiet(window);
+        ASSERT_FALSE(probe.Ask(window).is_null());  // starts the item recording
+        WaitUntilQuiet(window);
+    }
+    void TearDown() override {
+        if (program && window) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            EXPECT_EQ(program->WaitExit(), 0);
+        }
+    }
+
+    // The state once the window has stopped drawing.
+    nlohmann::json Settled() {
+        WaitUntilQuiet(window);
+        return probe.Ask(window);
+    }
+
+    // True when a forced frame draws the same picture as the last one the loop drew by itself.
+    void ExpectScreenWasCurrent(const nlohmann::json& before) {
+        const uint64_t frames = before["frames"].get<uint64_t>();
+        PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
+        for (int i = 0; i < 200 && FramesDrawn(window) == frames; ++i) Sleep(25);
+        const nlohmann::json after = Settled();
+        EXPECT_EQ(after["picture"], before["picture"])
+            << "the screen was behind the last input; frames " << frames << " -> " << after["frames"].get<uint64_t>()
+            << ", popups " << before["popups"].dump() << " -> " << after["popups"].dump();
+    }
+
+    std::unique_ptr<Program> program;
+    HWND window = nullptr;
+    Probe probe;
+};
+
+TEST_F(ProgramInputTest, TenKeysInOneBatchAreAllInTheFieldAndThenTheWindowIdles) {
+    const nlohmann::json start = Settled();
+    PostClick(window, ItemCentre(start, "##explorerSearch"));
+    Settled();
+    for (char c = 'A'; c <= 'J'; ++c) PostKey(window, static_cast<UINT>(c));
+
+    const nlohmann::json typed = Settled();
+    EXPECT_EQ(typed["explorerSearch"], "abcdefghij");
+    ExpectScreenWasCurrent(typed);
+
+    // Settled again: no frame at all while nothing happens.
+    const uint64_t frames = FramesDrawn(window);
+    Sleep(1500);
+    EXPECT_EQ(FramesDrawn(window), frames);
+}
+
+TEST_F(ProgramInputTest, ClickedRadioButtonIsShownSelectedWithoutAMouseMove) {
+    const nlohmann::json start = Settled();
+    ASSERT_EQ(start["explorerType"], 0);
+    PostClick(window, ItemCentre(start, "Saved Profile##exp"));
+    const nlohmann::json clicked = Settled();
+    EXPECT_EQ(clicked["explorerType"], 1);
+    ExpectScreenWasCurrent(clicked);
+}
+
+TEST_F(ProgramInputTest, MenuOpensAndModalAppearsAtItsFinalSizeOnTheClick) {
+    PostClick(window, ItemCentre(Settled(), "Help"));
+    const nlohmann::json menu = Settled();
+    EXPECT_TRUE(PopupShown(menu, "##Menu_")) << menu["popups"].dump();
+    ExpectScreenWasCurrent(menu);
+
+    PostClick(window, ItemCentre(Settled(), "About Orvellane"));
+    const nlohmann::json about = Settled();
+    EXPECT_TRUE(PopupShown(about, "About Orvellane")) << about["popups"].dump();
+    ExpectScreenWasCurrent(about);
 }
 
 }  // namespace

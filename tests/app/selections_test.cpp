@@ -91,7 +91,7 @@ public:
         app.copyFromProfileIndex = Index(trip);
         app.copyToProfileIndex = Index(work);
         ui.Frame(2);
-        EXPECT_EQ(app.explorerRows.size(), 3u);
+        EXPECT_EQ(app.ExplorerRowCount(), 3u);
         return Now();
     }
 
@@ -143,7 +143,7 @@ TEST_F(SelectionsTest, AnImportIntoANewProfileThatSortsFirstMovesNoSelection) {
     ASSERT_EQ(app.profiles[1].name, L"Import aus HTML");  // before "Reisen 2025"
 
     EXPECT_EQ(Now(), before);
-    EXPECT_EQ(app.explorerRows.size(), 3u);  // still the rows of "Reisen 2025"
+    EXPECT_EQ(app.ExplorerRowCount(), 3u);  // still the rows of "Reisen 2025"
 
     // Sync Now runs from the profile the user chose, into the one chosen, and says so first.
     app.writeMode = 1;
@@ -213,7 +213,7 @@ TEST_F(SelectionsTest, EverySelectionFollowsItsProfileThroughEachChangeOfTheList
         ui.Frame(2);
         EXPECT_NE(Order(), order);  // positions did move
         EXPECT_EQ(Now(), before);
-        EXPECT_EQ(app.explorerRows.size(), 3u);
+        EXPECT_EQ(app.ExplorerRowCount(), 3u);
     }
 }
 
@@ -224,14 +224,14 @@ TEST_F(SelectionsTest, DeletingAnotherProfileKeepsEverySelectionAndItsOwnTakeThe
     expected.importTarget = home;  // the default profile, not the entry now at its position
     expected.copyTo = home;
     EXPECT_EQ(Now(), expected);
-    EXPECT_EQ(app.explorerRows.size(), 3u);
+    EXPECT_EQ(app.ExplorerRowCount(), 3u);
 }
 
 TEST_F(SelectionsTest, DeletingTheChosenProfileTakesTheDefaultNeverANeighbour) {
     ChooseTrip();
     DeleteProfile(trip);
     EXPECT_EQ(Now(), (Chosen{home, home, home, home, work, home, home, work}));
-    EXPECT_EQ(app.explorerRows.size(), 2u);  // the default profile's rows
+    EXPECT_EQ(app.ExplorerRowCount(), 2u);  // the default profile's rows
 
     // With the default gone too, the first profile, not the one that moves into the gap.
     const int64_t other = Make(L"Ypsilon", 4);
@@ -240,7 +240,7 @@ TEST_F(SelectionsTest, DeletingTheChosenProfileTakesTheDefaultNeverANeighbour) {
     EXPECT_EQ(app.defaultProfileId, 0);
     EXPECT_EQ(Now(), (Chosen{work, work, work, work, work, work, work, work}));
     EXPECT_NE(IdAt(0), other);
-    EXPECT_EQ(app.explorerRows.size(), 1u);
+    EXPECT_EQ(app.ExplorerRowCount(), 1u);
 }
 
 TEST_F(SelectionsTest, ARefreshKeepsEveryBrowserSelectionOnItsBrowser) {

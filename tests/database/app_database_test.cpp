@@ -37,7 +37,8 @@ TEST(AppDatabaseOpen, NewFileGetsEveryTableAndIndex) {
     RawConnection raw(path);
     EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master "
                        "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"),
-              "app_settings,bookmarks,browser_configs,idx_bookmarks_profile,idx_bookmarks_url,idx_bookmarks_url_key,"
+              "app_settings,bookmarks,browser_configs,idx_bookmarks_order,idx_bookmarks_profile,idx_bookmarks_url,"
+              "idx_bookmarks_url_key,"
               "idx_profile_backups_profile,profile_backups,profiles");
     const struct {
         const char* table;

@@ -1,0 +1,195 @@
+#include "app/panels/explorer_view.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <string_view>
+
+#include "database/app_database.h"
+
+namespace bm::ui {
+
+namespace {
+
+// Appends `text` as UTF-8 and a NUL. ASCII, most of what bookmarks hold, is copied directly.
+void AppendUtf8(std::string& out, const std::wstring& text) {
+    bool ascii = true;
+    for (wchar_t c : text) {
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        for (wchar_t c : text) out.push_back(static_cast<char>(c));
+    } else {
+        out += ToUtf8(text);
+    }
+    out.push_back('\0');
+}
+
+// Whether `text` is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF): exactly the
+// texts that come back unchanged from a trip through UTF-16.
+bool IsWellFormedUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t length;
+        unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) low = 0xA0;   // no overlong forms
+            if (c == 0xED) high = 0x9F;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < length) return false;
+        if (p[1] < low || p[1] > high) return false;
+        for (size_t i = 2; i < length; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        p += length;
+    }
+    return true;
+}
+
+// Appends `text` and a NUL as the records would show it: a text the trip through UTF-16 would change
+// (malformed bytes become U+FFFD there) takes that same trip.
+void AppendUtf8(std::string& out, std::string_view text) {
+    if (IsWellFormedUtf8(text)) {
+        out.append(text);
+    } else {
+        out += ToUtf8(ToWide(std::string(text)));
+    }
+    out.push_back('\0');
+}
+
+void LowerInPlace(char* data, size_t size) {
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(data[i])));
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string text) {
+    LowerInPlace(text.data(), text.size());
+    return text;
+}
+
+void ExplorerView::Load(const std::vector<BookmarkRecord>& rows) {
+    size_t bytes = 0;
+    for (const BookmarkRecord& row : rows) bytes += row.title.size() + row.url.size() + row.folder_path.size() + 3;
+    Clear(rows.size(), bytes);
+    for (const BookmarkRecord& row : rows) Add(row);
+    Finish();
+}
+
+void ExplorerView::Clear(size_t expectedRows, size_t expectedBytes) {
+    texts.clear();
+    lowered.clear();
+    start.clear();
+    urlAt.clear();
+    folderAt.clear();
+    texts.reserve(expectedBytes);
+    start.reserve(expectedRows + 1);
+    urlAt.reserve(expectedRows);
+    folderAt.reserve(expectedRows);
+    filterValid = false;
+    needle.clear();
+    shown.clear();
+}
+
+void ExplorerView::Add(std::string_view title, std::string_view url, std::string_view folder) {
+    start.push_back(static_cast<uint32_t>(texts.size()));
+    AppendUtf8(texts, title);
+    urlAt.push_back(static_cast<uint32_t>(texts.size()));
+    AppendUtf8(texts, url);
+    folderAt.push_back(static_cast<uint32_t>(texts.size()));
+    AppendUtf8(texts, folder);
+}
+
+void ExplorerView::Add(const BookmarkRecord& row) {
+    start.push_back(static_cast<uint32_t>(texts.size()));
+    AppendUtf8(texts, row.title);
+    urlAt.push_back(static_cast<uint32_t>(texts.size()));
+    AppendUtf8(texts, row.url);
+    folderAt.push_back(static_cast<uint32_t>(texts.size()));
+    AppendUtf8(texts, row.folder_path);
+}
+
+void ExplorerView::Finish() {
+    start.push_back(static_cast<uint32_t>(texts.size()));
+    lowered = texts;
+    LowerInPlace(lowered.data(), lowered.size());
+    filterValid = false;
+    needle.clear();
+    shown.clear();
+}
+
+bool ExplorerView::LoadProfile(AppDatabase& db, int64_t profileId) {
+    Clear();
+    try {
+        db.VisitBookmarkTexts(profileId, [this](std::string_view title, std::string_view url, std::string_view folder) {
+            Add(title, url, folder);
+        });
+    } catch (const std::exception&) {
+        Clear();
+        Finish();
+        return false;
+    }
+    Finish();
+    return true;
+}
+
+void ExplorerView::Filter(const std::string& loweredNeedle) {
+    if (filterValid && needle == loweredNeedle) return;
+    const size_t count = size();
+    const std::string_view hay(lowered);
+
+    if (loweredNeedle.empty()) {
+        shown.resize(count);
+        for (size_t i = 0; i < count; ++i) shown[i] = static_cast<int32_t>(i);
+    } else if (filterValid && !needle.empty() && loweredNeedle.find(needle) != std::string::npos) {
+        // Every row holding the longer text also holds the shorter one: look only at those.
+        const std::boyer_moore_horspool_searcher searcher(loweredNeedle.begin(), loweredNeedle.end());
+        size_t kept = 0;
+        for (const int32_t row : shown) {
+            const auto first = hay.begin() + start[row];
+            const auto last = hay.begin() + start[row + 1];
+            if (std::search(first, last, searcher) != last) shown[kept++] = row;
+        }
+        shown.resize(kept);
+    } else {
+        // One pass over all the rows' texts; each match shows its row and the search goes on after it.
+        shown.clear();
+        const std::boyer_moore_horspool_searcher searcher(loweredNeedle.begin(), loweredNeedle.end());
+        auto from = hay.begin();
+        size_t row = 0;
+        while (from != hay.end()) {
+            const auto found = std::search(from, hay.end(), searcher);
+            if (found == hay.end()) break;
+            const uint32_t at = static_cast<uint32_t>(found - hay.begin());
+            // The row holding the match: the last whose start is at or before it.
+            row = static_cast<size_t>(std::upper_bound(start.begin() + static_cast<std::ptrdiff_t>(row), start.end(), at) -
+                                      start.begin()) - 1;
+            shown.push_back(static_cast<int32_t>(row));
+            from = hay.begin() + start[row + 1];
+        }
+    }
+    needle = loweredNeedle;
+    filterValid = true;
+}
+
+}  // namespace bm::ui

@@ -1,0 +1,136 @@
+// Where the real program's frames spend their time: starts orvellane.exe from the given path (with
+// an app_data.db beside it holding a profile with snapshots, bound to a browser), forces frames with
+// nothing changing, asks the program for each frame's timings (the probe) and prints the median of
+// each part in milliseconds. Run it under Wine with a display:
+//
+//   orv_frame_profile PATH\orvellane.exe [FRAMES]
+//
+// Exit code 0 after printing, 1 when the program could not be started or did not answer.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "database/app_database.h"
+
+namespace {
+
+std::string g_answer;
+
+LRESULT CALLBACK Receive(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data->dwData == bm::ui::kProbeMessage) g_answer.assign(static_cast<const char*>(data->lpData), data->cbData);
+        return TRUE;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+HWND FindProgramWindow(DWORD pid) {
+    struct Search {
+        DWORD pid;
+        HWND found;
+    } search = {pid, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            wchar_t name[64] = {};
+            GetClassNameW(hwnd, name, 64);
+            if (owner == s->pid && IsWindowVisible(hwnd) && wcscmp(name, bm::ui::kWindowClassName) == 0) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+uint64_t Frames(HWND window) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(GetPropW(window, bm::ui::kFramesDrawnProperty)));
+}
+
+void WaitQuiet(HWND window) {
+    uint64_t last = Frames(window);
+    for (int quiet = 0, i = 0; quiet < 3 && i < 100; ++i) {
+        Sleep(200);
+        const uint64_t now = Frames(window);
+        quiet = now == last ? quiet + 1 : 0;
+        last = now;
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: orv_frame_profile PATH\\orvellane.exe [FRAMES]\n");
+        return 1;
+    }
+    const std::wstring exe = argv[1];
+    const int frames = argc > 2 ? std::max(1, _wtoi(argv[2])) : 40;
+    const std::wstring folder = exe.substr(0, exe.find_last_of(L"\\/"));
+    {
+        bm::AppDatabase db;
+        if (!db.Open(folder + L"\\app_data.db")) return 1;
+        if (db.ListProfiles().empty()) {
+            const int64_t id = db.CreateProfile(L"Profile");
+            for (int i = 0; i < 5; ++i) db.CreateSnapshot(id, L"Snapshot " + std::to_wstring(i));
+            db.SetBrowserConfig(L"chrome", id, L"");
+            db.SetDefaultProfileId(id);
+        }
+    }
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &info))
+        return 1;
+    HWND window = nullptr;
+    for (int i = 0; i < 300 && !window; ++i) {
+        Sleep(100);
+        window = FindProgramWindow(info.dwProcessId);
+    }
+    if (!window) return 1;
+    WaitQuiet(window);
+
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Receive;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"OrvellaneFrameProfile";
+    RegisterClassW(&wc);
+    HWND receiver = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+
+    std::map<std::string, std::vector<double>> parts;
+    for (int i = 0; i < frames; ++i) {
+        const uint64_t before = Frames(window);
+        PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
+        for (int wait = 0; wait < 400 && Frames(window) == before; ++wait) Sleep(5);
+        g_answer.clear();
+        SendMessageTimeoutW(window, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(receiver), 0, SMTO_NORMAL, 10000, nullptr);
+        const nlohmann::json state = nlohmann::json::parse(g_answer, nullptr, false);
+        if (state.is_discarded() || !state.contains("frameMs")) return 1;
+        for (const auto& [part, ms] : state["frameMs"].items()) parts[part].push_back(ms.get<double>());
+    }
+
+    std::printf("%-14s %10s\n", "part", "median ms");
+    for (auto& [part, times] : parts) {
+        std::sort(times.begin(), times.end());
+        std::printf("%-14s %10.3f\n", part.c_str(), times[times.size() / 2]);
+    }
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    WaitForSingleObject(info.hProcess, 10000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return 0;
+}
