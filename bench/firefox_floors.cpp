@@ -68,12 +68,17 @@ int64_t RootId(sqlite3* db, const char* guid) {
 }  // namespace
 
 std::vector<BookmarkRecord> FirefoxReadFloor(const std::wstring& path) {
-    // The folders read once (each folder's path made once, when first needed), then the bookmarks
-    // that have a URL, with their dates, through one join with their places; tag entries left out.
+    // SQLite's own check of the bookmarks table (the reader refuses a damaged file, so that a part is
+    // never taken for the whole), then the folders read once (each folder's path made once, when first
+    // needed), then the bookmarks that have a URL, with their dates, through one join with their
+    // places; tag entries left out. Not included: Firefox's order (children by position, folders depth
+    // first), which the reader gives and this floor does not.
     sqlite3* db = nullptr;
     Require(sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open places");
     std::vector<BookmarkRecord> records;
     {
+        Statement check = PrepareOrThrow(db, "PRAGMA quick_check(moz_bookmarks)");
+        Require(StepRow(check) && Utf8Column(check.get(), 0) == "ok", "places check");
         std::unordered_map<int64_t, Folder> folders;
         Statement folderQuery = PrepareOrThrow(db, "SELECT id, parent, title, guid FROM moz_bookmarks WHERE type = 2");
         while (StepRow(folderQuery)) {
