@@ -462,7 +462,7 @@ double PeakMemoryMiB() {
 int main(int argc, char** argv) {
     using namespace bm::bench;
     std::vector<size_t> sizes;
-    std::vector<std::string> groups;  // chromium, firefox, profiles, portable; all when none is named
+    std::vector<std::string> groups;  // chromium, firefox, profiles, portable, explorer; all when none is named
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] >= '0' && argv[i][0] <= '9') sizes.push_back(static_cast<size_t>(std::strtoull(argv[i], nullptr, 10)));
         else groups.push_back(argv[i]);
