@@ -1,6 +1,7 @@
 #include "core/html_bookmarks.h"
 
 #include <ctime>
+#include <string_view>
 
 #include "core/file_io.h"
 
@@ -19,42 +20,90 @@ std::string Indent(size_t level) {
     return text;
 }
 
-bool StartsWithAt(const std::wstring& text, size_t pos, const wchar_t* prefix) {
+bool StartsWithAt(std::wstring_view text, size_t pos, const wchar_t* prefix) {
     return text.compare(pos, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
 }
 
-bool IsLinkOpening(const std::wstring& low, size_t pos) {
-    return StartsWithAt(low, pos, L"<a ") || StartsWithAt(low, pos, L"<a\t") || StartsWithAt(low, pos, L"<a>");
+// Whether `text` holds `prefix` (lower case) at `pos`, 'A'..'Z' matched as their lower case: the
+// tags are searched in place instead of in a lower-cased copy of the whole file.
+bool StartsWithCaseless(std::wstring_view text, size_t pos, std::wstring_view prefix) {
+    if (pos > text.size() || text.size() - pos < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        wchar_t c = text[pos + i];
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+// The first `needle` (lower case) in `text`, in any letter case.
+size_t FindCaseless(std::wstring_view text, std::wstring_view needle, size_t from = 0) {
+    if (needle.empty() || text.size() < needle.size()) return std::wstring_view::npos;
+    for (size_t p = from; p + needle.size() <= text.size(); ++p)
+        if (StartsWithCaseless(text, p, needle)) return p;
+    return std::wstring_view::npos;
+}
+
+bool IsLinkOpening(std::wstring_view text, size_t pos) {
+    return StartsWithCaseless(text, pos, L"<a ") || StartsWithCaseless(text, pos, L"<a\t") ||
+           StartsWithCaseless(text, pos, L"<a>");
 }
 
 // Tags that give a file its structure; a link title or folder name never legitimately holds one.
-bool IsStructuralTag(const std::wstring& low, size_t pos) {
-    return IsLinkOpening(low, pos) || StartsWithAt(low, pos, L"<h3") || StartsWithAt(low, pos, L"<dl") ||
-           StartsWithAt(low, pos, L"</dl");
+bool IsStructuralTag(std::wstring_view text, size_t pos) {
+    return IsLinkOpening(text, pos) || StartsWithCaseless(text, pos, L"<h3") ||
+           StartsWithCaseless(text, pos, L"<dl") || StartsWithCaseless(text, pos, L"</dl");
 }
 
 // The closing tag `close` (lower case) after `from`, matched in any letter case. A link or folder
 // whose closing tag is missing would otherwise swallow the links after it, so the search gives up
 // (npos) at the next link, heading or list tag.
-size_t FindClosing(const std::wstring& low, size_t from, const wchar_t* close) {
-    for (size_t p = low.find(L'<', from); p != std::wstring::npos; p = low.find(L'<', p + 1)) {
-        if (StartsWithAt(low, p, close)) return p;
-        if (IsStructuralTag(low, p)) return std::wstring::npos;
+size_t FindClosing(std::wstring_view text, size_t from, const wchar_t* close) {
+    for (size_t p = text.find(L'<', from); p != std::wstring_view::npos; p = text.find(L'<', p + 1)) {
+        if (StartsWithCaseless(text, p, close)) return p;
+        if (IsStructuralTag(text, p)) return std::wstring_view::npos;
     }
-    return std::wstring::npos;
+    return std::wstring_view::npos;
 }
 
-// The value of the first "href=" in the tag when it is enclosed in double quotes or apostrophes.
-std::wstring QuotedHref(const std::wstring& tag, const std::wstring& lowTag) {
-    const size_t href = lowTag.find(L"href=");
-    if (href == std::wstring::npos) return {};
+// The value of the first "href=" (any case) in the tag when it is enclosed in double quotes or apostrophes.
+std::wstring_view QuotedHref(std::wstring_view tag) {
+    const size_t href = FindCaseless(tag, L"href=");
+    if (href == std::wstring_view::npos) return {};
     const size_t quotePos = href + 5;
     if (quotePos >= tag.size()) return {};
     const wchar_t quote = tag[quotePos];
     if (quote != L'"' && quote != L'\'') return {};
     const size_t end = tag.find(quote, quotePos + 1);
-    if (end == std::wstring::npos) return {};
+    if (end == std::wstring_view::npos) return {};
     return tag.substr(quotePos + 1, end - quotePos - 1);
+}
+
+std::wstring Unescape(std::wstring_view text) {
+    // Most titles and addresses hold no entity at all.
+    if (text.find(L'&') == std::wstring_view::npos) return std::wstring(text);
+    static const struct {
+        const wchar_t* entity;
+        wchar_t character;
+    } kEntities[] = {{L"&amp;", L'&'}, {L"&lt;", L'<'}, {L"&gt;", L'>'}, {L"&quot;", L'"'}, {L"&#39;", L'\''}};
+    std::wstring out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        bool decoded = false;
+        if (text[i] == L'&') {
+            for (const auto& entry : kEntities) {
+                if (StartsWithAt(text, i, entry.entity)) {
+                    out += entry.character;
+                    i += std::char_traits<wchar_t>::length(entry.entity);
+                    decoded = true;
+                    break;
+                }
+            }
+        }
+        if (!decoded) out += text[i++];
+    }
+    return out;
 }
 
 const wchar_t* RootLabel(const std::wstring& key) {
@@ -69,14 +118,15 @@ const char* RootMarker(const std::wstring& key) {
     return nullptr;  // browsers have no marker for the mobile root
 }
 
-// Whether the lower-cased tag carries the attribute `name` (lower case) with a value other than false.
-bool HasTrueAttribute(const std::wstring& lowTag, const wchar_t* name) {
-    const size_t at = lowTag.find(name);
-    if (at == std::wstring::npos || at == 0) return false;
-    const wchar_t before = lowTag[at - 1];
+// Whether the tag carries the attribute `name` (lower case, matched in any case) with a value other than false.
+bool HasTrueAttribute(std::wstring_view tag, const wchar_t* name) {
+    const size_t at = FindCaseless(tag, name);
+    if (at == std::wstring_view::npos || at == 0) return false;
+    const wchar_t before = tag[at - 1];
     if (before != L' ' && before != L'\t' && before != L'\n' && before != L'\r') return false;
     const size_t end = at + std::char_traits<wchar_t>::length(name);
-    return lowTag.compare(end, 8, L"=\"false\"") != 0 && lowTag.compare(end, 8, L"='false'") != 0;
+    // Exactly eight characters must follow, as a compare of a shorter rest never matches.
+    return !StartsWithCaseless(tag, end, L"=\"false\"") && !StartsWithCaseless(tag, end, L"='false'");
 }
 
 std::wstring DamageWarning(bool cutInTag, size_t unclosedLists, size_t strayListEnds, size_t unclosedItems) {
@@ -114,30 +164,7 @@ std::wstring HtmlEscape(const std::wstring& text) {
     return out;
 }
 
-std::wstring HtmlUnescape(const std::wstring& text) {
-    static const struct {
-        const wchar_t* entity;
-        wchar_t character;
-    } kEntities[] = {{L"&amp;", L'&'}, {L"&lt;", L'<'}, {L"&gt;", L'>'}, {L"&quot;", L'"'}, {L"&#39;", L'\''}};
-    std::wstring out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        bool decoded = false;
-        if (text[i] == L'&') {
-            for (const auto& entry : kEntities) {
-                if (StartsWithAt(text, i, entry.entity)) {
-                    out += entry.character;
-                    i += std::char_traits<wchar_t>::length(entry.entity);
-                    decoded = true;
-                    break;
-                }
-            }
-        }
-        if (!decoded) out += text[i++];
-    }
-    return out;
-}
+std::wstring HtmlUnescape(const std::wstring& text) { return Unescape(text); }
 
 HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records) {
     HtmlFolderTree tree;
@@ -281,8 +308,8 @@ std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* e
 
 std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::wstring* error, std::wstring* warning) {
     std::vector<BookmarkRecord> result;
-    const std::wstring text = ToWide(bytes);
-    const std::wstring low = ToLower(text);  // same length, so positions carry over to `text`
+    const std::wstring wide = ToWide(bytes);
+    const std::wstring_view text(wide);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
 
     // One entry per open folder list. The folder path is kept as one text that grows and shrinks
@@ -317,37 +344,36 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             break;
         }
 
-        if (IsLinkOpening(low, lt)) {
-            const std::wstring tag = text.substr(lt, gt - lt + 1);
-            const std::wstring url = QuotedHref(tag, low.substr(lt, gt - lt + 1));
-            const size_t close = FindClosing(low, gt + 1, L"</a");
+        if (IsLinkOpening(text, lt)) {
+            const std::wstring_view url = QuotedHref(text.substr(lt, gt - lt + 1));
+            const size_t close = FindClosing(text, gt + 1, L"</a");
             if (close == std::wstring::npos) ++unclosedItems;
             if (!url.empty()) {
                 BookmarkRecord record;
-                record.url = HtmlUnescape(url);
-                if (close != std::wstring::npos) record.title = HtmlUnescape(text.substr(gt + 1, close - gt - 1));
+                record.url = Unescape(url);
+                if (close != std::wstring::npos) record.title = Unescape(text.substr(gt + 1, close - gt - 1));
                 record.folder_path = path;
                 record.date_added = now;
                 if (levels.empty() || levels.back().underTop) topLevelRecords.push_back(result.size());
                 result.push_back(std::move(record));
             }
             pos = close != std::wstring::npos ? close + 4 : gt + 1;
-        } else if (StartsWithAt(low, lt, L"<h3")) {
-            const std::wstring lowTag = low.substr(lt, gt - lt + 1);
-            const size_t close = FindClosing(low, gt + 1, L"</h3");
+        } else if (StartsWithCaseless(text, lt, L"<h3")) {
+            const std::wstring_view tag = text.substr(lt, gt - lt + 1);
+            const size_t close = FindClosing(text, gt + 1, L"</h3");
             if (close == std::wstring::npos) ++unclosedItems;
-            pendingName = close != std::wstring::npos ? HtmlUnescape(text.substr(gt + 1, close - gt - 1)) : L"";
-            pendingMarker = HasTrueAttribute(lowTag, L"personal_toolbar_folder")    ? L"bookmark_bar"
-                            : HasTrueAttribute(lowTag, L"unfiled_bookmarks_folder") ? L"other"
+            pendingName = close != std::wstring::npos ? Unescape(text.substr(gt + 1, close - gt - 1)) : L"";
+            pendingMarker = HasTrueAttribute(tag, L"personal_toolbar_folder")    ? L"bookmark_bar"
+                            : HasTrueAttribute(tag, L"unfiled_bookmarks_folder") ? L"other"
                                                                                      : nullptr;
             pending = true;
             pos = close != std::wstring::npos ? close + 5 : gt + 1;
-        } else if (StartsWithAt(low, lt, L"<h1") && !headingSeen) {
-            const size_t close = FindClosing(low, gt + 1, L"</h1");
-            if (close != std::wstring::npos) heading = HtmlUnescape(text.substr(gt + 1, close - gt - 1));
+        } else if (StartsWithCaseless(text, lt, L"<h1") && !headingSeen) {
+            const size_t close = FindClosing(text, gt + 1, L"</h1");
+            if (close != std::wstring::npos) heading = Unescape(text.substr(gt + 1, close - gt - 1));
             headingSeen = true;
             pos = close != std::wstring::npos ? close + 5 : gt + 1;
-        } else if (StartsWithAt(low, lt, L"<dl")) {
+        } else if (StartsWithCaseless(text, lt, L"<dl")) {
             if (levels.size() >= kMaxHtmlFolderDepth) {
                 if (error)
                     *error = L"The file nests folders more than " + std::to_wstring(kMaxHtmlFolderDepth) +
@@ -374,7 +400,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             pendingMarker = nullptr;
             pendingName.clear();
             pos = gt + 1;
-        } else if (StartsWithAt(low, lt, L"</dl")) {
+        } else if (StartsWithCaseless(text, lt, L"</dl")) {
             if (levels.empty()) {
                 ++strayListEnds;
             } else {
