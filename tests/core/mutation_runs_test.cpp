@@ -131,25 +131,19 @@ TEST(MutationRun, ChromiumBookmarksReaderAndMergeWriter) {
     test::RunWithStack(test::kSmallStack, [&] {
         for (size_t i = 0; i < cases.size(); ++i) {
             const Mutant& mutant = cases[i];
-            ++run.cases;
             // Every case is read from memory; every fourth also goes through a real file, to the
             // merge writer (or, one time in three, the replace writer).
             const bool throughFile = i % 4 == 0;
             if (throughFile) WriteTextFile(file, mutant.bytes);
             std::wstring error;
             std::vector<BookmarkRecord> before;
-            try {
-                before = throughFile ? ReadChromiumBookmarks(file, &error) : ReadChromiumBookmarksText(mutant.bytes, &error);
-            } catch (...) {
-                run.Fault("reader threw", mutant);
+            if (!run.Read(mutant,
+                          [&](std::wstring* e) {
+                              return throughFile ? ReadChromiumBookmarks(file, e) : ReadChromiumBookmarksText(mutant.bytes, e);
+                          },
+                          before, error))
                 continue;
-            }
             const bool readOk = error.empty();
-            ++(readOk ? run.accepted : run.refused);
-            if (readOk && mutant.cutShort) run.Fault("cut short read", mutant);
-            if (!readOk && !before.empty()) run.Fault("records with an error", mutant);
-            for (const BookmarkRecord& r : before)
-                if (r.url.empty()) run.Fault("empty url", mutant);
 
             if (!throughFile) continue;
             const bool replace = i % 3 == 2;
@@ -234,24 +228,16 @@ TEST(MutationRun, JsonExportImport) {
     test::RunWithStack(test::kSmallStack, [&] {
         for (size_t i = 0; i < cases.size(); ++i) {
             const Mutant& mutant = cases[i];
-            ++run.cases;
             // From memory, and every tenth case through a real file.
             const bool throughFile = i % 10 == 0;
             if (throughFile) WriteTextFile(file, mutant.bytes);
             std::wstring error;
             std::vector<BookmarkRecord> records;
-            try {
-                records = throughFile ? ImportJson(file, &error) : ImportJsonText(mutant.bytes, &error);
-            } catch (...) {
-                run.Fault("import threw", mutant);
-                continue;
-            }
-            const bool ok = error.empty();
-            ++(ok ? run.accepted : run.refused);
-            if (ok && mutant.cutShort) run.Fault("cut short read", mutant);
-            if (!ok && !records.empty()) run.Fault("records with an error", mutant);
+            run.Read(mutant,
+                     [&](std::wstring* e) { return throughFile ? ImportJson(file, e) : ImportJsonText(mutant.bytes, e); },
+                     records, error);
             for (const BookmarkRecord& r : records)
-                if (r.url.empty() || r.id != 0) run.Fault("malformed record", mutant);
+                if (r.id != 0) run.Fault("record with an id", mutant);
         }
     });
     std::cout << run.Summary("JSON export") << "\n";

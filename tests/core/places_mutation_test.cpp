@@ -70,23 +70,11 @@ TEST(MutationRun, FirefoxPlaces) {
     test::MutationTally run;
     test::RunWithStack(test::kSmallStack, [&] {
         for (const Mutant& mutant : cases) {
-            ++run.cases;
             for (const wchar_t* side : {L"-journal", L"-wal", L"-shm"}) DeleteFileW((file + side).c_str());
             test::WriteTextFile(file, mutant.bytes);
             std::wstring error;
             std::vector<BookmarkRecord> records;
-            try {
-                records = ReadFirefoxBookmarks(file, &error);
-            } catch (...) {
-                run.Fault("reader threw", mutant);
-                continue;
-            }
-            const bool ok = error.empty();
-            ++(ok ? run.accepted : run.refused);
-            if (ok && mutant.cutShort) run.Fault("cut short read as success", mutant);
-            if (!ok && !records.empty()) run.Fault("records with an error", mutant);
-            for (const BookmarkRecord& r : records)
-                if (r.url.empty()) run.Fault("empty url", mutant);
+            run.Read(mutant, [&](std::wstring* e) { return ReadFirefoxBookmarks(file, e); }, records, error);
         }
     });
     std::cout << run.Summary("places.sqlite") << "\n";

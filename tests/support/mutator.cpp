@@ -119,6 +119,25 @@ void MutationTally::Fault(const std::string& kind, const Mutant& mutant) {
     if (examples_.size() < 8) examples_.push_back(kind + ": " + mutant.description);
 }
 
+bool MutationTally::Read(const Mutant& mutant, const std::function<std::vector<BookmarkRecord>(std::wstring*)>& read,
+                         std::vector<BookmarkRecord>& records, std::wstring& error) {
+    ++cases;
+    error.clear();
+    try {
+        records = read(&error);
+    } catch (...) {
+        Fault("reader threw", mutant);
+        return false;
+    }
+    const bool ok = error.empty();
+    ++(ok ? accepted : refused);
+    if (ok && mutant.cutShort) Fault("cut short read as success", mutant);
+    if (!ok && !records.empty()) Fault("records with an error", mutant);
+    for (const BookmarkRecord& r : records)
+        if (r.url.empty()) Fault("empty url", mutant);
+    return true;
+}
+
 size_t MutationTally::Faults() const {
     size_t total = 0;
     for (const auto& [kind, count] : faults_) total += count;

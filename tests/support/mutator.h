@@ -3,10 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "core/bookmark_record.h"
 
 namespace bm::test {
 
@@ -59,6 +62,11 @@ public:
     size_t refused = 0;
 
     void Fault(const std::string& kind, const Mutant& mutant);
+    // Reads one case through `read` (records, with an error text on failure) and counts it as accepted
+    // or refused, recording what no reader may do: throw, take a cut-short input for a whole one, give
+    // records next to an error, or a record without a URL. Returns false when the read threw.
+    bool Read(const Mutant& mutant, const std::function<std::vector<BookmarkRecord>(std::wstring*)>& read,
+              std::vector<BookmarkRecord>& records, std::wstring& error);
     size_t Faults() const;
     std::string Summary(const std::string& format) const;
 
