@@ -40,7 +40,7 @@
 
 #include "app/frame_pacer.h"
 #include "app/outside_reads.h"
-#include "app/sync_engine.h"
+#include "sync/sync_engine.h"
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
 #include "database/app_database.h"

@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/sync_engine.h"
+#include "sync/sync_engine.h"
 #include "bench/dataset.h"
 #include "bench/explorer_bench.h"
 #include "bench/floors.h"

@@ -22,7 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/sync_engine.h"
+#include "sync/sync_engine.h"
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
 #include "core/chromium_bookmarks.h"

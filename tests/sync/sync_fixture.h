@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sync_engine.h"
+#include "sync/sync_engine.h"
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
 #include "core/chromium_bookmarks.h"

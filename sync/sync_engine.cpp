@@ -1,4 +1,4 @@
-#include "app/sync_engine.h"
+#include "sync/sync_engine.h"
 
 #include <exception>
 #include <optional>
