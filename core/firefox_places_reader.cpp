@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
 #include "core/firefox_places_internal.h"
 #include "core/sql_statement.h"
 #include "core/sqlite_file_copy.h"
@@ -13,20 +15,6 @@
 namespace bm {
 
 namespace {
-
-constexpr int kMaxFolderDepth = 64;
-
-// One folder of moz_bookmarks as the folder path walk needs it.
-struct PlacesItem {
-    int64_t id = 0;
-    int64_t parent = 0;
-    int64_t type = 0;
-    int64_t fk = 0;  // 0 for NULL
-    std::wstring title;  // empty for NULL
-};
-
-using PlacesItemMap = std::unordered_map<int64_t, PlacesItem>;
-using PlacesGuidMap = std::unordered_map<int64_t, std::wstring>;
 
 const char* FixedRootName(const std::string& guid) {
     if (guid == "menu________") return "Bookmarks Menu";
@@ -36,37 +24,22 @@ const char* FixedRootName(const std::string& guid) {
     return nullptr;
 }
 
-// The folder_path of an item whose parent is `folderId`: at most 64 folder names, outermost first.
-std::wstring PlacesFolderPath(const PlacesItemMap& items, const PlacesGuidMap& guids, int64_t folderId) {
-    std::vector<std::wstring> names;
-    int64_t current = folderId;
-    for (int step = 0; step < kMaxFolderDepth && current > 0; ++step) {
-        const auto item = items.find(current);
-        if (item == items.end()) break;
-        const auto guidEntry = guids.find(current);
-        const std::string guid = guidEntry == guids.end() ? std::string() : ToUtf8(guidEntry->second);
-        if (guid == "root________") break;
-        if (const char* fixed = FixedRootName(guid)) {
-            names.push_back(ToWide(fixed));
-        } else {
-            names.push_back(item->second.title);
-        }
-        current = item->second.parent;
-    }
-    std::reverse(names.begin(), names.end());
-    return JoinPath(names);
-}
-
-// One row of moz_bookmarks with what the reader needs beyond the folder chain.
+// One row of moz_bookmarks as the reader keeps it.
 struct ReadItem {
     int64_t id = 0;
     int64_t parent = 0;
     int64_t type = 0;
     int64_t position = 0;
     int64_t dateAdded = 0;  // microseconds
+    bool hasPlace = false;  // a bookmark whose moz_places row was found
     std::string guid;
     std::string url;  // the place's url for a bookmark; empty otherwise
     std::wstring title;
+};
+
+// Raised for folders nested deeper than any browser writes.
+struct TooDeep : std::runtime_error {
+    TooDeep() : std::runtime_error("too deep") {}
 };
 
 std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path) {
@@ -74,31 +47,31 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
     Statement query = PrepareOrThrow(
         db,
         "SELECT b.id, b.parent, b.type, IFNULL(b.position, 0), IFNULL(b.dateAdded, 0), IFNULL(b.guid, ''), "
-        "IFNULL(b.title, ''), IFNULL(p.url, '') FROM moz_bookmarks b "
+        "IFNULL(b.title, ''), IFNULL(p.url, ''), p.id IS NOT NULL FROM moz_bookmarks b "
         "LEFT JOIN moz_places p ON b.type = 1 AND p.id = b.fk WHERE b.type IN (1, 2)");
     CheckFileLength(path);
     CheckBookmarksTable(db);
     std::vector<ReadItem> items;
-    PlacesItemMap folders;
-    PlacesGuidMap guids;
-    {
-        while (StepRow(query)) {
-            ReadItem item;
-            item.id = ColumnInt64(query, 0);
-            item.parent = ColumnInt64(query, 1);
-            item.type = ColumnInt64(query, 2);
-            item.position = ColumnInt64(query, 3);
-            item.dateAdded = ColumnInt64(query, 4);
-            item.guid = ColumnText(query, 5);
-            item.title = ToWide(ColumnText(query, 6));
-            item.url = ColumnText(query, 7);
-            if (item.type == 2) {
-                folders[item.id] = PlacesItem{item.id, item.parent, item.type, 0, item.title};
-                guids[item.id] = ToWide(item.guid);
-            }
-            items.push_back(std::move(item));
-        }
+    size_t missingPlaces = 0;
+    while (StepRow(query)) {
+        ReadItem item;
+        item.id = ColumnInt64(query, 0);
+        item.parent = ColumnInt64(query, 1);
+        item.type = ColumnInt64(query, 2);
+        item.position = ColumnInt64(query, 3);
+        item.dateAdded = ColumnInt64(query, 4);
+        item.guid = ColumnText(query, 5);
+        item.title = ToWide(ColumnText(query, 6));
+        item.url = ColumnText(query, 7);
+        item.hasPlace = ColumnInt64(query, 8) != 0;
+        if (item.type == 1 && !item.hasPlace) ++missingPlaces;
+        items.push_back(std::move(item));
     }
+    // A bookmark always has its page: one without it lost it to damage, and leaving it out would
+    // give a part of the bookmarks as the whole.
+    if (missingPlaces > 0)
+        throw DamagedDatabase(std::to_string(missingPlaces) + " bookmark(s) point at a page that is not in the file");
+
     // The items in (parent, position, id) order, sorted as small keys: moving the items themselves,
     // strings and all, cost more than the rest of the read.
     struct OrderKey {
@@ -126,60 +99,82 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         i = end;
     }
 
+    // Depth-first from the top root, children in order, each folder's name on a stack while it is
+    // walked: every folder path is whole. Entries under the tags root are walked as well, so that they
+    // count as reached, but they are labels of bookmarks that live elsewhere and give no record.
+    struct Frame {
+        std::pair<size_t, size_t> range;
+        bool named = false;      // the folder put a name on the stack
+        bool counted = false;    // the folder counts towards the nesting below a root
+        bool tags = false;       // the folder lies under the tags root
+        bool pathKnown = false;  // `path` holds the folder's path
+        std::wstring path;
+    };
     std::vector<BookmarkRecord> result;
-    std::unordered_map<int64_t, std::wstring> folderPaths;
-    std::unordered_set<int64_t> visited;
-    auto emit = [&](const ReadItem& item) {
-        if (item.type != 1 || item.url.empty()) return;
-        auto folder = folderPaths.find(item.parent);
-        if (folder == folderPaths.end())
-            folder = folderPaths.emplace(item.parent, PlacesFolderPath(folders, guids, item.parent)).first;
+    std::vector<Frame> stack;
+    std::vector<std::wstring> names;
+    size_t nesting = 0;
+    size_t reached = 0;
+    size_t reachedTwice = 0;
+    std::unordered_set<int64_t> walked;
+    auto enter = [&](const ReadItem& folder, bool tags) {
+        if (!walked.insert(folder.id).second) {
+            ++reachedTwice;
+            return;
+        }
+        Frame frame;
+        const auto range = children.find(folder.id);
+        frame.range = range == children.end() ? std::make_pair(size_t{0}, size_t{0}) : range->second;
+        frame.tags = tags || folder.guid == "tags________";
+        if (folder.guid != "root________") {
+            const char* fixed = FixedRootName(folder.guid);
+            names.push_back(fixed ? ToWide(fixed) : folder.title);
+            frame.named = true;
+            frame.counted = fixed == nullptr;
+            if (frame.counted && ++nesting > kDeepestFolderNesting) throw TooDeep();
+        }
+        stack.push_back(std::move(frame));
+    };
+    const ReadItem* root = nullptr;
+    for (const ReadItem& item : items)
+        if (item.type == 2 && item.guid == "root________") root = &item;
+    if (!root) throw DamagedDatabase("it has no root folder");
+    ++reached;
+    enter(*root, false);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.range.first == top.range.second) {
+            if (top.named) names.pop_back();
+            if (top.counted) --nesting;
+            stack.pop_back();
+            continue;
+        }
+        const ReadItem& item = *ordered[top.range.first++];
+        ++reached;
+        if (item.type == 2) {
+            enter(item, top.tags);
+            continue;
+        }
+        if (top.tags || item.url.empty()) continue;
+        if (!top.pathKnown) {
+            top.path = JoinPath(names);
+            top.pathKnown = true;
+        }
         BookmarkRecord record;
         record.url = ToWide(item.url);
         record.title = item.title;
-        record.folder_path = folder->second;
+        record.folder_path = top.path;
         record.date_added = item.dateAdded / 1000000;
         result.push_back(std::move(record));
-    };
-    // Depth-first from a folder, children in order; a folder met twice (a cycle) is walked once.
-    auto walk = [&](int64_t start) {
-        std::vector<std::pair<size_t, size_t>> stack;
-        if (!visited.insert(start).second) return;
-        if (auto range = children.find(start); range != children.end()) stack.push_back(range->second);
-        while (!stack.empty()) {
-            auto& top = stack.back();
-            if (top.first == top.second) {
-                stack.pop_back();
-                continue;
-            }
-            const ReadItem& item = *ordered[top.first++];
-            if (item.type == 2) {
-                // The tags root holds labels of bookmarks that live elsewhere.
-                if (item.guid == "tags________" || !visited.insert(item.id).second) continue;
-                if (auto range = children.find(item.id); range != children.end()) stack.push_back(range->second);
-            } else {
-                emit(item);
-            }
-        }
-    };
-    for (const ReadItem* item : ordered)
-        if (item->guid == "root________") walk(item->id);
-    // What the walk from the root did not reach (items whose parent is gone, folders in a cycle, a file
-    // without a root) is still read, folder path by folder path, unless it lies under the tags root.
-    std::unordered_set<int64_t> tagsRoots;
-    for (const ReadItem& item : items)
-        if (item.guid == "tags________") tagsRoots.insert(item.id);
-    auto underTags = [&](int64_t folder) {
-        for (int step = 0; step < kMaxFolderDepth && folder > 0; ++step) {
-            if (tagsRoots.count(folder)) return true;
-            const auto found = folders.find(folder);
-            if (found == folders.end()) return false;
-            folder = found->second.parent;
-        }
-        return false;
-    };
-    for (const ReadItem* item : ordered)
-        if (item->type == 1 && !visited.count(item->parent) && !underTags(item->parent)) emit(*item);
+    }
+    // Every item lies in the tree below the top root. One the walk did not reach sits in a loop of
+    // folders or in a folder that is gone: its place in the tree is lost, and so is the file's whole.
+    if (reachedTwice > 0 || reached != items.size()) {
+        const size_t outside = items.size() - (reached - reachedTwice);
+        throw DamagedDatabase(std::to_string(outside) +
+                              " bookmark(s) or folder(s) lie outside the bookmark tree, in a loop of folders or "
+                              "in a folder that is gone");
+    }
     return result;
 }
 
@@ -193,6 +188,11 @@ std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstrin
     }
     try {
         result = ReadOpenPlaces(db, path);
+    } catch (const TooDeep&) {
+        result.clear();
+        if (error)
+            *error = L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
+                     L" levels deep, deeper than any browser writes; nothing was read from it.";
     } catch (const DamagedDatabase& e) {
         result.clear();
         if (error) *error = L"places.sqlite is damaged (" + ToWide(e.what()) + L"); nothing was read from it.";
