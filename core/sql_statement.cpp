@@ -47,4 +47,13 @@ bool StepRow(Statement& statement) {
     throw std::runtime_error(std::string("SQL step failed: ") + sqlite3_errmsg(sqlite3_db_handle(statement.get())));
 }
 
+void ExecOrThrow(sqlite3* db, const char* sql) {
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    if (rc == SQLITE_OK) return;
+    std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw std::runtime_error("SQL step failed: " + text);
+}
+
 }  // namespace bm

@@ -43,4 +43,7 @@ std::string ColumnText(Statement& statement, int column);
 // True for a row, false when done; throws std::runtime_error "SQL step failed: <message>" otherwise.
 bool StepRow(Statement& statement);
 
+// Runs sql with sqlite3_exec; throws std::runtime_error "SQL step failed: <message>" on failure.
+void ExecOrThrow(sqlite3* db, const char* sql);
+
 }  // namespace bm

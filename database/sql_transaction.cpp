@@ -8,15 +8,6 @@
 
 namespace bm {
 
-void ExecOrThrow(sqlite3* db, const char* sql) {
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-    if (rc == SQLITE_OK) return;
-    std::string text = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    throw std::runtime_error("SQL step failed: " + text);
-}
-
 int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }
 
 ImmediateTransaction::ImmediateTransaction(sqlite3* db) : db_(db) { ExecOrThrow(db_, "BEGIN IMMEDIATE;"); }

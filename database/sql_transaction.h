@@ -1,15 +1,14 @@
 #pragma once
-// Helpers the AppDatabase operations share: running a statement without results, the clock, and an
-// immediate transaction that is rolled back on every path that does not commit it.
+// Helpers the AppDatabase operations share: the clock, and an immediate transaction that is rolled
+// back on every path that does not commit it.
 
 #include <cstdint>
+
+#include "core/sql_statement.h"  // ExecOrThrow, which the operations use beside the transaction
 
 struct sqlite3;
 
 namespace bm {
-
-// Runs sql with sqlite3_exec; throws std::runtime_error "SQL step failed: <message>" on failure.
-void ExecOrThrow(sqlite3* db, const char* sql);
 
 // Whole seconds since the Unix epoch.
 int64_t UnixNow();

@@ -130,34 +130,97 @@ TEST_F(PlacesTest, ReaderBuildsFolderPathsCarriesDatesAndLeavesTagEntriesOut) {
     }
 }
 
-TEST_F(PlacesTest, ReaderStopsAfter64FoldersOnDeepChainsAndCycles) {
-    Create();
-    int64_t a = 0;
-    {
-        FirefoxPlaces places(path);
-        int64_t parent = kPlacesToolbarId;
-        for (int i = 1; i <= 70; ++i) parent = places.AddFolder(parent, "f" + std::to_string(i));
-        places.AddBookmark(parent, "https://deep.example/", "Deep");
-
-        a = places.AddFolder(kPlacesUnfiledId, "A");
-        const int64_t b = places.AddFolder(a, "B");
-        places.Exec("UPDATE moz_bookmarks SET parent = " + std::to_string(b) + " WHERE id = " + std::to_string(a));
-        places.AddBookmark(b, "https://cycle.example/", "Cycle");
+TEST_F(PlacesTest, ReaderGivesEveryFolderChainWholeUpToTheBoundOfTheOtherStores) {
+    struct Case {
+        int levels;
+        bool read;
+    };
+    for (const Case c : {Case{70, true}, Case{1000, true}, Case{1001, false}}) {
+        SCOPED_TRACE(c.levels);
+        test::TempDir local;
+        path = local / L"places.sqlite";
+        Create();
+        std::vector<std::wstring> expected{L"Bookmarks Menu"};
+        {
+            FirefoxPlaces places(path);
+            places.Exec("BEGIN;");
+            int64_t parent = kPlacesMenuId;
+            for (int i = 1; i <= c.levels; ++i) {
+                parent = places.AddFolder(parent, "f" + std::to_string(i));
+                expected.push_back(L"f" + std::to_wstring(i));
+            }
+            places.AddBookmark(parent, "https://deep.example/", "Deep");
+            places.AddBookmark(kPlacesMenuId, "https://shallow.example/", "Shallow");
+            places.Exec("COMMIT;");
+        }
+        std::wstring error;
+        const auto records = ReadFirefoxBookmarks(path, &error);
+        if (c.read) {
+            EXPECT_EQ(error, L"");
+            ASSERT_EQ(records.size(), 2u);
+            EXPECT_EQ(PathOf(records, L"https://deep.example/"), JoinPath(expected));
+            EXPECT_EQ(PathOf(records, L"https://shallow.example/"), L"Bookmarks Menu");
+        } else {
+            EXPECT_TRUE(records.empty());
+            EXPECT_EQ(error, L"places.sqlite nests folders more than 1000 levels deep, deeper than any browser "
+                             L"writes; nothing was read from it.");
+        }
     }
-    const auto records = Read();
-    ASSERT_EQ(records.size(), 2u);
-
-    std::vector<std::wstring> expected;
-    for (int i = 7; i <= 70; ++i) expected.push_back(L"f" + std::to_wstring(i));
-    EXPECT_EQ(PathOf(records, L"https://deep.example/"), JoinPath(expected));
-
-    const auto cycle = SplitPath(PathOf(records, L"https://cycle.example/"));
-    ASSERT_EQ(cycle.size(), 64u);
-    EXPECT_EQ(cycle.back(), L"B");
-    EXPECT_EQ(cycle.front(), L"A");
 }
 
-TEST_F(PlacesTest, ReaderLeavesOutBookmarksWithoutAUsableUrl) {
+TEST_F(PlacesTest, ABookmarkWithoutItsPlaceInTheTreeOrItsPageIsDamageNotADrop) {
+    struct Case {
+        const char* what;
+        std::function<void(FirefoxPlaces&)> damage;
+    };
+    const std::string insert = "INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES(";
+    const Case cases[] = {
+        {"two folders that are each other's parent",
+         [](FirefoxPlaces& places) {
+             const int64_t a = places.AddFolder(kPlacesUnfiledId, "A");
+             const int64_t b = places.AddFolder(a, "B");
+             places.Exec("UPDATE moz_bookmarks SET parent = " + std::to_string(b) + " WHERE id = " + std::to_string(a));
+             places.AddBookmark(b, "https://cycle.example/", "Cycle");
+         }},
+        {"the top root inside its own tree",
+         [](FirefoxPlaces& places) {
+             places.Exec("UPDATE moz_bookmarks SET parent = " + std::to_string(kPlacesMenuId) + " WHERE id = " +
+                         std::to_string(kPlacesRootId));
+         }},
+        {"a bookmark in a folder that is gone",
+         [](FirefoxPlaces& places) { places.AddBookmark(9999, "https://orphan.example/", "Orphan"); }},
+        {"a folder in a folder that is gone",
+         [](FirefoxPlaces& places) { places.AddFolder(9999, "Orphan folder"); }},
+        {"no top root",
+         [](FirefoxPlaces& places) {
+             places.Exec("UPDATE moz_bookmarks SET guid = 'notroot_____' WHERE id = " + std::to_string(kPlacesRootId));
+         }},
+        {"a bookmark whose page is gone",
+         [&](FirefoxPlaces& places) { places.Exec(insert + "1, 9999, 3, 9, 'dangling', 'dangling____')"); }},
+        {"a bookmark without a page",
+         [&](FirefoxPlaces& places) { places.Exec(insert + "1, NULL, 3, 9, 'null fk', 'nullfk______')"); }},
+        {"a bookmark whose page is 0",
+         [&](FirefoxPlaces& places) { places.Exec(insert + "1, 0, 3, 9, 'zero fk', 'zerofk______')"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir local;
+        path = local / L"places.sqlite";
+        Create();
+        {
+            FirefoxPlaces places(path);
+            places.AddBookmark(kPlacesToolbarId, "https://kept.example/", "Kept");
+            c.damage(places);
+        }
+        std::wstring error;
+        const auto records = ReadFirefoxBookmarks(path, &error);
+        EXPECT_TRUE(records.empty()) << records.size() << " records read";
+        EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
+        EXPECT_NE(error.find(L"); nothing was read from it."), std::wstring::npos) << ToUtf8(error);
+    }
+}
+
+TEST_F(PlacesTest, ReaderLeavesOutItemsThatAreNoBookmarksOfAPage) {
     Create();
     {
         FirefoxPlaces places(path);
@@ -166,9 +229,6 @@ TEST_F(PlacesTest, ReaderLeavesOutBookmarksWithoutAUsableUrl) {
         places.AddFolder(kPlacesToolbarId, "Empty folder");
         const std::string insert =
             "INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES(1, ";
-        places.Exec(insert + "NULL, 3, 9, 'null fk', 'nullfk______')");
-        places.Exec(insert + "0, 3, 10, 'zero fk', 'zerofk______')");
-        places.Exec(insert + "9999, 3, 11, 'dangling', 'dangling____')");
         places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(500, '', 'emptyurl____')");
         places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(501, NULL, 'nullurl_____')");
         places.Exec(insert + "500, 3, 12, 'empty url', 'emptyurlbm__')");

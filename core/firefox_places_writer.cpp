@@ -4,39 +4,20 @@
 
 #include <algorithm>
 #include <climits>
+#include <ctime>
 #include <map>
 #include <optional>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <stdexcept>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "core/places_url.h"
 #include "core/sql_statement.h"
-#include "core/sqlite_file_copy.h"
 
 namespace bm {
 
 namespace {
-
-constexpr int kMaxFolderDepth = 64;
-
-const char* FixedRootName(const std::string& guid) {
-    if (guid == "menu________") return "Bookmarks Menu";
-    if (guid == "toolbar_____") return "Bookmarks Toolbar";
-    if (guid == "unfiled_____") return "Other Bookmarks";
-    if (guid == "mobile______") return "Mobile Bookmarks";
-    return nullptr;
-}
-
-// sqlite3_exec whose failure becomes the same exception a failed step gives.
-void ExecOrThrow(sqlite3* db, const char* sql) {
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        throw std::runtime_error(std::string("SQL step failed: ") + sqlite3_errmsg(db));
-    }
-}
 
 void StepOnce(Statement& statement) {
     while (StepRow(statement)) {
@@ -56,280 +37,11 @@ uint32_t HashBytes(const std::string& bytes, size_t length) {
     return hash;
 }
 
-}  // namespace
-
-std::wstring PlacesFolderPath(const PlacesItemMap& items, const PlacesGuidMap& guids, int64_t folderId) {
-    std::vector<std::wstring> names;
-    int64_t current = folderId;
-    for (int step = 0; step < kMaxFolderDepth && current > 0; ++step) {
-        const auto item = items.find(current);
-        if (item == items.end()) break;
-        const auto guidEntry = guids.find(current);
-        const std::string guid = guidEntry == guids.end() ? std::string() : ToUtf8(guidEntry->second);
-        if (guid == "root________") break;
-        if (const char* fixed = FixedRootName(guid)) {
-            names.push_back(ToWide(fixed));
-        } else {
-            names.push_back(item->second.title);
-        }
-        current = item->second.parent;
-    }
-    std::reverse(names.begin(), names.end());
-    return JoinPath(names);
-}
-
-namespace {
-
-// One row of moz_bookmarks with what the reader needs beyond the folder chain.
-struct ReadItem {
-    int64_t id = 0;
-    int64_t parent = 0;
-    int64_t type = 0;
-    int64_t position = 0;
-    int64_t dateAdded = 0;  // microseconds
-    std::string guid;
-    std::string url;  // the place's url for a bookmark; empty otherwise
-    std::wstring title;
-};
-
-bool IsCorruption(sqlite3* db) {
-    const int code = sqlite3_errcode(db) & 0xFF;
-    return code == SQLITE_CORRUPT;
-}
-
-bool CannotOpen(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CANTOPEN; }
-
-// Raised for a file whose pages do not hold together: reading it would give a part as the whole.
-struct DamagedDatabase : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// SQLite's own page and index checks of the bookmarks table; the places are then reached through
-// their primary key, which fails loudly on a damaged page.
-void CheckBookmarksTable(sqlite3* db) {
-    Statement check = PrepareOrThrow(db, "PRAGMA quick_check(moz_bookmarks)");
-    std::string problems;
-    int count = 0;
-    while (StepRow(check)) {
-        const std::string line = ColumnText(check, 0);
-        if (line == "ok") continue;
-        if (count++ < 3) problems += (problems.empty() ? "" : "; ") + line;
-    }
-    if (count > 0) throw DamagedDatabase(problems);
-}
-
-uint32_t BigEndian32(const unsigned char* bytes) {
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
-}
-
-// A file cut short (its last pages lost) reads without an error from SQLite: the pages that are
-// gone read as empty. Its header still tells how long it was. With a -wal beside it the main file may
-// be behind its header until the log is replayed, so only a file without one is measured.
-void CheckFileLength(const std::wstring& path) {
-    if (HasWriteAheadLog(path)) return;
-    std::error_code failed;
-    const std::filesystem::path file(path);
-    const uintmax_t size = std::filesystem::file_size(file, failed);
-    if (failed) return;
-    unsigned char header[100] = {};
-    std::ifstream in(file, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return;
-    if (std::string(reinterpret_cast<const char*>(header), 16) != std::string("SQLite format 3", 16)) return;
-    const uint32_t pageSize = header[16] == 0 && header[17] == 1 ? 65536u : (uint32_t{header[16]} << 8) | header[17];
-    const uint32_t pages = BigEndian32(header + 28);
-    // The count is valid only when the file's change counter matches the one it was written with.
-    if (pages == 0 || BigEndian32(header + 24) != BigEndian32(header + 92)) return;
-    if (size < uintmax_t{pages} * pageSize) {
-        throw DamagedDatabase("the file holds " + std::to_string(size / pageSize) + " of its " + std::to_string(pages) +
-                              " pages");
-    }
-}
-
-std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path) {
-    // One join: only places that bookmarks point at are read, however long the history is.
-    Statement query = PrepareOrThrow(
-        db,
-        "SELECT b.id, b.parent, b.type, IFNULL(b.position, 0), IFNULL(b.dateAdded, 0), IFNULL(b.guid, ''), "
-        "IFNULL(b.title, ''), IFNULL(p.url, '') FROM moz_bookmarks b "
-        "LEFT JOIN moz_places p ON b.type = 1 AND p.id = b.fk WHERE b.type IN (1, 2)");
-    CheckFileLength(path);
-    CheckBookmarksTable(db);
-    std::vector<ReadItem> items;
-    PlacesItemMap folders;
-    PlacesGuidMap guids;
-    {
-        while (StepRow(query)) {
-            ReadItem item;
-            item.id = ColumnInt64(query, 0);
-            item.parent = ColumnInt64(query, 1);
-            item.type = ColumnInt64(query, 2);
-            item.position = ColumnInt64(query, 3);
-            item.dateAdded = ColumnInt64(query, 4);
-            item.guid = ColumnText(query, 5);
-            item.title = ToWide(ColumnText(query, 6));
-            item.url = ColumnText(query, 7);
-            if (item.type == 2) {
-                folders[item.id] = PlacesItem{item.id, item.parent, item.type, 0, item.title};
-                guids[item.id] = ToWide(item.guid);
-            }
-            items.push_back(std::move(item));
-        }
-    }
-    // The items in (parent, position, id) order, sorted as small keys: moving the items themselves,
-    // strings and all, cost more than the rest of the read.
-    struct OrderKey {
-        int64_t parent;
-        int64_t position;
-        int64_t id;
-        size_t index;
-    };
-    std::vector<OrderKey> keys;
-    keys.reserve(items.size());
-    for (size_t i = 0; i < items.size(); ++i) keys.push_back({items[i].parent, items[i].position, items[i].id, i});
-    std::sort(keys.begin(), keys.end(), [](const OrderKey& a, const OrderKey& b) {
-        return a.parent != b.parent ? a.parent < b.parent : a.position != b.position ? a.position < b.position : a.id < b.id;
-    });
-    std::vector<const ReadItem*> ordered;
-    ordered.reserve(keys.size());
-    for (const OrderKey& key : keys) ordered.push_back(&items[key.index]);
-    keys = {};
-    // Children of each folder, in position order: a range of `ordered`.
-    std::unordered_map<int64_t, std::pair<size_t, size_t>> children;
-    for (size_t i = 0; i < ordered.size();) {
-        size_t end = i;
-        while (end < ordered.size() && ordered[end]->parent == ordered[i]->parent) ++end;
-        children.emplace(ordered[i]->parent, std::make_pair(i, end));
-        i = end;
-    }
-
-    std::vector<BookmarkRecord> result;
-    std::unordered_map<int64_t, std::wstring> folderPaths;
-    std::unordered_set<int64_t> visited;
-    auto emit = [&](const ReadItem& item) {
-        if (item.type != 1 || item.url.empty()) return;
-        auto folder = folderPaths.find(item.parent);
-        if (folder == folderPaths.end())
-            folder = folderPaths.emplace(item.parent, PlacesFolderPath(folders, guids, item.parent)).first;
-        BookmarkRecord record;
-        record.url = ToWide(item.url);
-        record.title = item.title;
-        record.folder_path = folder->second;
-        record.date_added = item.dateAdded / 1000000;
-        result.push_back(std::move(record));
-    };
-    // Depth-first from a folder, children in order; a folder met twice (a cycle) is walked once.
-    auto walk = [&](int64_t start) {
-        std::vector<std::pair<size_t, size_t>> stack;
-        if (!visited.insert(start).second) return;
-        if (auto range = children.find(start); range != children.end()) stack.push_back(range->second);
-        while (!stack.empty()) {
-            auto& top = stack.back();
-            if (top.first == top.second) {
-                stack.pop_back();
-                continue;
-            }
-            const ReadItem& item = *ordered[top.first++];
-            if (item.type == 2) {
-                // The tags root holds labels of bookmarks that live elsewhere.
-                if (item.guid == "tags________" || !visited.insert(item.id).second) continue;
-                if (auto range = children.find(item.id); range != children.end()) stack.push_back(range->second);
-            } else {
-                emit(item);
-            }
-        }
-    };
-    for (const ReadItem* item : ordered)
-        if (item->guid == "root________") walk(item->id);
-    // What the walk from the root did not reach (items whose parent is gone, folders in a cycle, a file
-    // without a root) is still read, folder path by folder path, unless it lies under the tags root.
-    std::unordered_set<int64_t> tagsRoots;
-    for (const ReadItem& item : items)
-        if (item.guid == "tags________") tagsRoots.insert(item.id);
-    auto underTags = [&](int64_t folder) {
-        for (int step = 0; step < kMaxFolderDepth && folder > 0; ++step) {
-            if (tagsRoots.count(folder)) return true;
-            const auto found = folders.find(folder);
-            if (found == folders.end()) return false;
-            folder = found->second.parent;
-        }
-        return false;
-    };
-    for (const ReadItem* item : ordered)
-        if (item->type == 1 && !visited.count(item->parent) && !underTags(item->parent)) emit(*item);
-    return result;
-}
-
-std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstring* error, bool* cannotOpen) {
-    std::vector<BookmarkRecord> result;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
-        if (error) *error = L"Could not open places.sqlite (is Firefox closed?).";
-        if (db) sqlite3_close(db);
-        return result;
-    }
-    try {
-        result = ReadOpenPlaces(db, path);
-    } catch (const DamagedDatabase& e) {
-        result.clear();
-        if (error) *error = L"places.sqlite is damaged (" + ToWide(e.what()) + L"); nothing was read from it.";
-    } catch (const std::exception& e) {
-        result.clear();
-        if (IsCorruption(db)) {
-            if (error)
-                *error = L"places.sqlite is damaged (" + ToWide(sqlite3_errmsg(db)) + L"); nothing was read from it.";
-        } else {
-            if (cannotOpen) *cannotOpen = CannotOpen(db);
-            if (error) *error = ToWide(e.what());
-        }
-    }
-    sqlite3_close(db);
-    return result;
-}
-
-}  // namespace
-
-std::vector<BookmarkRecord> ReadFirefoxBookmarksFromCopy(const std::wstring& path, std::wstring* error) {
-    TemporaryDatabaseCopy copy(path);
-    if (!copy.ok()) {
-        if (error)
-            *error = L"Could not read places.sqlite: SQLite cannot open it in its own folder, and a private copy "
-                     L"could not be made (" + copy.error() + L").";
-        return {};
-    }
-    return ReadPlacesFile(copy.path(), error, nullptr);
-}
-
-std::vector<BookmarkRecord> ReadFirefoxBookmarks(const std::wstring& path, std::wstring* error) {
-    bool cannotOpen = false;
-    std::wstring failure;
-    std::vector<BookmarkRecord> result = ReadPlacesFile(path, &failure, &cannotOpen);
-    if (failure.empty()) return result;
-    // A database in WAL mode needs its -shm beside it, even to be read; where SQLite may not make that
-    // file (a read-only folder), the database and its -wal are read from a private copy.
-    if (cannotOpen) {
-        std::wstring copyFailure;
-        result = ReadFirefoxBookmarksFromCopy(path, &copyFailure);
-        if (copyFailure.empty()) return result;
-        failure = copyFailure;
-    }
-    if (error) *error = failure;
-    return {};
-}
-
 int64_t FindIdByGuid(sqlite3* db, const std::string& guid) {
     Statement query = PrepareOrThrow(db, "SELECT id FROM moz_bookmarks WHERE guid = ? LIMIT 1");
     BindText(query, 1, guid);
     return StepRow(query) ? ColumnInt64(query, 0) : -1;
 }
-
-int64_t NextPosition(sqlite3* db, int64_t parentId) {
-    Statement query = PrepareOrThrow(db, "SELECT COALESCE(MAX(position), -1) + 1 FROM moz_bookmarks WHERE parent = ?");
-    BindInt64(query, 1, parentId);
-    StepRow(query);
-    return ColumnInt64(query, 0);
-}
-
-namespace {
 
 bool HasTable(sqlite3* db, const char* table) {
     Statement query = PrepareOrThrow(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
@@ -585,17 +297,6 @@ private:
 };
 
 }  // namespace
-
-int64_t EnsurePlacesFolder(sqlite3* db, int64_t parentId, const std::wstring& title) {
-    PlacesInserter inserter(db);
-    const int64_t id = inserter.Folder(parentId, title);
-    inserter.Finish();
-    return id;
-}
-
-int64_t EnsurePlace(sqlite3* db, const std::wstring& url, const std::wstring& title) {
-    return PlacesInserter(db).Place(url, title);
-}
 
 std::string ReverseHost(const std::wstring& url) { return PlacesReversedHost(CanonicalPlacesUrl(ToUtf8(url))); }
 
