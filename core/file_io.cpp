@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace bm {
 namespace {
@@ -100,6 +101,29 @@ int RemoveLeftoverTemporaries(const std::wstring& target) {
 
 namespace {
 
+std::mutex& ObserverMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+FileStepObserver& Observer() {
+    static FileStepObserver observer;
+    return observer;
+}
+
+void Tell(FileStep step, const std::wstring& path, const std::wstring& source = {}, const std::string* bytes = nullptr,
+          bool writeThrough = false) {
+    std::lock_guard<std::mutex> lock(ObserverMutex());
+    if (!Observer()) return;
+    FileStepEvent event;
+    event.step = step;
+    event.path = path;
+    event.source = source;
+    event.bytes = bytes;
+    event.writeThrough = writeThrough;
+    Observer()(event);
+}
+
 constexpr int kCreateAttempts = 8;
 
 bool NameWasTaken(unsigned long code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
@@ -133,11 +157,24 @@ bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target, Fi
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Replace, refused);
     }
+    // Written through: the new name is on disk before the caller's next step relies on it.
     if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const unsigned long code = GetLastError();
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Replace, code);
     }
+    Tell(FileStep::Rename, target, temporary, nullptr, true);
+    return true;
+}
+
+// Data handed to the system sits in its cache until flushed: a power cut before that can leave the
+// file empty or partly written even where its name is already on disk.
+bool FlushToDisk(HANDLE file, const std::wstring& path, unsigned long& code) {
+    if (!FlushFileBuffers(file)) {
+        code = GetLastError();
+        return false;
+    }
+    Tell(FileStep::Flush, path);
     return true;
 }
 
@@ -198,8 +235,10 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& bytes, File
         }
         written += done;
     }
-    if (!FlushFileBuffers(file)) {
-        const unsigned long code = GetLastError();
+    Tell(FileStep::Write, temporary, {}, &bytes);
+    unsigned long flushError = 0;
+    if (!FlushToDisk(file, temporary, flushError)) {
+        const unsigned long code = flushError;
         CloseHandle(file);
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Flush, code);
@@ -227,11 +266,33 @@ bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, F
         }
     }
     if (!copied) return Fail(error, FileWriteStage::Create, copyError);
+    Tell(FileStep::Copy, temporary, source);
     // The copy keeps the source's attributes; a read-only backup must not make the target read-only.
     const DWORD attributes = GetFileAttributesW(temporary.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(temporary.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    // CopyFileW leaves the copy in the cache. A backup must be on disk before the write it guards
+    // begins, and a restored file before it counts as restored.
+    HANDLE copy = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (copy == INVALID_HANDLE_VALUE) {
+        const unsigned long code = GetLastError();
+        DeleteFileW(temporary.c_str());
+        return Fail(error, FileWriteStage::Flush, code);
+    }
+    unsigned long flushError = 0;
+    const bool flushed = FlushToDisk(copy, temporary, flushError);
+    CloseHandle(copy);
+    if (!flushed) {
+        DeleteFileW(temporary.c_str());
+        return Fail(error, FileWriteStage::Flush, flushError);
+    }
     return MoveIntoPlace(temporary, target, error);
+}
+
+FileStepObserver SetFileStepObserver(FileStepObserver observer) {
+    std::lock_guard<std::mutex> lock(ObserverMutex());
+    std::swap(Observer(), observer);
+    return observer;
 }
 
 std::wstring ExecutablePath() {

@@ -2,6 +2,7 @@
 // Whole-file reads and writes that never leave a half-written file behind.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace bm {
@@ -22,7 +23,8 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes, bool* missing =
 // false is returned with the step that failed.
 bool WriteFileReplacing(const std::wstring& path, const std::string& bytes, FileWriteError* error = nullptr);
 
-// Copies `source` to a new file beside `target`, then puts it in place of `target` in one step.
+// Copies `source` to a new file beside `target`, flushes the copy to disk and then puts it in place of
+// `target` in one step, as WriteFileReplacing does.
 bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, FileWriteError* error = nullptr);
 
 // Whether `name` (a file name without folder) is one of the temporary files the two functions above
@@ -33,6 +35,29 @@ bool IsLeftoverTemporaryName(const std::wstring& name, const std::wstring& targe
 // Removes what interrupted writes of `target` left beside it: only files whose names match exactly
 // and that no one holds open. Returns how many were removed. Both functions above call it first.
 int RemoveLeftoverTemporaries(const std::wstring& target);
+
+// One step the two writers above have taken on disk, told to the observer (tests record the order
+// of the steps to check what a power cut at any moment would leave).
+enum class FileStep {
+    Write,   // `bytes` written to the new file `path`; still in the system's cache
+    Copy,    // `source` copied to the new file `path`; still in the system's cache
+    Flush,   // what `path` holds is on disk
+    Rename,  // `source` put in place of `path`; `writeThrough` when the new name is on disk too
+};
+
+struct FileStepEvent {
+    FileStep step = FileStep::Write;
+    std::wstring path;
+    std::wstring source;
+    const std::string* bytes = nullptr;
+    bool writeThrough = false;
+};
+
+using FileStepObserver = std::function<void(const FileStepEvent&)>;
+
+// Installs the observer that is told each step once it has succeeded (an empty one for none) and
+// returns the previous one. Steps of all threads are told, one at a time.
+FileStepObserver SetFileStepObserver(FileStepObserver observer);
 
 // The full path of the running program's executable, however long.
 std::wstring ExecutablePath();

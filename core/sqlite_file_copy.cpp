@@ -56,6 +56,8 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
         RemoveDatabaseFiles(temporary);
         return fail(L"Could not create the copy of the database: " + text);
     }
+    // The copy's commit flushes it to disk, so that it is whole there before it is put in place.
+    sqlite3_exec(to, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
     std::wstring failure;
     sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
     if (!backup) {

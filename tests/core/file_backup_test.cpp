@@ -11,6 +11,7 @@
 
 #include "core/bookmark_record.h"
 #include "core/browsers.h"
+#include "tests/support/backup_names.h"
 #include "tests/support/firefox_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -234,28 +235,13 @@ TEST(FileBackups, ABackupDeletedBeforeRestoreTouchesNothing) {
 
 TEST(FileBackups, ABackupThatCannotBeWrittenIsReported) {
     // Folders already stand under the backup names of the next seconds, so the system refuses the
-    // copies to them. (A read-only attribute on the folder would not do: Windows ignores it for
-    // creating files, and so does Wine.)
+    // copies to them.
     TempDir dir;
     const std::wstring file = dir / L"Default\\Bookmarks";
     const std::wstring old = dir / L"elsewhere\\Bookmarks.backup_20200101_101010.bak";
     WriteTextFile(file, "current");
     WriteTextFile(old, "from backup");
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    std::vector<std::wstring> blocked;
-    for (int second = 0; second < 10; ++second) {
-        ULARGE_INTEGER t;
-        t.LowPart = now.dwLowDateTime;
-        t.HighPart = now.dwHighDateTime;
-        t.QuadPart += static_cast<ULONGLONG>(second) * 10000000ULL;
-        FILETIME utc{t.LowPart, t.HighPart}, local;
-        SYSTEMTIME s;
-        FileTimeToLocalFileTime(&utc, &local);
-        FileTimeToSystemTime(&local, &s);
-        blocked.push_back(MakeBackupPathAt(file, {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond}));
-        test::MakeDirs(blocked.back());
-    }
+    test::BlockBackupNames(file, 10);
 
     std::wstring error;
     EXPECT_FALSE(BackupFile(file, &error).has_value());
@@ -357,20 +343,7 @@ TEST(BackupPruning, ANewBackupKeepsTheNewest20AndLeavesOtherFilesAlone) {
 TEST(BackupPruning, AFailedBackupPrunesNothing) {
     TempDir dir;
     BackupFolder folder(dir);
-    // Folders stand under the backup names of the next seconds, so the copy to them fails.
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    for (int second = 0; second < 10; ++second) {
-        ULARGE_INTEGER t;
-        t.LowPart = now.dwLowDateTime;
-        t.HighPart = now.dwHighDateTime;
-        t.QuadPart += static_cast<ULONGLONG>(second) * 10000000ULL;
-        FILETIME utc{t.LowPart, t.HighPart}, local;
-        SYSTEMTIME s;
-        FileTimeToLocalFileTime(&utc, &local);
-        FileTimeToSystemTime(&local, &s);
-        test::MakeDirs(MakeBackupPathAt(folder.file, {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond}));
-    }
+    test::BlockBackupNames(folder.file, 10);
     std::wstring error;
     EXPECT_FALSE(BackupFile(folder.file, &error).has_value());
     EXPECT_EQ(error, L"CopyFile failed with error 5");

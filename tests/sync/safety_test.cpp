@@ -2,6 +2,7 @@
 // refused sources, and failures that end one destination (or the source) without ending the job.
 
 #include "tests/sync/sync_fixture.h"
+#include "tests/support/backup_names.h"
 
 namespace bm::test {
 namespace {
@@ -63,29 +64,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, BackupRule,
                                     "WriteMode" + std::to_string(info.param.writeMode);
                          });
 
-// Occupies the backup names of `file` for the next minute with folders, so that copying to them fails.
-void BlockBackupNames(const std::wstring& file) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    FILETIME ft;
-    SystemTimeToFileTime(&now, &ft);
-    ULARGE_INTEGER t;
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    for (int second = -1; second <= 60; ++second) {
-        ULARGE_INTEGER s = t;
-        s.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(second) * 10000000LL);
-        FILETIME sf{s.LowPart, s.HighPart};
-        SYSTEMTIME st;
-        FileTimeToSystemTime(&sf, &st);
-        const std::wstring path =
-            MakeBackupPathAt(file, {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond});
-        MakeDirs(path);
-    }
-}
-
 TEST_F(Safety, FailedBackupStopsTheWriteForThatDestinationOnly) {
-    BlockBackupNames(chromeBookmarks);
+    BlockBackupNames(chromeBookmarks, 60);
     const SyncResult result = Run(ToAll(FromProfile(work, L"Work"), 1));
 
     ASSERT_TRUE(result.ok);
