@@ -22,12 +22,6 @@ struct HtmlFolder {
     std::unordered_map<std::wstring, size_t> byName;
 };
 
-const wchar_t* RootLabel(const std::wstring& key) {
-    if (key == L"other") return L"Other bookmarks";
-    if (key == L"synced") return L"Mobile bookmarks";
-    return L"Bookmarks bar";
-}
-
 const char* RootMarker(const std::wstring& key) {
     if (key == L"bookmark_bar") return " PERSONAL_TOOLBAR_FOLDER=\"true\"";
     if (key == L"other") return " UNFILED_BOOKMARKS_FOLDER=\"true\"";

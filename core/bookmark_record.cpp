@@ -89,6 +89,12 @@ std::wstring CanonicalRootKey(const std::wstring& name) {
     return {};
 }
 
+const wchar_t* RootLabel(const std::wstring& rootKey) {
+    if (rootKey == L"other") return L"Other bookmarks";
+    if (rootKey == L"synced") return L"Mobile bookmarks";
+    return L"Bookmarks bar";
+}
+
 bool IsMenuRootName(const std::wstring& name) {
     const std::wstring s = ToLower(name);
     return s == L"bookmarks menu" || s == L"menu________";

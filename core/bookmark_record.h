@@ -37,6 +37,10 @@ std::wstring JoinPath(const std::vector<std::wstring>& segments);
 // write it (any letter case), or "" when it names no root.
 std::wstring CanonicalRootKey(const std::wstring& name);
 
+// The display name of a root by its CanonicalRootKey: "Other bookmarks", "Mobile bookmarks", and
+// "Bookmarks bar" for every other key.
+const wchar_t* RootLabel(const std::wstring& rootKey);
+
 // True for the name of Firefox's bookmarks menu ("Bookmarks Menu", "menu________", any letter case).
 bool IsMenuRootName(const std::wstring& name);
 

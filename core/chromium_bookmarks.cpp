@@ -88,16 +88,6 @@ bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstri
     return true;
 }
 
-std::wstring RootLabel(const std::wstring& key) {
-    if (key == L"other") return L"Other bookmarks";
-    if (key == L"synced") return L"Mobile bookmarks";
-    return L"Bookmarks bar";
-}
-
-}  // namespace
-
-namespace {
-
 int64_t NextId(const json& document) {
     int64_t highest = 0;
     auto visit = [&highest](const json& value) -> const json* {

@@ -106,12 +106,6 @@ std::wstring Unescape(std::wstring_view text) {
     return out;
 }
 
-const wchar_t* RootLabel(const std::wstring& key) {
-    if (key == L"other") return L"Other bookmarks";
-    if (key == L"synced") return L"Mobile bookmarks";
-    return L"Bookmarks bar";
-}
-
 const char* RootMarker(const std::wstring& key) {
     if (key == L"bookmark_bar") return "PERSONAL_TOOLBAR_FOLDER";
     if (key == L"other") return "UNFILED_BOOKMARKS_FOLDER";
