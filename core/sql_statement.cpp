@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cstring>
 #include <stdexcept>
 
 namespace bm {
@@ -33,12 +32,15 @@ int64_t ColumnInt64(Statement& statement, int column) {
     return sqlite3_column_int64(statement.get(), column);
 }
 
-std::string ColumnText(Statement& statement, int column) {
+std::string_view ColumnTextView(Statement& statement, int column) {
+    // The text first, then its length: asking for the bytes first could measure another encoding.
     const unsigned char* text = sqlite3_column_text(statement.get(), column);
     if (!text) return {};
-    const char* chars = reinterpret_cast<const char*>(text);
-    return std::string(chars, std::strlen(chars));
+    const int bytes = sqlite3_column_bytes(statement.get(), column);
+    return {reinterpret_cast<const char*>(text), static_cast<size_t>(bytes)};
 }
+
+std::string ColumnText(Statement& statement, int column) { return std::string(ColumnTextView(statement, column)); }
 
 bool StepRow(Statement& statement) {
     const int rc = sqlite3_step(statement.get());

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -38,6 +39,9 @@ inline constexpr const char kLongPathVfs[] = "win32-longpath";
 int BindInt64(Statement& statement, int index, int64_t value);
 int BindText(Statement& statement, int index, const std::string& utf8);
 int64_t ColumnInt64(Statement& statement, int column);
+// A text column's bytes by its length, NUL bytes inside included; SQL NULL reads as empty. The view
+// lives until the next step, reset or finalize of the statement.
+std::string_view ColumnTextView(Statement& statement, int column);
 std::string ColumnText(Statement& statement, int column);
 
 // True for a row, false when done; throws std::runtime_error "SQL step failed: <message>" otherwise.

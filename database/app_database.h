@@ -69,8 +69,8 @@ public:
     bool DeleteProfile(int64_t profileId);
     void TouchProfile(int64_t profileId);
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
-    // The UTF-8 title, url and folder_path of the rows GetBookmarks gives, in the same order and cut at
-    // the same place (a stored NUL ends a text), without making records. The texts live only for the
+    // The UTF-8 title, url and folder_path of the rows GetBookmarks gives, in the same order and whole
+    // (a stored NUL included), without making records. The texts live only for the
     // call; `visit` runs under the lock and must not call back into this object.
     using BookmarkTextVisitor = std::function<void(std::string_view title, std::string_view url, std::string_view folder)>;
     void VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit);

@@ -3,8 +3,6 @@
 
 #include <sqlite3.h>
 
-#include <cstring>
-
 #include "core/sql_statement.h"
 #include "database/bookmark_key.h"
 #include "database/sql_transaction.h"
@@ -87,17 +85,6 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
     return bookmarks;
 }
 
-namespace {
-
-std::string_view ColumnView(sqlite3_stmt* statement, int column) {
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    if (!text) return {};
-    const char* chars = reinterpret_cast<const char*>(text);
-    return {chars, std::strlen(chars)};  // as ColumnText reads it
-}
-
-}  // namespace
-
 void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit) {
     std::lock_guard<std::mutex> lock(mutex);
     // The order of GetBookmarks, so both give the same list.
@@ -105,7 +92,7 @@ void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisito
         Connection(), "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY folder_path, title");
     BindInt64(select, 1, profileId);
     while (StepRow(select))
-        visit(ColumnView(select.get(), 0), ColumnView(select.get(), 1), ColumnView(select.get(), 2));
+        visit(ColumnTextView(select, 0), ColumnTextView(select, 1), ColumnTextView(select, 2));
 }
 
 int64_t AppDatabase::CountBookmarks(int64_t profileId) {

@@ -77,13 +77,14 @@ TEST_F(SqlStatementTest, EmptyStringBindsEmptyTextNotNull) {
     EXPECT_EQ(ColumnInt64(select, 1), 0);
 }
 
-TEST_F(SqlStatementTest, EmbeddedNulIsBoundWholeButReadUpToIt) {
+TEST_F(SqlStatementTest, EmbeddedNulIsBoundAndReadWhole) {
     const std::string value("ab\0cd", 5);
-    Statement select = PrepareOrThrow(db_, "SELECT hex(?1), ?1");
+    Statement select = PrepareOrThrow(db_, "SELECT hex(?1), ?1, ?1");
     BindText(select, 1, value);
     ASSERT_TRUE(StepRow(select));
     EXPECT_EQ(ColumnText(select, 0), "6162006364");
-    EXPECT_EQ(ColumnText(select, 1), "ab");
+    EXPECT_EQ(ColumnText(select, 1), value);
+    EXPECT_EQ(ColumnTextView(select, 2), value);
 }
 
 TEST_F(SqlStatementTest, BoundTextMayDieRightAfterTheCall) {

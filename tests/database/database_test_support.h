@@ -41,7 +41,8 @@ public:
             throw std::runtime_error(std::string("test SQL failed: ") + sqlite3_errmsg(db_));
         std::string value;
         if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0))
-            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            value.assign(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                         static_cast<size_t>(sqlite3_column_bytes(statement, 0)));
         sqlite3_finalize(statement);
         return value;
     }

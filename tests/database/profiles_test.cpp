@@ -5,6 +5,7 @@
 #include <ctime>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -178,6 +179,48 @@ TEST_F(ProfilesTest, GetBookmarksOrdersByFolderThenTitleAndKeepsText) {
     EXPECT_EQ(rows[1].folder_path, L"Bookmarks bar/Z");
     EXPECT_EQ(rows[2].title, L"b");
     EXPECT_TRUE(db.GetBookmarks(id + 100).empty());
+}
+
+// SQLite keeps a text by its length, so a NUL inside one is part of it: every way a profile's rows
+// come back gives the text whole, and two URLs that differ only after a NUL are two bookmarks.
+TEST_F(ProfilesTest, TextsWithANulInsideComeBackWholeFromEveryRead) {
+    const std::wstring nul(1, L'\0');
+    const std::vector<BookmarkRecord> records = {
+        Bookmark(L"https://a.example/", L"Be" + nul + L"fore", L"Bookmarks bar"),
+        Bookmark(L"https://b.example/" + nul + L"x", L"Same URL up to the NUL", L"Bookmarks bar"),
+        Bookmark(L"https://b.example/" + nul + L"y", L"URL with a NUL", L"Bookmarks bar"),
+        Bookmark(L"https://c.example/", L"In a folder with a NUL", L"Bookmarks bar/Wo" + nul + L"rk"),
+        Bookmark(L"https://d.example/", nul + L"\u00e9" + nul, L"Other bookmarks/\u65e5" + nul),
+    };
+    const int64_t id = db.CreateProfile(L"Na" + nul + L"me");
+    ASSERT_EQ(db.AddBookmarks(id, records), static_cast<int>(records.size()));
+
+    auto expectSame = [&](const std::vector<BookmarkRecord>& rows, const char* read) {
+        SCOPED_TRACE(read);
+        ASSERT_EQ(rows.size(), records.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].url, records[i].url) << i;
+            EXPECT_EQ(rows[i].title, records[i].title) << i;
+            EXPECT_EQ(rows[i].folder_path, records[i].folder_path) << i;
+        }
+    };
+    expectSame(db.GetBookmarks(id), "GetBookmarks");
+
+    std::vector<BookmarkRecord> visited;
+    db.VisitBookmarkTexts(id, [&](std::string_view title, std::string_view url, std::string_view folder) {
+        visited.push_back(Bookmark(ToWide(std::string(url)), ToWide(std::string(title)), ToWide(std::string(folder))));
+    });
+    expectSame(visited, "VisitBookmarkTexts");
+
+    const int64_t snapshot = db.CreateSnapshot(id, L"Auto-backup before sync");
+    db.DeleteBookmarksForProfile(id);
+    std::wstring error;
+    ASSERT_TRUE(db.RestoreSnapshot(snapshot, &error)) << ToUtf8(error);
+    expectSame(db.GetBookmarks(id), "snapshot and restore");
+
+    const auto profiles = db.ListProfiles();
+    ASSERT_EQ(profiles.size(), 1u);
+    EXPECT_EQ(profiles[0].name, L"Na" + nul + L"me");
 }
 
 TEST_F(ProfilesTest, CountBookmarksCountsOnlyThatProfilesRows) {
