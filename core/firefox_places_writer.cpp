@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
 #include "core/places_url.h"
 #include "core/sql_statement.h"
 
@@ -136,10 +137,9 @@ public:
     const PlacesSchema& schema() const { return schema_; }
     int64_t now() const { return now_; }
 
-    // The place of the URL in the form Firefox stores it, found through the url_hash index; made, with
+    // The place of a URL in the form Firefox stores it (CanonicalPlacesUrl), found through the url_hash index; made, with
     // the frecency state that has Firefox compute it and its origin, when the file has none.
-    int64_t Place(const std::wstring& url, const std::wstring& title) {
-        const std::string stored = CanonicalPlacesUrl(ToUtf8(url));
+    int64_t Place(const std::string& stored, const std::wstring& title) {
         const int64_t hash = PlacesUrlHash(stored);
         Reset(*placeQuery_);
         BindInt64(*placeQuery_, 1, hash);
@@ -404,12 +404,32 @@ void DropTagsAndKeywordsOfUnbookmarkedUrls(sqlite3* db, PlacesInserter& inserter
     }
 }
 
-std::wstring DuplicateKey(const std::string& utf8Url) { return NormalizeUrl(ToWide(CanonicalPlacesUrl(utf8Url))); }
+std::wstring DuplicateKey(const std::string& storedUrl) { return NormalizeUrl(ToWide(storedUrl)); }
+
+// The length of a UTF-8 text in UTF-16 units, the unit of Firefox's URL limit.
+size_t Utf16Length(const std::string& utf8) {
+    size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;  // a character starts here
+        if (byte >= 0xF0) ++units;           // four bytes make a surrogate pair
+    }
+    return units;
+}
 
 }  // namespace
 
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                          std::wstring* error, bool replace) {
+                          std::wstring* error, bool replace, int* tooLong) {
+    // What the reader would refuse to read back is not written either.
+    for (const BookmarkRecord& record : items) {
+        if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting) {
+            if (error)
+                *error = L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
+                         L" folders; places.sqlite was not changed.";
+            return -1;
+        }
+    }
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = L"Could not open places.sqlite for writing (is Firefox closed?).";
@@ -435,6 +455,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 
         int inserted = 0;
         int skippedCount = 0;
+        int tooLongCount = 0;
         {
             PlacesInserter inserter(db);
             std::unordered_set<std::wstring> seen;
@@ -445,10 +466,17 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                 // entry) still gets its bookmark, on the place it already has.
                 Statement query = PrepareOrThrow(
                     db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(tags));
-                while (StepRow(query)) seen.insert(DuplicateKey(ColumnText(query, 0)));
+                while (StepRow(query)) seen.insert(DuplicateKey(CanonicalPlacesUrl(ColumnText(query, 0))));
             }
             for (const BookmarkRecord& record : items) {
-                const std::wstring key = DuplicateKey(ToUtf8(record.url));
+                const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
+                // Firefox refuses such a URL in its own insert; one written here it could not show,
+                // find, export or back up.
+                if (Utf16Length(stored) > kFirefoxMaxUrlLength) {
+                    ++tooLongCount;
+                    continue;
+                }
+                const std::wstring key = DuplicateKey(stored);
                 if (seen.count(key)) {
                     ++skippedCount;
                     continue;
@@ -463,7 +491,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                 }
                 for (const std::wstring& name : parsed.segments) parent = inserter.Folder(parent, name);
 
-                const int64_t fk = inserter.Place(record.url, record.title);
+                const int64_t fk = inserter.Place(stored, record.title);
                 const int64_t date = record.date_added != 0 ? record.date_added : static_cast<int64_t>(std::time(nullptr));
                 inserter.Bookmark(fk, parent, record.title, date * 1000000);
                 seen.insert(key);
@@ -476,6 +504,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         ExecOrThrow(db, "COMMIT;");
         sqlite3_close(db);
         if (skipped) *skipped = skippedCount;
+        if (tooLong) *tooLong = tooLongCount;
         return inserted;
     } catch (const std::exception& e) {
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);

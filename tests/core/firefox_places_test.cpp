@@ -11,6 +11,7 @@
 #include <set>
 #include <tuple>
 
+#include "core/chromium_bookmarks.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
 #include "tests/support/firefox_fixture.h"
@@ -773,6 +774,50 @@ TEST_F(PlacesTest, RecordsLandUnderTheRootTheirPathNames) {
     EXPECT_EQ(parentOf("https://5.example/"), kPlacesToolbarId);
     EXPECT_EQ(parentOf("https://6.example/"), folder(folder(kPlacesToolbarId, "Work"), "Docs"));
     EXPECT_EQ(parentOf("https://7.example/"), folder(kPlacesToolbarId, "Y"));
+}
+
+TEST_F(PlacesTest, AUrlLongerThanFirefoxKeepsIsLeftOutAndCounted) {
+    Create();
+    const std::string head = "https://long.example/";
+    const std::wstring longest = ToWide(head + std::string(kFirefoxMaxUrlLength - head.size(), 'a'));
+    const std::wstring tooLong = longest + L"b";
+    // Percent-encoding makes the stored form longer than the given text.
+    const std::wstring growsTooLong = ToWide(head) + std::wstring(kFirefoxMaxUrlLength / 3, L' ') + L"x";
+    int skipped = -1, leftOut = -1;
+    std::wstring error;
+    EXPECT_EQ(WriteFirefoxBookmarks(path,
+                                    {Rec(longest, L"kept", L""), Rec(tooLong, L"too long", L""),
+                                     Rec(growsTooLong, L"grows too long", L""), Rec(L"https://a.example/", L"", L"")},
+                                    &skipped, &error, false, &leftOut),
+              2)
+        << ToUtf8(error);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_EQ(leftOut, 2);
+    FirefoxPlaces places(path);
+    EXPECT_EQ(places.QueryInt("SELECT MAX(length(url)) FROM moz_places"), static_cast<int64_t>(kFirefoxMaxUrlLength));
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 2);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE title LIKE '%too long'"), 0);
+    // Without a count to fill the write is the same.
+    EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(tooLong, L"", L"")}, nullptr, nullptr, true), 0);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 0);
+}
+
+TEST_F(PlacesTest, AFolderPathDeeperThanTheReaderTakesIsNotWritten) {
+    Create();
+    std::vector<std::wstring> names{L"Bookmarks Menu"};
+    for (size_t i = 0; i < kDeepestFolderNesting; ++i) names.push_back(L"f");
+    const std::wstring deepest = JoinPath(names);
+    std::wstring error;
+    EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(L"https://a.example/", L"", deepest + L"/one more")}, nullptr, &error,
+                                    false),
+              -1);
+    EXPECT_EQ(error, L"A bookmark's folder path is nested deeper than 1000 folders; places.sqlite was not changed.");
+    {
+        FirefoxPlaces places(path);
+        EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 6);
+    }
+    ASSERT_EQ(Write({Rec(L"https://a.example/", L"", deepest)}, false), 1);
+    EXPECT_EQ(Triples(Read()), Triples({Rec(L"https://a.example/", L"", deepest)}));
 }
 
 TEST_F(PlacesTest, MissingRootsFallBack) {
