@@ -139,7 +139,7 @@ public:
 
     // The place of a URL in the form Firefox stores it (CanonicalPlacesUrl), found through the url_hash index; made, with
     // the frecency state that has Firefox compute it and its origin, when the file has none.
-    int64_t Place(const std::string& stored, const std::wstring& title) {
+    int64_t Place(const std::string& stored) {
         const int64_t hash = PlacesUrlHash(stored);
         Reset(*placeQuery_);
         BindInt64(*placeQuery_, 1, hash);
@@ -155,7 +155,8 @@ public:
         Statement& insert = *placeInsert_;
         Reset(insert);
         BindText(insert, 1, stored);
-        BindText(insert, 2, ToUtf8(title));
+        // A page's title is what Firefox saw on a visit; a bookmark's title is its own.
+        sqlite3_bind_null(insert.get(), 2);
         BindText(insert, 3, PlacesReversedHost(stored));
         BindInt64(insert, 4, query ? 1 : 0);
         BindInt64(insert, 5, query ? 0 : 1);
@@ -491,7 +492,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                 }
                 for (const std::wstring& name : parsed.segments) parent = inserter.Folder(parent, name);
 
-                const int64_t fk = inserter.Place(stored, record.title);
+                const int64_t fk = inserter.Place(stored);
                 const int64_t date = record.date_added != 0 ? record.date_added : static_cast<int64_t>(std::time(nullptr));
                 inserter.Bookmark(fk, parent, record.title, date * 1000000);
                 seen.insert(key);
