@@ -21,14 +21,16 @@ bool IsCorruption(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_C
 
 bool CannotOpen(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CANTOPEN; }
 
-void CheckBookmarksTable(sqlite3* db) {
-    Statement check = PrepareOrThrow(db, "PRAGMA quick_check(moz_bookmarks)");
+void CheckPlacesTables(sqlite3* db) {
     std::string problems;
     int count = 0;
-    while (StepRow(check)) {
-        const std::string line = ColumnText(check, 0);
-        if (line == "ok") continue;
-        if (count++ < 3) problems += (problems.empty() ? "" : "; ") + line;
+    for (const char* table : {"moz_bookmarks", "moz_places"}) {
+        Statement check = PrepareOrThrow(db, std::string("PRAGMA quick_check(") + table + ")");
+        while (StepRow(check)) {
+            const std::string line = ColumnText(check, 0);
+            if (line == "ok") continue;
+            if (count++ < 3) problems += (problems.empty() ? "" : "; ") + line;
+        }
     }
     if (count > 0) throw DamagedDatabase(problems);
 }

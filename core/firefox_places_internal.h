@@ -18,9 +18,11 @@ struct DamagedDatabase : std::runtime_error {
 bool IsCorruption(sqlite3* db);
 bool CannotOpen(sqlite3* db);
 
-// SQLite's own page and index checks of the bookmarks table; the places are then reached through
-// their primary key, which fails loudly on a damaged page. Throws DamagedDatabase.
-void CheckBookmarksTable(sqlite3* db);
+// SQLite's own page checks (quick_check) of the two tables the bookmarks are read from, moz_bookmarks
+// and moz_places, and of their indexes: damage there would read as fewer bookmarks, or as other text.
+// The rest of the file (history visits, icons, annotations) is not read and not checked, so the cost
+// stays that of reading those two tables once. Throws DamagedDatabase.
+void CheckPlacesTables(sqlite3* db);
 
 // A file cut short (its last pages lost) reads without an error from SQLite: the pages that are
 // gone read as empty. Its header still tells how long it was. With a -wal beside it the main file may

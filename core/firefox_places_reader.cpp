@@ -50,7 +50,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         "IFNULL(b.title, ''), IFNULL(p.url, ''), p.id IS NOT NULL FROM moz_bookmarks b "
         "LEFT JOIN moz_places p ON b.type = 1 AND p.id = b.fk WHERE b.type IN (1, 2)");
     CheckFileLength(path);
-    CheckBookmarksTable(db);
+    CheckPlacesTables(db);
     std::vector<ReadItem> items;
     size_t missingPlaces = 0;
     while (StepRow(query)) {

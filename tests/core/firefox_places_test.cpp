@@ -359,6 +359,8 @@ TEST_F(PlacesTest, ReaderReportsADamagedFileInsteadOfReadingPartOfIt) {
          [&](const std::wstring& file) { overwritePage(file, rootPage("moz_bookmarks_guid_uniqueindex")); }},
         {"a places page overwritten",
          [&](const std::wstring& file) { overwritePage(file, rootPage("moz_places")); }},
+        {"a places index page overwritten",
+         [&](const std::wstring& file) { overwritePage(file, rootPage("moz_places_url_hashindex")); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -385,6 +387,39 @@ TEST_F(PlacesTest, ReaderReportsADamagedFileInsteadOfReadingPartOfIt) {
         EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
         EXPECT_NE(error.find(L"nothing was read from it."), std::wstring::npos) << ToUtf8(error);
     }
+}
+
+TEST_F(PlacesTest, AZeroedBlockInsideAPagesPageIsDamageNotFewerBookmarks) {
+    // Firefox's own 32 KB pages; the disk lost one 4 KB block of a page that holds page rows.
+    test::PlacesFixtureOptions options;
+    options.wal = false;
+    Create(options);
+    {
+        FirefoxPlaces places(path);
+        places.Exec("BEGIN;");
+        for (int i = 0; i < 300; ++i)
+            places.AddBookmark(kPlacesToolbarId, "https://site" + std::to_string(i) + ".example/some/longer/path",
+                               "Bookmark number " + std::to_string(i));
+        places.Exec("COMMIT;");
+        ASSERT_EQ(places.QueryInt("PRAGMA page_size"), 32768);
+    }
+    ASSERT_EQ(Read().size(), 300u);
+    // The 4 KB block that holds one page row (and the block of any stale copy of it) is lost.
+    std::string bytes = test::ReadTextFile(path);
+    const std::string row = "https://site150.example/";
+    ASSERT_NE(bytes.find(row), std::string::npos);
+    for (size_t at = bytes.find(row); at != std::string::npos; at = bytes.find(row, at + 1)) {
+        const size_t block = at / 4096 * 4096;
+        ASSERT_NE(block % 32768, 0u) << "the block holds a page's header";
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(block), bytes.begin() + static_cast<std::ptrdiff_t>(block + 4096), '\0');
+    }
+    test::WriteTextFile(path, bytes);
+
+    std::wstring error;
+    const auto records = ReadFirefoxBookmarks(path, &error);
+    EXPECT_TRUE(records.empty()) << records.size() << " records read";
+    EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
+    EXPECT_NE(error.find(L"nothing was read from it."), std::wstring::npos) << ToUtf8(error);
 }
 
 TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
