@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting
 #include "core/sql_statement.h"
 #include "core/sqlite_file_copy.h"
 
@@ -20,6 +21,16 @@ uint32_t BigEndian32(const unsigned char* bytes) {
 bool IsCorruption(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CORRUPT; }
 
 bool CannotOpen(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CANTOPEN; }
+
+std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome) {
+    if (dynamic_cast<const TooDeepPlaces*>(&failure))
+        return L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
+               L" levels deep, deeper than any browser writes; " + outcome;
+    if (dynamic_cast<const DamagedDatabase*>(&failure))
+        return L"places.sqlite is damaged (" + ToWide(failure.what()) + L"); " + outcome;
+    if (IsCorruption(db)) return L"places.sqlite is damaged (" + ToWide(sqlite3_errmsg(db)) + L"); " + outcome;
+    return ToWide(failure.what());
+}
 
 void CheckPlacesTables(sqlite3* db) {
     std::string problems;

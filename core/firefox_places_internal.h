@@ -2,8 +2,12 @@
 // What the places.sqlite reader and writer share and nothing else includes: the checks that a file's
 // pages hold together before anything is read from it or written into it.
 
+#include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "core/bookmark_record.h"
 
 struct sqlite3;
 
@@ -13,6 +17,20 @@ namespace bm {
 struct DamagedDatabase : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Raised for folders nested deeper than any browser writes (kDeepestFolderNesting below a root).
+struct TooDeepPlaces : std::runtime_error {
+    TooDeepPlaces() : std::runtime_error("folders nested too deep") {}
+};
+
+// The bookmarks of an open places.sqlite, after every check that the file holds together (its
+// length, SQLite's page checks, every item in the tree below the top root, every bookmark with its
+// page). Throws DamagedDatabase, TooDeepPlaces or the statement wrappers' exceptions.
+std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path);
+
+// What went wrong with places.sqlite, in words, for the exception a read or write of it threw on
+// `db`; `outcome` ends the text (for example "nothing was read from it.").
+std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome);
 
 // The last failure on the connection was SQLite finding damage / being unable to open a file.
 bool IsCorruption(sqlite3* db);

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
+#include "core/firefox_places_internal.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
 
@@ -453,6 +454,9 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (mobile < 0) mobile = unfiled;
 
         ExecOrThrow(db, "BEGIN IMMEDIATE;");
+        // The file is checked as the reader checks it, under the write lock, before anything changes:
+        // a damaged file is left exactly as it is.
+        ReadOpenPlaces(db, path);
 
         int inserted = 0;
         int skippedCount = 0;
@@ -508,8 +512,11 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (tooLong) *tooLong = tooLongCount;
         return inserted;
     } catch (const std::exception& e) {
+        if (error) *error = PlacesFailureText(db, e, L"places.sqlite was not changed.");
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
-        if (error) *error = ToWide(e.what());
+        // Closing a database in WAL mode would fold its -wal into the file: a failed write leaves the
+        // file as it found it.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         sqlite3_close(db);
         return -1;
     }

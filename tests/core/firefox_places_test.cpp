@@ -1117,6 +1117,72 @@ TEST_F(PlacesTest, ACommitThatFailsIsReportedAndRolledBack) {
     EXPECT_EQ(Write({Rec(L"https://a.example/", L"", L"")}, false), 1);
 }
 
+TEST_F(PlacesTest, WriterLeavesADamagedFileByteForByteAsItWas) {
+    struct Case {
+        const char* what;
+        bool wal;
+        std::function<void(const std::wstring&)> damage;
+    };
+    auto byRows = [](const std::string& sql) {
+        return [sql](const std::wstring& file) {
+            FirefoxPlaces places(file);
+            places.Exec(sql);
+        };
+    };
+    auto zeroBlockOf = [](const std::string& text) {
+        return [text](const std::wstring& file) {
+            std::string bytes = test::ReadTextFile(file);
+            for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1))
+                std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096 + 4096), '\0');
+            test::WriteTextFile(file, bytes);
+        };
+    };
+    const Case cases[] = {
+        {"a zeroed block in a page of page rows", false, zeroBlockOf("https://site150.example/")},
+        {"a bookmark whose page is gone", false, byRows("DELETE FROM moz_places WHERE url = 'https://site7.example/some/longer/path'")},
+        {"a loop of folders", true,
+         byRows("UPDATE moz_bookmarks SET parent = (SELECT id FROM moz_bookmarks WHERE title = 'Inner') "
+                "WHERE title = 'Outer'")},
+        {"the file cut short", false,
+         [](const std::wstring& file) {
+             const std::string bytes = test::ReadTextFile(file);
+             test::WriteTextFile(file, bytes.substr(0, bytes.size() - 32768));
+         }},
+    };
+    for (const Case& c : cases) {
+        for (const bool replace : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (replace ? ", replace" : ", merge"));
+            test::TempDir local;
+            path = local / L"places.sqlite";
+            test::PlacesFixtureOptions options;
+            options.wal = c.wal;
+            Create(options);
+            {
+                FirefoxPlaces places(path);
+                places.Exec("BEGIN;");
+                const int64_t outer = places.AddFolder(kPlacesToolbarId, "Outer");
+                const int64_t inner = places.AddFolder(outer, "Inner");
+                for (int i = 0; i < 300; ++i)
+                    places.AddBookmark(i % 2 ? inner : kPlacesMenuId,
+                                       "https://site" + std::to_string(i) + ".example/some/longer/path",
+                                       "Bookmark number " + std::to_string(i));
+                places.Exec("COMMIT;");
+            }
+            c.damage(path);
+            const std::string before = test::ReadTextFile(path);
+            std::wstring error;
+            int skipped = -7;
+            EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(L"https://new.example/", L"New", L"")}, &skipped, &error, replace),
+                      -1);
+            EXPECT_EQ(skipped, -7);
+            EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
+            EXPECT_NE(error.find(L"); places.sqlite was not changed."), std::wstring::npos) << ToUtf8(error);
+            EXPECT_TRUE(test::ReadTextFile(path) == before) << "the file changed";
+        }
+    }
+}
+
 TEST_F(PlacesTest, WriterReportsFilesItCannotOpen) {
     const std::wstring missing = dir / L"missing.sqlite";
     std::wstring error;
