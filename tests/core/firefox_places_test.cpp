@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <ctime>
 #include <set>
 #include <tuple>
@@ -14,6 +15,7 @@
 #include "core/chromium_bookmarks.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
+#include "core/sqlite_file_copy.h"
 #include "tests/support/firefox_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -454,6 +456,101 @@ TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
     EXPECT_EQ(error, L"");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].title, L"Only in the -wal");
+}
+
+// The temporary folder of this process pointed at a folder of the test's own for its lifetime.
+class OwnTemporaryFolder {
+public:
+    OwnTemporaryFolder() {
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t value[MAX_PATH + 1] = {};
+            const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+            saved_.emplace_back(name, length > 0 && length <= MAX_PATH ? std::optional<std::wstring>(value) : std::nullopt);
+            SetEnvironmentVariableW(name, dir.path().c_str());
+        }
+    }
+    ~OwnTemporaryFolder() {
+        for (const auto& [name, value] : saved_) SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    }
+    // The names in the folder that begin with "orv-db-".
+    std::set<std::wstring> Copies() const {
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((dir / L"orv-db-*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do names.insert(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return names;
+    }
+    test::TempDir dir;
+
+private:
+    std::vector<std::pair<std::wstring, std::optional<std::wstring>>> saved_;
+};
+
+TEST_F(PlacesTest, APrivateCopyIsGoneOnEveryWayOutOfTheRead) {
+    test::PlacesFixtureOptions options;
+    options.wal = false;
+    Create(options);
+    {
+        FirefoxPlaces places(path);
+        places.AddBookmark(kPlacesToolbarId, "https://a.example/", "A");
+    }
+    const std::wstring cut = dir / L"cut.sqlite";
+    const std::string whole = test::ReadTextFile(path);
+    test::WriteTextFile(cut, whole.substr(0, whole.size() / 2));
+    const std::wstring notADatabase = dir / L"text.sqlite";
+    test::WriteTextFile(notADatabase, std::string(4096, 'x'));
+    struct Case {
+        const char* what;
+        std::wstring file;
+        bool read;
+    };
+    const Case cases[] = {
+        {"a sound file", path, true},
+        {"a file cut short", cut, false},
+        {"a file that is no database", notADatabase, false},
+        {"a file that is missing", dir / L"missing.sqlite", false},
+    };
+    OwnTemporaryFolder temp;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring error;
+        EXPECT_EQ(ReadFirefoxBookmarksFromCopy(c.file, &error).size(), c.read ? 1u : 0u) << ToUtf8(error);
+        EXPECT_EQ(error.empty(), c.read) << ToUtf8(error);
+        EXPECT_TRUE(temp.Copies().empty()) << ToUtf8(*temp.Copies().begin());
+    }
+}
+
+TEST_F(PlacesTest, CopiesLeftByEndedRunsAreRemovedAndACopyInUseIsKept) {
+    Create();
+    OwnTemporaryFolder temp;
+    // What a run killed midway leaves: the copy and its -wal, the marker closed when its process ended
+    // (or no marker at all, from a release that made none).
+    for (const wchar_t* name : {L"orv-db-1234-5678-0", L"orv-db-99-1-7"}) {
+        test::WriteTextFile(temp.dir / (std::wstring(name) + L"\\copy.sqlite"), "history");
+        test::WriteTextFile(temp.dir / (std::wstring(name) + L"\\copy.sqlite-wal"), "more history");
+    }
+    test::WriteTextFile(temp.dir / L"orv-db-99-1-7\\in-use", "");
+    // Not ours: another name, or a file.
+    test::WriteTextFile(temp.dir / L"orv-db-other\\copy.sqlite", "someone else's");
+    test::WriteTextFile(temp.dir / L"orv-db-5-5-5", "a file");
+    {
+        TemporaryDatabaseCopy inUse(path);
+        ASSERT_TRUE(inUse.ok()) << ToUtf8(inUse.error());
+        EXPECT_EQ(temp.Copies().size(), 3u);  // making it removed the two leftovers
+        EXPECT_EQ(RemoveLeftoverDatabaseCopies(), 0);
+        EXPECT_TRUE(test::PathExists(inUse.path()));
+        std::wstring error;
+        EXPECT_EQ(ReadFirefoxBookmarks(inUse.path(), &error).size(), 0u);
+        EXPECT_EQ(error, L"");
+    }
+    EXPECT_EQ(temp.Copies(), (std::set<std::wstring>{L"orv-db-5-5-5", L"orv-db-other"}));
+
+    test::WriteTextFile(temp.dir / L"orv-db-4-4-4\\copy.sqlite", "history");
+    EXPECT_EQ(RemoveLeftoverDatabaseCopies(), 1);
+    EXPECT_EQ(temp.Copies(), (std::set<std::wstring>{L"orv-db-5-5-5", L"orv-db-other"}));
 }
 
 // ---------------------------------------------------------------- writer helpers
