@@ -15,6 +15,7 @@
 #include "app/imgui_item_hooks.h"
 #include "core/bookmark_record.h"
 #include "core/file_io.h"
+#include "core/sqlite_file_copy.h"
 
 namespace bm::ui {
 
@@ -113,6 +114,7 @@ bool App::Init(HINSTANCE instance) {
     }
 
     LoadSettings();
+    RemoveLeftoverDatabaseCopies();  // private copies of a browser's history that an ended run left behind
 
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);

@@ -267,7 +267,7 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
                 sqlite3_reset(placeQuery.get());
                 const bool query = stored.compare(0, 6, "place:") == 0;
                 BindText(placeInsert, 1, stored);
-                BindText(placeInsert, 2, title);
+                sqlite3_bind_null(placeInsert.get(), 2);  // new pages have no title, as Firefox makes them
                 BindText(placeInsert, 3, PlacesReversedHost(stored));
                 BindInt64(placeInsert, 4, query ? 1 : 0);
                 BindInt64(placeInsert, 5, query ? 0 : 1);

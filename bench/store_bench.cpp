@@ -30,6 +30,7 @@
 #include "core/file_backup.h"
 #include "core/file_io.h"
 #include "core/firefox_places.h"
+#include "core/firefox_places_internal.h"
 #include "core/portable_export.h"
 #include "core/sql_statement.h"
 #include "database/app_database.h"
@@ -275,6 +276,23 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
                 SameText(QueryText(file, placesCheck), QueryText(floorFile, placesCheck), row.operation.c_str());
             rows.push_back(row);
         }
+    }
+
+    {
+        // The reader's damage check alone (SQLite's quick_check of the two tables it reads, with their
+        // indexes), against the floor of the read it guards.
+        Row check{"firefox read's damage check, 3N history", n};
+        check.maxRatio = kFileTarget;
+        std::vector<BookmarkRecord> floorRecords;
+        MedianPairMs(reps, nullptr, [&] {
+            sqlite3* db = nullptr;
+            Require(sqlite3_open_v2(ToUtf8(historyFile).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open");
+            CheckPlacesTables(db);  // throws on damage, which ends the bench
+            sqlite3_close(db);
+        },
+                     nullptr, [&] { floorRecords = FirefoxReadFloor(historyFile); }, check.ms, check.floorMs);
+        check.sameOutput = !floorRecords.empty();
+        rows.push_back(check);
     }
 
     BenchSyncJob(n, dir, BrowserKind::Firefox, historyFile, "firefox sync job (backup + merge), 3N history", kFileTarget, "",

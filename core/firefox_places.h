@@ -1,6 +1,7 @@
 #pragma once
 // Firefox's places.sqlite: reader and writer of its bookmarks.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,8 +26,13 @@ std::vector<BookmarkRecord> ReadFirefoxBookmarksFromCopy(const std::wstring& pat
 // bookmark outside the tags root points at it; URLs are stored in the form Firefox stores them.
 // A replace leaves the file as Firefox leaves it when its user removes those items: no orphans, no
 // keyword or tag of a URL that is no longer bookmarked, tombstones for what Firefox Sync knows.
+// A record whose URL is longer than Firefox keeps is left out and counted in `tooLong` (when given);
+// `skipped` counts the duplicates. Both are written only on success.
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                          std::wstring* error, bool replace);
+                          std::wstring* error, bool replace, int* tooLong = nullptr);
+
+// The longest URL Firefox keeps, in UTF-16 units of its stored form; its own insert refuses longer ones.
+inline constexpr size_t kFirefoxMaxUrlLength = 65536;
 
 // moz_places.rev_host of a URL, from the form Firefox stores: its host (and port) reversed, then ".".
 std::string ReverseHost(const std::wstring& url);

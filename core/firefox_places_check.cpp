@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting
 #include "core/sql_statement.h"
 #include "core/sqlite_file_copy.h"
 
@@ -21,14 +22,26 @@ bool IsCorruption(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_C
 
 bool CannotOpen(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CANTOPEN; }
 
-void CheckBookmarksTable(sqlite3* db) {
-    Statement check = PrepareOrThrow(db, "PRAGMA quick_check(moz_bookmarks)");
+std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome) {
+    if (dynamic_cast<const TooDeepPlaces*>(&failure))
+        return L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
+               L" levels deep, deeper than any browser writes; " + outcome;
+    if (dynamic_cast<const DamagedDatabase*>(&failure))
+        return L"places.sqlite is damaged (" + ToWide(failure.what()) + L"); " + outcome;
+    if (IsCorruption(db)) return L"places.sqlite is damaged (" + ToWide(sqlite3_errmsg(db)) + L"); " + outcome;
+    return ToWide(failure.what());
+}
+
+void CheckPlacesTables(sqlite3* db) {
     std::string problems;
     int count = 0;
-    while (StepRow(check)) {
-        const std::string line = ColumnText(check, 0);
-        if (line == "ok") continue;
-        if (count++ < 3) problems += (problems.empty() ? "" : "; ") + line;
+    for (const char* table : {"moz_bookmarks", "moz_places"}) {
+        Statement check = PrepareOrThrow(db, std::string("PRAGMA quick_check(") + table + ")");
+        while (StepRow(check)) {
+            const std::string line = ColumnText(check, 0);
+            if (line == "ok") continue;
+            if (count++ < 3) problems += (problems.empty() ? "" : "; ") + line;
+        }
     }
     if (count > 0) throw DamagedDatabase(problems);
 }

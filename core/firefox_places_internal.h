@@ -2,8 +2,12 @@
 // What the places.sqlite reader and writer share and nothing else includes: the checks that a file's
 // pages hold together before anything is read from it or written into it.
 
+#include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "core/bookmark_record.h"
 
 struct sqlite3;
 
@@ -14,13 +18,29 @@ struct DamagedDatabase : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Raised for folders nested deeper than any browser writes (kDeepestFolderNesting below a root).
+struct TooDeepPlaces : std::runtime_error {
+    TooDeepPlaces() : std::runtime_error("folders nested too deep") {}
+};
+
+// The bookmarks of an open places.sqlite, after every check that the file holds together (its
+// length, SQLite's page checks, every item in the tree below the top root, every bookmark with its
+// page). Throws DamagedDatabase, TooDeepPlaces or the statement wrappers' exceptions.
+std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path);
+
+// What went wrong with places.sqlite, in words, for the exception a read or write of it threw on
+// `db`; `outcome` ends the text (for example "nothing was read from it.").
+std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome);
+
 // The last failure on the connection was SQLite finding damage / being unable to open a file.
 bool IsCorruption(sqlite3* db);
 bool CannotOpen(sqlite3* db);
 
-// SQLite's own page and index checks of the bookmarks table; the places are then reached through
-// their primary key, which fails loudly on a damaged page. Throws DamagedDatabase.
-void CheckBookmarksTable(sqlite3* db);
+// SQLite's own page checks (quick_check) of the two tables the bookmarks are read from, moz_bookmarks
+// and moz_places, and of their indexes: damage there would read as fewer bookmarks, or as other text.
+// The rest of the file (history visits, icons, annotations) is not read and not checked, so the cost
+// stays that of reading those two tables once. Throws DamagedDatabase.
+void CheckPlacesTables(sqlite3* db);
 
 // A file cut short (its last pages lost) reads without an error from SQLite: the pages that are
 // gone read as empty. Its header still tells how long it was. With a -wal beside it the main file may

@@ -37,10 +37,7 @@ struct ReadItem {
     std::wstring title;
 };
 
-// Raised for folders nested deeper than any browser writes.
-struct TooDeep : std::runtime_error {
-    TooDeep() : std::runtime_error("too deep") {}
-};
+}  // namespace
 
 std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path) {
     // One join: only places that bookmarks point at are read, however long the history is.
@@ -50,7 +47,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         "IFNULL(b.title, ''), IFNULL(p.url, ''), p.id IS NOT NULL FROM moz_bookmarks b "
         "LEFT JOIN moz_places p ON b.type = 1 AND p.id = b.fk WHERE b.type IN (1, 2)");
     CheckFileLength(path);
-    CheckBookmarksTable(db);
+    CheckPlacesTables(db);
     std::vector<ReadItem> items;
     size_t missingPlaces = 0;
     while (StepRow(query)) {
@@ -131,7 +128,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
             names.push_back(fixed ? ToWide(fixed) : folder.title);
             frame.named = true;
             frame.counted = fixed == nullptr;
-            if (frame.counted && ++nesting > kDeepestFolderNesting) throw TooDeep();
+            if (frame.counted && ++nesting > kDeepestFolderNesting) throw TooDeepPlaces();
         }
         stack.push_back(std::move(frame));
     };
@@ -178,6 +175,8 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
     return result;
 }
 
+namespace {
+
 std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstring* error, bool* cannotOpen) {
     std::vector<BookmarkRecord> result;
     sqlite3* db = nullptr;
@@ -188,23 +187,10 @@ std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstrin
     }
     try {
         result = ReadOpenPlaces(db, path);
-    } catch (const TooDeep&) {
-        result.clear();
-        if (error)
-            *error = L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
-                     L" levels deep, deeper than any browser writes; nothing was read from it.";
-    } catch (const DamagedDatabase& e) {
-        result.clear();
-        if (error) *error = L"places.sqlite is damaged (" + ToWide(e.what()) + L"); nothing was read from it.";
     } catch (const std::exception& e) {
         result.clear();
-        if (IsCorruption(db)) {
-            if (error)
-                *error = L"places.sqlite is damaged (" + ToWide(sqlite3_errmsg(db)) + L"); nothing was read from it.";
-        } else {
-            if (cannotOpen) *cannotOpen = CannotOpen(db);
-            if (error) *error = ToWide(e.what());
-        }
+        if (cannotOpen) *cannotOpen = CannotOpen(db);
+        if (error) *error = PlacesFailureText(db, e, L"nothing was read from it.");
     }
     sqlite3_close(db);
     return result;

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
+#include "core/firefox_places_internal.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
 
@@ -136,10 +138,9 @@ public:
     const PlacesSchema& schema() const { return schema_; }
     int64_t now() const { return now_; }
 
-    // The place of the URL in the form Firefox stores it, found through the url_hash index; made, with
+    // The place of a URL in the form Firefox stores it (CanonicalPlacesUrl), found through the url_hash index; made, with
     // the frecency state that has Firefox compute it and its origin, when the file has none.
-    int64_t Place(const std::wstring& url, const std::wstring& title) {
-        const std::string stored = CanonicalPlacesUrl(ToUtf8(url));
+    int64_t Place(const std::string& stored) {
         const int64_t hash = PlacesUrlHash(stored);
         Reset(*placeQuery_);
         BindInt64(*placeQuery_, 1, hash);
@@ -155,7 +156,8 @@ public:
         Statement& insert = *placeInsert_;
         Reset(insert);
         BindText(insert, 1, stored);
-        BindText(insert, 2, ToUtf8(title));
+        // A page's title is what Firefox saw on a visit; a bookmark's title is its own.
+        sqlite3_bind_null(insert.get(), 2);
         BindText(insert, 3, PlacesReversedHost(stored));
         BindInt64(insert, 4, query ? 1 : 0);
         BindInt64(insert, 5, query ? 0 : 1);
@@ -404,12 +406,32 @@ void DropTagsAndKeywordsOfUnbookmarkedUrls(sqlite3* db, PlacesInserter& inserter
     }
 }
 
-std::wstring DuplicateKey(const std::string& utf8Url) { return NormalizeUrl(ToWide(CanonicalPlacesUrl(utf8Url))); }
+std::wstring DuplicateKey(const std::string& storedUrl) { return NormalizeUrl(ToWide(storedUrl)); }
+
+// The length of a UTF-8 text in UTF-16 units, the unit of Firefox's URL limit.
+size_t Utf16Length(const std::string& utf8) {
+    size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;  // a character starts here
+        if (byte >= 0xF0) ++units;           // four bytes make a surrogate pair
+    }
+    return units;
+}
 
 }  // namespace
 
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                          std::wstring* error, bool replace) {
+                          std::wstring* error, bool replace, int* tooLong) {
+    // What the reader would refuse to read back is not written either.
+    for (const BookmarkRecord& record : items) {
+        if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting) {
+            if (error)
+                *error = L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
+                         L" folders; places.sqlite was not changed.";
+            return -1;
+        }
+    }
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = L"Could not open places.sqlite for writing (is Firefox closed?).";
@@ -432,9 +454,13 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (mobile < 0) mobile = unfiled;
 
         ExecOrThrow(db, "BEGIN IMMEDIATE;");
+        // The file is checked as the reader checks it, under the write lock, before anything changes:
+        // a damaged file is left exactly as it is.
+        ReadOpenPlaces(db, path);
 
         int inserted = 0;
         int skippedCount = 0;
+        int tooLongCount = 0;
         {
             PlacesInserter inserter(db);
             std::unordered_set<std::wstring> seen;
@@ -445,10 +471,17 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                 // entry) still gets its bookmark, on the place it already has.
                 Statement query = PrepareOrThrow(
                     db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(tags));
-                while (StepRow(query)) seen.insert(DuplicateKey(ColumnText(query, 0)));
+                while (StepRow(query)) seen.insert(DuplicateKey(CanonicalPlacesUrl(ColumnText(query, 0))));
             }
             for (const BookmarkRecord& record : items) {
-                const std::wstring key = DuplicateKey(ToUtf8(record.url));
+                const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
+                // Firefox refuses such a URL in its own insert; one written here it could not show,
+                // find, export or back up.
+                if (Utf16Length(stored) > kFirefoxMaxUrlLength) {
+                    ++tooLongCount;
+                    continue;
+                }
+                const std::wstring key = DuplicateKey(stored);
                 if (seen.count(key)) {
                     ++skippedCount;
                     continue;
@@ -463,7 +496,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                 }
                 for (const std::wstring& name : parsed.segments) parent = inserter.Folder(parent, name);
 
-                const int64_t fk = inserter.Place(record.url, record.title);
+                const int64_t fk = inserter.Place(stored);
                 const int64_t date = record.date_added != 0 ? record.date_added : static_cast<int64_t>(std::time(nullptr));
                 inserter.Bookmark(fk, parent, record.title, date * 1000000);
                 seen.insert(key);
@@ -476,10 +509,14 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         ExecOrThrow(db, "COMMIT;");
         sqlite3_close(db);
         if (skipped) *skipped = skippedCount;
+        if (tooLong) *tooLong = tooLongCount;
         return inserted;
     } catch (const std::exception& e) {
+        if (error) *error = PlacesFailureText(db, e, L"places.sqlite was not changed.");
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
-        if (error) *error = ToWide(e.what());
+        // Closing a database in WAL mode would fold its -wal into the file: a failed write leaves the
+        // file as it found it.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         sqlite3_close(db);
         return -1;
     }

@@ -28,14 +28,28 @@ ChosenPath FromProfileSection(const ProfilesIniSection& section) {
     return chosen;
 }
 
+// The Install section's Default names a profile by the Path its [Profile] section has (Firefox
+// compares the two): a name no section has is a profile that is gone.
+std::string SameSlashes(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
 std::optional<ChosenPath> ChooseProfile(const std::vector<ProfilesIniSection>& sections) {
     // Newer Firefox records the profile each installation starts with; the last such entry decides.
-    ChosenPath install;
+    std::string install;
     for (const ProfilesIniSection& section : sections) {
         if (!Qualifies(section, "Install")) continue;
-        if (const std::string* value = Find(section, "Default")) install.path = *value;
+        if (const std::string* value = Find(section, "Default")) install = *value;
     }
-    if (!install.path.empty()) return install;
+    if (!install.empty()) {
+        for (const ProfilesIniSection& section : sections) {
+            if (!Qualifies(section, "Profile")) continue;
+            const std::string* path = Find(section, "Path");
+            if (path && SameSlashes(*path) == SameSlashes(install)) return FromProfileSection(section);
+        }
+    }
 
     for (const ProfilesIniSection& section : sections) {
         if (!Qualifies(section, "Profile")) continue;
@@ -55,27 +69,53 @@ std::optional<ChosenPath> ChooseProfile(const std::vector<ProfilesIniSection>& s
     return std::nullopt;
 }
 
+// The text of the file as UTF-8, as Firefox reads it: a UTF-8 byte-order mark is dropped and a file
+// in UTF-16 (little-endian, with its mark) is converted.
+std::string IniText(const std::string& bytes) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        std::wstring wide;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                                (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+        return ToUtf8(wide);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 std::vector<ProfilesIniSection> ParseProfilesIni(const std::string& bytes) {
+    // The rules of Firefox's own INI reader: lines end at any CR or LF; a line that begins with '#'
+    // or ';' is a comment; blanks before a line's text are dropped; "[name]" opens a section, and a
+    // section line without its ']' or with text after it is malformed, its keys ignored; "key=value"
+    // keeps every other blank, so "Path = x" is the key "Path " (Firefox does not see it either).
+    const std::string text = IniText(bytes);
     std::vector<ProfilesIniSection> sections;
+    bool inSection = false;
     size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
         start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+        line.erase(0, line.find_first_not_of(" \t"));
         if (line.empty()) continue;
         if (line.front() == '[') {
-            // The last byte is dropped whatever it is; "[" alone names an empty section.
+            const size_t close = line.find(']', 1);
+            inSection = close != std::string::npos && close > 1 &&
+                        line.find_first_not_of(" \t", close + 1) == std::string::npos;
+            if (!inSection) continue;
             ProfilesIniSection section;
-            if (line.size() >= 2) section.name = line.substr(1, line.size() - 2);
+            section.name = line.substr(1, close - 1);
             sections.push_back(std::move(section));
             continue;
         }
+        if (!inSection) continue;
+        line.erase(0, line.find_first_not_of('='));
         const size_t equals = line.find('=');
-        if (equals == std::string::npos || sections.empty()) continue;
+        if (line.empty() || equals == std::string::npos) continue;
         sections.back().values[line.substr(0, equals)] = line.substr(equals + 1);
     }
     return sections;

@@ -120,20 +120,83 @@ bool FoldWriteAheadLog(const std::wstring& path, std::wstring* error) {
     return true;
 }
 
-TemporaryDatabaseCopy::TemporaryDatabaseCopy(const std::wstring& source) {
+namespace {
+
+constexpr wchar_t kCopyFolderPrefix[] = L"orv-db-";
+constexpr wchar_t kCopyName[] = L"\\copy.sqlite";
+constexpr wchar_t kMarkerName[] = L"\\in-use";
+
+// The temporary folder with its trailing backslash; empty when there is none.
+std::wstring TemporaryFolder() {
     wchar_t temp[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) {
+    if (length == 0 || length > MAX_PATH) return {};
+    return std::wstring(temp, length);
+}
+
+// "orv-db-" followed by the digits and dashes of UniqueSuffix.
+bool IsCopyFolderName(const std::wstring& name) {
+    const size_t prefix = sizeof kCopyFolderPrefix / sizeof kCopyFolderPrefix[0] - 1;
+    if (name.size() <= prefix || name.compare(0, prefix, kCopyFolderPrefix) != 0) return false;
+    return name.find_first_not_of(L"0123456789-", prefix) == std::wstring::npos;
+}
+
+void RemoveCopyFolder(const std::wstring& folder) {
+    RemoveDatabaseFiles(folder + kCopyName);
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+int RemoveLeftoverDatabaseCopies() {
+    const std::wstring temp = TemporaryFolder();
+    if (temp.empty()) return 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((temp + kCopyFolderPrefix + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    int removed = 0;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (!IsCopyFolderName(data.cFileName)) continue;
+        const std::wstring folder = temp + data.cFileName;
+        // A running copy keeps its marker open without letting it be deleted.
+        const std::wstring marker = folder + kMarkerName;
+        if (!DeleteFileW(marker.c_str()) && Exists(marker)) continue;
+        RemoveCopyFolder(folder);
+        if (!Exists(folder)) ++removed;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return removed;
+}
+
+TemporaryDatabaseCopy::TemporaryDatabaseCopy(const std::wstring& source) {
+    RemoveLeftoverDatabaseCopies();
+    const std::wstring temp = TemporaryFolder();
+    if (temp.empty()) {
         error_ = L"no temporary folder";
         return;
     }
-    std::wstring folder = std::wstring(temp, length) + L"orv-db-" + UniqueSuffix();
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-        error_ = L"cannot create a temporary folder: error " + std::to_wstring(GetLastError());
-        return;
+    // A sweep of another process may take a new folder before its marker is made: then a new one.
+    for (int attempt = 0; attempt < 3 && !marker_; ++attempt) {
+        const std::wstring folder = temp + kCopyFolderPrefix + UniqueSuffix();
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+            error_ = L"cannot create a temporary folder: error " + std::to_wstring(GetLastError());
+            continue;
+        }
+        HANDLE marker = CreateFileW((folder + kMarkerName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (marker == INVALID_HANDLE_VALUE) {
+            error_ = L"cannot create a temporary folder: error " + std::to_wstring(GetLastError());
+            RemoveDirectoryW(folder.c_str());
+            continue;
+        }
+        folder_ = folder;
+        marker_ = marker;
+        error_.clear();
     }
-    folder_ = folder;
-    const std::wstring copy = folder_ + L"\\copy.sqlite";
+    if (!marker_) return;
+    const std::wstring copy = folder_ + kCopyName;
     if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) {
         error_ = L"cannot copy the database: error " + std::to_wstring(GetLastError());
         return;
@@ -146,8 +209,10 @@ TemporaryDatabaseCopy::TemporaryDatabaseCopy(const std::wstring& source) {
 }
 
 TemporaryDatabaseCopy::~TemporaryDatabaseCopy() {
-    if (folder_.empty()) return;
-    RemoveDatabaseFiles(folder_ + L"\\copy.sqlite");
+    if (!marker_) return;
+    RemoveDatabaseFiles(folder_ + kCopyName);
+    CloseHandle(static_cast<HANDLE>(marker_));
+    DeleteFileW((folder_ + kMarkerName).c_str());
     RemoveDirectoryW(folder_.c_str());
 }
 

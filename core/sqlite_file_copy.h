@@ -19,8 +19,10 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
 // database is in use, a side file cannot be removed).
 bool FoldWriteAheadLog(const std::wstring& path, std::wstring* error);
 
-// A private copy of a database and its -wal in a new temporary folder, removed again with this object.
-// For reading a database whose own folder SQLite may not write (it needs to make the -shm there).
+// A private copy of a database and its -wal in a new folder "orv-db-..." of the temporary folder,
+// removed again with this object, on every way out of its scope. For reading a database whose own
+// folder SQLite may not write (it needs to make the -shm there). While the object lives, its folder
+// holds a marker file kept open, so that RemoveLeftoverDatabaseCopies leaves the copy alone.
 class TemporaryDatabaseCopy {
 public:
     explicit TemporaryDatabaseCopy(const std::wstring& source);
@@ -36,6 +38,13 @@ private:
     std::wstring folder_;
     std::wstring path_;
     std::wstring error_;
+    void* marker_ = nullptr;  // the open marker file's handle
 };
+
+// Removes the copies above that processes of this program left when they ended before removing them
+// (killed, or failed hard midway): a copy of someone's history must not stay on disk. Copies whose
+// marker is still held open by a running process are left alone. Returns how many were removed.
+// Called when the program starts and before each new copy is made.
+int RemoveLeftoverDatabaseCopies();
 
 }  // namespace bm

@@ -45,6 +45,7 @@ DestinationResult FailDestination(DestinationResult result, const std::wstring& 
     result.ok = false;
     result.added = 0;
     result.duplicatesSkipped = 0;
+    result.leftOut = 0;
     result.message = message;
     Emit(log, L"[ERROR] " + result.name + L": " + message);
     return result;
@@ -181,17 +182,24 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
         }
 
         int skipped = 0;
+        int tooLong = 0;
         std::wstring writeError;
         const int added =
             IsFirefox(browser)
-                ? WriteFirefoxBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace)
+                ? WriteFirefoxBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace, &tooLong)
                 : WriteChromiumBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace);
         if (added < 0) return FailDestination(std::move(result), L"Write failed: " + writeError, log);
 
         result.ok = true;
         result.added = added;
         result.duplicatesSkipped = skipped;
+        result.leftOut = tooLong;
         result.message = CountsMessage(added, skipped);
+        if (tooLong > 0) {
+            result.message.pop_back();
+            result.message += L", " + std::to_wstring(tooLong) + L" left out (a URL longer than the " +
+                              std::to_wstring(kFirefoxMaxUrlLength) + L" characters Firefox keeps).";
+        }
         Emit(log, L"[OK] " + name + L": " + result.message);
         return result;
     } catch (...) {

@@ -33,6 +33,7 @@ struct DestinationResult {
     bool ok = false;
     int32_t added = 0;
     int32_t duplicatesSkipped = 0;
+    int32_t leftOut = 0;   // records the destination cannot keep (a URL longer than Firefox keeps)
     std::wstring message;  // the text that follows the marker in the log line
 };
 

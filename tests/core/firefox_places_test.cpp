@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <ctime>
 #include <set>
 #include <tuple>
 
+#include "core/chromium_bookmarks.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
+#include "core/sqlite_file_copy.h"
 #include "tests/support/firefox_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -358,6 +361,8 @@ TEST_F(PlacesTest, ReaderReportsADamagedFileInsteadOfReadingPartOfIt) {
          [&](const std::wstring& file) { overwritePage(file, rootPage("moz_bookmarks_guid_uniqueindex")); }},
         {"a places page overwritten",
          [&](const std::wstring& file) { overwritePage(file, rootPage("moz_places")); }},
+        {"a places index page overwritten",
+         [&](const std::wstring& file) { overwritePage(file, rootPage("moz_places_url_hashindex")); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -384,6 +389,39 @@ TEST_F(PlacesTest, ReaderReportsADamagedFileInsteadOfReadingPartOfIt) {
         EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
         EXPECT_NE(error.find(L"nothing was read from it."), std::wstring::npos) << ToUtf8(error);
     }
+}
+
+TEST_F(PlacesTest, AZeroedBlockInsideAPagesPageIsDamageNotFewerBookmarks) {
+    // Firefox's own 32 KB pages; the disk lost one 4 KB block of a page that holds page rows.
+    test::PlacesFixtureOptions options;
+    options.wal = false;
+    Create(options);
+    {
+        FirefoxPlaces places(path);
+        places.Exec("BEGIN;");
+        for (int i = 0; i < 300; ++i)
+            places.AddBookmark(kPlacesToolbarId, "https://site" + std::to_string(i) + ".example/some/longer/path",
+                               "Bookmark number " + std::to_string(i));
+        places.Exec("COMMIT;");
+        ASSERT_EQ(places.QueryInt("PRAGMA page_size"), 32768);
+    }
+    ASSERT_EQ(Read().size(), 300u);
+    // The 4 KB block that holds one page row (and the block of any stale copy of it) is lost.
+    std::string bytes = test::ReadTextFile(path);
+    const std::string row = "https://site150.example/";
+    ASSERT_NE(bytes.find(row), std::string::npos);
+    for (size_t at = bytes.find(row); at != std::string::npos; at = bytes.find(row, at + 1)) {
+        const size_t block = at / 4096 * 4096;
+        ASSERT_NE(block % 32768, 0u) << "the block holds a page's header";
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(block), bytes.begin() + static_cast<std::ptrdiff_t>(block + 4096), '\0');
+    }
+    test::WriteTextFile(path, bytes);
+
+    std::wstring error;
+    const auto records = ReadFirefoxBookmarks(path, &error);
+    EXPECT_TRUE(records.empty()) << records.size() << " records read";
+    EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
+    EXPECT_NE(error.find(L"nothing was read from it."), std::wstring::npos) << ToUtf8(error);
 }
 
 TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
@@ -418,6 +456,101 @@ TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
     EXPECT_EQ(error, L"");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].title, L"Only in the -wal");
+}
+
+// The temporary folder of this process pointed at a folder of the test's own for its lifetime.
+class OwnTemporaryFolder {
+public:
+    OwnTemporaryFolder() {
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t value[MAX_PATH + 1] = {};
+            const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+            saved_.emplace_back(name, length > 0 && length <= MAX_PATH ? std::optional<std::wstring>(value) : std::nullopt);
+            SetEnvironmentVariableW(name, dir.path().c_str());
+        }
+    }
+    ~OwnTemporaryFolder() {
+        for (const auto& [name, value] : saved_) SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    }
+    // The names in the folder that begin with "orv-db-".
+    std::set<std::wstring> Copies() const {
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((dir / L"orv-db-*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do names.insert(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return names;
+    }
+    test::TempDir dir;
+
+private:
+    std::vector<std::pair<std::wstring, std::optional<std::wstring>>> saved_;
+};
+
+TEST_F(PlacesTest, APrivateCopyIsGoneOnEveryWayOutOfTheRead) {
+    test::PlacesFixtureOptions options;
+    options.wal = false;
+    Create(options);
+    {
+        FirefoxPlaces places(path);
+        places.AddBookmark(kPlacesToolbarId, "https://a.example/", "A");
+    }
+    const std::wstring cut = dir / L"cut.sqlite";
+    const std::string whole = test::ReadTextFile(path);
+    test::WriteTextFile(cut, whole.substr(0, whole.size() / 2));
+    const std::wstring notADatabase = dir / L"text.sqlite";
+    test::WriteTextFile(notADatabase, std::string(4096, 'x'));
+    struct Case {
+        const char* what;
+        std::wstring file;
+        bool read;
+    };
+    const Case cases[] = {
+        {"a sound file", path, true},
+        {"a file cut short", cut, false},
+        {"a file that is no database", notADatabase, false},
+        {"a file that is missing", dir / L"missing.sqlite", false},
+    };
+    OwnTemporaryFolder temp;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring error;
+        EXPECT_EQ(ReadFirefoxBookmarksFromCopy(c.file, &error).size(), c.read ? 1u : 0u) << ToUtf8(error);
+        EXPECT_EQ(error.empty(), c.read) << ToUtf8(error);
+        EXPECT_TRUE(temp.Copies().empty()) << ToUtf8(*temp.Copies().begin());
+    }
+}
+
+TEST_F(PlacesTest, CopiesLeftByEndedRunsAreRemovedAndACopyInUseIsKept) {
+    Create();
+    OwnTemporaryFolder temp;
+    // What a run killed midway leaves: the copy and its -wal, the marker closed when its process ended
+    // (or no marker at all, from a release that made none).
+    for (const wchar_t* name : {L"orv-db-1234-5678-0", L"orv-db-99-1-7"}) {
+        test::WriteTextFile(temp.dir / (std::wstring(name) + L"\\copy.sqlite"), "history");
+        test::WriteTextFile(temp.dir / (std::wstring(name) + L"\\copy.sqlite-wal"), "more history");
+    }
+    test::WriteTextFile(temp.dir / L"orv-db-99-1-7\\in-use", "");
+    // Not ours: another name, or a file.
+    test::WriteTextFile(temp.dir / L"orv-db-other\\copy.sqlite", "someone else's");
+    test::WriteTextFile(temp.dir / L"orv-db-5-5-5", "a file");
+    {
+        TemporaryDatabaseCopy inUse(path);
+        ASSERT_TRUE(inUse.ok()) << ToUtf8(inUse.error());
+        EXPECT_EQ(temp.Copies().size(), 3u);  // making it removed the two leftovers
+        EXPECT_EQ(RemoveLeftoverDatabaseCopies(), 0);
+        EXPECT_TRUE(test::PathExists(inUse.path()));
+        std::wstring error;
+        EXPECT_EQ(ReadFirefoxBookmarks(inUse.path(), &error).size(), 0u);
+        EXPECT_EQ(error, L"");
+    }
+    EXPECT_EQ(temp.Copies(), (std::set<std::wstring>{L"orv-db-5-5-5", L"orv-db-other"}));
+
+    test::WriteTextFile(temp.dir / L"orv-db-4-4-4\\copy.sqlite", "history");
+    EXPECT_EQ(RemoveLeftoverDatabaseCopies(), 1);
+    EXPECT_EQ(temp.Copies(), (std::set<std::wstring>{L"orv-db-5-5-5", L"orv-db-other"}));
 }
 
 // ---------------------------------------------------------------- writer helpers
@@ -536,6 +669,7 @@ TEST_F(PlacesTest, MergeBookmarksAUrlKnownOnlyFromHistoryOnItsExistingPlace) {
     FirefoxPlaces places(path);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 3);  // no second row for a known URL
     EXPECT_EQ(places.QueryInt("SELECT fk FROM moz_bookmarks WHERE title = 'a'"), visited);
+    EXPECT_EQ(places.QueryText("SELECT title FROM moz_places WHERE id = " + std::to_string(visited)), "Visited");
     EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(visited)), 1);
     EXPECT_EQ(places.QueryInt("SELECT fk FROM moz_bookmarks WHERE title = 'd'"), tagged);
     EXPECT_EQ(places.QueryInt("SELECT foreign_count FROM moz_places WHERE id = " + std::to_string(tagged)), 2);
@@ -775,6 +909,50 @@ TEST_F(PlacesTest, RecordsLandUnderTheRootTheirPathNames) {
     EXPECT_EQ(parentOf("https://7.example/"), folder(kPlacesToolbarId, "Y"));
 }
 
+TEST_F(PlacesTest, AUrlLongerThanFirefoxKeepsIsLeftOutAndCounted) {
+    Create();
+    const std::string head = "https://long.example/";
+    const std::wstring longest = ToWide(head + std::string(kFirefoxMaxUrlLength - head.size(), 'a'));
+    const std::wstring tooLong = longest + L"b";
+    // Percent-encoding makes the stored form longer than the given text.
+    const std::wstring growsTooLong = ToWide(head) + std::wstring(kFirefoxMaxUrlLength / 3, L' ') + L"x";
+    int skipped = -1, leftOut = -1;
+    std::wstring error;
+    EXPECT_EQ(WriteFirefoxBookmarks(path,
+                                    {Rec(longest, L"kept", L""), Rec(tooLong, L"too long", L""),
+                                     Rec(growsTooLong, L"grows too long", L""), Rec(L"https://a.example/", L"", L"")},
+                                    &skipped, &error, false, &leftOut),
+              2)
+        << ToUtf8(error);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_EQ(leftOut, 2);
+    FirefoxPlaces places(path);
+    EXPECT_EQ(places.QueryInt("SELECT MAX(length(url)) FROM moz_places"), static_cast<int64_t>(kFirefoxMaxUrlLength));
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 2);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE title LIKE '%too long'"), 0);
+    // Without a count to fill the write is the same.
+    EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(tooLong, L"", L"")}, nullptr, nullptr, true), 0);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 0);
+}
+
+TEST_F(PlacesTest, AFolderPathDeeperThanTheReaderTakesIsNotWritten) {
+    Create();
+    std::vector<std::wstring> names{L"Bookmarks Menu"};
+    for (size_t i = 0; i < kDeepestFolderNesting; ++i) names.push_back(L"f");
+    const std::wstring deepest = JoinPath(names);
+    std::wstring error;
+    EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(L"https://a.example/", L"", deepest + L"/one more")}, nullptr, &error,
+                                    false),
+              -1);
+    EXPECT_EQ(error, L"A bookmark's folder path is nested deeper than 1000 folders; places.sqlite was not changed.");
+    {
+        FirefoxPlaces places(path);
+        EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 6);
+    }
+    ASSERT_EQ(Write({Rec(L"https://a.example/", L"", deepest)}, false), 1);
+    EXPECT_EQ(Triples(Read()), Triples({Rec(L"https://a.example/", L"", deepest)}));
+}
+
 TEST_F(PlacesTest, MissingRootsFallBack) {
     struct Case {
         std::vector<std::string> omit;
@@ -878,7 +1056,12 @@ TEST_F(PlacesTest, NewPlacesGetFirefoxsStoredUrlFrecencyStateAndOrigin) {
     const std::string place = " FROM moz_places WHERE url = 'http://www.example.com/a?b'";
     EXPECT_EQ(places.QueryText("SELECT rev_host" + place), "moc.elpmaxe.www.");
     EXPECT_EQ(places.QueryInt("SELECT url_hash" + place), PlacesUrlHash("http://www.example.com/a?b"));
-    EXPECT_EQ(places.QueryText("SELECT title" + place), ToUtf8(L"Title \u00E9"));
+    // Firefox's own insert leaves a new page without a title until it is visited.
+    EXPECT_EQ(places.QueryInt("SELECT title IS NULL" + place), 1);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places WHERE title IS NOT NULL"), 0);
+    EXPECT_EQ(places.QueryText("SELECT b.title FROM moz_bookmarks b JOIN moz_places p ON p.id = b.fk WHERE p.url = "
+                               "'http://www.example.com/a?b'"),
+              ToUtf8(L"Title \u00E9"));
     // As Firefox's own insert leaves a new place: frecency 1 and flagged for Firefox to compute it.
     EXPECT_EQ(places.QueryText("SELECT hidden || typed || ',' || frecency || ',' || recalc_frecency || ',' || "
                                "recalc_alt_frecency || ',' || IFNULL(alt_frecency, 'null') || ',' || foreign_count" +
@@ -1029,6 +1212,72 @@ TEST_F(PlacesTest, ACommitThatFailsIsReportedAndRolledBack) {
     reader.Exec("COMMIT;");
     EXPECT_EQ(reader.QueryInt("SELECT COUNT(*) FROM moz_places"), 0);
     EXPECT_EQ(Write({Rec(L"https://a.example/", L"", L"")}, false), 1);
+}
+
+TEST_F(PlacesTest, WriterLeavesADamagedFileByteForByteAsItWas) {
+    struct Case {
+        const char* what;
+        bool wal;
+        std::function<void(const std::wstring&)> damage;
+    };
+    auto byRows = [](const std::string& sql) {
+        return [sql](const std::wstring& file) {
+            FirefoxPlaces places(file);
+            places.Exec(sql);
+        };
+    };
+    auto zeroBlockOf = [](const std::string& text) {
+        return [text](const std::wstring& file) {
+            std::string bytes = test::ReadTextFile(file);
+            for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1))
+                std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096 + 4096), '\0');
+            test::WriteTextFile(file, bytes);
+        };
+    };
+    const Case cases[] = {
+        {"a zeroed block in a page of page rows", false, zeroBlockOf("https://site150.example/")},
+        {"a bookmark whose page is gone", false, byRows("DELETE FROM moz_places WHERE url = 'https://site7.example/some/longer/path'")},
+        {"a loop of folders", true,
+         byRows("UPDATE moz_bookmarks SET parent = (SELECT id FROM moz_bookmarks WHERE title = 'Inner') "
+                "WHERE title = 'Outer'")},
+        {"the file cut short", false,
+         [](const std::wstring& file) {
+             const std::string bytes = test::ReadTextFile(file);
+             test::WriteTextFile(file, bytes.substr(0, bytes.size() - 32768));
+         }},
+    };
+    for (const Case& c : cases) {
+        for (const bool replace : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (replace ? ", replace" : ", merge"));
+            test::TempDir local;
+            path = local / L"places.sqlite";
+            test::PlacesFixtureOptions options;
+            options.wal = c.wal;
+            Create(options);
+            {
+                FirefoxPlaces places(path);
+                places.Exec("BEGIN;");
+                const int64_t outer = places.AddFolder(kPlacesToolbarId, "Outer");
+                const int64_t inner = places.AddFolder(outer, "Inner");
+                for (int i = 0; i < 300; ++i)
+                    places.AddBookmark(i % 2 ? inner : kPlacesMenuId,
+                                       "https://site" + std::to_string(i) + ".example/some/longer/path",
+                                       "Bookmark number " + std::to_string(i));
+                places.Exec("COMMIT;");
+            }
+            c.damage(path);
+            const std::string before = test::ReadTextFile(path);
+            std::wstring error;
+            int skipped = -7;
+            EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(L"https://new.example/", L"New", L"")}, &skipped, &error, replace),
+                      -1);
+            EXPECT_EQ(skipped, -7);
+            EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
+            EXPECT_NE(error.find(L"); places.sqlite was not changed."), std::wstring::npos) << ToUtf8(error);
+            EXPECT_TRUE(test::ReadTextFile(path) == before) << "the file changed";
+        }
+    }
 }
 
 TEST_F(PlacesTest, WriterReportsFilesItCannotOpen) {

@@ -20,8 +20,22 @@ TEST(FirefoxProfilesIni, ChoosesTheProfileFirefoxStartsWith) {
     const Case cases[] = {
         {"only profile, forward slashes, no Default", "[Profile0]\nName=default\nIsRelative=1\nPath=Profiles/abc.default\n",
          L"Profiles\\abc.default"},
-        {"Install wins over the default profile, always relative",
-         "[Profile0]\nDefault=1\nIsRelative=0\nPath=Profiles/old\n\n[Install308046B0AF4A39CB]\nDefault=Profiles/new\n",
+        {"Install wins over the default profile",
+         "[Profile0]\nDefault=1\nIsRelative=1\nPath=Profiles/old\n[Profile1]\nIsRelative=1\nPath=Profiles/new\n\n"
+         "[Install308046B0AF4A39CB]\nDefault=Profiles/new\n",
+         L"Profiles\\new"},
+        {"Install naming a profile no section lists falls to the default profile",
+         "[Profile0]\nIsRelative=1\nPath=Profiles/other\n[Profile1]\nDefault=1\nIsRelative=1\nPath=Profiles/usable\n"
+         "[Install308046B0AF4A39CB]\nDefault=Profiles/gone\n",
+         L"Profiles\\usable"},
+        // firefox-esr writes this for a profile made in a folder of the user's choice.
+        {"Install naming a profile in a custom location, absolute",
+         "[Profile0]\nName=default\nIsRelative=1\nPath=Profiles/abc.default\nDefault=1\n"
+         "[Profile1]\nName=custom\nIsRelative=0\nPath=D:\\Custom\\Fox\n"
+         "[Install308046B0AF4A39CB]\nDefault=D:\\Custom\\Fox\nLocked=1\n",
+         L"!D:\\Custom\\Fox\\places.sqlite"},
+        {"Install and profile written with other slashes still match",
+         "[Profile0]\nDefault=1\nPath=Profiles/old\n[Profile1]\nPath=Profiles/new\n[Install1]\nDefault=Profiles\\new\n",
          L"Profiles\\new"},
         {"the last Install section decides; empty falls to the default profile",
          "[Install1]\nDefault=Profiles/a\n[Install2]\nDefault=\n[Profile0]\nPath=Profiles/b\n[Profile1]\nDefault=1\nPath=Profiles/c\n",
@@ -35,25 +49,32 @@ TEST(FirefoxProfilesIni, ChoosesTheProfileFirefoxStartsWith) {
         {"IsRelative other than 1 is absolute", "[Profile0]\nIsRelative=true\nPath=E:/p\n", L"!E:\\p\\places.sqlite"},
         {"IsRelative missing is relative", "[Profile0]\nPath=Profiles\\win\n", L"Profiles\\win"},
         {"Default=1 with a blank is no default", "[Profile0]\nPath=P/zero\n[Profile1]\nDefault=1 \nPath=P/one\n", L"P\\zero"},
+        // firefox-esr itself passes over a profile written "Path = x" / "Default = 1" and makes a new one.
         {"blanks around = make another key", "[Profile0]\nPath=P/zero\n[Profile1]\nDefault = 1\nPath=P/one\n", L"P\\zero"},
         {"value keeps further =", "[Profile0]\nPath=P/a=b\n", L"P\\a=b"},
-        {"section line without closing bracket", "[Profile0\nPath=P/x\n", L"P\\x"},
+        // Firefox's reader ignores a malformed section line and the keys under it.
+        {"section line without closing bracket", "[Profile0\nPath=P/x\n", L""},
+        {"section line with text after the bracket", "[Profile0] x\nPath=P/x\n", L""},
+        {"keys under a malformed section line go nowhere", "[Profile0]\nPath=P/a\n[Profile1\nPath=P/b\n", L"P\\a"},
+        {"blanks before a line and after the bracket", "  [Profile0]  \n\tPath=P/x\n", L"P\\x"},
         {"section name too short", "[Profil]\nPath=P/x\n", L""},
         {"prefix in another case", "[profile0]\nPath=P/x\n[install1]\nDefault=P/y\n", L""},
         {"lines before the first section", "Path=P/early\n[General]\nStartWithLastProfile=1\n", L""},
-        {"a BOM hides the first section", "\xEF\xBB\xBF[Profile0]\nPath=P/x\n", L""},
+        {"a UTF-8 BOM before the first section", "\xEF\xBB\xBF[Profile0]\nPath=P/x\n", L"P\\x"},
+        {"UTF-16 with its BOM", std::string("\xFF\xFE[\0P\0r\0o\0f\0i\0l\0e\0" "0\0]\0\n\0P\0a\0t\0h\0=\0P\0/\0\xF6\0\n\0", 42),
+         L"P\\\u00f6"},
         {"BOM, then a later section", "\xEF\xBB\xBF[General]\nVersion=2\n[Profile0]\nPath=P/x\n", L"P\\x"},
         {"Windows line ends", "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/crlf\r\n", L"Profiles\\crlf"},
         {"last line without line end", "[Profile0]\nPath=P/end", L"P\\end"},
         {"no Path anywhere", "[Profile0]\nName=default\nDefault=1\n", L""},
-        {"comments are ordinary lines", "[Profile0]\n;Path=P/commented\n#Path=P/hash\nPath=P/real\n", L"P\\real"},
+        {"comment lines", "[Profile0]\nPath=P/real\n;Path=P/commented\n#Path=P/hash\n", L"P\\real"},
         {"a key assigned twice keeps the last value", "[Profile0]\nPath=P/first\nPath=P/second\n", L"P\\second"},
         {"non-ASCII path", "[Profile0]\nPath=Profiles/J\xC3\xB6rg\n", L"Profiles\\J\u00f6rg"},
         {"dots and doubled separators stay", "[Profile0]\nPath=../x//y/\n", L"..\\x\\\\y\\"},
         {"empty file", "", L""},
         {"a NUL inside the path", std::string("[Profile0]\nPath=Profiles/a\0b\n", 29), L""},
         {"a control character inside the path", "[Profile0]\nPath=Profiles/a\tb\n", L""},
-        {"a lone carriage return left in the path", "[Profile0]\nPath=Profiles/a\r\r\n", L""},
+        {"a carriage return ends a line too", "[Profile0]\rPath=Profiles/a\r\r\n", L"Profiles\\a"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,14 +99,15 @@ TEST(FirefoxProfilesIni, MissingFileGivesNothing) {
 }
 
 TEST(FirefoxProfilesIni, SectionsAreReadInFileOrder) {
-    const std::vector<ProfilesIniSection> sections = ParseProfilesIni("a=1\n[Profile0]\nPath=x\n[\n[Profile0]\nk=v=w\n");
-    ASSERT_EQ(sections.size(), 3u);
+    const std::vector<ProfilesIniSection> sections =
+        ParseProfilesIni("a=1\n[Profile0]\nPath=x\n[\nlost=1\n[Profile0]\nk=v=w\n=a=b\n");
+    ASSERT_EQ(sections.size(), 2u);
     EXPECT_EQ(sections[0].name, "Profile0");
     EXPECT_EQ(sections[0].values.at("Path"), "x");
-    EXPECT_EQ(sections[1].name, "");
-    EXPECT_TRUE(sections[1].values.empty());
-    EXPECT_EQ(sections[2].name, "Profile0");
-    EXPECT_EQ(sections[2].values.at("k"), "v=w");
+    EXPECT_EQ(sections[0].values.count("lost"), 0u);
+    EXPECT_EQ(sections[1].name, "Profile0");
+    EXPECT_EQ(sections[1].values.at("k"), "v=w");
+    EXPECT_EQ(sections[1].values.at("a"), "b");
 }
 
 }  // namespace

@@ -52,6 +52,27 @@ TEST_F(Jobs, ChromiumIntoFirefoxMergeAddsUrlsNotBookmarkedThereHistoryOnlyOnesTo
     EXPECT_EQ(Chromium(chromeBookmarks), kChromeOriginal);
 }
 
+TEST_F(Jobs, AUrlLongerThanFirefoxKeepsIsLeftOutOfFirefoxWithItsCountAndWhy) {
+    BookmarkRecord longOne;
+    longOne.url = L"https://long.example/" + std::wstring(kFirefoxMaxUrlLength, L'a');
+    longOne.title = L"Too long for Firefox";
+    longOne.folder_path = L"Bookmarks bar";
+    db.AddBookmarks(empty, {longOne});
+    const SyncResult result = Run(ToBrowser(FromProfile(empty, L"Empty"), BrowserKind::Firefox, 0));
+
+    ASSERT_TRUE(result.ok);
+    ASSERT_EQ(result.destinations.size(), 1u);
+    ExpectDestination(result.destinations[0], L"Mozilla Firefox", true, 0, 0);
+    EXPECT_EQ(result.destinations[0].leftOut, 1);
+    ExpectLines(lines, {
+                           L"Loaded 1 bookmark(s) from profile 'Empty'.",
+                           L"Backup created: " + firefoxPlaces + L".backup_{stamp}.bak",
+                           L"[OK] Mozilla Firefox: 0 added, 0 duplicate(s) skipped, 1 left out (a URL longer than "
+                           L"the 65536 characters Firefox keeps).",
+                       });
+    EXPECT_EQ(Firefox(), kFirefoxOriginal);
+}
+
 TEST_F(Jobs, ChromiumIntoFirefoxReplaceLeavesOnlyTheSourceAndABackupOfTheOld) {
     const SyncResult result = Run(ToBrowser(FromBrowser(BrowserKind::Chrome), BrowserKind::Firefox, 1));
 
