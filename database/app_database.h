@@ -68,6 +68,7 @@ public:
     bool RenameProfile(int64_t profileId, const std::wstring& name);
     bool DeleteProfile(int64_t profileId);
     void TouchProfile(int64_t profileId);
+    // The profile's bookmarks in the order they were added.
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
     // The UTF-8 title, url and folder_path of the rows GetBookmarks gives, in the same order and whole
     // (a stored NUL included), without making records. The texts live only for the
