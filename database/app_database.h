@@ -108,9 +108,6 @@ public:
     int64_t ChangeCount();
 
 private:
-    // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the
-    // stored URLs. The caller must hold `mutex`.
-    bool BookmarkExists(int64_t profileId, const std::wstring& url);
     // The insert loop of AddBookmarks and ReplaceBookmarks; the caller holds `mutex` and a transaction.
     int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.

@@ -103,15 +103,6 @@ int64_t AppDatabase::CountBookmarks(int64_t profileId) {
     return StepRow(count) ? ColumnInt64(count, 0) : 0;
 }
 
-bool AppDatabase::BookmarkExists(int64_t profileId, const std::wstring& url) {
-    // Compares keys on both sides, so a stored row is found whether it holds the URL as given or,
-    // written by an older release, its key.
-    Statement select = PrepareOrThrow(Connection(), kBookmarkKeyLookupSql);
-    BindInt64(select, 1, profileId);
-    BindText(select, 2, ToUtf8(url));
-    return StepRow(select);
-}
-
 void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
     Statement remove = PrepareOrThrow(Connection(), "DELETE FROM bookmarks WHERE profile_id = ?");
