@@ -54,7 +54,7 @@ size_t PlainSearch(const LoweredTexts& texts, const std::string& needle) {
 void ReadTextsFloor(sqlite3* db, int64_t profileId, std::string& out) {
     {
         Statement select = PrepareOrThrow(
-            db, "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY folder_path, title");
+            db, "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY id");
         BindInt64(select, 1, profileId);
         out.clear();
         while (StepRow(select)) {

@@ -62,7 +62,7 @@ std::vector<BookmarkRecord> GetBookmarksFloor(sqlite3* db, int64_t profileId) {
     // The same ordered query, each text converted once from the engine's buffer into its record.
     Statement select = PrepareOrThrow(db,
                                       "SELECT id, profile_id, url, title, folder_path, date_added FROM bookmarks "
-                                      "WHERE profile_id = ? ORDER BY folder_path, title");
+                                      "WHERE profile_id = ? ORDER BY id");
     BindInt64(select, 1, profileId);
     std::vector<BookmarkRecord> records;
     while (StepRow(select)) {

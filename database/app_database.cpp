@@ -29,10 +29,9 @@ CREATE TABLE IF NOT EXISTS bookmarks (
     folder_path TEXT NOT NULL DEFAULT '',
     date_added INTEGER NOT NULL
 );
+-- A profile's rows in the order they were added (by id), read without a sort.
 CREATE INDEX IF NOT EXISTS idx_bookmarks_profile ON bookmarks(profile_id);
 CREATE INDEX IF NOT EXISTS idx_bookmarks_url ON bookmarks(profile_id, url);
--- GetBookmarks reads a profile in this order; without it every read sorts the whole profile.
-CREATE INDEX IF NOT EXISTS idx_bookmarks_order ON bookmarks(profile_id, folder_path, title);
 CREATE TABLE IF NOT EXISTS browser_configs (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     browser_key TEXT NOT NULL UNIQUE,
@@ -52,6 +51,13 @@ CREATE TABLE IF NOT EXISTS profile_backups (
     snapshot_json TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS idx_profile_backups_profile ON profile_backups(profile_id, created_at);
+)sql";
+
+// Brings a file of an earlier schema version up to this one; each step may run on a file that has
+// had it already. Version 2: profiles are read in the order their rows were added, so the index of
+// the old order (folder, then title) only slows every write.
+const char* const kUpgrade = R"sql(
+DROP INDEX IF EXISTS idx_bookmarks_order;
 )sql";
 
 }  // namespace
@@ -104,6 +110,7 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
         ExecOrThrow(handle, kSchema);
         ExecOrThrow(handle, kBookmarkKeyIndexSql);
         if (check.kind != DatabaseFileKind::Marked || check.schemaVersion != kAppDatabaseSchemaVersion) {
+            ExecOrThrow(handle, kUpgrade);
             const std::string mark = "PRAGMA application_id = " + std::to_string(kAppDatabaseApplicationId) +
                                      "; PRAGMA user_version = " + std::to_string(kAppDatabaseSchemaVersion) + ";";
             ExecOrThrow(handle, mark.c_str());

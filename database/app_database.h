@@ -68,6 +68,7 @@ public:
     bool RenameProfile(int64_t profileId, const std::wstring& name);
     bool DeleteProfile(int64_t profileId);
     void TouchProfile(int64_t profileId);
+    // The profile's bookmarks in the order they were added.
     std::vector<BookmarkRecord> GetBookmarks(int64_t profileId);
     // The UTF-8 title, url and folder_path of the rows GetBookmarks gives, in the same order and whole
     // (a stored NUL included), without making records. The texts live only for the
@@ -107,9 +108,6 @@ public:
     int64_t ChangeCount();
 
 private:
-    // The duplicate test of AddBookmarks: `url` is a NormalizeUrl key, compared with the keys of the
-    // stored URLs. The caller must hold `mutex`.
-    bool BookmarkExists(int64_t profileId, const std::wstring& url);
     // The insert loop of AddBookmarks and ReplaceBookmarks; the caller holds `mutex` and a transaction.
     int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.

@@ -66,10 +66,11 @@ void AppDatabase::TouchProfile(int64_t profileId) {
 
 std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
+    // In the order the rows were added (ids only grow), which is the order of the source they came
+    // from: a folder's bookmarks as the browser listed them.
     Statement select = PrepareOrThrow(
         Connection(),
-        "SELECT id, profile_id, url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? "
-        "ORDER BY folder_path, title");
+        "SELECT id, profile_id, url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? ORDER BY id");
     BindInt64(select, 1, profileId);
     std::vector<BookmarkRecord> bookmarks;
     while (StepRow(select)) {
@@ -88,8 +89,8 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
 void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit) {
     std::lock_guard<std::mutex> lock(mutex);
     // The order of GetBookmarks, so both give the same list.
-    Statement select = PrepareOrThrow(
-        Connection(), "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY folder_path, title");
+    Statement select =
+        PrepareOrThrow(Connection(), "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY id");
     BindInt64(select, 1, profileId);
     while (StepRow(select))
         visit(ColumnTextView(select, 0), ColumnTextView(select, 1), ColumnTextView(select, 2));
@@ -100,15 +101,6 @@ int64_t AppDatabase::CountBookmarks(int64_t profileId) {
     Statement count = PrepareOrThrow(Connection(), "SELECT COUNT(*) FROM bookmarks WHERE profile_id = ?");
     BindInt64(count, 1, profileId);
     return StepRow(count) ? ColumnInt64(count, 0) : 0;
-}
-
-bool AppDatabase::BookmarkExists(int64_t profileId, const std::wstring& url) {
-    // Compares keys on both sides, so a stored row is found whether it holds the URL as given or,
-    // written by an older release, its key.
-    Statement select = PrepareOrThrow(Connection(), kBookmarkKeyLookupSql);
-    BindInt64(select, 1, profileId);
-    BindText(select, 2, ToUtf8(url));
-    return StepRow(select);
 }
 
 void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {

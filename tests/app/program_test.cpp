@@ -336,7 +336,7 @@ TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLef
         {"another program's", "CREATE TABLE moz_places(id INTEGER PRIMARY KEY, url TEXT);",
          L"It belongs to another program: it holds tables that are not Orvellane's ('moz_places')."},
         {"a newer schema", "PRAGMA application_id = 1332901484; PRAGMA user_version = 9;",
-         L"It was made by a newer version of Orvellane (schema version 9; this version knows up to 1)."},
+         L"It was made by a newer version of Orvellane (schema version 9; this version knows up to 2)."},
         {"damaged", "#", L"SQLite cannot read it: file is not a database."},
     };
     for (const Case& c : cases) {

@@ -37,7 +37,7 @@ TEST(AppDatabaseOpen, NewFileGetsEveryTableAndIndex) {
     RawConnection raw(path);
     EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master "
                        "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"),
-              "app_settings,bookmarks,browser_configs,idx_bookmarks_order,idx_bookmarks_profile,idx_bookmarks_url,"
+              "app_settings,bookmarks,browser_configs,idx_bookmarks_profile,idx_bookmarks_url,"
               "idx_bookmarks_url_key,"
               "idx_profile_backups_profile,profile_backups,profiles");
     const struct {
@@ -158,6 +158,8 @@ TEST(AppDatabaseOpen, OwnFilesAreOpenedAndMarked) {
         {"a release without marks", kUnmarkedRelease, 1},
         {"only some of our tables", "CREATE TABLE app_settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);", 0},
         {"marked by this version",
+         std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 2;", 1},
+        {"marked, schema version 1",
          std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 1;", 1},
         {"marked, an older schema version",
          std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 0;", 1},
@@ -180,7 +182,7 @@ TEST(AppDatabaseOpen, OwnFilesAreOpenedAndMarked) {
         }
         const Marks marks = ReadMarks(path);
         EXPECT_EQ(marks.applicationId, 0x4F72766C);  // "Orvl"
-        EXPECT_EQ(marks.userVersion, 1);
+        EXPECT_EQ(marks.userVersion, 2);
     }
 }
 
@@ -204,8 +206,8 @@ TEST(AppDatabaseOpen, FilesThatAreNotOursOrNewerOrDamagedAreRefusedAndLeftUnchan
         {"another mark on our tables", std::string(kUnmarkedRelease) + "PRAGMA application_id = 1;",
          L"It belongs to another program (its application_id is 0x00000001, not Orvellane's)."},
         {"a newer schema",
-         std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 2;",
-         L"It was made by a newer version of Orvellane (schema version 2; this version knows up to 1)."},
+         std::string(kUnmarkedRelease) + "PRAGMA application_id = 1332901484; PRAGMA user_version = 3;",
+         L"It was made by a newer version of Orvellane (schema version 3; this version knows up to 2)."},
         {"marked, a table lacking columns",
          "PRAGMA application_id = 1332901484; PRAGMA user_version = 1; CREATE TABLE app_settings(key TEXT);",
          L"Its table 'app_settings' does not have the columns Orvellane expects."},

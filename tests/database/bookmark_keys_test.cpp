@@ -54,8 +54,8 @@ TEST_F(BookmarkKeys, UrlsAreStoredAsGivenAndDuplicatesStillCompareKeys) {
                               &skipped),
               1);
     EXPECT_EQ(skipped, 2);
-    // Ordered by title: New, Stored, Video.
-    EXPECT_EQ(Urls(id), (std::vector<std::wstring>{L"https://example.com/x/y", L"https://example.com/x", kCaseSensitive}));
+    // In the order they were added.
+    EXPECT_EQ(Urls(id), (std::vector<std::wstring>{L"https://example.com/x", kCaseSensitive, L"https://example.com/x/y"}));
     // The raw column holds the bytes that were given.
     EXPECT_EQ(raw().Int("SELECT count(*) FROM bookmarks WHERE url = " + SqlLiteral(ToUtf8(kCaseSensitive))), 1);
 }
@@ -214,8 +214,8 @@ TEST(EarlierDatabase, OpensUnchangedAndMergesAgainstItsStoredKeys) {
     EXPECT_EQ(skipped, 2);
     std::vector<std::wstring> urls;
     for (const BookmarkRecord& record : db.GetBookmarks(1)) urls.push_back(record.url);
-    EXPECT_EQ(urls, (std::vector<std::wstring>{kCaseSensitive, L"https://example.com/x",
-                                               L"https://example.com/watch?v=dqw4w9wgxcq"}));
+    EXPECT_EQ(urls, (std::vector<std::wstring>{L"https://example.com/x", L"https://example.com/watch?v=dqw4w9wgxcq",
+                                               kCaseSensitive}));
     db.Close();
 
     RawConnection raw(path);

@@ -137,23 +137,23 @@ TEST_F(ProfilesTest, AddBookmarksStoresUrlsAsGivenAndSkipsDuplicateKeys) {
     EXPECT_EQ(added, 4);
     EXPECT_EQ(skipped, 2);
 
-    const auto rows = db.GetBookmarks(id);  // ordered by folder_path, then title
+    const auto rows = db.GetBookmarks(id);  // in the order they were added
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0].url, L"///");
-    EXPECT_EQ(rows[0].title, L"");
-    EXPECT_EQ(rows[0].date_added, -5);
-    EXPECT_EQ(rows[1].url, L"https://\u00c4B.example/");
-    EXPECT_GE(rows[1].date_added, before);
-    EXPECT_LE(rows[1].date_added, after);
-    EXPECT_EQ(rows[2].url, L"HTTPS://Example.COM/Path//");
-    EXPECT_EQ(rows[2].title, L"First spelling");
-    EXPECT_EQ(rows[2].date_added, 1);
-    EXPECT_EQ(rows[3].url, L"https://ids.example");
-    EXPECT_EQ(rows[3].profile_id, id);
-    EXPECT_NE(rows[3].id, 77);
-    EXPECT_EQ(rows[4].url, L"https://stored.example/x");
-    EXPECT_EQ(rows[4].title, L"Stored");  // a skipped duplicate does not update the stored row
-    EXPECT_EQ(rows[4].folder_path, L"Bookmarks bar/Old");
+    EXPECT_EQ(rows[0].url, L"https://stored.example/x");
+    EXPECT_EQ(rows[0].title, L"Stored");  // a skipped duplicate does not update the stored row
+    EXPECT_EQ(rows[0].folder_path, L"Bookmarks bar/Old");
+    EXPECT_EQ(rows[1].url, L"HTTPS://Example.COM/Path//");
+    EXPECT_EQ(rows[1].title, L"First spelling");
+    EXPECT_EQ(rows[1].date_added, 1);
+    EXPECT_EQ(rows[2].url, L"https://\u00c4B.example/");
+    EXPECT_GE(rows[2].date_added, before);
+    EXPECT_LE(rows[2].date_added, after);
+    EXPECT_EQ(rows[3].url, L"///");
+    EXPECT_EQ(rows[3].title, L"");
+    EXPECT_EQ(rows[3].date_added, -5);
+    EXPECT_EQ(rows[4].url, L"https://ids.example");
+    EXPECT_EQ(rows[4].profile_id, id);
+    EXPECT_NE(rows[4].id, 77);
 }
 
 TEST_F(ProfilesTest, EmptyListAddsNothingAndReportsZeroSkipped) {
@@ -165,19 +165,56 @@ TEST_F(ProfilesTest, EmptyListAddsNothingAndReportsZeroSkipped) {
     EXPECT_EQ(Count("bookmarks"), 0);
 }
 
-TEST_F(ProfilesTest, GetBookmarksOrdersByFolderThenTitleAndKeepsText) {
+// The order a browser lists its bookmarks in (the bar "Zeta, alpha, Work{Yak, Bee}, Mango") is the
+// order of the rows: every read of the profile gives it back, whatever the folders and titles.
+TEST_F(ProfilesTest, EveryReadGivesTheBookmarksInTheOrderTheyWereAdded) {
+    const std::vector<BookmarkRecord> added = {
+        Bookmark(L"https://zeta.example", L"Zeta", L"Bookmarks bar"),
+        Bookmark(L"https://alpha.example", L"alpha", L"Bookmarks bar"),
+        Bookmark(L"https://yak.example", L"Yak", L"Bookmarks bar/Work"),
+        Bookmark(L"https://bee.example", L"Bee", L"Bookmarks bar/Work"),
+        Bookmark(L"https://mango.example", L"Mango", L"Bookmarks bar"),
+        Bookmark(L"https://caf\u00e9.example", L"Caf\u00e9 \U0001F600", L"Other bookmarks"),
+        Bookmark(L"https://alpha.example/", L"Duplicate, skipped", L"Bookmarks bar"),
+        Bookmark(L"https://able.example", L"Able", L"Bookmarks bar"),
+    };
+    std::vector<std::wstring> expected;  // titles, the duplicate left out
+    for (const BookmarkRecord& record : added)
+        if (record.title != L"Duplicate, skipped") expected.push_back(record.title);
+
     const int64_t id = db.CreateProfile(L"P");
     const int64_t other = db.CreateProfile(L"Other");
-    db.AddBookmarks(id, {Bookmark(L"https://c.example", L"b", L"Bookmarks bar/Z"),
-                         Bookmark(L"https://a.example", L"Caf\u00e9 \U0001F600", L"Bookmarks bar"),
-                         Bookmark(L"https://b.example", L"a", L"Bookmarks bar/Z")});
+    // Rows of another profile between this one's, as a sync into it would leave them.
+    db.AddBookmarks(id, std::vector<BookmarkRecord>(added.begin(), added.begin() + 3));
     db.AddBookmarks(other, {Bookmark(L"https://a.example", L"Not mine")});
-    const auto rows = db.GetBookmarks(id);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].title, L"Caf\u00e9 \U0001F600");
-    EXPECT_EQ(rows[1].title, L"a");
-    EXPECT_EQ(rows[1].folder_path, L"Bookmarks bar/Z");
-    EXPECT_EQ(rows[2].title, L"b");
+    db.AddBookmarks(id, std::vector<BookmarkRecord>(added.begin() + 3, added.end()));
+
+    auto titles = [](const std::vector<BookmarkRecord>& rows) {
+        std::vector<std::wstring> list;
+        for (const BookmarkRecord& row : rows) list.push_back(row.title);
+        return list;
+    };
+    EXPECT_EQ(titles(db.GetBookmarks(id)), expected) << "GetBookmarks";
+    std::vector<std::wstring> visited;
+    db.VisitBookmarkTexts(id, [&](std::string_view title, std::string_view, std::string_view) {
+        visited.push_back(ToWide(std::string(title)));
+    });
+    EXPECT_EQ(visited, expected) << "VisitBookmarkTexts";
+
+    const int64_t copy = db.CreateProfile(L"Copy");
+    db.ReplaceBookmarks(copy, db.GetBookmarks(id));
+    EXPECT_EQ(titles(db.GetBookmarks(copy)), expected) << "a copy into another profile";
+
+    const int64_t snapshot = db.CreateSnapshot(id, L"Auto-backup before sync");
+    db.DeleteBookmarksForProfile(id);
+    std::wstring error;
+    ASSERT_TRUE(db.RestoreSnapshot(snapshot, &error)) << ToUtf8(error);
+    EXPECT_EQ(titles(db.GetBookmarks(id)), expected) << "a restored snapshot";
+
+    const auto first = db.GetBookmarks(id).front();
+    EXPECT_EQ(first.url, L"https://zeta.example");
+    EXPECT_EQ(first.folder_path, L"Bookmarks bar");
+    EXPECT_EQ(first.profile_id, id);
     EXPECT_TRUE(db.GetBookmarks(id + 100).empty());
 }
 
@@ -265,7 +302,8 @@ TEST_F(ProfilesTest, DeleteBookmarksForProfileKeepsOtherProfilesAndSnapshots) {
     EXPECT_EQ(db.ListSnapshots(id).size(), 1u);
 }
 
-// The plan SQLite makes for the explorer's read of a profile: read in index order, no sort of its own.
+// The plan SQLite makes for the read of a profile: the profile's rows through its index, already in
+// the order they were added, with no sort of their own.
 TEST_F(ProfilesTest, BookmarksOfAProfileAreReadInIndexOrderWithoutASort) {
     const int64_t id = db.CreateProfile(L"P");
     std::vector<BookmarkRecord> records;
@@ -280,23 +318,19 @@ TEST_F(ProfilesTest, BookmarksOfAProfileAreReadInIndexOrderWithoutASort) {
     // The statement of AppDatabase::GetBookmarks.
     ASSERT_EQ(sqlite3_prepare_v2(conn,
                                  "EXPLAIN QUERY PLAN SELECT id, profile_id, url, title, folder_path, date_added FROM "
-                                 "bookmarks WHERE profile_id = ? ORDER BY folder_path, title",
+                                 "bookmarks WHERE profile_id = ? ORDER BY id",
                                  -1, &plan, nullptr),
               SQLITE_OK);
     std::string details;
     while (sqlite3_step(plan) == SQLITE_ROW) details += std::string(reinterpret_cast<const char*>(sqlite3_column_text(plan, 3))) + "\n";
     sqlite3_finalize(plan);
     sqlite3_close(conn);
-    EXPECT_NE(details.find("USING INDEX"), std::string::npos) << details;
+    EXPECT_NE(details.find("USING INDEX idx_bookmarks_profile (profile_id=?)"), std::string::npos) << details;
     EXPECT_EQ(details.find("TEMP B-TREE"), std::string::npos) << details;
 
-    // And the order is still the one promised: folder, then title, in byte order.
     const auto rows = db.GetBookmarks(id);
     ASSERT_EQ(rows.size(), records.size());
-    for (size_t i = 1; i < rows.size(); ++i) {
-        const auto key = [](const BookmarkRecord& r) { return std::make_pair(ToUtf8(r.folder_path), ToUtf8(r.title)); };
-        EXPECT_LE(key(rows[i - 1]), key(rows[i])) << i;
-    }
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i].url, records[i].url) << i;
 }
 
 TEST_F(ProfilesTest, ChangeCountMovesWithEveryWriteAndOnlyThen) {

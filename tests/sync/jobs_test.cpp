@@ -1,5 +1,6 @@
 // Whole sync jobs over real stores: what lands in each destination, the counts and the log lines.
 
+#include "core/portable_export.h"
 #include "tests/sync/sync_fixture.h"
 
 namespace bm::test {
@@ -298,6 +299,47 @@ TEST_F(Jobs, SourceBrowserAsItsOwnDestinationSkipsEverything) {
     ASSERT_EQ(result.destinations.size(), 1u);
     ExpectDestination(result.destinations[0], L"Google Chrome", true, 0, 3);
     EXPECT_EQ(Chromium(chromeBookmarks), kChromeOriginal);
+}
+
+// A browser's order ("Zeta, alpha, Work{Yak, Bee}, Mango": neither byte order nor folders first)
+// survives a trip through saved profiles: into one, copied into another, out into a browser, and
+// exported from it.
+TEST_F(Jobs, BookmarksKeepTheBrowsersOrderThroughProfilesAndBack) {
+    WriteTextFile(chromeBookmarks, R"({"checksum": "", "roots": {
+        "bookmark_bar": {"children": [
+            {"date_added": "13300000000000000", "id": "2", "name": "Zeta", "type": "url", "url": "https://zeta.example/"},
+            {"date_added": "13300000000000000", "id": "3", "name": "alpha", "type": "url", "url": "https://alpha.example/"},
+            {"children": [
+                {"date_added": "13300000000000000", "id": "5", "name": "Yak", "type": "url", "url": "https://yak.example/"},
+                {"date_added": "13300000000000000", "id": "6", "name": "Bee", "type": "url", "url": "https://bee.example/"}
+              ], "date_added": "13300000000000000", "date_modified": "0", "id": "4", "name": "Work", "type": "folder"},
+            {"date_added": "13300000000000000", "id": "7", "name": "Mango", "type": "url", "url": "https://mango.example/"}
+          ], "date_added": "0", "date_modified": "0", "id": "1", "name": "Bookmarks bar", "type": "folder"},
+        "other": {"children": [], "date_added": "0", "date_modified": "0", "id": "8", "name": "Other bookmarks", "type": "folder"},
+        "synced": {"children": [], "date_added": "0", "date_modified": "0", "id": "9", "name": "Mobile bookmarks", "type": "folder"}},
+        "version": 1})");
+    auto inOrder = [](const std::vector<BookmarkRecord>& records) {
+        std::vector<std::string> lines;
+        for (const BookmarkRecord& r : records) lines.push_back(ToUtf8(r.title + L" | " + r.folder_path));
+        return lines;
+    };
+    const std::vector<std::string> expected = {"Zeta | Bookmarks bar", "alpha | Bookmarks bar", "Yak | Bookmarks bar/Work",
+                                               "Bee | Bookmarks bar/Work", "Mango | Bookmarks bar"};
+    std::wstring error;
+    ASSERT_EQ(inOrder(ReadChromiumBookmarks(chromeBookmarks, &error)), expected) << ToUtf8(error);
+
+    ASSERT_TRUE(Run(ToProfile(FromBrowser(BrowserKind::Chrome), empty, 1)).ok);
+    EXPECT_EQ(inOrder(db.GetBookmarks(empty)), expected) << "browser into a profile";
+    ASSERT_TRUE(Run(ToProfile(FromProfile(empty, L"Empty"), work, 1)).ok);
+    EXPECT_EQ(inOrder(db.GetBookmarks(work)), expected) << "one profile copied into another";
+    ASSERT_TRUE(Run(ToBrowser(FromProfile(work, L"Work"), BrowserKind::Edge, 1)).ok);
+    EXPECT_EQ(inOrder(ReadChromiumBookmarks(edgeBookmarks, &error)), expected) << "profile into a browser";
+
+    for (const wchar_t* name : {L"export.json", L"export.html"}) {
+        const std::wstring file = dir / name;
+        ASSERT_TRUE(ExportBookmarks(db.GetBookmarks(work), file, &error)) << ToUtf8(error);
+        EXPECT_EQ(inOrder(ImportBookmarks(file, &error)), expected) << "exported from a profile to " << ToUtf8(name);
+    }
 }
 
 }  // namespace
