@@ -14,6 +14,7 @@
 
 #include "app/app.h"
 #include "database/app_database.h"
+#include "tests/support/process_start.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -34,12 +35,8 @@ std::wstring BuiltProgram() {
 class Program {
 public:
     explicit Program(const std::wstring& exe) {
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        std::wstring commandLine = L"\"" + exe + L"\"";
         const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
-        started_ = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  folder.c_str(), &si, &info_) != 0;
+        started_ = bm::test::StartProcess(exe, L"\"" + exe + L"\"", folder, 0, info_, &failure_);
     }
     ~Program() {
         if (!started_) return;
@@ -51,6 +48,7 @@ public:
         CloseHandle(info_.hProcess);
     }
     bool started() const { return started_; }
+    const std::string& failure() const { return failure_; }  // why it did not start
     DWORD pid() const { return info_.dwProcessId; }
     bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
     // The exit code, or -1 when it has not ended within the time.
@@ -72,6 +70,7 @@ public:
 
 private:
     bool started_ = false;
+    std::string failure_;
     PROCESS_INFORMATION info_ = {};
 };
 
@@ -108,17 +107,43 @@ uint64_t FramesDrawn(HWND hwnd) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(GetPropW(hwnd, bm::ui::kFramesDrawnProperty)));
 }
 
-// Waits until the window has drawn and then stopped drawing for a while (start-up messages done).
+// Processor time the window's process has used so far, in milliseconds.
+double ProcessCpuMs(HWND hwnd) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return 0;
+    FILETIME created, exited, kernel, user;
+    const bool ok = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+    CloseHandle(process);
+    if (!ok) return 0;
+    auto ms = [](const FILETIME& t) { return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0; };
+    return ms(kernel) + ms(user);
+}
+
+// Waits until the window has drawn and then stopped: no frame and next to no processor time in three
+// rounds in a row. A program that is still at work uses processor time even when a busy machine
+// holds its frames back, so a slow start is not taken for a quiet window.
 uint64_t WaitUntilQuiet(HWND hwnd) {
     uint64_t last = FramesDrawn(hwnd);
+    double cpu = ProcessCpuMs(hwnd);
     int quietRounds = 0;
-    for (int i = 0; i < 100 && quietRounds < 3; ++i) {
+    for (int i = 0; i < 400 && quietRounds < 3 && IsWindow(hwnd); ++i) {
         Sleep(250);
         const uint64_t now = FramesDrawn(hwnd);
-        quietRounds = (now == last && now > 0) ? quietRounds + 1 : 0;
+        const double cpuNow = ProcessCpuMs(hwnd);
+        quietRounds = (now == last && now > 0 && cpuNow - cpu < 5.0) ? quietRounds + 1 : 0;
         last = now;
+        cpu = cpuNow;
     }
     return last;
+}
+
+// Waits until the window has drawn a frame past `frames` (or has gone); the new count.
+uint64_t WaitForFrameAfter(HWND hwnd, uint64_t frames) {
+    const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
+    while (FramesDrawn(hwnd) == frames && IsWindow(hwnd) && GetTickCount64() < deadline) Sleep(25);
+    return FramesDrawn(hwnd);
 }
 
 // Waits for the next message box of the process, returns its text and presses its OK button.
@@ -129,7 +154,8 @@ std::wstring DismissMessageBox(const Program& program) {
     GetDlgItemTextW(box, 0xFFFF, text, 2048);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     // Wait until this box is gone, so that the next search finds the next one.
-    for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(25);
+    const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
+    while (IsWindow(box) && GetTickCount64() < deadline) Sleep(25);
     return text;
 }
 
@@ -150,12 +176,20 @@ public:
 
     // The state as JSON; null when no answer came.
     nlohmann::json Ask(HWND program) {
-        answer_.clear();
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(program, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(window_), 0, SMTO_NORMAL, 10000,
-                            &result);
+        for (int attempt = 0; attempt < 3 && answer_.empty() && IsWindow(program); ++attempt) {
+            // The program answers with SMTO_ABORTIFHUNG, and to the system a thread that has not looked
+            // at its queue for 5 s is hung: this one spends its time in waits between asks, which on a
+            // busy machine last longer than that. Looking at the queue first keeps the answer coming.
+            MSG pending;
+            PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE);
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(program, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(window_), 0, SMTO_NORMAL,
+                                10000, &result);
+        }
         if (answer_.empty()) return nullptr;
-        return nlohmann::json::parse(answer_, nullptr, false);
+        const std::string answer = std::move(answer_);
+        answer_.clear();
+        return nlohmann::json::parse(answer, nullptr, false);
     }
 
 private:
@@ -219,7 +253,7 @@ TEST_F(ProgramTest, RunsOneInstanceClosesCleanlyAndSavesItsState) {
     RECT placed = {};
     {
         Program first(exe);
-        ASSERT_TRUE(first.started());
+        ASSERT_TRUE(first.started()) << first.failure();
         HWND window = WaitForWindow(first, bm::ui::kWindowClassName);
         ASSERT_NE(window, nullptr) << "no window of class OrvellaneWindowClass";
         wchar_t title[128] = {};
@@ -229,7 +263,7 @@ TEST_F(ProgramTest, RunsOneInstanceClosesCleanlyAndSavesItsState) {
         EXPECT_GT(FramesDrawn(window), 0u);
 
         Program second(exe);
-        ASSERT_TRUE(second.started());
+        ASSERT_TRUE(second.started()) << second.failure();
         EXPECT_EQ(second.WaitExit(), 0);
         EXPECT_TRUE(first.Running());
         EXPECT_TRUE(IsWindow(window));
@@ -293,7 +327,7 @@ TEST_F(ProgramTest, IdleWindowDrawsNothingAndUsesNoProcessor) {
 
     // Any message is a reason to draw: the loop is asleep, not stuck.
     PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
-    for (int i = 0; i < 200 && FramesDrawn(window) == before; ++i) Sleep(25);
+    WaitForFrameAfter(window, before);
     EXPECT_EQ(FramesDrawn(window), before + 1);
 
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -304,7 +338,7 @@ TEST_F(ProgramTest, DatabaseThatCannotBeCreatedEndsTheStartWithCodeOneAndSQLites
     // A folder where the file should be: it can be neither opened nor created.
     ASSERT_TRUE(CreateDirectoryW((dir / L"app_data.db").c_str(), nullptr));
     Program program(exe);
-    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.started()) << program.failure();
     EXPECT_EQ(DismissMessageBox(program),
               L"Failed to open or create app_data.db next to the executable.\n\n"
               L"SQLite could not open or create it: unable to open database file.");
@@ -346,7 +380,7 @@ TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLef
         MakeFile(path, c.setup);
         const std::string before = bm::test::ReadTextFile(path);
         Program program(exe);
-        ASSERT_TRUE(program.started());
+        ASSERT_TRUE(program.started()) << program.failure();
         EXPECT_EQ(DismissMessageBox(program), L"Failed to open or create app_data.db next to the executable.\n\n" +
                                                   std::wstring(c.reason) + L" The file was left unchanged.");
         EXPECT_EQ(DismissMessageBox(program), L"Failed to initialize Orvellane.");
@@ -404,7 +438,7 @@ protected:
     void ExpectScreenWasCurrent(const nlohmann::json& before) {
         const uint64_t frames = before["frames"].get<uint64_t>();
         PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
-        for (int i = 0; i < 200 && FramesDrawn(window) == frames; ++i) Sleep(25);
+        WaitForFrameAfter(window, frames);
         const nlohmann::json after = Settled();
         EXPECT_EQ(after["picture"], before["picture"])
             << "the screen was behind the last input; frames " << frames << " -> " << after["frames"].get<uint64_t>()

@@ -18,7 +18,7 @@ if [ $# -ne 5 ]; then
 fi
 wine_run=$1 program=$2 set_setting=$3 close_program=$4 shots=$5
 title="Orvellane - Browser Bookmark Manager & Sync Tool"
-start_timeout=60   # seconds until the window is there and has drawn
+start_timeout=240  # seconds until the window is there and has drawn (a bound, not a pace)
 close_timeout=30   # seconds until the closed program has ended
 min_colours=16     # an empty or black window has one or two
 
@@ -106,14 +106,14 @@ shoot_theme() {
   fi
   echo "$name: $(identify -format '%wx%h, %k colours' "$shot"), shot $shot"
 
-  "$wine_run" "$close_program" "$(windows_path "$exe")" </dev/null || fail "$name: could not close the window"
-  deadline=$((SECONDS + close_timeout))
-  while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
-  kill -0 "$pid" 2>/dev/null && fail "$name: still running ${close_timeout}s after WM_CLOSE"
+  # Waits for the program's end and gives its own exit code, as Windows has it (see close_program.cpp).
+  "$wine_run" "$close_program" "$(windows_path "$exe")" --wait "$close_timeout" </dev/null ||
+    fail "$name: not closed cleanly (close_program code $?)"
   wait "$pid"
   local code=$?
   pid=""
-  [ $code -eq 0 ] || fail "$name: exit code $code after WM_CLOSE"
+  # 137: the Wine server's SIGKILL for an ended process that was slow to leave.
+  [ $code -eq 0 ] || [ $code -eq 137 ] || fail "$name: exit code $code after WM_CLOSE"
 }
 
 brightness() { convert "$1" -colorspace gray -format '%[fx:mean]' info:; }

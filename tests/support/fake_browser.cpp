@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/bookmark_record.h"
+#include "tests/support/process_start.h"
 
 #ifndef ORV_FAKE_BROWSER_EXE
 #error "ORV_FAKE_BROWSER_EXE must name the built fake_browser helper"
@@ -51,14 +52,11 @@ FakeBrowser::FakeBrowser(const std::wstring& exeName, FakeBrowserBehavior behavi
     std::wstring commandLine = L"\"" + exePath_ + L"\" --mode=" + BehaviorArgument(behavior) + L" --ready=" +
                                readyName + L" --parent=" + std::to_wstring(GetCurrentProcessId()) +
                                L" --lifetime=" + std::to_wstring(lifetimeMs);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exePath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        folder_.path().c_str(), &startup, &info)) {
-        const DWORD code = GetLastError();
+    std::string failure;
+    if (!StartProcess(exePath_, commandLine, folder_.path(), CREATE_NO_WINDOW, info, &failure)) {
         CloseHandle(ready);
-        throw std::runtime_error("cannot start a fake browser (error " + std::to_string(code) + ")");
+        throw std::runtime_error("cannot start a fake browser: " + failure);
     }
     CloseHandle(info.hThread);
     process_ = info.hProcess;

@@ -16,10 +16,13 @@
 #include "core/portable_export.h"
 #include "database/app_database.h"
 #include "tests/support/firefox_fixture.h"
+#include "tests/support/process_start.h"
 #include "tests/support/temp_dir.h"
 
 namespace bm {
 namespace {
+
+using test::StartProcess;
 
 constexpr int kCount = 10000;  // bookmarks per set: each write takes long enough to be cut short
 constexpr DWORD kKillDelaysMs[] = {20, 250, 700};
@@ -58,12 +61,9 @@ std::vector<std::wstring> SortedUrls(const std::vector<BookmarkRecord>& records)
 class Writer {
 public:
     Writer(const std::wstring& kind, const std::wstring& path, const std::wstring& mode, const std::wstring& ready) {
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        std::wstring commandLine = L"\"" + HelperPath() + L"\" " + kind + L" \"" + path + L"\" " +
-                                   std::to_wstring(kCount) + L" " + mode + (ready.empty() ? L"" : L" " + ready);
-        started_ = CreateProcessW(HelperPath().c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &si, &info_) != 0;
+        const std::wstring commandLine = L"\"" + HelperPath() + L"\" " + kind + L" \"" + path + L"\" " +
+                                         std::to_wstring(kCount) + L" " + mode + (ready.empty() ? L"" : L" " + ready);
+        started_ = StartProcess(HelperPath(), commandLine, {}, CREATE_NO_WINDOW, info_, &failure_);
     }
     ~Writer() {
         if (!started_) return;
@@ -72,6 +72,7 @@ public:
         CloseHandle(info_.hProcess);
     }
     bool started() const { return started_; }
+    const std::string& failure() const { return failure_; }  // why it did not start
     HANDLE process() const { return info_.hProcess; }
     void Kill() {
         if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
@@ -87,6 +88,7 @@ public:
 
 private:
     bool started_ = false;
+    std::string failure_;
     PROCESS_INFORMATION info_ = {};
 };
 
@@ -194,7 +196,7 @@ TEST_P(KillTrial, KilledWriteLeavesTheOldOrTheNewSetAndTheNextWriteSucceeds) {
         ASSERT_NE(ready, nullptr);
         {
             Writer writer(KindName(), Path(), L"loop", readyName);
-            ASSERT_TRUE(writer.started());
+            ASSERT_TRUE(writer.started()) << writer.failure();
             // The first write is complete once the event is set; the loop is then writing all the time.
             HANDLE both[2] = {ready, writer.process()};
             const DWORD woke = WaitForMultipleObjects(2, both, FALSE, 120000);
@@ -209,7 +211,7 @@ TEST_P(KillTrial, KilledWriteLeavesTheOldOrTheNewSetAndTheNextWriteSucceeds) {
 
         // A new process writes again, as the program does after a crash.
         Writer next(KindName(), Path(), L"once", L"");
-        ASSERT_TRUE(next.started());
+        ASSERT_TRUE(next.started()) << next.failure();
         EXPECT_EQ(next.WaitExit(120000), 0) << "the write after the kill failed";
         if (!IsDatabase()) {
             std::wstring error;
