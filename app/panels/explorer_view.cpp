@@ -1,10 +1,8 @@
 #include "app/panels/explorer_view.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <exception>
-#include <functional>
 #include <string_view>
 
 #include "database/app_database.h"
@@ -76,9 +74,24 @@ void AppendUtf8(std::string& out, std::string_view text) {
     out.push_back('\0');
 }
 
+// ASCII only, whatever the C runtime's locale: the bytes of other characters are never touched.
 void LowerInPlace(char* data, size_t size) {
     for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(data[i])));
+        if (data[i] >= 'A' && data[i] <= 'Z') data[i] = static_cast<char>(data[i] - 'A' + 'a');
+}
+
+// Where `needle` (not empty) first occurs in [from, end), or `end`. memchr finds the candidates for
+// its first byte many bytes at a time; the rest of the needle is then compared in place.
+const char* Find(const char* from, const char* end, std::string_view needle) {
+    const size_t length = needle.size();
+    while (static_cast<size_t>(end - from) >= length) {
+        const void* hit = std::memchr(from, needle[0], static_cast<size_t>(end - from) - length + 1);
+        if (!hit) break;
+        const char* at = static_cast<const char*>(hit);
+        if (std::memcmp(at + 1, needle.data() + 1, length - 1) == 0) return at;
+        from = at + 1;
+    }
+    return end;
 }
 
 }  // namespace
@@ -156,36 +169,33 @@ bool ExplorerView::LoadProfile(AppDatabase& db, int64_t profileId) {
 void ExplorerView::Filter(const std::string& loweredNeedle) {
     if (filterValid && needle == loweredNeedle) return;
     const size_t count = size();
-    const std::string_view hay(lowered);
+    const char* const base = lowered.data();
+    const char* const end = base + lowered.size();
 
     if (loweredNeedle.empty()) {
         shown.resize(count);
         for (size_t i = 0; i < count; ++i) shown[i] = static_cast<int32_t>(i);
     } else if (filterValid && !needle.empty() && loweredNeedle.find(needle) != std::string::npos) {
         // Every row holding the longer text also holds the shorter one: look only at those.
-        const std::boyer_moore_horspool_searcher searcher(loweredNeedle.begin(), loweredNeedle.end());
         size_t kept = 0;
         for (const int32_t row : shown) {
-            const auto first = hay.begin() + start[row];
-            const auto last = hay.begin() + start[row + 1];
-            if (std::search(first, last, searcher) != last) shown[kept++] = row;
+            const char* last = base + start[row + 1];
+            if (Find(base + start[row], last, loweredNeedle) != last) shown[kept++] = row;
         }
         shown.resize(kept);
     } else {
         // One pass over all the rows' texts; each match shows its row and the search goes on after it.
         shown.clear();
-        const std::boyer_moore_horspool_searcher searcher(loweredNeedle.begin(), loweredNeedle.end());
-        auto from = hay.begin();
+        const char* from = base;
         size_t row = 0;
-        while (from != hay.end()) {
-            const auto found = std::search(from, hay.end(), searcher);
-            if (found == hay.end()) break;
-            const uint32_t at = static_cast<uint32_t>(found - hay.begin());
-            // The row holding the match: the last whose start is at or before it.
-            row = static_cast<size_t>(std::upper_bound(start.begin() + static_cast<std::ptrdiff_t>(row), start.end(), at) -
-                                      start.begin()) - 1;
+        while (true) {
+            const char* found = Find(from, end, loweredNeedle);
+            if (found == end) break;
+            // The row holding the match: matches come in order, so it is this row or one after it.
+            const uint32_t at = static_cast<uint32_t>(found - base);
+            while (start[row + 1] <= at) ++row;
             shown.push_back(static_cast<int32_t>(row));
-            from = hay.begin() + start[row + 1];
+            from = base + start[row + 1];
         }
     }
     needle = loweredNeedle;
