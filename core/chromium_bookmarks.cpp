@@ -354,11 +354,64 @@ json NewBookmarksDocument() {
     return document;
 }
 
-int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
-                           std::wstring* error, bool replace) {
+namespace {
+
+// Whole seconds of a node's date_added; false when it has none that reads as a number.
+bool StampSeconds(const json& node, int64_t& seconds) {
+    const std::string stamp = StringField(node, "date_added");
+    try {
+        seconds = std::stoll(stamp) / 1000000;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Whether two lists of children hold the same bookmarks and folders in the same order: names, URLs
+// and bookmark dates to the second. Ids, guids and folder dates are not compared (a replace gives
+// each node new ones), so a file equal in this sense needs no rewrite.
+bool SameContent(const json& a, const json& b) {
+    struct Pair {
+        const json* a;
+        const json* b;
+    };
+    std::vector<Pair> pending{{&a, &b}};
+    while (!pending.empty()) {
+        const Pair lists = pending.back();
+        pending.pop_back();
+        if (!lists.a->is_array() || !lists.b->is_array() || lists.a->size() != lists.b->size()) return false;
+        for (size_t i = 0; i < lists.a->size(); ++i) {
+            const json& x = (*lists.a)[i];
+            const json& y = (*lists.b)[i];
+            if (!x.is_object() || !y.is_object()) return false;
+            const std::string type = StringField(x, "type");
+            if (type != StringField(y, "type") || StringField(x, "name") != StringField(y, "name")) return false;
+            if (type == "url") {
+                int64_t xs = 0, ys = 0;
+                if (StringField(x, "url") != StringField(y, "url") || !StampSeconds(x, xs) || !StampSeconds(y, ys) ||
+                    xs != ys)
+                    return false;
+            } else if (type == "folder") {
+                auto xc = x.find("children");
+                auto yc = y.find("children");
+                if (xc == x.end() || yc == y.end()) return false;
+                pending.push_back({&*xc, &*yc});
+            } else {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecord>& records, bool replace,
+                       ChromiumWritePlan& plan, std::wstring* error) {
+    plan = ChromiumWritePlan{};
     auto fail = [error](const std::wstring& text) {
         if (error) *error = text;
-        return -1;
+        return false;
     };
 
     // Only a file that is not there, or holds nothing, starts a new document. Anything else the reader
@@ -395,11 +448,16 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
 
     int added = 0;
     int skippedCount = 0;
-    std::string text;
     try {
+        // What a replace removes, kept aside to tell whether the new content differs from it.
+        std::vector<std::pair<std::string, json>> replaced;
         if (replace) {
-            for (json& root : roots)
-                if (root.is_object()) root["children"] = json::array();
+            for (auto root = roots.begin(); root != roots.end(); ++root) {
+                if (!root->is_object()) continue;
+                auto children = root->find("children");
+                replaced.emplace_back(root.key(), children != root->end() ? std::move(*children) : json::array());
+                (*root)["children"] = json::array();
+            }
         }
 
         std::unordered_set<std::wstring> present;
@@ -450,19 +508,56 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
             present.insert(std::move(key));
             ++added;
         }
-        text = document.dump(3, ' ', false, json::error_handler_t::strict);
+
+        // A merge changes the file when it adds; a replace when the new content differs from the old.
+        bool changes = !replace && added > 0;
+        if (replace) {
+            // Every root as it was against the same root now; one that is new counts as empty before.
+            const json empty = json::array();
+            auto before = [&replaced, &empty](const std::string& key) -> const json& {
+                for (const auto& [name, children] : replaced)
+                    if (name == key) return children;
+                return empty;
+            };
+            for (auto root = roots.begin(); root != roots.end() && !changes; ++root) {
+                if (!root->is_object()) continue;
+                auto children = root->find("children");
+                changes = !SameContent(before(root.key()), children != root->end() ? *children : empty);
+            }
+        }
+        plan.changes = changes;
+        if (changes) plan.text = document.dump(3, ' ', false, json::error_handler_t::strict);
     } catch (const std::exception& e) {
         return fail(L"Could not update Bookmarks file: " + ToWide(e.what()));
     }
+    plan.added = added;
+    plan.skipped = skippedCount;
+    return true;
+}
 
+bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error) {
     FileWriteError writeError;
-    if (!WriteFileReplacing(path, text, &writeError)) {
+    if (WriteFileReplacing(path, plan.text, &writeError)) return true;
+    if (error) {
         if (writeError.stage == FileWriteStage::Create || writeError.stage == FileWriteStage::Replace)
-            return fail(L"Could not open Bookmarks file for writing.");
-        return fail(L"Could not write Bookmarks file (" + DescribeWriteError(writeError) + L").");
+            *error = L"Could not open Bookmarks file for writing.";
+        else
+            *error = L"Could not write Bookmarks file (" + DescribeWriteError(writeError) + L").";
     }
-    if (skipped) *skipped = skippedCount;
-    return added;
+    return false;
+}
+
+int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
+                           std::wstring* error, bool replace) {
+    ChromiumWritePlan plan;
+    if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
+    if (!plan.changes) {
+        if (skipped) *skipped = static_cast<int>(records.size());  // every one is there already
+        return 0;
+    }
+    if (!CommitChromiumWrite(path, plan, error)) return -1;
+    if (skipped) *skipped = plan.skipped;
+    return plan.added;
 }
 
 }  // namespace bm

@@ -784,4 +784,32 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
     }
 }
 
+// The writer's merge without the write: how many of the records it would add. -1 when the file
+// cannot be read that way, so that the writer itself reports why.
+int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
+        if (db) sqlite3_close(db);
+        return -1;
+    }
+    int count = -1;
+    try {
+        if (FindIdByGuid(db, "unfiled_____") >= 0 || FindIdByGuid(db, "toolbar_____") >= 0) {
+            std::unordered_set<std::wstring> seen;
+            {
+                Statement query = PrepareOrThrow(
+                    db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(FindIdByGuid(db, "tags________")));
+                while (StepRow(query)) seen.insert(DuplicateKey(ColumnText(query, 0)));
+            }
+            count = 0;
+            for (const BookmarkRecord& record : items)
+                if (seen.insert(DuplicateKey(ToUtf8(record.url))).second) ++count;
+        }
+    } catch (const std::exception&) {
+        count = -1;
+    }
+    sqlite3_close(db);
+    return count;
+}
+
 }  // namespace bm

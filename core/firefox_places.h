@@ -46,6 +46,9 @@ std::wstring PlacesFolderPath(const PlacesItemMap& items, const PlacesGuidMap& g
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
                           std::wstring* error, bool replace);
 
+// How many of the records a merge would add, without changing the file; -1 when it cannot tell.
+int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items);
+
 // The writer's steps; they throw the statement wrappers' exceptions.
 int64_t FindIdByGuid(sqlite3* db, const std::string& guid);
 int64_t EnsurePlacesFolder(sqlite3* db, int64_t parentId, const std::wstring& title);

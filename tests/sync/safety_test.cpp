@@ -243,7 +243,8 @@ TEST_F(Safety, BrowserSourceWithoutBookmarksIsLoadedWithCountZero) {
     EXPECT_EQ(result.sourceCount, 0);
     ASSERT_EQ(result.destinations.size(), 1u);
     EXPECT_EQ(lines[0], L"Loaded 0 bookmark(s) from 'Google Chrome'.");
-    EXPECT_EQ(lines.back(), L"[OK] Mozilla Firefox: 0 added, 0 duplicate(s) skipped.");
+    EXPECT_EQ(lines.back(), L"[OK] Mozilla Firefox: 0 added, 0 duplicate(s) skipped. Nothing to add: the file was "
+                            L"left as it was and no backup was made.");
 }
 
 // ---- database failures -------------------------------------------------------------------------
