@@ -173,7 +173,17 @@ int64_t ChromeTimeToUnix(const std::string& stamp) {
     }
 }
 
-void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
+namespace {
+
+// Why a walk stopped: a folder path longer than any store keeps, or paths past the file's budget.
+struct FolderPathsTooLarge {
+    bool oneTooLong;
+};
+
+// CollectNode, refusing a folder path longer than `longest` and stopping once the paths copied into
+// the records pass `budget` characters.
+void CollectNodeWithin(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out,
+                       size_t longest, size_t& budget) {
     // One path, extended on the way into a folder and cut back on the way out.
     std::wstring path = parentPath;
     std::vector<size_t> lengths;
@@ -183,10 +193,13 @@ void CollectNode(const json& node, const std::wstring& parentPath, std::vector<B
         if (type == "url") {
             BookmarkRecord record;
             record.url = ToWide(StringField(current, "url"));
+            if (record.url.empty()) return nullptr;
+            if (path.size() > budget) throw FolderPathsTooLarge{false};
+            budget -= path.size();
             record.title = ToWide(StringField(current, "name"));
             record.folder_path = path;
             record.date_added = ChromeTimeToUnix(StringField(current, "date_added"));
-            if (!record.url.empty()) out.push_back(std::move(record));
+            out.push_back(std::move(record));
             return nullptr;
         }
         if (type != "folder" || !current.contains("children")) return nullptr;
@@ -195,12 +208,20 @@ void CollectNode(const json& node, const std::wstring& parentPath, std::vector<B
         lengths.push_back(path.size());
         if (!path.empty()) path += L'/';
         path += ToWide(StringField(current, "name"));
+        if (path.size() > longest) throw FolderPathsTooLarge{true};
         return children;
     };
     WalkTree(node, visit, [&] {
         path.resize(lengths.back());
         lengths.pop_back();
     });
+}
+
+}  // namespace
+
+void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
+    size_t unbounded = static_cast<size_t>(-1);
+    CollectNodeWithin(node, parentPath, out, unbounded, unbounded);
 }
 
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error) {
@@ -221,15 +242,26 @@ std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, 
     }
     std::vector<BookmarkRecord> records;
     const json& roots = document["roots"];
-    for (auto member = roots.begin(); member != roots.end(); ++member) {
-        const std::wstring key = CanonicalRootKey(ToWide(member.key()));
-        if (key.empty()) continue;
-        const json& root = member.value();
-        if (!root.is_object()) continue;
-        auto children = root.find("children");
-        if (children == root.end() || !children->is_array()) continue;
-        const std::wstring label = RootLabel(key);
-        for (const json& child : *children) CollectNode(child, label, records);
+    size_t budget = FolderPathBudget(bytes.size());
+    try {
+        for (auto member = roots.begin(); member != roots.end(); ++member) {
+            const std::wstring key = CanonicalRootKey(ToWide(member.key()));
+            if (key.empty()) continue;
+            const json& root = member.value();
+            if (!root.is_object()) continue;
+            auto children = root.find("children");
+            if (children == root.end() || !children->is_array()) continue;
+            const std::wstring label = RootLabel(key);
+            for (const json& child : *children) CollectNodeWithin(child, label, records, kMaxFolderPathLength, budget);
+        }
+    } catch (const FolderPathsTooLarge& e) {
+        if (error)
+            *error = e.oneTooLong
+                         ? L"Bookmarks file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                               L" characters, more than any browser keeps; it was not read."
+                         : L"Bookmarks file has folders so deep, with names so long, that its bookmarks would need "
+                           L"far more memory than any browser's file; it was not read.";
+        return {};
     }
     return records;
 }
@@ -301,27 +333,33 @@ public:
     json& Resolve(json& root, const std::wstring& rootKey, const std::vector<std::wstring>& segments,
                   std::atomic<int64_t>& nextId) {
         json* current = &root;
-        std::wstring key = rootKey;
+        size_t folder = roots_.emplace(rootKey, roots_.size()).first->second;
+        // Keyed by the parent's number and one name, so that a record costs the length of its path
+        // and no more, however deep it lies.
+        std::wstring key;
         for (const std::wstring& segment : segments) {
-            key += L'/';
-            key += std::to_wstring(segment.size());
+            key = std::to_wstring(folder);
             key += L':';
             key += segment;
-            auto known = positions_.find(key);
-            size_t position;
-            if (known != positions_.end()) {
-                position = known->second;
-            } else {
-                position = FindOrAddFolder(*current, segment, nextId);
-                positions_.emplace(key, position);
+            auto known = folders_.find(key);
+            if (known == folders_.end()) {
+                const Known made{FindOrAddFolder(*current, segment, nextId), kRootNumbers + folders_.size()};
+                known = folders_.emplace(std::move(key), made).first;
             }
-            current = &(*current)["children"][position];
+            current = &(*current)["children"][known->second.position];
+            folder = known->second.number;
         }
         return *current;
     }
 
 private:
-    std::unordered_map<std::wstring, size_t> positions_;
+    struct Known {
+        size_t position;  // in the parent's children
+        size_t number;    // this folder's number, as a parent in later keys
+    };
+    static constexpr size_t kRootNumbers = 16;  // numbers below this name roots
+    std::unordered_map<std::wstring, size_t> roots_;
+    std::unordered_map<std::wstring, Known> folders_;
 };
 
 }  // namespace
@@ -433,6 +471,9 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
     }
 
     for (const BookmarkRecord& record : records) {
+        if (record.folder_path.size() > kMaxFolderPathLength)
+            return fail(L"A bookmark's folder path is longer than " + std::to_wstring(kMaxFolderPathLength) +
+                        L" characters, more than any browser keeps; the Bookmarks file was not changed.");
         if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting)
             return fail(L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
                         L" folders; the Bookmarks file was not changed.");

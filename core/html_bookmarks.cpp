@@ -386,6 +386,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     std::vector<Level> levels;
     std::wstring path;
     std::vector<size_t> topLevelRecords;  // records whose path gets the top level's root in front
+    size_t pathBudget = FolderPathBudget(bytes.size());
 
     std::wstring heading;  // the first H1
     bool headingSeen = false;
@@ -414,6 +415,13 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             const size_t close = FindClosing(text, gt + 1, L"</a");
             if (close == std::wstring::npos) ++unclosedItems;
             if (!url.empty()) {
+                if (path.size() > pathBudget) {
+                    if (error)
+                        *error = L"The file has folders so deep, with names so long, that its bookmarks would need "
+                                 L"far more memory than any browser's file; nothing was imported.";
+                    return {};
+                }
+                pathBudget -= path.size();
                 BookmarkRecord record;
                 record.url = Unescape(url);
                 if (close != std::wstring::npos) record.title = Unescape(text.substr(gt + 1, close - gt - 1));
@@ -457,6 +465,13 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                 if (!key.empty()) level.underTop = false;
             }
             if (!name.empty()) {
+                // Room is left for the root that a top-level path may still get in front.
+                if (path.size() + 1 + name.size() + 32 > kMaxFolderPathLength) {
+                    if (error)
+                        *error = L"The file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                                 L" characters, more than any browser keeps; nothing was imported.";
+                    return {};
+                }
                 if (!path.empty()) path += L'/';
                 path += name;
             }

@@ -146,8 +146,15 @@ std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstrin
                          L"whose date_added is a number); nothing was imported.";
             return {};
         }
-        // Every writer of bookmarks refuses folders nested deeper than this; one such entry would
-        // make every later sync or export of the imported set fail.
+        // Every writer of bookmarks refuses folders nested deeper or paths longer than this; one such
+        // entry would make every later sync or export of the imported set fail.
+        if (record.folder_path.size() > kMaxFolderPathLength) {
+            if (error)
+                *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
+                         L" has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                         L" characters, more than any browser keeps; nothing was imported.";
+            return {};
+        }
         if (SplitPath(record.folder_path).size() > kDeepestFolderNesting) {
             if (error)
                 *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
