@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/file_io.h"
+#include "core/read_failure.h"
 
 namespace bm {
 namespace {
@@ -57,8 +58,9 @@ void WalkTree(const json& top, Visit&& visit, Leave&& leave) {
     }
 }
 
-const wchar_t kMissingRoots[] = L"Bookmarks JSON missing 'roots' section.";
-const wchar_t kRootsNotObject[] = L"Bookmarks JSON 'roots' section is not an object.";
+const wchar_t kMissingRoots[] =
+    L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes.";
+const wchar_t kRootsNotObject[] = L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write.";
 
 // The reader's checks on a file's bytes. False with the reader's message when they do not hold.
 bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstring& error) {
@@ -69,7 +71,7 @@ bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstri
                 L" levels of JSON, about " + std::to_wstring(kDeepestFolderNesting) + L" folders); it was not read.";
         return false;
     } catch (const std::exception& e) {
-        error = L"Bookmarks JSON parse error: " + ToWide(e.what());
+        error = JsonDamageText(L"Bookmarks file", bytes, e);
         return false;
     }
     if (!document.is_object()) {
@@ -226,8 +228,9 @@ void CollectNode(const json& node, const std::wstring& parentPath, std::vector<B
 
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        if (error) *error = L"Could not open Bookmarks file for reading.";
+    bool missing = false;
+    if (!ReadFileBytes(path, bytes, &missing)) {
+        if (error) *error = UnreadableFileText(L"Bookmarks file", path, missing);
         return {};
     }
     return ReadChromiumBookmarksText(bytes, error);
@@ -460,7 +463,7 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
         std::string bytes;
         bool missing = false;
         if (!ReadFileBytes(path, bytes, &missing)) {
-            if (!missing) return fail(L"Could not open Bookmarks file for reading.");
+            if (!missing) return fail(UnreadableFileText(L"Bookmarks file", path, false));
             document = NewBookmarksDocument();
         } else if (IsBlankJsonText(bytes)) {
             document = NewBookmarksDocument();

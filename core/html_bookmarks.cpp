@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/file_io.h"
+#include "core/read_failure.h"
 
 namespace bm {
 namespace {
@@ -364,8 +365,9 @@ bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& 
 
 std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error, std::wstring* warning) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        if (error) *error = L"Could not open source file for reading.";
+    bool missing = false;
+    if (!ReadFileBytes(path, bytes, &missing)) {
+        if (error) *error = UnreadableFileText(L"The file", path, missing);
         return {};
     }
     return ParseHtmlBookmarks(bytes, error, warning);
@@ -373,6 +375,10 @@ std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* e
 
 std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::wstring* error, std::wstring* warning) {
     std::vector<BookmarkRecord> result;
+    if (const std::wstring blank = BlankFileText(L"The file", bytes); !blank.empty()) {
+        if (error) *error = blank;
+        return result;
+    }
     const std::wstring wide = ToWide(bytes);
     const std::wstring_view text(wide);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));

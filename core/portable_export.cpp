@@ -9,6 +9,7 @@
 #include "core/chromium_bookmarks.h"
 #include "core/file_io.h"
 #include "core/html_bookmarks.h"
+#include "core/read_failure.h"
 
 namespace bm {
 namespace {
@@ -101,8 +102,9 @@ bool ExportJson(const std::vector<BookmarkRecord>& records, const std::wstring& 
 
 std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* error) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        if (error) *error = L"Could not open source file for reading.";
+    bool missing = false;
+    if (!ReadFileBytes(path, bytes, &missing)) {
+        if (error) *error = UnreadableFileText(L"The file", path, missing);
         return {};
     }
     return ImportJsonText(bytes, error);
@@ -119,7 +121,7 @@ std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstrin
                      L" levels, far more than an export ever is; nothing was imported.";
         return {};
     } catch (const std::exception& e) {
-        if (error) *error = L"JSON parse error: " + ToWide(e.what());
+        if (error) *error = JsonDamageText(L"The file", bytes, e);
         return {};
     }
 

@@ -300,7 +300,6 @@ TEST(HtmlImport, FilesWithoutLinksAndUnreadableFiles) {
         std::string body;
     } cases[] = {
         {"folders only", "<DL><p><DT><H3>A</H3><DL><p><DT><H3>B</H3><DL><p></DL><p></DL><p></DL><p>"},
-        {"empty file", ""},
         {"links without usable url", "<A HREF=x>x</A><A>y</A>"},
         {"a JSON export under an html name", R"({"bookmarks":[{"url":"https://x/","title":"<A HREF>"}]})"},
     };
@@ -313,7 +312,7 @@ TEST(HtmlImport, FilesWithoutLinksAndUnreadableFiles) {
     }
     std::wstring error;
     EXPECT_TRUE(ImportHtml(dir / L"missing.html", &error).empty());
-    EXPECT_EQ(error, L"Could not open source file for reading.");
+    EXPECT_EQ(error, L"The file was not found.");
     EXPECT_TRUE(ImportHtml(dir / L"missing.html", nullptr).empty());
 }
 
