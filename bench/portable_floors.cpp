@@ -9,6 +9,7 @@
 
 #include "bench/floors.h"
 #include "core/file_io.h"
+#include "core/html_bookmarks.h"
 
 namespace bm::bench {
 namespace {
@@ -20,6 +21,7 @@ struct HtmlFolder {
     std::string heading;                // UTF-8 name with its marker attribute, escaped, for the H3 line
     std::vector<std::pair<const BookmarkRecord*, size_t>> entries;  // a bookmark, or a folder index, in the order met
     std::unordered_map<std::wstring, size_t> byName;
+    int64_t earliest = 0;  // earliest plausible bookmark date below, 0 for none
 };
 
 const char* RootMarker(const std::wstring& key) {
@@ -40,7 +42,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
     }
 }
 
-void WriteFolder(std::string& out, const std::vector<HtmlFolder>& folders, size_t index, std::string& indent) {
+void WriteFolder(std::string& out, const std::vector<HtmlFolder>& folders, size_t index, std::string& indent,
+                 int64_t exportTime) {
     for (const auto& [record, child] : folders[index].entries) {
         out += indent;
         if (record) {
@@ -48,19 +51,21 @@ void WriteFolder(std::string& out, const std::vector<HtmlFolder>& folders, size_
             out += "<DT><A HREF=\"";
             AppendEscaped(out, url);
             out += "\" ADD_DATE=\"";
-            out += std::to_string(record->date_added);
+            out += std::to_string(IsPlausibleHtmlDate(record->date_added, exportTime) ? record->date_added : exportTime);
             out += "\">";
             AppendEscaped(out, record->title.empty() ? url : ToUtf8(record->title));
             out += "</A>\n";
             continue;
         }
-        out += "<DT><H3 ADD_DATE=\"0\"";
+        out += "<DT><H3 ADD_DATE=\"";
+        out += std::to_string(folders[child].earliest != 0 ? folders[child].earliest : exportTime);
+        out += "\"";
         out += folders[child].heading;
         out += "</H3>\n";
         out += indent;
         out += "<DL><p>\n";
         indent += "    ";
-        WriteFolder(out, folders, child, indent);
+        WriteFolder(out, folders, child, indent, exportTime);
         indent.resize(indent.size() - 4);
         out += indent;
         out += "</DL><p>\n";
@@ -149,6 +154,7 @@ void HtmlExportFloor(const std::vector<BookmarkRecord>& records, const std::wstr
     // The folder tree built once per distinct folder path (the menu's contents at the top level,
     // every other root one marked folder, entries in the order met), then one escaped write of the
     // same HTML into one string (UTF-8 converted once per text), one replacing write.
+    const int64_t exportTime = static_cast<int64_t>(std::time(nullptr));
     std::vector<HtmlFolder> folders(1);
     std::unordered_map<std::wstring, size_t> byPath;
     std::unordered_map<std::wstring, size_t> roots;
@@ -190,7 +196,16 @@ void HtmlExportFloor(const std::vector<BookmarkRecord>& records, const std::wstr
             known = byPath.emplace(record.folder_path, node).first;
         }
         folders[known->second].entries.emplace_back(&record, 0);
+        int64_t& earliest = folders[known->second].earliest;
+        if (IsPlausibleHtmlDate(record.date_added, exportTime) && (earliest == 0 || record.date_added < earliest))
+            earliest = record.date_added;
     }
+    // Folders are made after their parents: carry each folder's date up, last first.
+    for (size_t index = folders.size(); index-- > 1;)
+        for (const auto& [record, child] : folders[index].entries)
+            if (!record && folders[child].earliest != 0 &&
+                (folders[index].earliest == 0 || folders[child].earliest < folders[index].earliest))
+                folders[index].earliest = folders[child].earliest;
 
     std::string out;
     out.reserve(records.size() * 160 + 4096);
@@ -201,7 +216,7 @@ void HtmlExportFloor(const std::vector<BookmarkRecord>& records, const std::wstr
     AppendEscaped(out, ToUtf8(heading));
     out += "</H1>\n<DL><p>\n";
     std::string indent = "    ";
-    WriteFolder(out, folders, 0, indent);
+    WriteFolder(out, folders, 0, indent, exportTime);
     out += "</DL><p>\n";
     Require(WriteFileReplacing(path, out), "write html");
 }
@@ -248,6 +263,15 @@ std::vector<BookmarkRecord> HtmlImportFloor(const std::wstring& path) {
                     if (close != std::string_view::npos) record.title = Unescaped(text.substr(gt + 1, close - gt - 1));
                     record.folder_path = folderPath;
                     record.date_added = now;
+                    // ADD_DATE after the HREF value, digits in double quotes, as exports write it.
+                    for (size_t p = end; p + 10 < gt; ++p)
+                        if (At(text, p, " add_date=\"")) {
+                            int64_t seconds = 0;
+                            size_t q = p + 11;
+                            for (; q < gt && text[q] >= '0' && text[q] <= '9'; ++q) seconds = seconds * 10 + (text[q] - '0');
+                            if (q < gt && text[q] == '"' && IsPlausibleHtmlDate(seconds, now)) record.date_added = seconds;
+                            break;
+                        }
                 }
             }
             pos = close != std::string_view::npos ? close + 4 : gt + 1;

@@ -1,6 +1,7 @@
 #pragma once
 // The bookmark record every store exchanges, and the small text operations they share.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,17 @@ struct BookmarkRecord {
     std::wstring folder_path;  // folder names from the root down, joined with '/'
     int64_t date_added = 0;    // Unix seconds; 0 = unknown (stores write the current time)
 };
+
+// The longest folder path (names and separators) a store reads or writes. Firefox keeps at most
+// 4096 characters of a folder's name and Chromium reads about a hundred nested folders; sixteen of
+// Firefox's longest names are more than any browser's file holds.
+inline constexpr size_t kMaxFolderPathLength = 65536;
+
+// Every record carries its own copy of its folder path, so a small file of deep folders with long
+// names and many links could need many times its size in memory. A reader refuses a file once the
+// paths of what it read pass this budget: a fixed allowance, and more per byte of input than
+// browsers' files ever need.
+inline constexpr size_t FolderPathBudget(size_t inputBytes) { return (size_t{16} << 20) + 16 * inputBytes; }
 
 struct ParsedFolderPath {
     std::wstring root_key;  // "bookmark_bar", "other" or "synced"

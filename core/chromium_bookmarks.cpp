@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/file_io.h"
+#include "core/read_failure.h"
 
 namespace bm {
 namespace {
@@ -57,8 +58,9 @@ void WalkTree(const json& top, Visit&& visit, Leave&& leave) {
     }
 }
 
-const wchar_t kMissingRoots[] = L"Bookmarks JSON missing 'roots' section.";
-const wchar_t kRootsNotObject[] = L"Bookmarks JSON 'roots' section is not an object.";
+const wchar_t kMissingRoots[] =
+    L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes.";
+const wchar_t kRootsNotObject[] = L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write.";
 
 // The reader's checks on a file's bytes. False with the reader's message when they do not hold.
 bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstring& error) {
@@ -69,7 +71,7 @@ bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstri
                 L" levels of JSON, about " + std::to_wstring(kDeepestFolderNesting) + L" folders); it was not read.";
         return false;
     } catch (const std::exception& e) {
-        error = L"Bookmarks JSON parse error: " + ToWide(e.what());
+        error = JsonDamageText(L"Bookmarks file", bytes, e);
         return false;
     }
     if (!document.is_object()) {
@@ -173,7 +175,17 @@ int64_t ChromeTimeToUnix(const std::string& stamp) {
     }
 }
 
-void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
+namespace {
+
+// Why a walk stopped: a folder path longer than any store keeps, or paths past the file's budget.
+struct FolderPathsTooLarge {
+    bool oneTooLong;
+};
+
+// CollectNode, refusing a folder path longer than `longest` and stopping once the paths copied into
+// the records pass `budget` characters.
+void CollectNodeWithin(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out,
+                       size_t longest, size_t& budget) {
     // One path, extended on the way into a folder and cut back on the way out.
     std::wstring path = parentPath;
     std::vector<size_t> lengths;
@@ -183,10 +195,13 @@ void CollectNode(const json& node, const std::wstring& parentPath, std::vector<B
         if (type == "url") {
             BookmarkRecord record;
             record.url = ToWide(StringField(current, "url"));
+            if (record.url.empty()) return nullptr;
+            if (path.size() > budget) throw FolderPathsTooLarge{false};
+            budget -= path.size();
             record.title = ToWide(StringField(current, "name"));
             record.folder_path = path;
             record.date_added = ChromeTimeToUnix(StringField(current, "date_added"));
-            if (!record.url.empty()) out.push_back(std::move(record));
+            out.push_back(std::move(record));
             return nullptr;
         }
         if (type != "folder" || !current.contains("children")) return nullptr;
@@ -195,6 +210,7 @@ void CollectNode(const json& node, const std::wstring& parentPath, std::vector<B
         lengths.push_back(path.size());
         if (!path.empty()) path += L'/';
         path += ToWide(StringField(current, "name"));
+        if (path.size() > longest) throw FolderPathsTooLarge{true};
         return children;
     };
     WalkTree(node, visit, [&] {
@@ -203,10 +219,18 @@ void CollectNode(const json& node, const std::wstring& parentPath, std::vector<B
     });
 }
 
+}  // namespace
+
+void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
+    size_t unbounded = static_cast<size_t>(-1);
+    CollectNodeWithin(node, parentPath, out, unbounded, unbounded);
+}
+
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        if (error) *error = L"Could not open Bookmarks file for reading.";
+    bool missing = false;
+    if (!ReadFileBytes(path, bytes, &missing)) {
+        if (error) *error = UnreadableFileText(L"Bookmarks file", path, missing);
         return {};
     }
     return ReadChromiumBookmarksText(bytes, error);
@@ -221,15 +245,26 @@ std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, 
     }
     std::vector<BookmarkRecord> records;
     const json& roots = document["roots"];
-    for (auto member = roots.begin(); member != roots.end(); ++member) {
-        const std::wstring key = CanonicalRootKey(ToWide(member.key()));
-        if (key.empty()) continue;
-        const json& root = member.value();
-        if (!root.is_object()) continue;
-        auto children = root.find("children");
-        if (children == root.end() || !children->is_array()) continue;
-        const std::wstring label = RootLabel(key);
-        for (const json& child : *children) CollectNode(child, label, records);
+    size_t budget = FolderPathBudget(bytes.size());
+    try {
+        for (auto member = roots.begin(); member != roots.end(); ++member) {
+            const std::wstring key = CanonicalRootKey(ToWide(member.key()));
+            if (key.empty()) continue;
+            const json& root = member.value();
+            if (!root.is_object()) continue;
+            auto children = root.find("children");
+            if (children == root.end() || !children->is_array()) continue;
+            const std::wstring label = RootLabel(key);
+            for (const json& child : *children) CollectNodeWithin(child, label, records, kMaxFolderPathLength, budget);
+        }
+    } catch (const FolderPathsTooLarge& e) {
+        if (error)
+            *error = e.oneTooLong
+                         ? L"Bookmarks file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                               L" characters, more than any browser keeps; it was not read."
+                         : L"Bookmarks file has folders so deep, with names so long, that its bookmarks would need "
+                           L"far more memory than any browser's file; it was not read.";
+        return {};
     }
     return records;
 }
@@ -301,27 +336,33 @@ public:
     json& Resolve(json& root, const std::wstring& rootKey, const std::vector<std::wstring>& segments,
                   std::atomic<int64_t>& nextId) {
         json* current = &root;
-        std::wstring key = rootKey;
+        size_t folder = roots_.emplace(rootKey, roots_.size()).first->second;
+        // Keyed by the parent's number and one name, so that a record costs the length of its path
+        // and no more, however deep it lies.
+        std::wstring key;
         for (const std::wstring& segment : segments) {
-            key += L'/';
-            key += std::to_wstring(segment.size());
+            key = std::to_wstring(folder);
             key += L':';
             key += segment;
-            auto known = positions_.find(key);
-            size_t position;
-            if (known != positions_.end()) {
-                position = known->second;
-            } else {
-                position = FindOrAddFolder(*current, segment, nextId);
-                positions_.emplace(key, position);
+            auto known = folders_.find(key);
+            if (known == folders_.end()) {
+                const Known made{FindOrAddFolder(*current, segment, nextId), kRootNumbers + folders_.size()};
+                known = folders_.emplace(std::move(key), made).first;
             }
-            current = &(*current)["children"][position];
+            current = &(*current)["children"][known->second.position];
+            folder = known->second.number;
         }
         return *current;
     }
 
 private:
-    std::unordered_map<std::wstring, size_t> positions_;
+    struct Known {
+        size_t position;  // in the parent's children
+        size_t number;    // this folder's number, as a parent in later keys
+    };
+    static constexpr size_t kRootNumbers = 16;  // numbers below this name roots
+    std::unordered_map<std::wstring, size_t> roots_;
+    std::unordered_map<std::wstring, Known> folders_;
 };
 
 }  // namespace
@@ -354,11 +395,64 @@ json NewBookmarksDocument() {
     return document;
 }
 
-int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
-                           std::wstring* error, bool replace) {
+namespace {
+
+// Whole seconds of a node's date_added; false when it has none that reads as a number.
+bool StampSeconds(const json& node, int64_t& seconds) {
+    const std::string stamp = StringField(node, "date_added");
+    try {
+        seconds = std::stoll(stamp) / 1000000;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Whether two lists of children hold the same bookmarks and folders in the same order: names, URLs
+// and bookmark dates to the second. Ids, guids and folder dates are not compared (a replace gives
+// each node new ones), so a file equal in this sense needs no rewrite.
+bool SameContent(const json& a, const json& b) {
+    struct Pair {
+        const json* a;
+        const json* b;
+    };
+    std::vector<Pair> pending{{&a, &b}};
+    while (!pending.empty()) {
+        const Pair lists = pending.back();
+        pending.pop_back();
+        if (!lists.a->is_array() || !lists.b->is_array() || lists.a->size() != lists.b->size()) return false;
+        for (size_t i = 0; i < lists.a->size(); ++i) {
+            const json& x = (*lists.a)[i];
+            const json& y = (*lists.b)[i];
+            if (!x.is_object() || !y.is_object()) return false;
+            const std::string type = StringField(x, "type");
+            if (type != StringField(y, "type") || StringField(x, "name") != StringField(y, "name")) return false;
+            if (type == "url") {
+                int64_t xs = 0, ys = 0;
+                if (StringField(x, "url") != StringField(y, "url") || !StampSeconds(x, xs) || !StampSeconds(y, ys) ||
+                    xs != ys)
+                    return false;
+            } else if (type == "folder") {
+                auto xc = x.find("children");
+                auto yc = y.find("children");
+                if (xc == x.end() || yc == y.end()) return false;
+                pending.push_back({&*xc, &*yc});
+            } else {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecord>& records, bool replace,
+                       ChromiumWritePlan& plan, std::wstring* error) {
+    plan = ChromiumWritePlan{};
     auto fail = [error](const std::wstring& text) {
         if (error) *error = text;
-        return -1;
+        return false;
     };
 
     // Only a file that is not there, or holds nothing, starts a new document. Anything else the reader
@@ -369,7 +463,7 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
         std::string bytes;
         bool missing = false;
         if (!ReadFileBytes(path, bytes, &missing)) {
-            if (!missing) return fail(L"Could not open Bookmarks file for reading.");
+            if (!missing) return fail(UnreadableFileText(L"Bookmarks file", path, false));
             document = NewBookmarksDocument();
         } else if (IsBlankJsonText(bytes)) {
             document = NewBookmarksDocument();
@@ -380,6 +474,9 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
     }
 
     for (const BookmarkRecord& record : records) {
+        if (record.folder_path.size() > kMaxFolderPathLength)
+            return fail(L"A bookmark's folder path is longer than " + std::to_wstring(kMaxFolderPathLength) +
+                        L" characters, more than any browser keeps; the Bookmarks file was not changed.");
         if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting)
             return fail(L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
                         L" folders; the Bookmarks file was not changed.");
@@ -395,11 +492,16 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
 
     int added = 0;
     int skippedCount = 0;
-    std::string text;
     try {
+        // What a replace removes, kept aside to tell whether the new content differs from it.
+        std::vector<std::pair<std::string, json>> replaced;
         if (replace) {
-            for (json& root : roots)
-                if (root.is_object()) root["children"] = json::array();
+            for (auto root = roots.begin(); root != roots.end(); ++root) {
+                if (!root->is_object()) continue;
+                auto children = root->find("children");
+                replaced.emplace_back(root.key(), children != root->end() ? std::move(*children) : json::array());
+                (*root)["children"] = json::array();
+            }
         }
 
         std::unordered_set<std::wstring> present;
@@ -450,19 +552,56 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
             present.insert(std::move(key));
             ++added;
         }
-        text = document.dump(3, ' ', false, json::error_handler_t::strict);
+
+        // A merge changes the file when it adds; a replace when the new content differs from the old.
+        bool changes = !replace && added > 0;
+        if (replace) {
+            // Every root as it was against the same root now; one that is new counts as empty before.
+            const json empty = json::array();
+            auto before = [&replaced, &empty](const std::string& key) -> const json& {
+                for (const auto& [name, children] : replaced)
+                    if (name == key) return children;
+                return empty;
+            };
+            for (auto root = roots.begin(); root != roots.end() && !changes; ++root) {
+                if (!root->is_object()) continue;
+                auto children = root->find("children");
+                changes = !SameContent(before(root.key()), children != root->end() ? *children : empty);
+            }
+        }
+        plan.changes = changes;
+        if (changes) plan.text = document.dump(3, ' ', false, json::error_handler_t::strict);
     } catch (const std::exception& e) {
         return fail(L"Could not update Bookmarks file: " + ToWide(e.what()));
     }
+    plan.added = added;
+    plan.skipped = skippedCount;
+    return true;
+}
 
+bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error) {
     FileWriteError writeError;
-    if (!WriteFileReplacing(path, text, &writeError)) {
+    if (WriteFileReplacing(path, plan.text, &writeError)) return true;
+    if (error) {
         if (writeError.stage == FileWriteStage::Create || writeError.stage == FileWriteStage::Replace)
-            return fail(L"Could not open Bookmarks file for writing.");
-        return fail(L"Could not write Bookmarks file (" + DescribeWriteError(writeError) + L").");
+            *error = L"Could not open Bookmarks file for writing.";
+        else
+            *error = L"Could not write Bookmarks file (" + DescribeWriteError(writeError) + L").";
     }
-    if (skipped) *skipped = skippedCount;
-    return added;
+    return false;
+}
+
+int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
+                           std::wstring* error, bool replace) {
+    ChromiumWritePlan plan;
+    if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
+    if (!plan.changes) {
+        if (skipped) *skipped = static_cast<int>(records.size());  // every one is there already
+        return 0;
+    }
+    if (!CommitChromiumWrite(path, plan, error)) return -1;
+    if (skipped) *skipped = plan.skipped;
+    return plan.added;
 }
 
 }  // namespace bm

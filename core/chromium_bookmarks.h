@@ -28,9 +28,28 @@ void CollectNode(const nlohmann::json& node, const std::wstring& parentPath, std
 int64_t ChromeTimeToUnix(const std::string& stamp);
 
 // Merges (replace = false) or replaces the bookmarks of the file. Returns the number added, or -1
-// with the error text set when the file was not written; the file is then as it was.
+// with the error text set when the file was not written; the file is then as it was. A write that
+// would change no bookmark (a merge that adds nothing, a replace by what the file already holds)
+// leaves the file untouched and returns 0.
 int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
                            std::wstring* error, bool replace);
+
+// A write worked out in memory, so that the caller can see what it would change before it backs
+// the file up and writes.
+struct ChromiumWritePlan {
+    int added = 0;
+    int skipped = 0;
+    bool changes = false;  // the file's bookmarks or folders would differ; false leaves nothing to write
+    std::string text;      // the new file, when it changes
+};
+
+// Reads the file and works out the write; the file is not touched. False with the error text when
+// the write would be refused (the reasons WriteChromiumBookmarks gives).
+bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecord>& records, bool replace,
+                       ChromiumWritePlan& plan, std::wstring* error);
+
+// Puts a planned text in place of the file in one step. False with the error text when it could not.
+bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error);
 
 void CollectUrls(const nlohmann::json& node, std::unordered_set<std::wstring>& urls);
 nlohmann::json& EnsureFolderPath(nlohmann::json& start, const std::vector<std::wstring>& segments,

@@ -34,6 +34,11 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 // The longest URL Firefox keeps, in UTF-16 units of its stored form; its own insert refuses longer ones.
 inline constexpr size_t kFirefoxMaxUrlLength = 65536;
 
+// How many of the records a merge would add, without changing the file, and how many it would skip as
+// duplicates and leave out as too long (when given); -1 when it cannot tell.
+int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items,
+                               int* skipped = nullptr, int* tooLong = nullptr);
+
 // moz_places.rev_host of a URL, from the form Firefox stores: its host (and port) reversed, then ".".
 std::string ReverseHost(const std::wstring& url);
 

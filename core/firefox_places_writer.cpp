@@ -522,4 +522,47 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
     }
 }
 
+// The writer's merge without the write: how many of the records it would add, counted as the
+// writer counts them. -1 when the file cannot be read that way or is damaged, so that the writer
+// itself reports why.
+int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
+                               int* tooLong) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
+        if (db) sqlite3_close(db);
+        return -1;
+    }
+    int count = -1;
+    try {
+        CheckFileLength(path);
+        CheckPlacesTables(db);
+        if (FindIdByGuid(db, "unfiled_____") >= 0 || FindIdByGuid(db, "toolbar_____") >= 0) {
+            std::unordered_set<std::wstring> seen;
+            {
+                Statement query = PrepareOrThrow(
+                    db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(FindIdByGuid(db, "tags________")));
+                while (StepRow(query)) seen.insert(DuplicateKey(CanonicalPlacesUrl(ColumnText(query, 0))));
+            }
+            count = 0;
+            int duplicates = 0;
+            int longOnes = 0;
+            for (const BookmarkRecord& record : items) {
+                const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
+                if (Utf16Length(stored) > kFirefoxMaxUrlLength)
+                    ++longOnes;
+                else if (seen.insert(DuplicateKey(stored)).second)
+                    ++count;
+                else
+                    ++duplicates;
+            }
+            if (skipped) *skipped = duplicates;
+            if (tooLong) *tooLong = longOnes;
+        }
+    } catch (const std::exception&) {
+        count = -1;
+    }
+    sqlite3_close(db);
+    return count;
+}
+
 }  // namespace bm

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/file_io.h"
+#include "core/read_failure.h"
 
 namespace bm {
 namespace {
@@ -123,6 +124,56 @@ bool HasTrueAttribute(std::wstring_view tag, const wchar_t* name) {
     return !StartsWithCaseless(tag, end, L"=\"false\"") && !StartsWithCaseless(tag, end, L"='false'");
 }
 
+bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
+
+// The value of the attribute `name` (lower case, matched in any case) of a start tag, quoted or not;
+// attribute values are stepped over whole, so a name inside another attribute's value never matches.
+bool FindAttribute(std::wstring_view tag, std::wstring_view name, std::wstring_view& value) {
+    size_t i = 1;
+    while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>') ++i;  // the tag's own name
+    while (i < tag.size()) {
+        while (i < tag.size() && (IsSpace(tag[i]) || tag[i] == L'/')) ++i;
+        if (i >= tag.size() || tag[i] == L'>') return false;
+        const size_t start = i;
+        while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'=' && tag[i] != L'>') ++i;
+        const bool matches = i - start == name.size() && StartsWithCaseless(tag, start, name);
+        while (i < tag.size() && IsSpace(tag[i])) ++i;
+        std::wstring_view found;
+        if (i < tag.size() && tag[i] == L'=') {
+            ++i;
+            while (i < tag.size() && IsSpace(tag[i])) ++i;
+            if (i < tag.size() && (tag[i] == L'"' || tag[i] == L'\'')) {
+                const wchar_t quote = tag[i++];
+                size_t end = tag.find(quote, i);
+                if (end == std::wstring_view::npos) end = tag.size();
+                found = tag.substr(i, end - i);
+                i = end + 1;
+            } else {
+                const size_t valueStart = i;
+                while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>') ++i;
+                found = tag.substr(valueStart, i - valueStart);
+            }
+        }
+        if (matches) {
+            value = found;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The tag's ADD_DATE when it is a plausible date, else `fallback`.
+int64_t AddDate(std::wstring_view tag, int64_t now, int64_t fallback) {
+    std::wstring_view value;
+    if (!FindAttribute(tag, L"add_date", value) || value.empty() || value.size() > 18) return fallback;
+    int64_t seconds = 0;
+    for (wchar_t c : value) {
+        if (c < L'0' || c > L'9') return fallback;
+        seconds = seconds * 10 + (c - L'0');
+    }
+    return IsPlausibleHtmlDate(seconds, now) ? seconds : fallback;
+}
+
 std::wstring DamageWarning(bool cutInTag, size_t unclosedLists, size_t strayListEnds, size_t unclosedItems) {
     std::wstring text;
     auto add = [&text](const std::wstring& sentence) {
@@ -143,6 +194,12 @@ std::wstring DamageWarning(bool cutInTag, size_t unclosedLists, size_t strayList
 
 }  // namespace
 
+bool IsPlausibleHtmlDate(int64_t seconds, int64_t now) {
+    constexpr int64_t kEarliest = 631152000;  // 1990-01-01, before any browser kept bookmarks
+    constexpr int64_t kClockSlack = 2 * 24 * 60 * 60;
+    return seconds >= kEarliest && seconds <= now + kClockSlack;
+}
+
 std::wstring HtmlEscape(const std::wstring& text) {
     std::wstring out;
     out.reserve(text.size());
@@ -161,6 +218,7 @@ std::wstring HtmlEscape(const std::wstring& text) {
 std::wstring HtmlUnescape(const std::wstring& text) { return Unescape(text); }
 
 HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records) {
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
     HtmlFolderTree tree;
     tree.nodes.emplace_back();
     // The child of `parent` named `name`, made (and entered in the parent's order) on first use.
@@ -205,11 +263,23 @@ HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records) {
         HtmlFolderNode::Entry entry;
         entry.bookmark = &record;
         tree.nodes[node].entries.push_back(entry);
+        if (IsPlausibleHtmlDate(record.date_added, now) &&
+            (tree.nodes[node].earliest == 0 || record.date_added < tree.nodes[node].earliest))
+            tree.nodes[node].earliest = record.date_added;
+    }
+    // A folder is made after its parent, so walking back from the last carries each folder's date up.
+    for (size_t index = tree.nodes.size(); index-- > 1;) {
+        for (const HtmlFolderNode::Entry& entry : tree.nodes[index].entries) {
+            if (entry.bookmark) continue;
+            const int64_t inner = tree.nodes[entry.folder].earliest;
+            int64_t& earliest = tree.nodes[index].earliest;
+            if (inner > 0 && (earliest == 0 || inner < earliest)) earliest = inner;
+        }
     }
     return tree;
 }
 
-void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree) {
+void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree, int64_t exportTime) {
     // An explicit stack of (node, next entry) instead of recursion: any depth fits.
     struct Open {
         size_t node;
@@ -238,7 +308,7 @@ void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree) {
             out += "<DT><A HREF=\"";
             out += ToUtf8(url);
             out += "\" ADD_DATE=\"";
-            out += std::to_string(record.date_added);
+            out += std::to_string(IsPlausibleHtmlDate(record.date_added, exportTime) ? record.date_added : exportTime);
             out += "\">";
             out += ToUtf8(title);
             out += "</A>\n";
@@ -246,7 +316,9 @@ void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree) {
         }
         const HtmlFolderNode& folder = tree.nodes[entry.folder];
         out += indent;
-        out += "<DT><H3 ADD_DATE=\"0\"";
+        out += "<DT><H3 ADD_DATE=\"";
+        out += std::to_string(folder.earliest != 0 ? folder.earliest : exportTime);
+        out += "\"";
         if (folder.marker) {
             out += " ";
             out += folder.marker;
@@ -286,15 +358,16 @@ bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& 
            "<TITLE>Bookmarks</TITLE>\n";
     out += "<H1>" + ToUtf8(HtmlEscape(tree.heading)) + "</H1>\n";
     out += "<DL><p>\n";
-    WriteHtmlTree(out, tree);
+    WriteHtmlTree(out, tree, static_cast<int64_t>(std::time(nullptr)));
     out += "</DL><p>\n";
     return WriteExportFile(path, out, error);
 }
 
 std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error, std::wstring* warning) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        if (error) *error = L"Could not open source file for reading.";
+    bool missing = false;
+    if (!ReadFileBytes(path, bytes, &missing)) {
+        if (error) *error = UnreadableFileText(L"The file", path, missing);
         return {};
     }
     return ParseHtmlBookmarks(bytes, error, warning);
@@ -302,6 +375,10 @@ std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* e
 
 std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::wstring* error, std::wstring* warning) {
     std::vector<BookmarkRecord> result;
+    if (const std::wstring blank = BlankFileText(L"The file", bytes); !blank.empty()) {
+        if (error) *error = blank;
+        return result;
+    }
     const std::wstring wide = ToWide(bytes);
     const std::wstring_view text(wide);
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -315,6 +392,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     std::vector<Level> levels;
     std::wstring path;
     std::vector<size_t> topLevelRecords;  // records whose path gets the top level's root in front
+    size_t pathBudget = FolderPathBudget(bytes.size());
 
     std::wstring heading;  // the first H1
     bool headingSeen = false;
@@ -343,11 +421,18 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             const size_t close = FindClosing(text, gt + 1, L"</a");
             if (close == std::wstring::npos) ++unclosedItems;
             if (!url.empty()) {
+                if (path.size() > pathBudget) {
+                    if (error)
+                        *error = L"The file has folders so deep, with names so long, that its bookmarks would need "
+                                 L"far more memory than any browser's file; nothing was imported.";
+                    return {};
+                }
+                pathBudget -= path.size();
                 BookmarkRecord record;
                 record.url = Unescape(url);
                 if (close != std::wstring::npos) record.title = Unescape(text.substr(gt + 1, close - gt - 1));
                 record.folder_path = path;
-                record.date_added = now;
+                record.date_added = AddDate(text.substr(lt, gt - lt + 1), now, now);
                 if (levels.empty() || levels.back().underTop) topLevelRecords.push_back(result.size());
                 result.push_back(std::move(record));
             }
@@ -386,6 +471,13 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                 if (!key.empty()) level.underTop = false;
             }
             if (!name.empty()) {
+                // Room is left for the root that a top-level path may still get in front.
+                if (path.size() + 1 + name.size() + 32 > kMaxFolderPathLength) {
+                    if (error)
+                        *error = L"The file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                                 L" characters, more than any browser keeps; nothing was imported.";
+                    return {};
+                }
                 if (!path.empty()) path += L'/';
                 path += name;
             }

@@ -1,6 +1,7 @@
 #pragma once
 // Netscape bookmark HTML ("<!DOCTYPE NETSCAPE-Bookmark-file-1>"): the file browsers export and import.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -30,7 +31,13 @@ struct HtmlFolderNode {
     };
     std::vector<Entry> entries;
     std::unordered_map<std::wstring, size_t> sub_folders;  // by exact (case-sensitive) name
+    int64_t earliest = 0;  // the earliest date of a bookmark at any depth below; 0 when none has one
 };
+
+// Whether an ADD_DATE (Unix seconds) can be a real bookmark's date: from 1990 on, and no more than
+// two days past `now` (clocks of two machines may differ). Browsers write 0, or nothing, when they
+// have no date; such values are not read as dates.
+bool IsPlausibleHtmlDate(int64_t seconds, int64_t now);
 
 struct HtmlFolderTree {
     std::vector<HtmlFolderNode> nodes;  // nodes[0] is the file's top level
@@ -42,8 +49,10 @@ struct HtmlFolderTree {
 // sub-folders in the order the records came.
 HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records);
 
-// Appends the file's body lines for the tree: UTF-8, indented four spaces per level.
-void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree);
+// Appends the file's body lines for the tree: UTF-8, indented four spaces per level. Every ADD_DATE
+// is a real date, as browsers read it: a bookmark's own, a folder's earliest bookmark's, and
+// `exportTime` where there is none.
+void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree, int64_t exportTime);
 
 // Writes the file; false with an error text when it could not be written (an existing file is then
 // left as it was).
@@ -55,6 +64,7 @@ bool ExportHtml(const std::vector<BookmarkRecord>& records, const std::wstring& 
 bool WriteExportFile(const std::wstring& path, const std::string& text, std::wstring* error);
 
 // Reads every link with a quoted HREF and its folder path; empty with an error text on failure.
+// A link's date is its ADD_DATE when that is a plausible date, else the time of the import.
 // Root folders are recognised by the markers browsers write and by their whole names; links at the
 // top level of a Firefox-style file belong to the bookmarks menu.
 // A damaged file (cut short, lists closed that were never opened, a link without its closing tag)

@@ -9,6 +9,7 @@
 #include "core/chromium_bookmarks.h"
 #include "core/file_io.h"
 #include "core/html_bookmarks.h"
+#include "core/read_failure.h"
 
 namespace bm {
 namespace {
@@ -101,8 +102,9 @@ bool ExportJson(const std::vector<BookmarkRecord>& records, const std::wstring& 
 
 std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* error) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-        if (error) *error = L"Could not open source file for reading.";
+    bool missing = false;
+    if (!ReadFileBytes(path, bytes, &missing)) {
+        if (error) *error = UnreadableFileText(L"The file", path, missing);
         return {};
     }
     return ImportJsonText(bytes, error);
@@ -119,7 +121,7 @@ std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstrin
                      L" levels, far more than an export ever is; nothing was imported.";
         return {};
     } catch (const std::exception& e) {
-        if (error) *error = L"JSON parse error: " + ToWide(e.what());
+        if (error) *error = JsonDamageText(L"The file", bytes, e);
         return {};
     }
 
@@ -146,8 +148,15 @@ std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstrin
                          L"whose date_added is a number); nothing was imported.";
             return {};
         }
-        // Every writer of bookmarks refuses folders nested deeper than this; one such entry would
-        // make every later sync or export of the imported set fail.
+        // Every writer of bookmarks refuses folders nested deeper or paths longer than this; one such
+        // entry would make every later sync or export of the imported set fail.
+        if (record.folder_path.size() > kMaxFolderPathLength) {
+            if (error)
+                *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
+                         L" has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                         L" characters, more than any browser keeps; nothing was imported.";
+            return {};
+        }
         if (SplitPath(record.folder_path).size() > kDeepestFolderNesting) {
             if (error)
                 *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +

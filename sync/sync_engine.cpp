@@ -1,8 +1,11 @@
 #include "sync/sync_engine.h"
 
+#include <windows.h>
+
 #include <exception>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "core/browser_process.h"
 #include "core/browsers.h"
@@ -51,8 +54,107 @@ DestinationResult FailDestination(DestinationResult result, const std::wstring& 
     return result;
 }
 
-std::wstring CountsMessage(int added, int skipped) {
-    return std::to_wstring(added) + L" added, " + std::to_wstring(skipped) + L" duplicate(s) skipped.";
+std::wstring CountsMessage(int added, int skipped, int tooLong = 0) {
+    std::wstring text = std::to_wstring(added) + L" added, " + std::to_wstring(skipped) + L" duplicate(s) skipped";
+    if (tooLong > 0)
+        text += L", " + std::to_wstring(tooLong) + L" left out (a URL longer than the " +
+                std::to_wstring(kFirefoxMaxUrlLength) + L" characters Firefox keeps)";
+    return text + L".";
+}
+
+// A destination that already holds what the write would give: it is left alone, without a backup
+// or snapshot, so that syncs that change nothing do not push older backups out of those kept.
+DestinationResult Unchanged(DestinationResult result, int skipped, int tooLong, bool replace, const std::wstring& store,
+                            const std::wstring& backup, const LogCallback& log) {
+    result.ok = true;
+    result.added = 0;
+    result.duplicatesSkipped = skipped;
+    result.leftOut = tooLong;
+    result.message = CountsMessage(0, skipped, tooLong) +
+                     (replace ? L" It already holds exactly these bookmarks" : L" Nothing to add") + L": the " + store +
+                     L" was left as it was and no " + backup + L" was made.";
+    Emit(log, L"[OK] " + result.name + L": " + result.message);
+    return result;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (written == 0 || written >= size) return path;
+    full.resize(written);
+    return full;
+}
+
+// Whether two paths name one file: the same file on disk when both can be opened (links and other
+// spellings included), otherwise the same full path in any letter case.
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    if (a.empty() || b.empty()) return false;
+    auto identity = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool known = GetFileInformationByHandle(file, &info) != 0;
+        CloseHandle(file);
+        return known;
+    };
+    BY_HANDLE_FILE_INFORMATION x{}, y{};
+    if (identity(a, x) && identity(b, y))
+        return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+               x.nFileIndexLow == y.nFileIndexLow;
+    return ToLower(FullPath(a)) == ToLower(FullPath(b));
+}
+
+// Whether the profile's rows already are what the write would leave: for a merge, every record's
+// URL is there; for a replace, the rows are the records (the first of each URL, as the database
+// keeps them) in the same order and with the same texts and dates.
+bool ProfileAlreadyHolds(const std::vector<BookmarkRecord>& rows, const std::vector<BookmarkRecord>& records,
+                         bool replace) {
+    std::unordered_set<std::wstring> keys;
+    if (!replace) {
+        for (const BookmarkRecord& row : rows) keys.insert(NormalizeUrl(row.url));
+        for (const BookmarkRecord& record : records)
+            if (!keys.count(NormalizeUrl(record.url))) return false;
+        return true;
+    }
+    size_t next = 0;
+    for (const BookmarkRecord& record : records) {
+        if (!keys.insert(NormalizeUrl(record.url)).second) continue;
+        // A record without a date is stored with the time of the write, so it never matches.
+        if (next == rows.size() || record.date_added == 0) return false;
+        const BookmarkRecord& row = rows[next];
+        // The rows must also stand in the order they were stored, or a replace would reorder them.
+        if (next > 0 && row.id <= rows[next - 1].id) return false;
+        if (row.url != record.url || row.title != record.title || row.folder_path != record.folder_path ||
+            row.date_added != record.date_added)
+            return false;
+        ++next;
+    }
+    return next == rows.size();
+}
+
+// Why the request would write into the store it reads, or "" when it would not. A sync from a store
+// into itself is refused as a copy from a profile into itself is: at best it does nothing, and a
+// replace would first clear what it is about to read.
+std::wstring SameStoreProblem(const SyncRequest& request, const std::vector<BrowserInfo>& browsers) {
+    if (request.sourceType == 1)
+        return request.destMode == 2 && request.destProfileId == request.sourceProfileId
+                   ? L"Source and destination are the same profile ('" + request.sourceName +
+                         L"'); a profile cannot be synced into itself. Choose another destination."
+                   : L"";
+    if (request.destMode != 0) return L"";
+    const BrowserInfo* source = FindBrowser(browsers, request.sourceBrowserKind);
+    const BrowserInfo* target = FindBrowser(browsers, request.destBrowserKind);
+    if (!source || !target) return L"";
+    if (source == target)
+        return L"Source and destination are the same browser ('" + source->displayName +
+               L"'); a browser cannot be synced into itself. Choose another destination.";
+    if (SameFile(source->bookmarksPath, target->bookmarksPath))
+        return L"Source and destination are the same file: '" + target->displayName +
+               L"' uses the bookmarks file of '" + source->displayName + L"' (" + target->bookmarksPath +
+               L"). Choose another destination.";
+    return L"";
 }
 
 }  // namespace
@@ -60,6 +162,11 @@ std::wstring CountsMessage(int added, int skipped) {
 SyncResult SyncEngine::RunSync(const SyncRequest& request, const std::vector<BrowserInfo>& browsers,
                                AppDatabase& db, const LogCallback& log) const {
     SyncResult result;
+    result.error = SameStoreProblem(request, browsers);
+    if (!result.error.empty()) {
+        Emit(log, L"[ERROR] " + result.error);
+        return result;
+    }
     std::vector<BookmarkRecord> records;
     result.ok = LoadSource(request, browsers, db, records, result.error, log);
     if (!result.ok) {
@@ -85,6 +192,17 @@ SyncResult SyncEngine::RunSync(const SyncRequest& request, const std::vector<Bro
                 const bool isSource =
                     request.sourceType == 0 && static_cast<int32_t>(browser.kind) == request.sourceBrowserKind;
                 if (isSource || !browser.detected) continue;
+                const BrowserInfo* source =
+                    request.sourceType == 0 ? FindBrowser(browsers, request.sourceBrowserKind) : nullptr;
+                if (source && SameFile(source->bookmarksPath, browser.bookmarksPath)) {
+                    DestinationResult skipped;
+                    skipped.name = browser.displayName;
+                    skipped.message = L"Skipped: it uses the same bookmarks file as the source ('" +
+                                      source->displayName + L"').";
+                    Emit(log, L"[SKIP] " + skipped.name + L": " + skipped.message);
+                    result.destinations.push_back(std::move(skipped));
+                    continue;
+                }
                 result.destinations.push_back(SyncToBrowser(records, browser, replace, autoBackup, log));
             }
             break;
@@ -165,6 +283,21 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
             return result;
         }
 
+        // What the write would change is worked out first: a write that changes nothing makes no
+        // backup and leaves the file as it is.
+        ChromiumWritePlan plan;
+        if (IsFirefox(browser)) {
+            int duplicates = 0;
+            int tooLong = 0;
+            if (!replace && CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &tooLong) == 0)
+                return Unchanged(std::move(result), duplicates, tooLong, replace, L"file", L"backup", log);
+        } else {
+            std::wstring planError;
+            if (!PlanChromiumWrite(browser.bookmarksPath, records, replace, plan, &planError))
+                return FailDestination(std::move(result), L"Write failed: " + planError, log);
+            if (!plan.changes) return Unchanged(std::move(result), static_cast<int>(records.size()), 0, replace, L"file", L"backup", log);
+        }
+
         if (autoBackup || replace) {
             std::wstring backupError;
             std::optional<std::wstring> backupPath = BackupFile(browser.bookmarksPath, &backupError);
@@ -183,23 +316,21 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
 
         int skipped = 0;
         int tooLong = 0;
+        int added = -1;
         std::wstring writeError;
-        const int added =
-            IsFirefox(browser)
-                ? WriteFirefoxBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace, &tooLong)
-                : WriteChromiumBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace);
+        if (IsFirefox(browser)) {
+            added = WriteFirefoxBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace, &tooLong);
+        } else if (CommitChromiumWrite(browser.bookmarksPath, plan, &writeError)) {
+            added = plan.added;
+            skipped = plan.skipped;
+        }
         if (added < 0) return FailDestination(std::move(result), L"Write failed: " + writeError, log);
 
         result.ok = true;
         result.added = added;
         result.duplicatesSkipped = skipped;
         result.leftOut = tooLong;
-        result.message = CountsMessage(added, skipped);
-        if (tooLong > 0) {
-            result.message.pop_back();
-            result.message += L", " + std::to_wstring(tooLong) + L" left out (a URL longer than the " +
-                              std::to_wstring(kFirefoxMaxUrlLength) + L" characters Firefox keeps).";
-        }
+        result.message = CountsMessage(added, skipped, tooLong);
         Emit(log, L"[OK] " + name + L": " + result.message);
         return result;
     } catch (...) {
@@ -215,6 +346,9 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
 
     if (autoBackup || replace) {
         try {
+            // A write that would change nothing takes no snapshot.
+            if (ProfileAlreadyHolds(db.GetBookmarks(profileId), records, replace))
+                return Unchanged(std::move(result), static_cast<int>(records.size()), 0, replace, L"profile", L"snapshot", log);
             db.CreateSnapshot(profileId,
                               replace ? L"Auto-backup before REPLACE sync" : L"Auto-backup before sync");
         } catch (...) {
@@ -239,12 +373,14 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
         int skipped = 0;
         const int added = replace ? db.ReplaceBookmarks(profileId, copies, &skipped)
                                   : db.AddBookmarks(profileId, copies, &skipped);
-        db.TouchProfile(profileId);
+        // A merge that stored nothing changed nothing, not even the profile's time.
+        if (replace || added > 0) db.TouchProfile(profileId);
 
         result.ok = true;
         result.added = added;
         result.duplicatesSkipped = skipped;
         result.message = CountsMessage(added, skipped);
+        if (!replace && added == 0) result.message += L" Nothing to add: the profile was left as it was.";
         Emit(log, L"[OK] " + result.name + L": " + result.message);
         return result;
     } catch (...) {

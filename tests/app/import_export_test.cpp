@@ -114,7 +114,7 @@ TEST_F(ImportExportPanelTest, UnreadableBrowserIsNoEmptyExportAndLeavesTheFileAl
     WriteTextFile(target, "an earlier export");
     SetExportPath(target);
     Press("Export");
-    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[ERROR] Export failed: Could not open Bookmarks file for reading."});
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[ERROR] Export failed: Bookmarks file was not found."});
     EXPECT_EQ(ReadTextFile(target), "an earlier export");
 
     // Firefox with a places database that is no database.

@@ -163,18 +163,19 @@ TEST_F(ChromiumStore, ReaderOutcomesTable) {
     const std::string bom = "\xEF\xBB\xBF";
     const std::string oneUrl = R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":"u"}]}}})";
     const Case cases[] = {
-        {"array", "[]", 0, L"Bookmarks JSON missing 'roots' section."},
-        {"empty object", "{}", 0, L"Bookmarks JSON missing 'roots' section."},
-        {"empty file", "", 0, L"Bookmarks JSON parse error: "},
-        {"syntax error", "{\"roots\": ", 0, L"Bookmarks JSON parse error: "},
-        {"invalid utf-8", "{\"roots\":{\"bookmark_bar\":{\"name\":\"\xFF\"}}}", 0, L"Bookmarks JSON parse error: "},
+        {"array", "[]", 0, L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes."},
+        {"empty object", "{}", 0, L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes."},
+        {"empty file", "", 0, L"Bookmarks file is empty: "},
+        {"syntax error", "{\"roots\": ", 0, L"Bookmarks file is damaged: it ends too early, as if cut short, after 10 bytes."},
+        {"invalid utf-8", "{\"roots\":{\"bookmark_bar\":{\"name\":\"\xFF\"}}}", 0,
+         L"Bookmarks file is damaged: it holds text that is not valid UTF-8 at line 1, column 35."},
         {"roots empty", R"({"roots":{}})", 0, L""},
         {"roots array is an error",
          R"({"roots":[{"type":"folder","children":[{"type":"url","url":"u"}]}]})", 0,
-         L"Bookmarks JSON 'roots' section is not an object."},
-        {"roots null is an error", R"({"roots":null})", 0, L"Bookmarks JSON 'roots' section is not an object."},
-        {"roots string is an error", R"({"roots":"bookmark_bar"})", 0, L"Bookmarks JSON 'roots' section is not an object."},
-        {"roots number is an error", R"({"version":1,"roots":0})", 0, L"Bookmarks JSON 'roots' section is not an object."},
+         L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
+        {"roots null is an error", R"({"roots":null})", 0, L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
+        {"roots string is an error", R"({"roots":"bookmark_bar"})", 0, L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
+        {"roots number is an error", R"({"version":1,"roots":0})", 0, L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
         {"bom accepted", bom + oneUrl, 1, L""},
         {"text after document", oneUrl + " trailing {garbage", 1, L""},
         {"unknown root skipped",
@@ -200,7 +201,7 @@ TEST_F(ChromiumStore, ReaderOutcomesTable) {
     }
     std::wstring error;
     EXPECT_TRUE(ReadChromiumBookmarks(dir / L"missing", &error).empty());
-    EXPECT_EQ(error, L"Could not open Bookmarks file for reading.");
+    EXPECT_EQ(error, L"Bookmarks file was not found.");
     EXPECT_TRUE(ReadChromiumBookmarks(dir / L"missing", nullptr).empty());
 }
 
@@ -397,7 +398,7 @@ TEST_F(ChromiumStore, NewDocumentIsWrittenExactly) {
 // lose every bookmark it still holds.
 TEST_F(ChromiumStore, DamagedFileIsRefusedAndKept) {
     const std::string browser = kBrowserFile;
-    const std::wstring cut = L"Bookmarks JSON parse error: ";
+    const std::wstring cut = L"Bookmarks file is damaged: ";
     struct Case {
         const char* name;
         std::string content;
@@ -412,12 +413,12 @@ TEST_F(ChromiumStore, DamagedFileIsRefusedAndKept) {
         {"not json", "not json", cut},
         {"zeros", std::string(64, '\0'), cut},
         {"invalid utf-8", "{\"roots\":{\"bookmark_bar\":{\"name\":\"\xC3\"}}}", cut},
-        {"array", "[]", L"Bookmarks JSON missing 'roots' section."},
-        {"string", "\"roots\"", L"Bookmarks JSON missing 'roots' section."},
-        {"no roots", "{\"version\": 3, \"checksum\": \"x\"}", L"Bookmarks JSON missing 'roots' section."},
-        {"roots array", "{\"roots\":[{\"children\":[]}]}", L"Bookmarks JSON 'roots' section is not an object."},
-        {"roots null", "{\"roots\":null}", L"Bookmarks JSON 'roots' section is not an object."},
-        {"roots number", "{\"roots\":7,\"version\":1}", L"Bookmarks JSON 'roots' section is not an object."},
+        {"array", "[]", L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes."},
+        {"string", "\"roots\"", L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes."},
+        {"no roots", "{\"version\": 3, \"checksum\": \"x\"}", L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes."},
+        {"roots array", "{\"roots\":[{\"children\":[]}]}", L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
+        {"roots null", "{\"roots\":null}", L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
+        {"roots number", "{\"roots\":7,\"version\":1}", L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
         {"nested too deep", std::string(kMaxJsonNesting + 1, '['),
          L"Bookmarks file is nested deeper than any browser writes (more than " + std::to_wstring(kMaxJsonNesting) +
              L" levels of JSON, about 1000 folders); it was not read."},
@@ -450,7 +451,8 @@ TEST_F(ChromiumStore, DamagedFileIsRefusedAndKept) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     std::wstring error;
     EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://new.example/", L"N", L"")}, nullptr, &error, true), -1);
-    EXPECT_EQ(error, L"Could not open Bookmarks file for reading.");
+    EXPECT_EQ(error, L"Bookmarks file is in use by another program and cannot be read; close that program and try "
+                     L"again.");
     CloseHandle(held);
     EXPECT_EQ(ReadTextFile(file), kBrowserFile);
 

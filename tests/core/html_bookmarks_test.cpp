@@ -39,43 +39,53 @@ TEST(HtmlExport, WritesTheTreeByteForByte) {
     const std::vector<BookmarkRecord> records = {
         Record(L"https://a.example/?x=1&y=2", L"A <b>bold</b> 'q'", L"Bookmarks bar/Dev", 1700000000),
         Record(L"https://b.example/", L"", L"Bookmarks bar", 0),
-        Record(L"https://c.example/", L"\u00C7a \u65E5\u672C", L"", 5),  // no folder: the bar, as every store has it
+        Record(L"https://c.example/", L"\u00C7a \u65E5\u672C", L"", 1600000005),  // no folder: the bar, as every store has it
         Record(L"https://d.example/", L"D", L"/Other \"stuff\"//", -11644473600),
-        Record(L"https://e.example/", L"E", L"Bookmarks bar/Dev", 7),
+        Record(L"https://e.example/", L"E", L"Bookmarks bar/Dev", 1650000007),
     };
     const std::wstring path = dir / L"out.html";
     std::wstring error = L"untouched";
+    const int64_t exportStart = static_cast<int64_t>(std::time(nullptr));
     ASSERT_TRUE(ExportHtml(records, path, &error));
+    const int64_t exportEnd = static_cast<int64_t>(std::time(nullptr));
     EXPECT_EQ(error, L"untouched");
+    // Every date written is a real one: a folder's is its earliest bookmark's; where there is none
+    // (no date, or Chromium's empty one), the time of the export.
+    const std::string written = ReadTextFile(path);
+    const size_t b = written.find("https://b.example/\" ADD_DATE=\"");
+    ASSERT_NE(b, std::string::npos);
+    const int64_t exportTime = std::stoll(written.substr(b + 30, 10));
+    EXPECT_GE(exportTime, exportStart);
+    EXPECT_LE(exportTime, exportEnd);
+    const std::string t = std::to_string(exportTime);
     const std::string expected =
         "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
         "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
         "<TITLE>Bookmarks</TITLE>\n"
         "<H1>Bookmarks</H1>\n"
         "<DL><p>\n"
-        "    <DT><H3 ADD_DATE=\"0\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>\n"
+        "    <DT><H3 ADD_DATE=\"1600000005\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3>\n"
         "    <DL><p>\n"
-        "        <DT><H3 ADD_DATE=\"0\">Dev</H3>\n"
+        "        <DT><H3 ADD_DATE=\"1650000007\">Dev</H3>\n"
         "        <DL><p>\n"
         "            <DT><A HREF=\"https://a.example/?x=1&amp;y=2\" ADD_DATE=\"1700000000\">"
         "A &lt;b&gt;bold&lt;/b&gt; 'q'</A>\n"
-        "            <DT><A HREF=\"https://e.example/\" ADD_DATE=\"7\">E</A>\n"
+        "            <DT><A HREF=\"https://e.example/\" ADD_DATE=\"1650000007\">E</A>\n"
         "        </DL><p>\n"
-        "        <DT><A HREF=\"https://b.example/\" ADD_DATE=\"0\">https://b.example/</A>\n"
-        "        <DT><A HREF=\"https://c.example/\" ADD_DATE=\"5\">\xC3\x87" "a \xE6\x97\xA5\xE6\x9C\xAC</A>\n"
-        "        <DT><H3 ADD_DATE=\"0\">Other &quot;stuff&quot;</H3>\n"
+        "        <DT><A HREF=\"https://b.example/\" ADD_DATE=\"" + t + "\">https://b.example/</A>\n"
+        "        <DT><A HREF=\"https://c.example/\" ADD_DATE=\"1600000005\">\xC3\x87" "a \xE6\x97\xA5\xE6\x9C\xAC</A>\n"
+        "        <DT><H3 ADD_DATE=\"" + t + "\">Other &quot;stuff&quot;</H3>\n"
         "        <DL><p>\n"
-        "            <DT><A HREF=\"https://d.example/\" ADD_DATE=\"-11644473600\">D</A>\n"
+        "            <DT><A HREF=\"https://d.example/\" ADD_DATE=\"" + t + "\">D</A>\n"
         "        </DL><p>\n"
         "    </DL><p>\n"
         "</DL><p>\n";
-    EXPECT_EQ(ReadTextFile(path), expected);
+    EXPECT_EQ(written, expected);
 
-    // And back: the folders, the unescaped texts, the URL as the title of the untitled link.
-    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    // And back: the folders, the unescaped texts, the URL as the title of the untitled link, and
+    // every date as written.
     std::wstring warning = L"untouched";
     const std::vector<BookmarkRecord> back = ImportHtml(path, &error, &warning);
-    const int64_t after = static_cast<int64_t>(std::time(nullptr));
     EXPECT_EQ(error, L"untouched");
     EXPECT_EQ(warning, L"untouched");
     const std::vector<Entry> want = {
@@ -86,11 +96,52 @@ TEST(HtmlExport, WritesTheTreeByteForByte) {
         {L"Bookmarks bar/Other \"stuff\"", L"https://d.example/", L"D"},
     };
     EXPECT_EQ(Entries(back), want);
+    std::vector<int64_t> dates;
     for (const BookmarkRecord& r : back) {
         EXPECT_EQ(r.id, 0);
         EXPECT_EQ(r.profile_id, 0);
-        EXPECT_GE(r.date_added, before);  // the file's ADD_DATE is not read
-        EXPECT_LE(r.date_added, after);
+        dates.push_back(r.date_added);
+    }
+    EXPECT_EQ(dates, (std::vector<int64_t>{1700000000, 1650000007, exportTime, 1600000005, exportTime}));
+}
+
+TEST(HtmlImport, ReadsAPlausibleAddDateAndTakesTheTimeOfTheImportForAnyOther) {
+    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    struct Case {
+        const char* attributes;
+        int64_t date;  // -1: the time of the import
+    } cases[] = {
+        {" ADD_DATE=\"1700000000\"", 1700000000},
+        {" add_date='1500000000' LAST_MODIFIED=\"1700000000\"", 1500000000},
+        {" ADD_DATE=1400000000", 1400000000},                   // unquoted
+        {" LAST_MODIFIED=\"1700000000\"", -1},                  // only the time it was changed
+        {"", -1},                                               // none
+        {" ADD_DATE=\"0\"", -1},                                // browsers' "no date"
+        {" ADD_DATE=\"631151999\"", -1},                        // before 1990
+        {" ADD_DATE=\"631152000\"", 631152000},                 // 1990-01-01
+        {" ADD_DATE=\"-11644473600\"", -1},                     // Chromium's empty date
+        {" ADD_DATE=\"1700000000000000\"", -1},                 // microseconds, not seconds
+        {" ADD_DATE=\"99999999999\"", -1},                      // far in the future
+        {" ADD_DATE=\"17e8\"", -1},
+        {" DATA-ADD_DATE=\"1700000000\"", -1},                  // another attribute
+        {" TITLE=\" ADD_DATE=1700000000\"", -1},                // inside another attribute's value
+    };
+    std::string file = "<DL><p>\n";
+    for (const Case& c : cases) file += std::string("<DT><A HREF=\"https://x.example/\"") + c.attributes + ">x</A>\n";
+    file += "</DL><p>\n";
+    std::wstring error, warning;
+    const std::vector<BookmarkRecord> records = ParseHtmlBookmarks(file, &error, &warning);
+    const int64_t after = static_cast<int64_t>(std::time(nullptr));
+    EXPECT_EQ(error, L"");
+    EXPECT_EQ(warning, L"");
+    ASSERT_EQ(records.size(), std::size(cases));
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (cases[i].date >= 0) {
+            EXPECT_EQ(records[i].date_added, cases[i].date) << cases[i].attributes;
+        } else {
+            EXPECT_GE(records[i].date_added, before) << cases[i].attributes;
+            EXPECT_LE(records[i].date_added, after) << cases[i].attributes;
+        }
     }
 }
 
@@ -249,7 +300,6 @@ TEST(HtmlImport, FilesWithoutLinksAndUnreadableFiles) {
         std::string body;
     } cases[] = {
         {"folders only", "<DL><p><DT><H3>A</H3><DL><p><DT><H3>B</H3><DL><p></DL><p></DL><p></DL><p>"},
-        {"empty file", ""},
         {"links without usable url", "<A HREF=x>x</A><A>y</A>"},
         {"a JSON export under an html name", R"({"bookmarks":[{"url":"https://x/","title":"<A HREF>"}]})"},
     };
@@ -262,7 +312,7 @@ TEST(HtmlImport, FilesWithoutLinksAndUnreadableFiles) {
     }
     std::wstring error;
     EXPECT_TRUE(ImportHtml(dir / L"missing.html", &error).empty());
-    EXPECT_EQ(error, L"Could not open source file for reading.");
+    EXPECT_EQ(error, L"The file was not found.");
     EXPECT_TRUE(ImportHtml(dir / L"missing.html", nullptr).empty());
 }
 

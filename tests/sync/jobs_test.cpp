@@ -67,9 +67,9 @@ TEST_F(Jobs, AUrlLongerThanFirefoxKeepsIsLeftOutOfFirefoxWithItsCountAndWhy) {
     EXPECT_EQ(result.destinations[0].leftOut, 1);
     ExpectLines(lines, {
                            L"Loaded 1 bookmark(s) from profile 'Empty'.",
-                           L"Backup created: " + firefoxPlaces + L".backup_{stamp}.bak",
                            L"[OK] Mozilla Firefox: 0 added, 0 duplicate(s) skipped, 1 left out (a URL longer than "
-                           L"the 65536 characters Firefox keeps).",
+                           L"the 65536 characters Firefox keeps). Nothing to add: the file was left as it was and no "
+                           L"backup was made.",
                        });
     EXPECT_EQ(Firefox(), kFirefoxOriginal);
 }
@@ -156,16 +156,14 @@ TEST_F(Jobs, BrowserToAllBrowsersSkipsTheSourceAndUndetectedOnesWithoutALine) {
     result = Run(ToAll(FromBrowser(BrowserKind::Chrome), 1));
     ASSERT_TRUE(result.ok);
     ASSERT_EQ(result.destinations.size(), 2u);
-    ExpectDestination(result.destinations[0], L"Microsoft Edge", true, 3, 0);
+    // Edge holds exactly Chrome's bookmarks already: the replace leaves it alone.
+    ExpectDestination(result.destinations[0], L"Microsoft Edge", true, 0, 3);
     ExpectDestination(result.destinations[1], L"Mozilla Firefox", true, 3, 0);
     ExpectLines(lines,
                 {
                     L"Loaded 3 bookmark(s) from 'Google Chrome'.",
-                    L"Backup created: " + edgeBookmarks +
-                        L".backup_{stamp}.bak (Replace mode - restore this if anything looks wrong)",
-                    L"[REPLACE] Clearing existing bookmarks in 'Microsoft Edge' before writing (backup above can "
-                    L"restore them).",
-                    L"[OK] Microsoft Edge: 3 added, 0 duplicate(s) skipped.",
+                    L"[OK] Microsoft Edge: 0 added, 3 duplicate(s) skipped. It already holds exactly these "
+                    L"bookmarks: the file was left as it was and no backup was made.",
                     L"Backup created: " + firefoxPlaces +
                         L".backup_{stamp}.bak (Replace mode - restore this if anything looks wrong)",
                     L"[REPLACE] Clearing existing bookmarks in 'Mozilla Firefox' before writing (backup above can "
@@ -173,6 +171,7 @@ TEST_F(Jobs, BrowserToAllBrowsersSkipsTheSourceAndUndetectedOnesWithoutALine) {
                     L"[OK] Mozilla Firefox: 3 added, 0 duplicate(s) skipped.",
                 });
     EXPECT_EQ(Chromium(edgeBookmarks), kChromeOriginal);
+    EXPECT_TRUE(ListFileBackups(edgeBookmarks).empty());
     EXPECT_EQ(Firefox().size(), 3u);
     for (const BrowserKind absent : {BrowserKind::Brave, BrowserKind::Vivaldi, BrowserKind::Opera})
         EXPECT_FALSE(PathExists(Browser(absent).bookmarksPath));
@@ -253,16 +252,16 @@ TEST_F(Jobs, SavedProfileToAllBrowsersWritesEveryDetectedBrowserFirefoxInItsOwnU
     result = Run(ToAll(FromProfile(work, L"Work"), 1));
     ASSERT_TRUE(result.ok);
     ASSERT_EQ(result.destinations.size(), 3u);
-    for (const DestinationResult& d : result.destinations) {
-        EXPECT_TRUE(d.ok);
-        EXPECT_EQ(d.added, 2);
-        EXPECT_EQ(d.duplicatesSkipped, 0);
-    }
-    ASSERT_EQ(lines.size(), 10u);
+    // Edge holds exactly the profile's bookmarks already: the replace leaves it alone.
+    ExpectDestination(result.destinations[0], L"Google Chrome", true, 2, 0);
+    ExpectDestination(result.destinations[1], L"Microsoft Edge", true, 0, 2);
+    ExpectDestination(result.destinations[2], L"Mozilla Firefox", true, 2, 0);
+    ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[0], L"Loaded 2 bookmark(s) from profile 'Work'.");
     EXPECT_EQ(lines[3], L"[OK] Google Chrome: 2 added, 0 duplicate(s) skipped.");
-    EXPECT_EQ(lines[6], L"[OK] Microsoft Edge: 2 added, 0 duplicate(s) skipped.");
-    EXPECT_EQ(lines[9], L"[OK] Mozilla Firefox: 2 added, 0 duplicate(s) skipped.");
+    EXPECT_EQ(lines[4], L"[OK] Microsoft Edge: 0 added, 2 duplicate(s) skipped. It already holds exactly these "
+                        L"bookmarks: the file was left as it was and no backup was made.");
+    EXPECT_EQ(lines[7], L"[OK] Mozilla Firefox: 2 added, 0 duplicate(s) skipped.");
     const std::vector<std::string> profileInChromium = {
         "https://alpha.example | Alpha in profile | Bookmarks bar", kept};
     EXPECT_EQ(Chromium(chromeBookmarks), profileInChromium);
@@ -277,12 +276,14 @@ TEST_F(Jobs, EmptyProfileSourceAddsNothingOnMergeAndEmptiesOnReplace) {
     SyncResult result = Run(ToBrowser(FromProfile(empty, L"Empty"), BrowserKind::Chrome, 0));
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.sourceCount, 0);
+    // Nothing to add: the file is not rewritten and not backed up.
     ExpectLines(lines, {
                            L"Loaded 0 bookmark(s) from profile 'Empty'.",
-                           L"Backup created: " + chromeBookmarks + L".backup_{stamp}.bak",
-                           L"[OK] Google Chrome: 0 added, 0 duplicate(s) skipped.",
+                           L"[OK] Google Chrome: 0 added, 0 duplicate(s) skipped. Nothing to add: the file was left "
+                           L"as it was and no backup was made.",
                        });
-    EXPECT_EQ(Chromium(chromeBookmarks), kChromeOriginal);
+    EXPECT_EQ(ReadTextFile(chromeBookmarks), kChromeBookmarks);
+    EXPECT_TRUE(ListFileBackups(chromeBookmarks).empty());
 
     result = Run(ToProfile(FromProfile(empty, L"Empty"), work, 1));
     ASSERT_TRUE(result.ok);
@@ -291,14 +292,6 @@ TEST_F(Jobs, EmptyProfileSourceAddsNothingOnMergeAndEmptiesOnReplace) {
     EXPECT_TRUE(Profile(work).empty());
     ASSERT_EQ(Snapshots(work).size(), 1u);
     EXPECT_EQ(Snapshots(work)[0].bookmark_count, 2);
-}
-
-TEST_F(Jobs, SourceBrowserAsItsOwnDestinationSkipsEverything) {
-    const SyncResult result = Run(ToBrowser(FromBrowser(BrowserKind::Chrome), BrowserKind::Chrome, 0));
-    ASSERT_TRUE(result.ok);
-    ASSERT_EQ(result.destinations.size(), 1u);
-    ExpectDestination(result.destinations[0], L"Google Chrome", true, 0, 3);
-    EXPECT_EQ(Chromium(chromeBookmarks), kChromeOriginal);
 }
 
 // A browser's order ("Zeta, alpha, Work{Yak, Bee}, Mango": neither byte order nor folders first)

@@ -182,12 +182,12 @@ INSTANTIATE_TEST_SUITE_P(
         SourceFailure{"Undetected", BrowserKind::Vivaldi, "", L"Source browser bookmarks file was not found on disk."},
         SourceFailure{"NotInTheList", BrowserKind::None, "", L"Source browser bookmarks file was not found on disk."},
         SourceFailure{"BrokenChromiumFile", BrowserKind::Chrome, "{\"roots\": [1, ",
-                      L"Bookmarks JSON parse error: ..."},
+                      L"Bookmarks file is damaged: ..."},
         SourceFailure{"ChromiumFileWithoutRoots", BrowserKind::Chrome, "{\"version\": 1}",
-                      L"Bookmarks JSON missing 'roots' section."},
+                      L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes."},
         SourceFailure{"ChromiumRootsNotAnObject", BrowserKind::Chrome,
                       "{\"roots\": [{\"children\": [], \"type\": \"folder\"}], \"version\": 1}",
-                      L"Bookmarks JSON 'roots' section is not an object."},
+                      L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
         SourceFailure{"NotAPlacesDatabase", BrowserKind::Firefox, std::string(4096, 'x'),
                       L"SQL prepare failed: file is not a database :: ..."}),
     [](const ::testing::TestParamInfo<SourceFailure>& info) { return std::string(info.param.name); });
@@ -197,8 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Safety, DamagedChromiumDestinationFailsAndKeepsItsContent) {
     const std::string cut = std::string(kChromeBookmarks).substr(0, std::string(kChromeBookmarks).size() / 2);
     const std::pair<std::string, std::wstring> damaged[] = {
-        {cut, L"Bookmarks JSON parse error: "},
-        {R"({"roots": "bookmark_bar", "version": 1})", L"Bookmarks JSON 'roots' section is not an object."},
+        {cut, L"Bookmarks file is damaged: "},
+        {R"({"roots": "bookmark_bar", "version": 1})", L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
     };
     for (const auto& [contents, message] : damaged) {
         for (const int mode : {0, 1}) {
@@ -223,7 +223,8 @@ TEST_F(Safety, BrowserSourceWithoutBookmarksIsLoadedWithCountZero) {
     EXPECT_EQ(result.sourceCount, 0);
     ASSERT_EQ(result.destinations.size(), 1u);
     EXPECT_EQ(lines[0], L"Loaded 0 bookmark(s) from 'Google Chrome'.");
-    EXPECT_EQ(lines.back(), L"[OK] Mozilla Firefox: 0 added, 0 duplicate(s) skipped.");
+    EXPECT_EQ(lines.back(), L"[OK] Mozilla Firefox: 0 added, 0 duplicate(s) skipped. Nothing to add: the file was "
+                            L"left as it was and no backup was made.");
 }
 
 // ---- database failures -------------------------------------------------------------------------
