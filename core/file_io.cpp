@@ -152,6 +152,22 @@ unsigned long TargetRefusesWrites(const std::wstring& target) {
     return 0;
 }
 
+// Writes the folder's entries to disk. Windows promises this for a write-through rename; where names
+// reach the disk only when their folder is flushed (Linux file systems under Wine, for one), this
+// does it. Best effort: a folder that cannot be opened or flushed so is left to the rename's promise.
+void FlushFolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return;
+    // "C:\" keeps its backslash; any other folder is named without one.
+    const bool driveRoot = slash == 2 && path[1] == L':';
+    const std::wstring folder = path.substr(0, driveRoot ? slash + 1 : slash);
+    HANDLE handle = CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    FlushFileBuffers(handle);
+    CloseHandle(handle);
+}
+
 bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target, FileWriteError* error) {
     if (const unsigned long refused = TargetRefusesWrites(target)) {
         DeleteFileW(temporary.c_str());
@@ -163,6 +179,7 @@ bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target, Fi
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Replace, code);
     }
+    FlushFolderOf(target);
     Tell(FileStep::Rename, target, temporary, nullptr, true);
     return true;
 }
