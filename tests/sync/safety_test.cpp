@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "{\"roots\": [{\"children\": [], \"type\": \"folder\"}], \"version\": 1}",
                       L"Bookmarks JSON 'roots' section is not an object."},
         SourceFailure{"NotAPlacesDatabase", BrowserKind::Firefox, std::string(4096, 'x'),
-                      L"SQL prepare failed: file is not a database :: ..."}),
+                      L"places.sqlite is damaged (it is not a database); nothing was read from it."}),
     [](const ::testing::TestParamInfo<SourceFailure>& info) { return std::string(info.param.name); });
 
 // A destination file the reader cannot use is a failed destination, whatever the mode: it keeps
