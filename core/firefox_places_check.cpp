@@ -1,6 +1,9 @@
 #include "core/firefox_places_internal.h"
 
 #include <sqlite3.h>
+#include <windows.h>
+
+#include <new>
 
 #include <filesystem>
 #include <fstream>
@@ -22,14 +25,82 @@ bool IsCorruption(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_C
 
 bool CannotOpen(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CANTOPEN; }
 
+namespace {
+
+constexpr char kPrepareFailed[] = "SQL prepare failed: ";
+constexpr char kStepFailed[] = "SQL step failed: ";
+
+bool StartsWith(const std::string& text, const char* head) { return text.rfind(head, 0) == 0; }
+
+// SQLite's own message in a statement wrapper's exception, without the statement.
+std::string SqliteMessage(const std::string& text) {
+    std::string message = StartsWith(text, kPrepareFailed) ? text.substr(sizeof kPrepareFailed - 1)
+                                                           : text.substr(sizeof kStepFailed - 1);
+    const size_t statement = message.find(" :: ");
+    return statement == std::string::npos ? message : message.substr(0, statement);
+}
+
+// The SQLite result code behind a statement wrapper's exception on `db`.
+int SqliteCode(sqlite3* db, const std::string& message) {
+    const int code = sqlite3_errcode(db) & 0xFF;
+    if (code != SQLITE_OK && code != SQLITE_ROW && code != SQLITE_DONE) return code;
+    // The statements finalized while the exception left their scope may have cleared the
+    // connection's code; the message still names it.
+    for (const int known : {SQLITE_BUSY, SQLITE_LOCKED, SQLITE_READONLY, SQLITE_CANTOPEN, SQLITE_CORRUPT, SQLITE_NOTADB,
+                            SQLITE_FULL, SQLITE_IOERR, SQLITE_PERM, SQLITE_NOMEM})
+        if (message == sqlite3_errstr(known)) return known;
+    return SQLITE_ERROR;
+}
+
+}  // namespace
+
 std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome) {
     if (dynamic_cast<const TooDeepPlaces*>(&failure))
         return L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
                L" levels deep, deeper than any browser writes; " + outcome;
     if (dynamic_cast<const DamagedDatabase*>(&failure))
         return L"places.sqlite is damaged (" + ToWide(failure.what()) + L"); " + outcome;
-    if (IsCorruption(db)) return L"places.sqlite is damaged (" + ToWide(sqlite3_errmsg(db)) + L"); " + outcome;
-    return ToWide(failure.what());
+    if (dynamic_cast<const std::bad_alloc*>(&failure)) return L"There is not enough memory; " + outcome;
+    const std::string text = failure.what();
+    if (!StartsWith(text, kPrepareFailed) && !StartsWith(text, kStepFailed)) return ToWide(text);
+    const std::string message = SqliteMessage(text);
+    switch (SqliteCode(db, message)) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return L"places.sqlite is in use by another program (Firefox holds it while it runs); " + outcome;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+            return L"places.sqlite may not be written (the file or its folder is read-only); " + outcome;
+        case SQLITE_CANTOPEN:
+            return L"places.sqlite cannot be opened (no access to it or to its folder); " + outcome;
+        case SQLITE_CORRUPT:
+            return L"places.sqlite is damaged (" + ToWide(message) + L"); " + outcome;
+        case SQLITE_NOTADB:
+            return L"places.sqlite is damaged (it is not a database); " + outcome;
+        case SQLITE_FULL:
+            return L"The disk is full; " + outcome;
+        case SQLITE_NOMEM:
+            return L"There is not enough memory; " + outcome;
+        case SQLITE_IOERR:
+            return L"places.sqlite could not be read or written (a disk error); " + outcome;
+        case SQLITE_CONSTRAINT:
+            return L"places.sqlite refused the change (" + ToWide(message) + L"); " + outcome;
+        default:
+            return L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (" + ToWide(message) + L"); " +
+                   outcome;
+    }
+}
+
+std::wstring PlacesOpenFailureText(const std::wstring& path, const std::wstring& outcome) {
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+    const DWORD file = GetFileAttributesW(path.c_str());
+    if (file == INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return L"The folder of places.sqlite was not found (" + folder + L").";
+        return L"places.sqlite was not found in " + folder + L".";
+    }
+    return L"places.sqlite cannot be opened (no access to it or to its folder); " + outcome;
 }
 
 void CheckPlacesTables(sqlite3* db) {

@@ -30,7 +30,11 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
 
 // What went wrong with places.sqlite, in words, for the exception a read or write of it threw on
 // `db`; `outcome` ends the text (for example "nothing was read from it.").
+// No SQL text and no library internals: in use by another program, read-only, damaged, not found.
 std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome);
+
+// Why places.sqlite at `path` could not be opened: it or its folder is not there, or no access.
+std::wstring PlacesOpenFailureText(const std::wstring& path, const std::wstring& outcome);
 
 // The last failure on the connection was SQLite finding damage / being unable to open a file.
 bool IsCorruption(sqlite3* db);

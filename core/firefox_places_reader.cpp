@@ -181,7 +181,7 @@ std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstrin
     std::vector<BookmarkRecord> result;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
-        if (error) *error = L"Could not open places.sqlite (is Firefox closed?).";
+        if (error) *error = PlacesOpenFailureText(path, L"nothing was read from it.");
         if (db) sqlite3_close(db);
         return result;
     }
@@ -202,8 +202,8 @@ std::vector<BookmarkRecord> ReadFirefoxBookmarksFromCopy(const std::wstring& pat
     TemporaryDatabaseCopy copy(path);
     if (!copy.ok()) {
         if (error)
-            *error = L"Could not read places.sqlite: SQLite cannot open it in its own folder, and a private copy "
-                     L"could not be made (" + copy.error() + L").";
+            *error = L"places.sqlite could not be read: its folder may not be written, and a private copy could "
+                     L"not be made (" + copy.error() + L").";
         return {};
     }
     return ReadPlacesFile(copy.path(), error, nullptr);

@@ -434,7 +434,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
     }
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
-        if (error) *error = L"Could not open places.sqlite for writing (is Firefox closed?).";
+        if (error) *error = PlacesOpenFailureText(path, L"it was not changed.");
         if (db) sqlite3_close(db);
         return -1;
     }
@@ -512,7 +512,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (tooLong) *tooLong = tooLongCount;
         return inserted;
     } catch (const std::exception& e) {
-        if (error) *error = PlacesFailureText(db, e, L"places.sqlite was not changed.");
+        if (error) *error = PlacesFailureText(db, e, L"it was not changed.");
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
         // Closing a database in WAL mode would fold its -wal into the file: a failed write leaves the
         // file as it found it.

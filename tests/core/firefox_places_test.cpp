@@ -249,14 +249,14 @@ TEST_F(PlacesTest, ReaderLeavesOutItemsThatAreNoBookmarksOfAPage) {
 TEST_F(PlacesTest, ReaderReportsFilesItCannotRead) {
     std::wstring error;
     EXPECT_TRUE(ReadFirefoxBookmarks(dir / L"missing.sqlite", &error).empty());
-    EXPECT_EQ(error, L"Could not open places.sqlite (is Firefox closed?).");
+    EXPECT_EQ(error, L"places.sqlite was not found in " + dir.path() + L".");
     EXPECT_TRUE(ReadFirefoxBookmarks(dir / L"missing.sqlite", nullptr).empty());
     EXPECT_FALSE(test::PathExists(dir / L"missing.sqlite"));
 
     test::WriteTextFile(path, std::string(4096, 'x'));
     error.clear();
     EXPECT_TRUE(ReadFirefoxBookmarks(path, &error).empty());
-    EXPECT_EQ(error.rfind(L"SQL prepare failed: file is not a database :: SELECT", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(error, L"places.sqlite is damaged (it is not a database); nothing was read from it.");
 
     const std::wstring other = dir / L"other.sqlite";
     sqlite3* db = nullptr;
@@ -265,7 +265,8 @@ TEST_F(PlacesTest, ReaderReportsFilesItCannotRead) {
     sqlite3_close(db);
     error.clear();
     EXPECT_TRUE(ReadFirefoxBookmarks(other, &error).empty());
-    EXPECT_EQ(error.rfind(L"SQL prepare failed: no such table: moz_bookmarks :: ", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(error, L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (no such table: "
+                     L"moz_bookmarks); nothing was read from it.");
 }
 
 TEST_F(PlacesTest, ReaderReportsADatabaseLockedByFirefox) {
@@ -276,7 +277,8 @@ TEST_F(PlacesTest, ReaderReportsADatabaseLockedByFirefox) {
     firefox.Exec("PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE;");
     std::wstring error;
     EXPECT_TRUE(ReadFirefoxBookmarks(path, &error).empty());
-    EXPECT_NE(error.find(L"database is locked"), std::wstring::npos) << ToUtf8(error);
+    EXPECT_EQ(error, L"places.sqlite is in use by another program (Firefox holds it while it runs); nothing was read "
+                     L"from it.");
 }
 
 TEST_F(PlacesTest, ReaderGivesFirefoxsOrderChildrenByPositionFoldersDepthFirst) {
@@ -1173,7 +1175,7 @@ TEST_F(PlacesTest, FailureMidwayRollsBackEverything) {
                          Rec(L"https://3.example/", L"", L""), Rec(L"https://4.example/", L"", L"")},
                         replace, &skipped, &error),
                   -1);
-        EXPECT_EQ(error, L"SQL step failed: fixture: insert refused");
+        EXPECT_EQ(error, L"places.sqlite refused the change (fixture: insert refused); it was not changed.");
         EXPECT_EQ(skipped, -7);
         FirefoxPlaces places(path);
         EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 7);
@@ -1193,7 +1195,8 @@ TEST_F(PlacesTest, ABeginThatCannotTakeTheWriteLockFails) {
                              std::vector<BookmarkRecord>{Rec(L"https://a.example/", L"", L"")}}) {
         std::wstring error;
         EXPECT_EQ(Write(list, false, nullptr, &error), -1);
-        EXPECT_EQ(error, L"SQL step failed: database is locked");
+        EXPECT_EQ(error, L"places.sqlite is in use by another program (Firefox holds it while it runs); it was not "
+                         L"changed.");
     }
     other.Exec("ROLLBACK;");
     EXPECT_EQ(other.QueryInt("SELECT COUNT(*) FROM moz_places"), 1);
@@ -1208,7 +1211,7 @@ TEST_F(PlacesTest, ACommitThatFailsIsReportedAndRolledBack) {
     EXPECT_EQ(reader.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 6);  // holds a shared lock
     std::wstring error;
     EXPECT_EQ(Write({Rec(L"https://a.example/", L"", L"")}, false, nullptr, &error), -1);
-    EXPECT_EQ(error, L"SQL step failed: database is locked");
+    EXPECT_EQ(error, L"places.sqlite is in use by another program (Firefox holds it while it runs); it was not changed.");
     reader.Exec("COMMIT;");
     EXPECT_EQ(reader.QueryInt("SELECT COUNT(*) FROM moz_places"), 0);
     EXPECT_EQ(Write({Rec(L"https://a.example/", L"", L"")}, false), 1);
@@ -1274,9 +1277,76 @@ TEST_F(PlacesTest, WriterLeavesADamagedFileByteForByteAsItWas) {
                       -1);
             EXPECT_EQ(skipped, -7);
             EXPECT_EQ(error.rfind(L"places.sqlite is damaged (", 0), 0u) << ToUtf8(error);
-            EXPECT_NE(error.find(L"); places.sqlite was not changed."), std::wstring::npos) << ToUtf8(error);
+            EXPECT_NE(error.find(L"); it was not changed."), std::wstring::npos) << ToUtf8(error);
             EXPECT_TRUE(test::ReadTextFile(path) == before) << "the file changed";
         }
+    }
+}
+
+TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMissingFile) {
+    struct Case {
+        const char* what;
+        std::function<std::wstring(const std::wstring& folder)> setUp;  // gives the path to use
+        std::wstring read;   // the reader's error, "" when it reads
+        std::wstring write;  // the writer's error
+    };
+    auto placesIn = [](const std::wstring& folder) {
+        const std::wstring file = folder + L"\\places.sqlite";
+        test::CreateFirefoxPlaces(file);
+        FirefoxPlaces(file).AddBookmark(kPlacesToolbarId, "https://a.example/", "A");
+        return file;
+    };
+    const std::wstring inUse = L"places.sqlite is in use by another program (Firefox holds it while it runs); ";
+    std::optional<FirefoxPlaces> holder;
+    const Case cases[] = {
+        {"the file is missing", [](const std::wstring& folder) { return folder + L"\\places.sqlite"; },
+         L"places.sqlite was not found in {folder}.", L"places.sqlite was not found in {folder}."},
+        {"its folder is missing", [](const std::wstring& folder) { return folder + L"\\gone\\places.sqlite"; },
+         L"The folder of places.sqlite was not found ({folder}\\gone).",
+         L"The folder of places.sqlite was not found ({folder}\\gone)."},
+        {"held by a running Firefox",
+         [&](const std::wstring& folder) {
+             const std::wstring file = placesIn(folder);
+             holder.emplace(file);
+             holder->Exec("PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE;");
+             return file;
+         },
+         inUse + L"nothing was read from it.", inUse + L"it was not changed."},
+        {"another program writing it",
+         [&](const std::wstring& folder) {
+             const std::wstring file = placesIn(folder);
+             holder.emplace(file);
+             holder->Exec("BEGIN IMMEDIATE;");
+             return file;
+         },
+         L"", inUse + L"it was not changed."},
+        {"the file is no database",
+         [](const std::wstring& folder) {
+             test::WriteTextFile(folder + L"\\places.sqlite", std::string(8192, '\x01'));
+             return folder + L"\\places.sqlite";
+         },
+         L"places.sqlite is damaged (it is not a database); nothing was read from it.",
+         L"places.sqlite is damaged (it is not a database); it was not changed."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir local;
+        const std::wstring file = c.setUp(local.path());
+        auto expected = [&](std::wstring text) {
+            const size_t at = text.find(L"{folder}");
+            if (at != std::wstring::npos) text.replace(at, 8, local.path());
+            return text;
+        };
+        std::wstring readError, writeError;
+        ReadFirefoxBookmarks(file, &readError);
+        EXPECT_EQ(readError, expected(c.read));
+        EXPECT_EQ(WriteFirefoxBookmarks(file, {Rec(L"https://new.example/", L"", L"")}, nullptr, &writeError, false), -1);
+        EXPECT_EQ(writeError, expected(c.write));
+        for (const std::wstring& text : {readError, writeError}) {
+            EXPECT_EQ(text.find(L"SQL"), std::wstring::npos) << ToUtf8(text);
+            EXPECT_EQ(text.find(L"::"), std::wstring::npos) << ToUtf8(text);
+        }
+        holder.reset();
     }
 }
 
@@ -1284,14 +1354,14 @@ TEST_F(PlacesTest, WriterReportsFilesItCannotOpen) {
     const std::wstring missing = dir / L"missing.sqlite";
     std::wstring error;
     EXPECT_EQ(WriteFirefoxBookmarks(missing, {Rec(L"https://a/", L"", L"")}, nullptr, &error, false), -1);
-    EXPECT_EQ(error, L"Could not open places.sqlite for writing (is Firefox closed?).");
+    EXPECT_EQ(error, L"places.sqlite was not found in " + dir.path() + L".");
     EXPECT_FALSE(test::PathExists(missing));
     EXPECT_EQ(WriteFirefoxBookmarks(missing, {}, nullptr, nullptr, true), -1);
 
     test::WriteTextFile(path, std::string(4096, 'x'));
     error.clear();
     EXPECT_EQ(WriteFirefoxBookmarks(path, {}, nullptr, &error, false), -1);
-    EXPECT_EQ(error.rfind(L"SQL prepare failed: file is not a database :: ", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(error, L"places.sqlite is damaged (it is not a database); it was not changed.");
     EXPECT_EQ(test::ReadTextFile(path), std::string(4096, 'x'));
 }
 

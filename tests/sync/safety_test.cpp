@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "{\"roots\": [{\"children\": [], \"type\": \"folder\"}], \"version\": 1}",
                       L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
         SourceFailure{"NotAPlacesDatabase", BrowserKind::Firefox, std::string(4096, 'x'),
-                      L"SQL prepare failed: file is not a database :: ..."}),
+                      L"places.sqlite is damaged (it is not a database); nothing was read from it."}),
     [](const ::testing::TestParamInfo<SourceFailure>& info) { return std::string(info.param.name); });
 
 // A destination file the reader cannot use is a failed destination, whatever the mode: it keeps
