@@ -209,6 +209,8 @@ std::wstring HtmlEscape(const std::wstring& text) {
             case L'<': out += L"&lt;"; break;
             case L'>': out += L"&gt;"; break;
             case L'"': out += L"&quot;"; break;
+            // HTML text cannot hold a NUL (browsers' parsers drop it), so none is written.
+            case L'\0': break;
             default: out += c; break;
         }
     }

@@ -196,3 +196,85 @@ def all_urls(roots):
     for folder in roots.values():
         walk(folder)
     return out
+
+
+def firefox_folders(tree):
+    """[(root, (folders...), dateAdded us)] of every folder below the roots of a promiseBookmarksTree result."""
+    out = []
+
+    def walk(root, path, node):
+        for c in node.get("children", []) or []:
+            if c.get("typeCode") == 2:
+                here = path + (c.get("title", "") or "",)
+                out.append((root, here, c.get("dateAdded", 0)))
+                walk(root, here, c)
+
+    for child in tree.get("children", []):
+        key = FIREFOX_ROOT_BY_TREE.get(child.get("root"))
+        if key and key != "tags":
+            walk(key, (), child)
+    return out
+
+
+def chromium_bookmarks(tree):
+    """[(root, (folders...), title, url, dateAdded ms)] of a chrome.bookmarks.getTree() result."""
+    kinds = {"bookmarks-bar": "bar", "other": "other", "mobile": "mobile"}
+    out = []
+
+    def walk(root, path, node):
+        for c in node.get("children", []) or []:
+            if "url" in c:
+                out.append((root, path, c.get("title", ""), c["url"], c.get("dateAdded")))
+            else:
+                walk(root, path + (c.get("title", ""),), c)
+
+    for position, node in enumerate(tree[0]["children"]):
+        walk(kinds.get(node.get("folderType"), CHROMIUM_ROOTS[min(position, 2)]), (), node)
+    return out
+
+
+def squash_roots(roots, squash):
+    """A copy of {root: Folder} with every folder name and title passed through `squash`."""
+    def copy(folder):
+        f = Folder(squash(folder.title))
+        f.children = [copy(c) if isinstance(c, Folder) else (squash(c[0]), c[1]) for c in folder.children]
+        return f
+    return OrderedDict((k, copy(v)) for k, v in roots.items())
+
+
+def when(stamp, per_second):
+    """A time stamp of `per_second` units per second as a UTC date and time, for reports."""
+    import time
+    if stamp is None:
+        return "none"
+    seconds = stamp / per_second
+    try:
+        return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(seconds)) + ("" if seconds == int(seconds) else "+")
+    except (OverflowError, ValueError, OSError):
+        return repr(stamp)
+
+
+def compare_dates(expected, found, per_second):
+    """expected, found: [(key, date)], key = (root, (folders...), title-or-nothing, url-or-nothing). Each expected
+    key that is found must be found with its date (a key found twice holds both dates). Returns
+    (counts text, problems); keys not found at all are the tree checks' business."""
+    have = {}
+    for key, date in found:
+        have.setdefault(key, Counter())[date] += 1
+    judged, problems = 0, []
+    for key, date in expected:
+        dates = have.get(key)
+        if not dates:
+            continue
+        judged += 1
+        if dates[date] > 0:
+            dates[date] -= 1
+            continue
+        what = short(key[-1], 50) if len(key) > 2 else "folder"
+        left = sorted(dates.elements()) or sorted(dates)
+        problems.append("%s in %s: dated %s, expected %s" % (what, short("/".join((key[0],) + tuple(key[1]))),
+                                                            when(left[0], per_second), when(date, per_second)))
+    counts = "%d/%d dates as expected" % (judged - len(problems), judged)
+    if expected and not judged:
+        problems.append("none of the %d dated items was found" % len(expected))
+    return counts, problems

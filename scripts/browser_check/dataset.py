@@ -108,7 +108,30 @@ def program_records(count=900):
     for r in rng.sample(plain, 20):
         variant = r["url"].replace("https://site", "HTTPS://SITE", 1)
         records.append(dict(r, url=variant if rng.random() < 0.5 else r["url"] + "/", title=r["title"] + " (variant)"))
+    # URLs that differ only in the letter case of their path or of a percent escape: one duplicate key.
+    for i in range(6):
+        base = "https://casepath%d.example/Docs/Read%%2fMe%%3Fnow?Id=%d" % (i, i)
+        variant = base.replace("Docs", "docs") if i % 2 else base.replace("%2f", "%2F").replace("%3F", "%3f")
+        records.insert(rng.randrange(len(records)), {"url": base, "title": "Case %d" % i,
+                                                     "folder_path": rng.choice(paths), "date_added": date + 50 + i})
+        records.append({"url": variant, "title": "Case %d (other case)" % i, "folder_path": rng.choice(paths),
+                        "date_added": date + 60 + i})
+    # Firefox refuses URLs longer than 65536 characters; Chromium keeps them.
+    records.insert(rng.randrange(len(records)), {"url": overlong_url(), "title": "Over 64 kB",
+                                                 "folder_path": rng.choice(paths), "date_added": date + 70})
+    # A Firefox query travels as a plain link.
+    records.insert(rng.randrange(len(records)), {"url": PLACE_QUERY, "title": "Most visited (query)",
+                                                 "folder_path": rng.choice(paths), "date_added": date + 71})
     return records
+
+
+FIREFOX_URL_MAX = 65536
+PLACE_QUERY = "place:sort=8&maxResults=10"
+
+
+def overlong_url():
+    head = "https://overlong.example/"
+    return head + "x" * (FIREFOX_URL_MAX + 1 - len(head))
 
 
 def firefox_tree():
@@ -152,6 +175,11 @@ def firefox_tree():
     roots["menu"].append({"title": "Barbecue bookmarks", "children": [bookmark()], "dateAdded": stamp()})
     for i in range(20):
         rng.choice(list(roots.values())).append(dict(bookmark(shared_url(i)), title="Firefox shared %d" % i))
+    # A query, and two URLs that differ only in the letter case of their path (dated apart from the
+    # generator, so that the rest of the set stays as it was).
+    roots["menu"].append({"url": "place:sort=14&maxResults=10", "title": "Recent tags (query)", "dateAdded": 1600000000000})
+    roots["toolbar"].append({"url": "https://ffcase.example/Path/Page", "title": "Case upper", "dateAdded": 1600000001000})
+    roots["unfiled"].append({"url": "https://ffcase.example/path/page", "title": "Case lower", "dateAdded": 1600000002000})
 
     urls = []
 

@@ -17,8 +17,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dataset  # noqa: E402
 import js  # noqa: E402
 from chromium import Chromium  # noqa: E402
-from compare import (FIREFOX_ROOT_NAMES, Folder, all_urls, chromium_tree_roots, compare_trees, copy_roots,  # noqa: E402
-                     interleave, firefox_bookmarks, firefox_tree_roots, normalize_url, record_root, short, split_path)
+from compare import (FIREFOX_ROOT_NAMES, Folder, all_urls, chromium_bookmarks, chromium_tree_roots,  # noqa: E402
+                     compare_dates, compare_trees, copy_roots, firefox_bookmarks, firefox_folders, firefox_tree_roots,
+                     interleave, normalize_url, record_root, short, split_path, squash_roots)
 from marionette import Firefox  # noqa: E402
 
 EXAMPLES = 4
@@ -85,21 +86,26 @@ def load_json(path):
 
 def chromium_expected(records, base, canonical, titles):
     """The tree the Chromium writer should leave: `base` ({root: Folder}, None for a new file) plus every
-    record whose duplicate key is new, in folders found by exact name or appended."""
+    record whose duplicate key is new, in folders found by exact name or appended; and the date (ms) of
+    each bookmark written, by (root, folders, title, url)."""
     roots = copy_roots(base) if base else OrderedDict((k, Folder(k)) for k in ("bar", "other", "mobile"))
     seen = set(normalize_url(u) for u in all_urls(roots)) if base else set()
+    dated = []
     for r in records:
         key = normalize_url(r["url"])
         if key in seen:
             continue
         seen.add(key)
         root, folders = record_root(r["folder_path"])
-        node = roots[{"bar": "bar", "other": "other", "menu": "other", "mobile": "mobile"}[root]]
+        key = {"bar": "bar", "other": "other", "menu": "other", "mobile": "mobile"}[root]
+        node = roots[key]
         for name in folders:
             node = node.folder(titles.get(name, name))
         title = r["title"] or r["url"]
-        node.children.append((titles.get(title, title), canonical.get(r["url"]) or r["url"]))
-    return roots
+        item = (titles.get(title, title), canonical.get(r["url"]) or r["url"])
+        node.children.append(item)
+        dated.append(((key, tuple(titles.get(n, n) for n in folders)) + item, r["date_added"] * 1000))
+    return roots, dated
 
 
 def firefox_root_of(record):
@@ -108,15 +114,19 @@ def firefox_root_of(record):
 
 
 def firefox_expected(records, present_keys, canonical):
-    """The bookmarks the Firefox writer should add, as {root: Folder} holding only them, and the records
-    they come from. A URL counts as present when a bookmark of the same key (of Firefox's form) exists."""
+    """The bookmarks the Firefox writer should add, as {root: Folder} holding only them, the records they
+    come from, and the records it must leave out because Firefox refuses their URL (longer than
+    dataset.FIREFOX_URL_MAX). A URL counts as present when a bookmark of the same key (of Firefox's form) exists."""
     roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
     seen = set(present_keys)
-    written = []
+    written, too_long = [], []
     for r in records:
         url = canonical.get(r["url"]) or r["url"]
         key = normalize_url(url)
         if key in seen:
+            continue
+        if len(url) > dataset.FIREFOX_URL_MAX:
+            too_long.append(r)
             continue
         seen.add(key)
         root, folders = firefox_root_of(r)
@@ -125,7 +135,16 @@ def firefox_expected(records, present_keys, canonical):
             node = node.folder(name)
         node.children.append((r["title"], url))
         written.append(r)
-    return roots, written
+    return roots, written, too_long
+
+
+def firefox_dated(records, canonical):
+    """[((root, folders, title, url), dateAdded us)] the Firefox writer should give `records`."""
+    out = []
+    for r in records:
+        root, folders = firefox_root_of(r)
+        out.append(((root, tuple(folders), r["title"], canonical.get(r["url"]) or r["url"]), r["date_added"] * 1000000))
+    return out
 
 
 # ---------------------------------------------------------------- sessions
@@ -205,7 +224,7 @@ class Run:
 
 
 PROBES = ["https://probe-one.example/Path?Q=1", "http://probe-two.example", "javascript:void('probe')",
-          "data:text/plain,probe"]
+          "data:text/plain,probe", "place:type=7&sort=4&maxResults=5"]
 
 
 # ---------------------------------------------------------------- Firefox file checks
@@ -328,9 +347,6 @@ def firefox_checks(run, template, canonical, filled, control=False):
     filled_keys = set(normalize_url(b[3]) for b in filled_bm)
     template_keys = set(normalize_url(u) for u, row in base_new["places"].items() if row[4])
     prefix = "control (Firefox as the writer): " if control else ""
-    dates = {}
-    for r in run.records:
-        dates.setdefault(canonical.get(r["url"]) or r["url"], r["date_added"])
 
     cases = [("firefox new", template, "merge", template_keys), ("firefox merge", filled["closed"], "merge", filled_keys)]
     if not control:
@@ -340,8 +356,10 @@ def firefox_checks(run, template, canonical, filled, control=False):
         name = prefix + name
         folder = ("control-" if control else "") + name.split(": ")[-1].replace(" ", "-")
         target = os.path.join(run.dir("written", folder), "places.sqlite")
+        result = None
         if control:
-            expected, _ = firefox_expected(run.records, present, canonical)
+            expected, written, _ = firefox_expected(run.records, present, canonical)
+            dates = dict((canonical.get(r["url"]) or r["url"], r["date_added"]) for r in written)
             with run.firefox("ff-writes-" + folder, source) as ff:
                 ff.run(js.FIREFOX_INSERT_TREE, OrderedDict((k, folder_json(v, dates)) for k, v in expected.items()))
             shutil.copyfile(os.path.join(run.work, "ff-writes-" + folder, "profile", "places.sqlite"), target)
@@ -351,25 +369,29 @@ def firefox_checks(run, template, canonical, filled, control=False):
             if error:
                 report(name, False, error)
                 continue
-        jobs[name] = (target, mode, present, folder)
+        jobs[name] = (target, mode, present, folder, result)
 
     # Each written record is looked up by its own URL; a skipped duplicate's URL is not a bookmark's.
     lookups = {name: sorted(set(r["url"] for r in firefox_expected(run.records, present, canonical)[1]))
-               for name, (_, _, present, _) in jobs.items()}
+               for name, (_, _, present, _, _) in jobs.items()}
     tag_urls = sorted(set(t["url"] for t in run.ff_data["tags"]))
     keyword_urls = sorted(set(k["url"] for k in run.ff_data["keywords"]))
     with ThreadPoolExecutor(3) as pool:
         futures = {name: pool.submit(run.firefox_inspect, "ff-" + folder, target, lookups[name], tag_urls, keyword_urls)
-                   for name, (target, _, _, folder) in jobs.items()}
+                   for name, (target, _, _, folder, _) in jobs.items()}
         inspected = {name: f.result() for name, f in futures.items()}
 
-    for name, (target, mode, present, folder) in jobs.items():
-        expected, written = firefox_expected(run.records, present, canonical)
+    for name, (target, mode, present, folder, result) in jobs.items():
+        expected, written, too_long = firefox_expected(run.records, present, canonical)
         base = base_new if name.endswith("firefox new") else base_filled
-        check_firefox_written(name, inspected[name], expected, written, canonical, base)
+        facts = check_firefox_written(name, inspected[name], expected, written, canonical, base)
         got = inspected[name]
         now = firefox_bookmarks(got["tree"])
         now_urls = set(b[3] for b in now)
+        found_dates = [((b[0], tuple(b[1]), b[2], b[3]), b[4]) for b in now]
+        counts, problems = compare_dates(firefox_dated(written, canonical), found_dates, 1000000)
+        check(name + ": date added of each bookmark written", counts, problems)
+        check_overlong_left_out(name, facts, too_long, written, result, len(run.records))
         if name.endswith("firefox merge"):
             history = [canonical.get(u) or u for u in run.urls if u.startswith("https://visited")]
             missing = [u for u in history if u not in now_urls]
@@ -378,6 +400,9 @@ def firefox_checks(run, template, canonical, filled, control=False):
             kept_roots = firefox_tree_roots(filled["tree"])
             counts, problems = compare_trees(kept_roots, firefox_tree_roots(got["tree"]), exact=False)
             check(name + ": Firefox's own bookmarks kept", counts, problems)
+            own = [((b[0], tuple(b[1]), b[2], b[3]), b[4]) for b in filled_bm]
+            counts, problems = compare_dates(own, found_dates, 1000000)
+            check(name + ": Firefox's own bookmarks keep their dates", counts, problems)
         if mode == "replace":
             program_urls = set(canonical.get(u) or u for u in run.urls)
             leftovers = [b for b in now if b[3] not in program_urls and b[3] not in set(canonical.get(p) or p for p in PROBES)]
@@ -401,6 +426,24 @@ def firefox_checks(run, template, canonical, filled, control=False):
                   "%d keyword rows without a bookmark" % (len(stale), len(gone), len(facts["stale_keywords"])), problems)
 
 
+def check_overlong_left_out(name, facts, too_long, written, result, offered):
+    """Firefox cannot show, find or back up a URL longer than it accepts: the writer must leave such a
+    record out and count it as skipped (result is None for Firefox as the writer)."""
+    stored = [u for u in facts["places"] if len(u) > dataset.FIREFOX_URL_MAX]
+    problems = ["a place of %d characters was written: %s" % (len(u), short(u, 60)) for u in stored]
+    counts = "%d of %d records with a URL over %d characters stored" % (len(stored), len(too_long), dataset.FIREFOX_URL_MAX)
+    if result is not None:
+        if result.get("added") != len(written):
+            problems.append("%s records reported added, %d expected" % (result.get("added"), len(written)))
+        if result.get("added", 0) + result.get("skipped", 0) != offered:
+            problems.append("added %s + skipped %s does not account for the %d records offered" % (
+                result.get("added"), result.get("skipped"), offered))
+        counts += ", %s added + %s skipped of %d offered" % (result.get("added"), result.get("skipped"), offered)
+    if not too_long:
+        problems.append("the data holds no URL over %d characters" % dataset.FIREFOX_URL_MAX)
+    check(name + ": URLs over %d characters left out and counted" % dataset.FIREFOX_URL_MAX, counts, problems)
+
+
 # ---------------------------------------------------------------- reverse: what Firefox filled, read by the program
 
 def firefox_records_expected(tree, include_mobile=True):
@@ -417,9 +460,10 @@ def same(text):
     return text
 
 
-def compare_records(name, expected, got, dates=True, squash=same, path=same):
+def compare_records(name, expected, got, dates=True, squash=same, path=same, source="Firefox"):
     """Lists of records, as multisets of (folder_path, title, url), each folder's order, and dates.
-    `squash` evens out titles and folder names, `path` the whole folder path."""
+    `squash` evens out titles and folder names, `path` the whole folder path; `source` names where the
+    expected records come from."""
     key = lambda r: (path(squash(r["folder_path"])), squash(r["title"]), r["url"])
     e, g = Counter(map(key, expected)), Counter(map(key, got))
     missing, extra = e - g, g - e
@@ -430,7 +474,7 @@ def compare_records(name, expected, got, dates=True, squash=same, path=same):
              for k in missing if k[1:] in elsewhere]
     lost = ["missing %s" % short(k) for k in missing if k[1:] not in elsewhere]
     moved_keys = set(k[1:] for k in missing)
-    strays = ["not a Firefox bookmark: %s" % short(k) for k in extra if k[1:] not in moved_keys]
+    strays = ["not a %s bookmark: %s" % (source, short(k)) for k in extra if k[1:] not in moved_keys]
     order = []
     order_bad = 0
     by_folder_e, by_folder_g = OrderedDict(), OrderedDict()
@@ -444,8 +488,8 @@ def compare_records(name, expected, got, dates=True, squash=same, path=same):
             order_bad += 1
             if order_bad <= 2:
                 at = next(i for i, (a, b) in enumerate(zip(have, items)) if a != b)
-                order.append("order in %s: item %d is %s, Firefox has %s" % (short(folder), at, short(have[at][1]),
-                                                                              short(items[at][1])))
+                order.append("order in %s: item %d is %s, %s has %s" % (short(folder), at, short(have[at][1]),
+                                                                         source, short(items[at][1])))
     date_bad = []
     if dates:
         want = {}
@@ -454,7 +498,7 @@ def compare_records(name, expected, got, dates=True, squash=same, path=same):
         for r in got:
             if key(r) in want and r["date_added"] not in want[key(r)]:
                 date_bad.append(r)
-    dated = ["date of %s is %d, Firefox has %s" % (short(r["url"], 50), r["date_added"], want[key(r)])
+    dated = ["date of %s is %d, %s has %s" % (short(r["url"], 50), r["date_added"], source, want[key(r)])
              for r in date_bad[:2]]
     problems = interleave(lost, moved, strays, order, dated)
     counts = "%d/%d bookmarks read, %d extra records, %d folders out of order" % (
@@ -551,43 +595,131 @@ def html_escape(text):
     return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
 
 
-def write_reference_html(records, path):
-    """The records in the layout of Firefox's own export: the menu's items at the top, the toolbar and
-    other bookmarks in marked folders (what the program's export should look like to a browser)."""
-    roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
+class Root(Folder):
+    """A root's folder at the top level of an HTML file; marker is its heading's attribute or None."""
+    def __init__(self, title, key, marker):
+        Folder.__init__(self, title)
+        self.key = key
+        self.marker = marker
+
+
+HTML_ROOT_MARKERS = {"toolbar": "PERSONAL_TOOLBAR_FOLDER", "unfiled": "UNFILED_BOOKMARKS_FOLDER", "mobile": None}
+
+
+def html_layout(records):
+    """The tree of the program's HTML export: the menu's items at the top level (as Firefox writes it),
+    every other root as one folder where its first record comes (a record naming no root lies in the
+    bar), each folder's bookmarks and sub-folders in the order the records came. Bookmarks are
+    (title, url, date_added) with the title the file shows (the URL for an empty one)."""
+    top = Folder("menu")
+    roots = {}
     for r in records:
         root, folders = firefox_root_of(r)
-        node = roots[root]
+        node = top
+        if root != "menu":
+            if root not in roots:
+                parts = split_path(r["folder_path"])
+                title = parts[0] if len(parts) - len(folders) == 1 else "Bookmarks bar"
+                roots[root] = Root(title, root, HTML_ROOT_MARKERS[root])
+                top.children.append(roots[root])
+            node = roots[root]
         for name in folders:
             node = node.folder(name)
-        node.children.append((r["title"], r["url"]))
+        node.children.append((r["title"] or r["url"], r["url"], r["date_added"]))
+    return top
+
+
+def earliest_dates(folder):
+    """{id(folder): the earliest date_added of a bookmark anywhere below it} for `folder` and every folder in it."""
+    out = {}
+
+    def walk(f):
+        dates = []
+        for c in f.children:
+            if isinstance(c, Folder):
+                d = walk(c)
+                if d is not None:
+                    dates.append(d)
+            else:
+                dates.append(c[2])
+        out[id(f)] = min(dates) if dates else None
+        return out[id(f)]
+
+    walk(folder)
+    return out
+
+
+def write_reference_html(records, path):
+    """The records as Firefox itself exports such a tree: the menu's items at the top, the toolbar and
+    other bookmarks in marked folders, each folder dated by the earliest bookmark it holds (what the
+    program's export should look like to a browser)."""
+    top = html_layout(records)
+    earliest = earliest_dates(top)
 
     def body(folder, indent):
         out = []
         for c in folder.children:
             if isinstance(c, Folder):
-                out += [indent + "<DT><H3>%s</H3>" % html_escape(c.title), indent + "<DL><p>"]
+                marker = ' %s="true"' % c.marker if isinstance(c, Root) and c.marker else ""
+                out += [indent + '<DT><H3 ADD_DATE="%d"%s>%s</H3>' % (earliest[id(c)], marker, html_escape(c.title)),
+                        indent + "<DL><p>"]
                 out += body(c, indent + "    ") + [indent + "</DL><p>"]
             else:
-                out.append(indent + '<DT><A HREF="%s">%s</A>' % (html_escape(c[1]), html_escape(c[0])))
+                out.append(indent + '<DT><A HREF="%s" ADD_DATE="%d">%s</A>' % (html_escape(c[1]), c[2], html_escape(c[0])))
         return out
 
     text = ["<!DOCTYPE NETSCAPE-Bookmark-file-1>",
             '<META HTTP-EQUIV="Content-Type" CONTENT="text/html; charset=UTF-8">',
             "<TITLE>Bookmarks</TITLE>", "<H1>Bookmarks Menu</H1>", "<DL><p>"]
-    text += body(roots["menu"], "    ")
-    for key, marker, title in (("toolbar", ' PERSONAL_TOOLBAR_FOLDER="true"', "Bookmarks Toolbar"),
-                               ("unfiled", ' UNFILED_BOOKMARKS_FOLDER="true"', "Other Bookmarks"),
-                               ("mobile", "", "Mobile bookmarks")):
-        text += ["    <DT><H3%s>%s</H3>" % (marker, title), "    <DL><p>"]
-        text += body(roots[key], "        ") + ["    </DL><p>"]
+    text += body(top, "    ")
     text.append("</DL>")
     with open(path, "w", encoding="utf-8") as f:
         f.write("\n".join(text) + "\n")
 
 
+def html_import_expected(records, canonical):
+    """What Firefox's import of the program's export should hold: {menu, toolbar, unfiled: Folder} with
+    titles squashed and URLs in Firefox's form (the mobile root a folder of the menu, as HTML has no
+    marker for it; URLs Firefox refuses left out), the date of each bookmark (us) by (root, folders, title,
+    url), and of each folder below the roots (the earliest bookmark it holds)."""
+    top = html_layout(records)
+    earliest = earliest_dates(top)
+    roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled"))
+    dated, folder_dates = [], []
+
+    def fill(target, source, root, path):
+        for c in source.children:
+            if isinstance(c, Folder):
+                title = squash(c.title)
+                f = target.folder(title)
+                folder_dates.append(((root, path + (title,)), earliest[id(c)] * 1000000))
+                fill(f, c, root, path + (title,))
+            else:
+                url = canonical.get(c[1]) or c[1]
+                if len(url) > dataset.FIREFOX_URL_MAX:
+                    continue
+                target.children.append((squash(c[0]), url))
+                dated.append(((root, path, squash(c[0]), url), c[2] * 1000000))
+
+    for c in top.children:
+        if isinstance(c, Root) and c.marker:
+            fill(roots[c.key], c, c.key, ())
+        elif isinstance(c, Folder):
+            title = squash(c.title)
+            folder_dates.append((("menu", (title,)), earliest[id(c)] * 1000000))
+            fill(roots["menu"].folder(title), c, "menu", (title,))
+        else:
+            url = canonical.get(c[1]) or c[1]
+            if len(url) <= dataset.FIREFOX_URL_MAX:
+                roots["menu"].children.append((squash(c[0]), url))
+                dated.append((("menu", (), squash(c[0]), url), c[2] * 1000000))
+    return roots, dated, folder_dates
+
+
 def html_into_firefox(run, name, html, session):
-    """Imports `html` into a new Firefox profile as its first import; every record must land in its root."""
+    """Imports `html` into a new Firefox profile as its first import: every record must land in its root,
+    each folder in the order of the records, with the records' dates and each folder dated by the
+    earliest bookmark it holds."""
     tree = run.firefox_import_html(html, session)
     got = Counter()
     where = {}
@@ -601,6 +733,8 @@ def html_into_firefox(run, name, html, session):
     for r in run.records:
         root, folders = firefox_root_of(r)
         url = canonical.get(r["url"]) or r["url"]
+        if len(url) > dataset.FIREFOX_URL_MAX:
+            continue  # Firefox's import refuses it
         if root == "mobile":
             mobile.append((squash(r["title"]), url))
             continue
@@ -618,6 +752,17 @@ def html_into_firefox(run, name, html, session):
         sum(want.values()) - sum(missing.values()), sum(want.values()),
         ", ".join("%s %d" % kv for kv in sorted(by_root.items())), len(mobile) - len(mobile_lost), len(mobile)),
         problems)
+
+    expected, dated, folder_dates = html_import_expected(run.records, canonical)
+    found = squash_roots(firefox_tree_roots(tree), squash)
+    counts, problems = compare_trees(expected, OrderedDict((k, found.get(k) or Folder(k)) for k in expected), exact=False)
+    check(name + ": each folder's order of bookmarks and sub-folders", counts, problems)
+    found_dates = [((b[0], tuple(squash(p) for p in b[1]), squash(b[2]), b[3]), b[4]) for b in firefox_bookmarks(tree)]
+    counts, problems = compare_dates(dated, found_dates, 1000000)
+    check(name + ": date added of each bookmark", counts, problems)
+    found_folders = [((f[0], tuple(squash(p) for p in f[1])), f[2]) for f in firefox_folders(tree)]
+    counts, problems = compare_dates(folder_dates, found_folders, 1000000)
+    check(name + ": each folder dated by the earliest bookmark it holds", counts, problems)
 
 
 def html_checks(run, filled, control=False):
@@ -644,6 +789,15 @@ def html_checks(run, filled, control=False):
         compare_records("Firefox HTML export into the program", expected, got, dates=False, squash=squash,
                         path=root_alias)
 
+        def dated(records):
+            out = []
+            for r in records:
+                parts = root_alias(squash(r["folder_path"])).split("/")
+                out.append(((parts[0], tuple(parts[1:]), squash(r["title"]), r["url"]), r["date_added"]))
+            return out
+        counts, problems = compare_dates(dated(expected), dated(got), 1)
+        check("Firefox HTML export into the program: date added of each bookmark (its ADD_DATE)", counts, problems)
+
 
 # ---------------------------------------------------------------- Chromium
 
@@ -668,16 +822,43 @@ def chromium_checks(run, crfilled):
         futures = {name: pool.submit(run.chromium_load, "cr-" + name.replace(" ", "-"), target)
                    for name, (target, _, _) in jobs.items()}
         trees = {name: f.result() for name, f in futures.items()}
+    base_dated = [((b[0], b[1], b[2], b[3]), b[4]) for b in chromium_bookmarks(crfilled["tree"])]
     for name, (target, mode, source) in jobs.items():
-        expected = chromium_expected(run.records, base if mode == "merge" and source else None, canonical, titles)
+        merged = mode == "merge" and source
+        expected, dated = chromium_expected(run.records, base if merged else None, canonical, titles)
         counts, problems = compare_trees(expected, chromium_tree_roots(trees[name]), exact=True)
         if rejected:
             problems.insert(0, "%d URLs Chromium refused to bookmark" % len(rejected))
         check(name, counts, problems)
+        found = [((b[0], b[1], b[2], b[3]), b[4]) for b in chromium_bookmarks(trees[name])]
+        counts, problems = compare_dates(dated + (base_dated if merged else []), found, 1000)
+        check(name + ": date added of each bookmark%s" % (" (Chromium's own kept)" if merged else ""), counts, problems)
     return jobs
 
 
 # ---------------------------------------------------------------- saved profiles
+
+CHROMIUM_ROOT_LABELS = {"bar": "Bookmarks bar", "other": "Other bookmarks", "menu": "Other bookmarks",
+                        "mobile": "Mobile bookmarks"}
+
+
+def chromium_root_path(folder_path):
+    """The folder path a record gets in a Chromium-family file (Firefox's menu and unfiled roots are one)."""
+    root, folders = record_root(folder_path)
+    return "/".join([CHROMIUM_ROOT_LABELS[root]] + folders)
+
+
+def first_of_each_key(records, into_browser):
+    """What a copy keeps of `records`: the first of each duplicate key, in their order; a Chromium-family
+    file shows an empty title as the URL."""
+    seen, out = set(), []
+    for r in records:
+        key = normalize_url(r["url"])
+        if key not in seen:
+            seen.add(key)
+            out.append(dict(r, title=r["title"] or r["url"]) if into_browser else r)
+    return out
+
 
 def roundtrip_checks(run, sources):
     for name, kind, source in sources:
@@ -698,6 +879,7 @@ def roundtrip_checks(run, sources):
         run.tool("read", "chromium", Path(dest), Path(after))
         exported = os.path.join(run.dir("roundtrip", name), "exported-records.json")
         run.tool("import", Path(export), Path(exported))
+        source_records = load_json(before)
         for label, records in (("browser -> profile -> browser", load_json(after)),
                                ("browser -> profile -> export", load_json(exported))):
             got = {}
@@ -712,6 +894,10 @@ def roundtrip_checks(run, sources):
                     problems.append("%s came back as %s" % (short(sorted(urls)[0], 60), short(back[0], 60)))
             check("saved profile round trip from %s, %s" % (name, label),
                   "%d/%d URLs back byte for byte" % (len(wanted) - len(problems), len(wanted)), problems)
+            into_browser = label.endswith("browser")
+            compare_records("saved profile round trip from %s, %s: each folder's order and every date" % (name, label),
+                            first_of_each_key(source_records, into_browser), records,
+                            path=chromium_root_path if into_browser else same, source="the source browser")
 
 
 # ---------------------------------------------------------------- main
