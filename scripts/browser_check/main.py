@@ -428,17 +428,20 @@ def firefox_checks(run, template, canonical, filled, control=False):
 
 def check_overlong_left_out(name, facts, too_long, written, result, offered):
     """Firefox cannot show, find or back up a URL longer than it accepts: the writer must leave such a
-    record out and count it as skipped (result is None for Firefox as the writer)."""
+    record out and count it as left out (result is None for Firefox as the writer)."""
     stored = [u for u in facts["places"] if len(u) > dataset.FIREFOX_URL_MAX]
     problems = ["a place of %d characters was written: %s" % (len(u), short(u, 60)) for u in stored]
     counts = "%d of %d records with a URL over %d characters stored" % (len(stored), len(too_long), dataset.FIREFOX_URL_MAX)
     if result is not None:
         if result.get("added") != len(written):
             problems.append("%s records reported added, %d expected" % (result.get("added"), len(written)))
-        if result.get("added", 0) + result.get("skipped", 0) != offered:
-            problems.append("added %s + skipped %s does not account for the %d records offered" % (
-                result.get("added"), result.get("skipped"), offered))
-        counts += ", %s added + %s skipped of %d offered" % (result.get("added"), result.get("skipped"), offered)
+        if result.get("left_out") != len(too_long):
+            problems.append("%s records reported left out, %d expected" % (result.get("left_out"), len(too_long)))
+        if result.get("added", 0) + result.get("skipped", 0) + result.get("left_out", 0) != offered:
+            problems.append("added %s + skipped %s + left out %s does not account for the %d records offered" % (
+                result.get("added"), result.get("skipped"), result.get("left_out"), offered))
+        counts += ", %s added + %s skipped + %s left out of %d offered" % (
+            result.get("added"), result.get("skipped"), result.get("left_out"), offered)
     if not too_long:
         problems.append("the data holds no URL over %d characters" % dataset.FIREFOX_URL_MAX)
     check(name + ": URLs over %d characters left out and counted" % dataset.FIREFOX_URL_MAX, counts, problems)

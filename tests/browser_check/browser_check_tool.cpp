@@ -90,7 +90,7 @@ bm::BrowserInfo BrowserAt(bm::BrowserKind kind, const std::wstring& path) {
 }
 
 json ResultJson(const bm::DestinationResult& d) {
-    return {{"ok", d.ok}, {"added", d.added}, {"skipped", d.duplicatesSkipped}, {"message", bm::ToUtf8(d.message)}};
+    return {{"ok", d.ok}, {"added", d.added}, {"skipped", d.duplicatesSkipped}, {"left_out", d.leftOut}, {"message", bm::ToUtf8(d.message)}};
 }
 
 int Print(const json& out, bool ok) {
