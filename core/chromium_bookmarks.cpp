@@ -65,7 +65,7 @@ const wchar_t kRootsNotObject[] = L"Bookmarks file is damaged: its bookmark root
 // The reader's checks on a file's bytes. False with the reader's message when they do not hold.
 bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstring& error) {
     try {
-        document = ParseJsonPrefix(bytes);
+        document = ParseJsonDocument(bytes);
     } catch (const JsonNestingTooDeep& e) {
         error = L"Bookmarks file is nested deeper than any browser writes (more than " + std::to_wstring(e.limit()) +
                 L" levels of JSON, about " + std::to_wstring(kDeepestFolderNesting) + L" folders); it was not read.";
@@ -153,11 +153,12 @@ private:
 
 }  // namespace
 
-json ParseJsonPrefix(const std::string& bytes, size_t maxNesting) {
+json ParseJsonDocument(const std::string& bytes, size_t maxNesting) {
     json value;
     BoundedDomParser sax(value, maxNesting);
-    // Not strict: parsing ends after the first complete value.
-    json::sax_parse(bytes.begin(), bytes.end(), &sax, json::input_format_t::json, false);
+    // Strict: only white space may follow the value. Browsers refuse a file with more after it, and a
+    // document that ends early inside a damaged file would otherwise read as a smaller one.
+    json::sax_parse(bytes.begin(), bytes.end(), &sax, json::input_format_t::json, true);
     return value;
 }
 
@@ -182,31 +183,49 @@ struct FolderPathsTooLarge {
     bool oneTooLong;
 };
 
+// A node no browser writes, met in the folder `path`: the walk stops, as a browser's own reading does.
+struct DamagedNode {
+    std::wstring path;
+    bool noAddress;  // a bookmark without its address, rather than a node of no known kind
+};
+
 // CollectNode, refusing a folder path longer than `longest` and stopping once the paths copied into
-// the records pass `budget` characters.
-void CollectNodeWithin(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out,
-                       size_t longest, size_t& budget) {
+// the records pass `budget` characters. `strict` refuses, as browsers do, a node that is no object,
+// of no known type, a bookmark without an address or a folder without its list of children: each
+// is a sign of damage, and skipping it would read the file as less than it holds.
+void CollectNodeWithin(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>* out,
+                       size_t longest, size_t& budget, bool strict) {
     // One path, extended on the way into a folder and cut back on the way out.
     std::wstring path = parentPath;
     std::vector<size_t> lengths;
     auto visit = [&](const json& current) -> const json* {
-        if (!current.is_object()) return nullptr;
+        if (!current.is_object()) {
+            if (strict) throw DamagedNode{path, false};
+            return nullptr;
+        }
         const std::string type = StringField(current, "type");
         if (type == "url") {
-            BookmarkRecord record;
-            record.url = ToWide(StringField(current, "url"));
-            if (record.url.empty()) return nullptr;
+            std::string url = StringField(current, "url");
+            if (url.empty()) {
+                if (strict) throw DamagedNode{path, true};
+                return nullptr;
+            }
             if (path.size() > budget) throw FolderPathsTooLarge{false};
             budget -= path.size();
+            if (!out) return nullptr;
+            BookmarkRecord record;
+            record.url = ToWide(url);
             record.title = ToWide(StringField(current, "name"));
             record.folder_path = path;
             record.date_added = ChromeTimeToUnix(StringField(current, "date_added"));
-            out.push_back(std::move(record));
+            out->push_back(std::move(record));
             return nullptr;
         }
-        if (type != "folder" || !current.contains("children")) return nullptr;
-        const json* children = ChildrenOf(current);
-        if (!children) return nullptr;
+        const json* children = type == "folder" ? ChildrenOf(current) : nullptr;
+        if (!children) {
+            if (strict) throw DamagedNode{path, false};
+            return nullptr;
+        }
         lengths.push_back(path.size());
         if (!path.empty()) path += L'/';
         path += ToWide(StringField(current, "name"));
@@ -223,7 +242,7 @@ void CollectNodeWithin(const json& node, const std::wstring& parentPath, std::ve
 
 void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
     size_t unbounded = static_cast<size_t>(-1);
-    CollectNodeWithin(node, parentPath, out, unbounded, unbounded);
+    CollectNodeWithin(node, parentPath, &out, unbounded, unbounded, false);
 }
 
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error) {
@@ -236,34 +255,63 @@ std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std:
     return ReadChromiumBookmarksText(bytes, error);
 }
 
-std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error) {
-    json document;
-    std::wstring problem;
-    if (!ParseBookmarksDocument(bytes, document, problem)) {
-        if (error) *error = problem;
-        return {};
-    }
-    std::vector<BookmarkRecord> records;
+namespace {
+
+// The reader's walk over a parsed document, also the writer's check before it changes a file: false
+// with the reader's message for a document no browser would read. Fills `records` when given.
+bool ReadDocument(const json& document, size_t inputBytes, std::vector<BookmarkRecord>* records, std::wstring& error) {
     const json& roots = document["roots"];
-    size_t budget = FolderPathBudget(bytes.size());
+    size_t budget = FolderPathBudget(inputBytes);
+    // Browsers write all three roots; one missing beside a root of another name is a damaged key.
+    bool unknownRoot = false;
+    std::unordered_set<std::wstring> known;
+    for (auto member = roots.begin(); member != roots.end(); ++member) {
+        const std::wstring key = CanonicalRootKey(ToWide(member.key()));
+        if (key.empty()) unknownRoot = true;
+        else known.insert(key);
+    }
+    if (unknownRoot && known.size() < 3) {
+        error = L"Bookmarks file is damaged: one of the bookmark roots every browser writes is missing or "
+                L"misnamed; it was not read.";
+        return false;
+    }
     try {
         for (auto member = roots.begin(); member != roots.end(); ++member) {
             const std::wstring key = CanonicalRootKey(ToWide(member.key()));
             if (key.empty()) continue;
             const json& root = member.value();
-            if (!root.is_object()) continue;
-            auto children = root.find("children");
-            if (children == root.end() || !children->is_array()) continue;
             const std::wstring label = RootLabel(key);
-            for (const json& child : *children) CollectNodeWithin(child, label, records, kMaxFolderPathLength, budget);
+            if (!root.is_object()) throw DamagedNode{label, false};
+            auto children = root.find("children");
+            if (children == root.end() || !children->is_array()) throw DamagedNode{label, false};
+            for (const json& child : *children)
+                CollectNodeWithin(child, label, records, kMaxFolderPathLength, budget, true);
         }
+    } catch (const DamagedNode& e) {
+        error = L"Bookmarks file is damaged: " +
+                std::wstring(e.noAddress ? L"a bookmark in '" + e.path + L"' has no address"
+                                         : L"an entry in '" + e.path +
+                                               L"' is neither a bookmark nor a folder as browsers write them") +
+                L"; it was not read.";
+        return false;
     } catch (const FolderPathsTooLarge& e) {
-        if (error)
-            *error = e.oneTooLong
-                         ? L"Bookmarks file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
-                               L" characters, more than any browser keeps; it was not read."
-                         : L"Bookmarks file has folders so deep, with names so long, that its bookmarks would need "
-                           L"far more memory than any browser's file; it was not read.";
+        error = e.oneTooLong ? L"Bookmarks file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
+                                   L" characters, more than any browser keeps; it was not read."
+                             : L"Bookmarks file has folders so deep, with names so long, that its bookmarks would need "
+                               L"far more memory than any browser's file; it was not read.";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error) {
+    json document;
+    std::wstring problem;
+    std::vector<BookmarkRecord> records;
+    if (!ParseBookmarksDocument(bytes, document, problem) || !ReadDocument(document, bytes.size(), &records, problem)) {
+        if (error) *error = problem;
         return {};
     }
     return records;
@@ -469,7 +517,8 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
             document = NewBookmarksDocument();
         } else {
             std::wstring problem;
-            if (!ParseBookmarksDocument(bytes, document, problem)) return fail(problem);
+            if (!ParseBookmarksDocument(bytes, document, problem) || !ReadDocument(document, bytes.size(), nullptr, problem))
+                return fail(problem);
         }
     }
 

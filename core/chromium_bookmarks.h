@@ -66,7 +66,7 @@ constexpr size_t kDeepestFolderNesting = 1000;
 // folder (the node and its `children`), and some to spare for what browsers add to a node.
 constexpr size_t kMaxJsonNesting = 2 * kDeepestFolderNesting + 48;
 
-// Thrown by ParseJsonPrefix for a document nested deeper than it accepts.
+// Thrown by ParseJsonDocument for a document nested deeper than it accepts.
 class JsonNestingTooDeep : public std::runtime_error {
 public:
     explicit JsonNestingTooDeep(size_t limit);
@@ -76,10 +76,10 @@ private:
     size_t limit_;
 };
 
-// Parses the first complete JSON value of `bytes` (a UTF-8 BOM is accepted, what follows the value
-// is not examined). Throws what the parser throws, and JsonNestingTooDeep before the value holds
+// Parses the JSON value that `bytes` holds (a UTF-8 BOM is accepted, and white space after it; any
+// other text after it is an error). Throws what the parser throws, and JsonNestingTooDeep before the value holds
 // more than `maxNesting` levels of arrays and objects, so that nothing has to walk a deeper tree.
-nlohmann::json ParseJsonPrefix(const std::string& bytes, size_t maxNesting = kMaxJsonNesting);
+nlohmann::json ParseJsonDocument(const std::string& bytes, size_t maxNesting = kMaxJsonNesting);
 
 // Whether `bytes` holds nothing but JSON white space, after an optional UTF-8 BOM.
 bool IsBlankJsonText(const std::string& bytes);

@@ -56,6 +56,15 @@ bool IsStructuralTag(std::wstring_view text, size_t pos) {
            StartsWithCaseless(text, pos, L"<dl") || StartsWithCaseless(text, pos, L"</dl");
 }
 
+// Whether a tag named `name` (lower case, "</a") starts at `pos`: the name followed by '>' or white space.
+bool IsClosingTag(std::wstring_view text, size_t pos, std::wstring_view name) {
+    if (!StartsWithCaseless(text, pos, name)) return false;
+    const size_t after = pos + name.size();
+    if (after >= text.size()) return false;
+    const wchar_t c = text[after];
+    return c == L'>' || c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
 // The closing tag `close` (lower case) after `from`, matched in any letter case. A link or folder
 // whose closing tag is missing would otherwise swallow the links after it, so the search gives up
 // (npos) at the next link, heading or list tag.
@@ -174,7 +183,21 @@ int64_t AddDate(std::wstring_view tag, int64_t now, int64_t fallback) {
     return IsPlausibleHtmlDate(seconds, now) ? seconds : fallback;
 }
 
-std::wstring DamageWarning(bool cutInTag, size_t unclosedLists, size_t strayListEnds, size_t unclosedItems) {
+// What a sound file never holds, counted while it is read.
+struct HtmlDamage {
+    bool cutInTag = false;
+    size_t unclosedLists = 0;
+    size_t strayListEnds = 0;
+    size_t unclosedItems = 0;
+    size_t linksWithoutAddress = 0;  // an <A> without a quoted HREF: browsers write one on every link
+    size_t strayClosings = 0;        // </A> or </H3> with no link or heading open
+    size_t namesWithoutList = 0;     // a folder heading not followed by its list
+};
+
+std::wstring DamageWarning(const HtmlDamage& damage) {
+    const bool cutInTag = damage.cutInTag;
+    const size_t unclosedLists = damage.unclosedLists, strayListEnds = damage.strayListEnds,
+                 unclosedItems = damage.unclosedItems;
     std::wstring text;
     auto add = [&text](const std::wstring& sentence) {
         if (!text.empty()) text += L' ';
@@ -188,6 +211,14 @@ std::wstring DamageWarning(bool cutInTag, size_t unclosedLists, size_t strayList
     if (unclosedItems > 0)
         add(L"The file is unbalanced: " + std::to_wstring(unclosedItems) +
             L" link(s) or folder name(s) without their closing tag.");
+    if (damage.strayClosings > 0)
+        add(L"The file is unbalanced: " + std::to_wstring(damage.strayClosings) +
+            L" closing tag(s) of a link or folder name without its start.");
+    if (damage.linksWithoutAddress > 0)
+        add(L"The file is damaged: " + std::to_wstring(damage.linksWithoutAddress) + L" link(s) without an address.");
+    if (damage.namesWithoutList > 0)
+        add(L"The file is damaged: " + std::to_wstring(damage.namesWithoutList) +
+            L" folder name(s) without the folder's list.");
     if (!text.empty()) add(L"Only what could be read was imported; check the result.");
     return text;
 }
@@ -404,9 +435,16 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     bool toolbarMarked = false;
     bool unfiledMarked = false;
 
-    bool cutInTag = false;
-    size_t strayListEnds = 0;
-    size_t unclosedItems = 0;
+    HtmlDamage damage;
+    // A heading is followed by its list in every sound file; anything else first is counted once.
+    bool pendingFlagged = false;
+    auto flagPendingName = [&] {
+        if (pending && !pendingFlagged) ++damage.namesWithoutList;
+        pendingFlagged = pending;
+    };
+    bool& cutInTag = damage.cutInTag;
+    size_t& strayListEnds = damage.strayListEnds;
+    size_t& unclosedItems = damage.unclosedItems;
 
     size_t pos = 0;
     while (pos < text.size()) {
@@ -422,6 +460,8 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             const std::wstring_view url = QuotedHref(text.substr(lt, gt - lt + 1));
             const size_t close = FindClosing(text, gt + 1, L"</a");
             if (close == std::wstring::npos) ++unclosedItems;
+            flagPendingName();
+            if (url.empty()) ++damage.linksWithoutAddress;
             if (!url.empty()) {
                 if (path.size() > pathBudget) {
                     if (error)
@@ -443,6 +483,8 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             const std::wstring_view tag = text.substr(lt, gt - lt + 1);
             const size_t close = FindClosing(text, gt + 1, L"</h3");
             if (close == std::wstring::npos) ++unclosedItems;
+            flagPendingName();
+            pendingFlagged = false;
             pendingName = close != std::wstring::npos ? Unescape(text.substr(gt + 1, close - gt - 1)) : L"";
             pendingMarker = HasTrueAttribute(tag, L"personal_toolbar_folder")    ? L"bookmark_bar"
                             : HasTrueAttribute(tag, L"unfiled_bookmarks_folder") ? L"other"
@@ -489,6 +531,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             pendingName.clear();
             pos = gt + 1;
         } else if (StartsWithCaseless(text, lt, L"</dl")) {
+            flagPendingName();
             if (levels.empty()) {
                 ++strayListEnds;
             } else {
@@ -497,9 +540,12 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             }
             pos = gt + 1;
         } else {
+            // Closing tags of links and headings are taken with what they close; one met here has none.
+            if (IsClosingTag(text, lt, L"</a") || IsClosingTag(text, lt, L"</h3")) ++damage.strayClosings;
             pos = gt + 1;
         }
     }
+    flagPendingName();
 
     // The root of the top level: Firefox names its menu in the H1; a file with root markers but no
     // such H1 holds Firefox's menu when it marks the unfiled folder, else (as Chromium writes it) the
@@ -519,8 +565,9 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     }
 
     if (result.empty() && error) *error = L"No <A HREF=...> bookmark entries found in this HTML file.";
-    const std::wstring damage = DamageWarning(cutInTag, levels.size(), strayListEnds, unclosedItems);
-    if (!damage.empty() && warning) *warning = damage;
+    damage.unclosedLists = levels.size();
+    const std::wstring damageText = DamageWarning(damage);
+    if (!damageText.empty() && warning) *warning = damageText;
     return result;
 }
 

@@ -113,7 +113,7 @@ std::vector<BookmarkRecord> ImportJson(const std::wstring& path, std::wstring* e
 std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstring* error) {
     json document;
     try {
-        document = ParseJsonPrefix(bytes);
+        document = ParseJsonDocument(bytes);
     } catch (const JsonNestingTooDeep& e) {
         // An export is three levels deep; walking a much deeper document would only risk the stack.
         if (error)
@@ -164,7 +164,14 @@ std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstrin
                          L" folders; nothing was imported.";
             return {};
         }
-        if (!record.url.empty()) result.push_back(std::move(record));
+        // Exports hold no bookmark without an address; one without is a damaged entry.
+        if (record.url.empty()) {
+            if (error)
+                *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
+                         L" has no address; the file is damaged and nothing was imported.";
+            return {};
+        }
+        result.push_back(std::move(record));
     }
     return result;
 }

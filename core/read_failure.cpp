@@ -61,6 +61,8 @@ std::wstring JsonDamageText(const std::wstring& subject, const std::string& byte
     const size_t lineStart = bytes.rfind('\n', at == 0 ? 0 : at - 1);
     const size_t column = lineStart == std::string::npos || at == 0 ? at + 1 : at - lineStart;
     const std::wstring where = L"line " + std::to_wstring(line) + L", column " + std::to_wstring(column);
+    if (std::strstr(e.what(), "expected end of input"))
+        return subject + L" is damaged: more text follows where its content ends, from " + where + L" on.";
     if (std::strstr(e.what(), "UTF-8"))
         return subject + L" is damaged: it holds text that is not valid UTF-8 at " + where + L".";
     return subject + L" is damaged: it is not valid JSON from " + where + L" on.";

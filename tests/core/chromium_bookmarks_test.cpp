@@ -62,11 +62,6 @@ const char* const kBrowserFile = R"({
             "name": "Ohne Datum",
             "type": "url",
             "url": "https://news.example.net/"
-         }, {
-            "id": "10",
-            "name": "No address",
-            "type": "url",
-            "url": ""
          } ],
          "date_added": "13345678901234567",
          "date_modified": "0",
@@ -177,15 +172,32 @@ TEST_F(ChromiumStore, ReaderOutcomesTable) {
         {"roots string is an error", R"({"roots":"bookmark_bar"})", 0, L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
         {"roots number is an error", R"({"version":1,"roots":0})", 0, L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write."},
         {"bom accepted", bom + oneUrl, 1, L""},
-        {"text after document", oneUrl + " trailing {garbage", 1, L""},
-        {"unknown root skipped",
+        {"white space after document", oneUrl + " \r\n\t ", 1, L""},
+        {"text after document", oneUrl + " trailing {garbage", 0,
+         L"Bookmarks file is damaged: more text follows where its content ends, from line 1, column 86 on."},
+        {"unknown root skipped beside the three",
          R"({"roots":{"workspace":{"type":"folder","children":[{"type":"url","url":"u"}]},
-                      "custom_root":{"children":[{"type":"url","url":"v"}]}}})", 0, L""},
+                      "custom_root":{"children":[{"type":"url","url":"v"}]},
+                      "bookmark_bar":{"children":[]},"other":{"children":[]},"synced":{"children":[]}}})", 0, L""},
+        {"unknown root in place of one of the three",
+         R"({"roots":{"bookmark_bas":{"type":"folder","children":[{"type":"url","url":"u"}]},
+                      "other":{"children":[]},"synced":{"children":[]}}})", 0,
+         L"Bookmarks file is damaged: one of the bookmark roots every browser writes is missing or misnamed; it was not read."},
         {"toolbar alias read as bar",
          R"({"roots":{"toolbar":{"children":[{"type":"url","url":"u"}]},"bookmark_bar":{"children":[{"type":"url","url":"v"}]}}})",
          2, L""},
-        {"missing url and name", R"({"roots":{"other":{"children":[{"type":"url"},{"type":"url","url":"x"}]}}})", 1, L""},
-        {"folder without children", R"({"roots":{"other":{"children":[{"type":"folder","name":"f"}]}}})", 0, L""},
+        {"missing name", R"({"roots":{"other":{"children":[{"type":"url","url":"x"}]}}})", 1, L""},
+        {"missing url", R"({"roots":{"other":{"children":[{"type":"url"},{"type":"url","url":"x"}]}}})", 0,
+         L"Bookmarks file is damaged: a bookmark in 'Other bookmarks' has no address; it was not read."},
+        {"empty url", R"({"roots":{"other":{"children":[{"type":"url","url":""}]}}})", 0,
+         L"Bookmarks file is damaged: a bookmark in 'Other bookmarks' has no address; it was not read."},
+        {"folder without children",
+         R"({"roots":{"other":{"children":[{"type":"folder","name":"f"}]}}})", 0,
+         L"Bookmarks file is damaged: an entry in 'Other bookmarks' is neither a bookmark nor a folder as browsers "
+         L"write them; it was not read."},
+        {"unknown type", R"({"roots":{"bookmark_bar":{"children":[{"type":"urm","url":"x"}]}}})", 0,
+         L"Bookmarks file is damaged: an entry in 'Bookmarks bar' is neither a bookmark nor a folder as browsers "
+         L"write them; it was not read."},
     };
     for (const Case& c : cases) {
         WriteTextFile(file, c.content);
@@ -216,8 +228,9 @@ TEST_F(ChromiumStore, FolderNamedWithEmptyTextAndObjectChildren) {
     EXPECT_EQ(records[2].url, L"z");
 }
 
-// Documents that parse but hold values browsers never write must neither throw nor end the process:
-// the reader returns what it can, and the writer either writes a sound document or leaves the file alone.
+// Documents that parse but hold values browsers never write must neither throw nor end the process.
+// Where the value would hide bookmarks (a node of no known kind, children that are no list) the
+// reader refuses the file and the writer leaves it alone; other odd values are read around.
 TEST_F(ChromiumStore, MalformedDocumentsTable) {
     struct Case {
         const char* name;
@@ -228,20 +241,22 @@ TEST_F(ChromiumStore, MalformedDocumentsTable) {
     const Case cases[] = {
         {"roots is an array", R"({"roots":[1,2]})", 0, false},
         {"roots is a string", R"({"roots":"x"})", 0, false},
-        {"bar root is a number", R"({"roots":{"bookmark_bar":5,"other":{"children":[{"type":"url","url":"o"}]}}})", 1, false},
-        {"children is a string", R"({"roots":{"bookmark_bar":{"type":"folder","children":"oops"}}})", 0, true},
+        {"bar root is a number", R"({"roots":{"bookmark_bar":5,"other":{"children":[{"type":"url","url":"o"}]}}})", 0, false},
+        {"children is a string", R"({"roots":{"bookmark_bar":{"type":"folder","children":"oops"}}})", 0, false},
         {"name is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"folder","name":7,"children":[{"type":"url","url":"n","name":3}]}]}}})", 1, true},
-        {"type is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":1,"url":"t"}]}}})", 0, true},
-        {"url is an object", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":{"a":1}}]}}})", 0, true},
+        {"type is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":1,"url":"t"}]}}})", 0, false},
+        {"url is an object", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":{"a":1}}]}}})", 0, false},
         {"date is a number", R"({"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","url":"d","date_added":5}]}}})", 1, true},
         {"id is a number", R"({"roots":{"bookmark_bar":{"type":"folder","id":99,"children":[]}}})", 0, true},
-        {"non-object children", R"({"roots":{"bookmark_bar":{"type":"folder","children":[1,"s",null,[],{"type":"folder","name":"Work","children":[]}]}}})", 0, true},
+        {"non-object children", R"({"roots":{"bookmark_bar":{"type":"folder","children":[1,"s",null,[],{"type":"folder","name":"Work","children":[]}]}}})", 0, false},
         {"root without type", R"({"roots":{"bookmark_bar":{"children":[{"type":"url","url":"kept"}]}}})", 1, true},
     };
     for (const Case& c : cases) {
         WriteTextFile(file, c.content);
         std::wstring readError;
         EXPECT_EQ(ReadChromiumBookmarks(file, &readError).size(), c.readable) << c.name;
+        // What the writer refuses, the reader refuses too, in words.
+        EXPECT_EQ(readError.empty(), c.writable) << c.name << ": " << ToUtf8(readError);
 
         std::wstring error;
         int skipped = -7;
@@ -303,8 +318,8 @@ TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
     EXPECT_EQ(added["date_added"], "13344473600000000");
 
     const json& other = doc["roots"]["other"]["children"];
-    ASSERT_EQ(other.size(), 3u);
-    const json& x = other[2];
+    ASSERT_EQ(other.size(), 2u);
+    const json& x = other[1];
     EXPECT_EQ(x["type"], "folder");
     EXPECT_EQ(x["name"], "X");
     EXPECT_EQ(x["id"], "16");
@@ -468,14 +483,24 @@ TEST_F(ChromiumStore, DamagedFileIsRefusedAndKept) {
     EXPECT_EQ(names, std::vector<std::wstring>{L"Bookmarks"});
 }
 
-// The readers walk the members of an object under "children"; the writer turns such an object into
-// the array of its members when it adds there, so none of them is lost.
+// The readers walk the members of an object under a folder's "children"; the writer turns such an
+// object into the array of its members when it adds there, so none of them is lost. A root's
+// children that are no list make the file unreadable, as they do for browsers.
 TEST_F(ChromiumStore, ObjectChildrenKeepTheirBookmarksWhenAddedTo) {
+    const std::string rootObject = R"({"roots":{"bookmark_bar":{"type":"folder","id":"1","children":[]},
+        "other":{"type":"folder","id":"5","children":{"x":{"type":"url","url":"https://x.example/","id":"6"}}}}})";
+    WriteTextFile(file, rootObject);
+    std::wstring error;
+    EXPECT_TRUE(ReadChromiumBookmarks(file, &error).empty());
+    EXPECT_NE(error.find(L"is damaged"), std::wstring::npos);
+    EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://c.example/", L"C", L"")}, nullptr, nullptr, false), -1);
+    EXPECT_EQ(ReadTextFile(file), rootObject);
+
     WriteTextFile(file, R"({"roots":{"bookmark_bar":{"type":"folder","id":"1","children":[
         {"type":"folder","name":"Work","id":"2","children":{"b":{"type":"url","url":"https://b.example/","id":"3"},
                                                               "a":{"type":"url","url":"https://a.example/","id":"4"}}}]},
-        "other":{"type":"folder","id":"5","children":{"x":{"type":"url","url":"https://x.example/","id":"6"}}}}})");
-    ASSERT_EQ(ReadChromiumBookmarks(file, nullptr).size(), 2u);  // a root's object children are not read
+        "other":{"type":"folder","id":"5","children":[{"type":"url","url":"https://x.example/","id":"6"}]}}})");
+    ASSERT_EQ(ReadChromiumBookmarks(file, nullptr).size(), 3u);
     int skipped = -1;
     ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://c.example/", L"C", L"Work"),
                                             Record(L"https://a.example", L"dup", L"Work"),

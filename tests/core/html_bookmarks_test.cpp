@@ -494,6 +494,14 @@ TEST(HtmlImport, DamagedFilesGiveWhatCanBeReadAndSaySo) {
         {"a heading without its end", "<DL><p><DT><H3>F<DL><p><DT><A HREF=\"https://x/\">X</A></DL><p></DL><p>",
          {{L"", L"https://x/", L"X"}}, L"1 link(s) or folder name(s) without their closing tag."},
         {"cut to nothing but a tag start", "<DL><p><DT><A HREF=\"https://x/", {}, L"in the middle of a tag"},
+        // Damage that loses a link or a folder without leaving a list or tag open.
+        {"a link's start tag misspelt", "<DL><p><DT><Q HREF=\"https://q/\">Q</A><DT><A HREF=\"https://x/\">X</A></DL><p>",
+         {{L"", L"https://x/", L"X"}}, L"1 closing tag(s) of a link or folder name without its start."},
+        {"an address without its quotes", "<DL><p><DT><A HREF=#https://q/#>Q</A><DT><A HREF=\"https://x/\">X</A></DL><p>",
+         {{L"", L"https://x/", L"X"}}, L"The file is damaged: 1 link(s) without an address."},
+        {"a folder name without its list",
+         "<DL><p><DT><H3>F</H3><DT><A HREF=\"https://x/\">X</A></DL><p>", {{L"", L"https://x/", L"X"}},
+         L"The file is damaged: 1 folder name(s) without the folder's list."},
     };
     TempDir dir;
     int n = 0;

@@ -1,10 +1,13 @@
-// A seeded mutation run over the Netscape bookmark HTML import: no crash, no escaping exception, and
-// a file cut short is never reported as plain success: it gives an error, or what could be read
-// together with a warning.
+// A seeded mutation run over the Netscape bookmark HTML import: no crash, no escaping exception, a
+// file cut short is never reported as plain success (it gives an error, or what could be read
+// together with a warning), and no case reads as fewer links without an error or a warning unless
+// it is still a well-formed file holding just those links.
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <iostream>
+#include <optional>
 
 #include "core/html_bookmarks.h"
 #include "tests/support/mutator.h"
@@ -16,6 +19,72 @@ namespace {
 
 using test::Mutant;
 using test::Mutator;
+
+// Whether `text` holds the tag `name` (lower case, e.g. "</a") at `at`: the name in any letter case,
+// then white space or '>'.
+bool TagAt(const std::string& text, size_t at, const std::string& name) {
+    if (text.size() - at <= name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[at + i])) != name[i]) return false;
+    const char next = text[at + name.size()];
+    return next == '>' || next == ' ' || next == '\t' || next == '\r' || next == '\n';
+}
+
+// How many links a well-formed bookmark file holds, or nothing when it is not well-formed: every
+// tag closed by '>', lists balanced and the outer one closed, every link and folder name closed
+// before the next structural tag, every link with a quoted address, every folder name followed by
+// its list. Browsers read such a file, and only such a file, as exactly its links: a case that
+// loses links without being one is damage that must be reported.
+std::optional<size_t> WellFormedLinks(const std::string& text) {
+    size_t links = 0, depth = 0, lists = 0;
+    bool inLink = false, inName = false, nameWaitsForList = false;
+    for (size_t lt = text.find('<'); lt != std::string::npos; lt = text.find('<', lt + 1)) {
+        const size_t gt = text.find('>', lt);
+        if (gt == std::string::npos) return std::nullopt;
+        const std::string tag = text.substr(lt, gt - lt + 1);
+        const bool open = TagAt(text, lt, "<dl") || TagAt(text, lt, "<a") || TagAt(text, lt, "<h3");
+        const bool close = TagAt(text, lt, "</dl") || TagAt(text, lt, "</a") || TagAt(text, lt, "</h3");
+        if (!open && !close) continue;
+        if (TagAt(text, lt, "</a")) {
+            if (!inLink) return std::nullopt;
+            inLink = false;
+            ++links;
+            continue;
+        }
+        if (TagAt(text, lt, "</h3")) {
+            if (!inName) return std::nullopt;
+            inName = false;
+            nameWaitsForList = true;
+            continue;
+        }
+        if (inLink || inName) return std::nullopt;
+        if (TagAt(text, lt, "<dl")) {
+            ++depth;
+            ++lists;
+            nameWaitsForList = false;
+            continue;
+        }
+        if (nameWaitsForList) return std::nullopt;
+        if (TagAt(text, lt, "</dl")) {
+            if (depth == 0) return std::nullopt;
+            --depth;
+        } else if (TagAt(text, lt, "<a")) {
+            std::string lower = tag;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const size_t href = lower.find(" href=");
+            if (href == std::string::npos) return std::nullopt;
+            const char quote = tag[href + 6];
+            if (quote != '"' && quote != '\'') return std::nullopt;
+            const size_t end = tag.find(quote, href + 7);
+            if (end == std::string::npos || end == href + 7) return std::nullopt;
+            inLink = true;
+        } else {
+            inName = true;
+        }
+    }
+    if (depth != 0 || lists == 0 || inLink || inName || nameWaitsForList) return std::nullopt;
+    return links;
+}
 
 // Shaped as browsers export it; it ends with the closing tag of the outermost list, so that every
 // shorter prefix lacks at least part of that tag.
@@ -62,7 +131,7 @@ TEST(MutationRun, NetscapeHtmlImport) {
                                  {{"<DL><p>", "</DL><p>"},
                                   {"<DT><H3>f</H3>\n<DL><p>\n", "</DL><p>\n"},
                                   {"<DT><H3>f</H3><DL><p><DT><A HREF=\"https://n.example/\">n</A>", "</DL><p>"}}});
-    const std::vector<Mutant> cases = test::AllCutsThenRandom(original, mutator, 2000);
+    const std::vector<Mutant> cases = test::AllCutsThenRandom(original, mutator, 3700);
     test::MutationTally run;
     test::RunWithStack(test::kSmallStack, [&] {
         for (size_t i = 0; i < cases.size(); ++i) {
@@ -83,6 +152,7 @@ TEST(MutationRun, NetscapeHtmlImport) {
             const bool plain = error.empty() && warning.empty();
             ++(plain ? run.accepted : run.refused);
             if (plain && mutant.cutShort) run.Fault("cut short reported as plain success", mutant);
+            if (plain) run.CheckNotLess(mutant, records.size(), 5, WellFormedLinks(mutant.bytes));
             if (!error.empty() && !records.empty()) run.Fault("records with an error", mutant);
             for (const BookmarkRecord& r : records)
                 if (r.url.empty()) run.Fault("empty url", mutant);
@@ -90,6 +160,7 @@ TEST(MutationRun, NetscapeHtmlImport) {
     });
     std::cout << run.Summary("HTML") << "\n";
     EXPECT_EQ(run.Faults(), 0u) << run.Summary("HTML");
+    EXPECT_GT(run.accepted, 100u);
 }
 
 }  // namespace

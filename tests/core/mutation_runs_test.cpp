@@ -1,13 +1,18 @@
 // Seeded mutation runs over the readers of files that other programs (or the user) hand us: every
-// case must end in a result or an error text, never in a crash or an escaping exception, and an
-// input cut short must never read as a success. Each run works on a thread with a small stack.
+// case must end in a result or an error text, never in a crash or an escaping exception, an input
+// cut short must never read as a success, and no damaged input may read as fewer bookmarks without
+// an error: fewer are right only for a case that is still a sound file, as a browser's own reading
+// of it (or the export format's rules) tells. Each run works on a thread with a small stack.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <tuple>
+
+#include <nlohmann/json.hpp>
 
 #include "core/chromium_bookmarks.h"
 #include "core/firefox_profiles.h"
@@ -33,6 +38,82 @@ std::vector<Entry> Entries(const std::vector<BookmarkRecord>& records) {
     for (const BookmarkRecord& r : records) entries.emplace_back(r.url, r.title, r.folder_path);
     std::sort(entries.begin(), entries.end());
     return entries;
+}
+
+using nlohmann::json;
+
+// The deepest nesting of arrays and objects in a parsed value, walked without recursion.
+size_t Nesting(const json& value) {
+    size_t deepest = 0;
+    std::vector<std::pair<const json*, size_t>> pending{{&value, 1}};
+    while (!pending.empty()) {
+        auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (!node->is_structured()) continue;
+        deepest = std::max(deepest, depth);
+        for (const json& child : *node) pending.push_back({&child, depth + 1});
+    }
+    return deepest;
+}
+
+// How many bookmarks a Chromium-family browser reads from a Bookmarks file, or nothing when it
+// refuses the file, following the rules of its own reader: one JSON value with nothing but white
+// space after it, at most 200 levels deep, the three roots present, every node a bookmark with an
+// address text or a folder with a list of children.
+std::optional<size_t> BrowserReading(const std::string& bytes) {
+    const json document = json::parse(bytes, nullptr, false);
+    if (document.is_discarded() || !document.is_object() || Nesting(document) > 200) return std::nullopt;
+    auto roots = document.find("roots");
+    if (roots == document.end() || !roots->is_object()) return std::nullopt;
+    size_t count = 0;
+    for (const char* key : {"bookmark_bar", "other", "synced"}) {
+        auto root = roots->find(key);
+        if (root == roots->end() || !root->is_object()) return std::nullopt;
+        std::vector<const json*> lists;
+        auto children = root->find("children");
+        if (children == root->end() || !children->is_array()) return std::nullopt;
+        lists.push_back(&*children);
+        while (!lists.empty()) {
+            const json* list = lists.back();
+            lists.pop_back();
+            for (const json& node : *list) {
+                if (!node.is_object()) return std::nullopt;
+                auto type = node.find("type");
+                if (type == node.end() || !type->is_string()) return std::nullopt;
+                if (*type == "url") {
+                    auto url = node.find("url");
+                    if (url == node.end() || !url->is_string()) return std::nullopt;
+                    ++count;
+                } else if (*type == "folder") {
+                    auto inner = node.find("children");
+                    if (inner == node.end() || !inner->is_array()) return std::nullopt;
+                    lists.push_back(&*inner);
+                } else {
+                    return std::nullopt;
+                }
+            }
+        }
+    }
+    return count;
+}
+
+// How many bookmarks a sound export holds, or nothing when it is not one: one JSON value, an array
+// of bookmarks or an object with one, each an object with an address and texts and a number where
+// the format has them.
+std::optional<size_t> ExportReading(const std::string& bytes) {
+    const json document = json::parse(bytes, nullptr, false);
+    if (document.is_discarded()) return std::nullopt;
+    const json* list = document.is_array() ? &document : nullptr;
+    if (document.is_object() && document.contains("bookmarks")) list = &document["bookmarks"];
+    if (!list || !list->is_array()) return std::nullopt;
+    for (const json& e : *list) {
+        if (!e.is_object() || !e.contains("url") || !e["url"].is_string() || e["url"].get<std::string>().empty())
+            return std::nullopt;
+        for (const char* key : {"title", "folder_path"})
+            if (e.contains(key) && !e[key].is_string() && !e[key].is_null()) return std::nullopt;
+        if (e.contains("date_added") && !e["date_added"].is_number() && !e["date_added"].is_null()) return std::nullopt;
+    }
+    return list->size();
 }
 
 const char kBookmarksFixture[] = R"({
@@ -144,6 +225,7 @@ TEST(MutationRun, ChromiumBookmarksReaderAndMergeWriter) {
                           before, error))
                 continue;
             const bool readOk = error.empty();
+            if (readOk) run.CheckNotLess(mutant, before.size(), 5, BrowserReading(mutant.bytes));
 
             if (!throughFile) continue;
             const bool replace = i % 3 == 2;
@@ -233,9 +315,11 @@ TEST(MutationRun, JsonExportImport) {
             if (throughFile) WriteTextFile(file, mutant.bytes);
             std::wstring error;
             std::vector<BookmarkRecord> records;
-            run.Read(mutant,
-                     [&](std::wstring* e) { return throughFile ? ImportJson(file, e) : ImportJsonText(mutant.bytes, e); },
-                     records, error);
+            if (!run.Read(mutant,
+                          [&](std::wstring* e) { return throughFile ? ImportJson(file, e) : ImportJsonText(mutant.bytes, e); },
+                          records, error))
+                continue;
+            if (error.empty()) run.CheckNotLess(mutant, records.size(), 4, ExportReading(mutant.bytes));
             for (const BookmarkRecord& r : records)
                 if (r.id != 0) run.Fault("record with an id", mutant);
         }

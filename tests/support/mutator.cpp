@@ -138,6 +138,15 @@ bool MutationTally::Read(const Mutant& mutant, const std::function<std::vector<B
     return true;
 }
 
+void MutationTally::CheckNotLess(const Mutant& mutant, size_t records, size_t original, std::optional<size_t> sound) {
+    if (records >= original) return;
+    if (sound && *sound == records) {
+        ++soundButSmaller;
+        return;
+    }
+    Fault("damaged input read as less", mutant);
+}
+
 size_t MutationTally::Faults() const {
     size_t total = 0;
     for (const auto& [kind, count] : faults_) total += count;
@@ -146,8 +155,8 @@ size_t MutationTally::Faults() const {
 
 std::string MutationTally::Summary(const std::string& format) const {
     std::ostringstream out;
-    out << format << ": " << cases << " cases, " << accepted << " accepted, " << refused << " refused, " << Faults()
-        << " faults";
+    out << format << ": " << cases << " cases, " << accepted << " accepted (" << soundButSmaller
+        << " of them sound files holding less), " << refused << " refused, " << Faults() << " faults";
     for (const auto& [kind, count] : faults_) out << "; " << kind << " " << count;
     for (const std::string& example : examples_) out << "\n  " << example;
     return out.str();
