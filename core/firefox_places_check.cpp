@@ -58,6 +58,10 @@ std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const
     if (dynamic_cast<const TooDeepPlaces*>(&failure))
         return L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
                L" levels deep, deeper than any browser writes; " + outcome;
+    if (dynamic_cast<const OverlongPlacesPaths*>(&failure))
+        return L"places.sqlite has folder paths longer than any browser keeps (over " +
+               std::to_wstring(kMaxFolderPathLength) + L" characters, or more in all than the file could hold); " +
+               outcome;
     if (dynamic_cast<const DamagedDatabase*>(&failure))
         return L"places.sqlite is damaged (" + ToWide(failure.what()) + L"); " + outcome;
     if (dynamic_cast<const std::bad_alloc*>(&failure)) return L"There is not enough memory; " + outcome;

@@ -23,6 +23,12 @@ struct TooDeepPlaces : std::runtime_error {
     TooDeepPlaces() : std::runtime_error("folders nested too deep") {}
 };
 
+// Raised for folder paths longer than any browser keeps (kMaxFolderPathLength), or for paths whose
+// copies, one per bookmark, would need far more memory than the file's size (FolderPathBudget).
+struct OverlongPlacesPaths : std::runtime_error {
+    OverlongPlacesPaths() : std::runtime_error("folder paths too long") {}
+};
+
 // The bookmarks of an open places.sqlite, after every check that the file holds together (its
 // length, SQLite's page checks, every item in the tree below the top root, every bookmark with its
 // page). Throws DamagedDatabase, TooDeepPlaces or the statement wrappers' exceptions.

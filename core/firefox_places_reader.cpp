@@ -107,6 +107,13 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         bool pathKnown = false;  // `path` holds the folder's path
         std::wstring path;
     };
+    // Each record carries its own copy of its folder's path; their sum is held to what files of this
+    // size need (the pages' bytes), so that a small crafted file cannot take gigabytes.
+    size_t pathBudget = 0;
+    {
+        Statement size = PrepareOrThrow(db, "SELECT page_count * page_size FROM pragma_page_count, pragma_page_size");
+        pathBudget = FolderPathBudget(StepRow(size) ? static_cast<size_t>(ColumnInt64(size, 0)) : 0);
+    }
     std::vector<BookmarkRecord> result;
     std::vector<Frame> stack;
     std::vector<std::wstring> names;
@@ -156,7 +163,10 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         if (!top.pathKnown) {
             top.path = JoinPath(names);
             top.pathKnown = true;
+            if (top.path.size() > kMaxFolderPathLength) throw OverlongPlacesPaths();
         }
+        if (top.path.size() > pathBudget) throw OverlongPlacesPaths();
+        pathBudget -= top.path.size();
         BookmarkRecord record;
         record.url = ToWide(item.url);
         record.title = item.title;

@@ -171,6 +171,44 @@ TEST_F(PlacesTest, ReaderGivesEveryFolderChainWholeUpToTheBoundOfTheOtherStores)
     }
 }
 
+// A small crafted file must not take gigabytes: every record carries its folder's path.
+TEST_F(PlacesTest, FolderPathsLongerThanAnyBrowserKeepsAreRefusedNotCopiedIntoEveryRecord) {
+    struct Case {
+        const char* name;
+        int levels;
+        size_t nameLength;
+        int bookmarks;
+        bool read;
+    };
+    for (const Case c : {Case{"long names, few links", 15, 4000, 3, true},
+                         Case{"one path over the bound", 17, 4000, 1, false},
+                         Case{"paths within the bound, copies beyond the file's size", 15, 4000, 2000, false}}) {
+        SCOPED_TRACE(c.name);
+        test::TempDir local;
+        path = local / L"places.sqlite";
+        Create();
+        {
+            FirefoxPlaces places(path);
+            places.Exec("BEGIN;");
+            int64_t parent = kPlacesMenuId;
+            for (int i = 0; i < c.levels; ++i) parent = places.AddFolder(parent, std::string(c.nameLength, char('a' + i)));
+            for (int i = 0; i < c.bookmarks; ++i)
+                places.AddBookmark(parent, "https://deep.example/" + std::to_string(i), "Deep");
+            places.Exec("COMMIT;");
+        }
+        std::wstring error;
+        const auto records = ReadFirefoxBookmarks(path, &error);
+        if (c.read) {
+            EXPECT_EQ(error, L"");
+            EXPECT_EQ(records.size(), static_cast<size_t>(c.bookmarks));
+        } else {
+            EXPECT_TRUE(records.empty());
+            EXPECT_EQ(error, L"places.sqlite has folder paths longer than any browser keeps (over 65536 characters, "
+                             L"or more in all than the file could hold); nothing was read from it.");
+        }
+    }
+}
+
 TEST_F(PlacesTest, ABookmarkWithoutItsPlaceInTheTreeOrItsPageIsDamageNotADrop) {
     struct Case {
         const char* what;
