@@ -109,7 +109,9 @@ public:
 
 private:
     // The insert loop of AddBookmarks and ReplaceBookmarks; the caller holds `mutex` and a transaction.
-    int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount);
+    // `profileEmpty`: the profile holds no rows (emptied inside this transaction).
+    int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, bool profileEmpty,
+                        int& skippedCount);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.
     sqlite3* Connection() const;
 

@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "core/sql_statement.h"
+#include "database/bookmark_queries.h"
+#include "database/snapshot_text.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
@@ -16,16 +18,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int64_t kSnapshotsKept = 20;
-
-// The stored text of one element: {"date_added":N,"folder_path":"...","title":"...","url":"..."}.
-json SnapshotElement(Statement& row) {
-    json element = json::object();
-    element["url"] = ColumnText(row, 0);
-    element["title"] = ColumnText(row, 1);
-    element["folder_path"] = ColumnText(row, 2);
-    element["date_added"] = ColumnInt64(row, 3);
-    return element;
-}
 
 std::string TextMember(const json& element, const char* key) { return element.value(key, std::string()); }
 
@@ -58,25 +50,23 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
     // between the insert and the prune cannot leave more than the bound.
     ImmediateTransaction transaction(conn);
 
-    json elements = json::array();
-    int32_t count = 0;
+    // Written straight from the engine's buffers, in the order the rows were added.
+    SnapshotTextWriter writer;
     {
-        // In the order the rows were added, whichever index the engine picks for the profile.
-        Statement select = PrepareOrThrow(
-            conn, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? ORDER BY id");
+        Statement select = PrepareOrThrow(conn, kSnapshotRowsSql);
         BindInt64(select, 1, profileId);
         while (StepRow(select)) {
-            elements.push_back(SnapshotElement(select));
-            ++count;
+            if (!writer.Add(ColumnInt64(select, 3), ColumnTextView(select, 2), ColumnTextView(select, 1),
+                            ColumnTextView(select, 0))) {
+                // Only a file changed by another program holds such bytes; JSON cannot.
+                throw std::runtime_error("A bookmark of this profile holds text that is not valid UTF-8 (\"" +
+                                         std::string(ColumnTextView(select, 1).substr(0, 80)) +
+                                         "\"), so no snapshot can hold it.");
+            }
         }
     }
-    std::string text;
-    try {
-        text = elements.dump();
-    } catch (const json::exception& e) {
-        // Bytes that are no UTF-8 (a file edited by hand) cannot be written as JSON.
-        throw std::runtime_error(e.what());
-    }
+    const int32_t count = writer.count();
+    const std::string text = writer.Finish();
 
     int64_t snapshotId = 0;
     {
@@ -93,10 +83,7 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
     }
 
     {
-        Statement prune = PrepareOrThrow(
-            conn,
-            "DELETE FROM profile_backups WHERE profile_id = ? AND id NOT IN (  SELECT id FROM profile_backups WHERE "
-            "profile_id = ? ORDER BY created_at DESC LIMIT ?)");
+        Statement prune = PrepareOrThrow(conn, kPruneSnapshotsSql);
         BindInt64(prune, 1, profileId);
         BindInt64(prune, 2, profileId);
         BindInt64(prune, 3, kSnapshotsKept);
@@ -108,10 +95,7 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
 
 std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement select = PrepareOrThrow(
-        Connection(),
-        "SELECT id, profile_id, created_at, label, bookmark_count FROM profile_backups WHERE profile_id = ? "
-        "ORDER BY created_at DESC");
+    Statement select = PrepareOrThrow(Connection(), kListSnapshotsSql);
     BindInt64(select, 1, profileId);
     std::vector<SnapshotInfo> snapshots;
     while (StepRow(select)) {
@@ -166,13 +150,12 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
         sqlite3* conn = Connection();
         ImmediateTransaction transaction(conn);
         {
-            Statement remove = PrepareOrThrow(conn, "DELETE FROM bookmarks WHERE profile_id = ?");
+            Statement remove = PrepareOrThrow(conn, kDeleteProfileRowsSql);
             BindInt64(remove, 1, profileId);
             StepRow(remove);
         }
         // An array gives its elements, an object its member values, null nothing, anything else itself.
-        Statement insert = PrepareOrThrow(
-            conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
+        Statement insert = PrepareOrThrow(conn, kInsertBookmarkSql);
         for (const json& element : parsed) {
             sqlite3_reset(insert.get());
             BindInt64(insert, 1, profileId);

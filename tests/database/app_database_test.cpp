@@ -37,9 +37,8 @@ TEST(AppDatabaseOpen, NewFileGetsEveryTableAndIndex) {
     RawConnection raw(path);
     EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master "
                        "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"),
-              "app_settings,bookmarks,browser_configs,idx_bookmarks_profile,idx_bookmarks_url,"
-              "idx_bookmarks_url_key,"
-              "idx_profile_backups_profile,profile_backups,profiles");
+              "app_settings,bookmarks,browser_configs,idx_bookmarks_profile,idx_profile_backups_profile,"
+              "profile_backups,profiles");
     const struct {
         const char* table;
         const char* columns;
@@ -55,7 +54,7 @@ TEST(AppDatabaseOpen, NewFileGetsEveryTableAndIndex) {
                   t.columns)
             << t.table;
     }
-    EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM pragma_index_info('idx_bookmarks_url')"), "profile_id,url");
+    EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM pragma_index_info('idx_bookmarks_profile')"), "profile_id");
     EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM pragma_index_info('idx_profile_backups_profile')"),
               "profile_id,created_at");
 }

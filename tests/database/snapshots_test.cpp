@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 
+#include "database/snapshot_text.h"
 #include "tests/database/database_test_support.h"
 
 namespace bm {
@@ -57,6 +60,61 @@ TEST_F(SnapshotsTest, TextIsCompactSortedUtf8WithOnlyRequiredEscapes) {
     EXPECT_EQ(list[0].profile_id, profile);
     EXPECT_EQ(list[0].label, L"Auto-backup before sync");
     EXPECT_EQ(list[0].bookmark_count, 2);
+}
+
+// The text is written straight from the stored bytes; it must be exactly what the JSON library
+// writes for the same values, whatever bytes the texts hold, and refuse what JSON cannot hold.
+TEST(SnapshotText, IsWhatTheJsonLibraryWritesForTheSameValues) {
+    std::string everyControl;
+    for (int c = 0; c < 0x20; ++c) everyControl.push_back(static_cast<char>(c));
+    const std::string texts[] = {
+        "",
+        everyControl,
+        "\x7f quote \" back \\ slash / and text",
+        "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBD \xF4\x8F\xBF\xBF",
+        std::string("nul\0inside", 10),
+        std::string(5000, 'x') + "\n",
+    };
+    const int64_t dates[] = {0, -1, 13300000000000000, INT64_MIN, INT64_MAX};
+    nlohmann::json list = nlohmann::json::array();
+    SnapshotTextWriter writer;
+    for (size_t i = 0; i < std::size(texts); ++i) {
+        const std::string& folder = texts[i];
+        const std::string& title = texts[(i + 1) % std::size(texts)];
+        const std::string& url = texts[(i + 2) % std::size(texts)];
+        const int64_t date = dates[i % std::size(dates)];
+        ASSERT_TRUE(writer.Add(date, folder, title, url)) << i;
+        list.push_back({{"url", url}, {"title", title}, {"folder_path", folder}, {"date_added", date}});
+    }
+    EXPECT_EQ(writer.count(), static_cast<int32_t>(std::size(texts)));
+    EXPECT_EQ(writer.Finish(), list.dump());
+    EXPECT_EQ(SnapshotTextWriter().Finish(), "[]");
+
+    // Bytes that are no UTF-8 (a cut sequence, an overlong form, a surrogate, beyond U+10FFFF, a lone
+    // continuation byte): the library refuses them, and so does the writer, adding nothing.
+    for (const std::string bad : {"a\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xFF"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(nlohmann::json(bad).dump(), nlohmann::json::exception);
+        SnapshotTextWriter refused;
+        ASSERT_TRUE(refused.Add(1, "ok", "ok", "ok"));
+        EXPECT_FALSE(refused.Add(2, "ok", bad, "ok"));
+        EXPECT_EQ(refused.count(), 1);
+        EXPECT_EQ(refused.Finish(), "[{\"date_added\":1,\"folder_path\":\"ok\",\"title\":\"ok\",\"url\":\"ok\"}]");
+    }
+}
+
+TEST_F(SnapshotsTest, ProfileHoldingBytesThatAreNoUtf8GetsNoSnapshotAndSaysWhy) {
+    raw().Exec("INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(" + std::to_string(profile) +
+               ", 'https://a.example', CAST(X'4361C3' AS TEXT), '', 1)");
+    try {
+        db.CreateSnapshot(profile, L"Auto-backup before sync");
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("A bookmark of this profile holds text that is not valid UTF-8", 0), 0u)
+            << e.what();
+    }
+    EXPECT_TRUE(db.ListSnapshots(profile).empty());
+    EXPECT_TRUE(raw().CanWrite());
 }
 
 TEST_F(SnapshotsTest, EmptyProfileGivesEmptyArrayAndRestoringItEmptiesTheProfile) {
