@@ -69,6 +69,7 @@ AppDatabase::~AppDatabase() { Close(); }
 
 bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
     std::lock_guard<std::mutex> lock(mutex);
+    foundDamaged = false;
     if (db) {
         // Opening again replaces the connection instead of leaking it.
         sqlite3_close(db);
@@ -101,6 +102,15 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
         case DatabaseFileKind::Unmarked:
             break;
     }
+    // A damaged page anywhere, found before anything is written: writing into such a file (even the
+    // settings at close) can spread the damage over rows that are still sound.
+    if (check.kind != DatabaseFileKind::Empty) {
+        const std::wstring damage = FindDamage(handle);
+        if (!damage.empty()) {
+            foundDamaged = true;
+            return refuse(handle, damage + L" The file was left unchanged.");
+        }
+    }
 
     sqlite3_exec(handle, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
     sqlite3_exec(handle, "PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr);  // ON DELETE CASCADE needs it
@@ -131,6 +141,11 @@ void AppDatabase::Close() {
         sqlite3_close(db);
         db = nullptr;
     }
+}
+
+bool AppDatabase::FoundDamaged() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return foundDamaged;
 }
 
 int64_t AppDatabase::ChangeCount() {

@@ -61,6 +61,9 @@ public:
     bool Open(const std::wstring& path, std::wstring* error = nullptr);
     // Safe when closed and more than once.
     void Close();
+    // True when the last Open refused the file because SQLite's check found a damaged page in it
+    // (its header and schema readable): the program may go on without it, writing nothing into it.
+    bool FoundDamaged();
 
     // Profiles and their bookmarks.
     std::vector<ProfileRecord> ListProfiles();
@@ -117,6 +120,7 @@ private:
 
     sqlite3* db = nullptr;
     std::mutex mutex;
+    bool foundDamaged = false;
 };
 
 }  // namespace bm

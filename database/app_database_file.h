@@ -38,4 +38,8 @@ struct DatabaseFileCheck {
 // Reads the header and the schema of an open connection; writes nothing.
 DatabaseFileCheck CheckDatabaseFile(sqlite3* db);
 
+// SQLite's own check of every page (quick_check) on an open connection; writes nothing. Empty when
+// the file is sound, else a sentence for the user with SQLite's first finding.
+std::wstring FindDamage(sqlite3* db);
+
 }  // namespace bm

@@ -252,6 +252,39 @@ TEST(AppDatabaseOpen, CutShortFileIsRefusedWithSQLitesReason) {
     EXPECT_EQ(test::ReadTextFile(path), whole.substr(0, 2048));
 }
 
+// One damaged page, with the header and the schema sound: found by SQLite's check before anything is
+// written, said in words, and the file left byte for byte as it was.
+TEST(AppDatabaseOpen, FileWithADamagedPageIsRefusedBeforeAnythingIsWritten) {
+    const struct {
+        const char* name;
+        test::DamagedPage page;
+    } cases[] = {
+        {"a table's page", test::DamagedPage::BookmarksRoot},
+        {"a snapshot's page", test::DamagedPage::SnapshotPage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::wstring path = dir / L"app_data.db";
+        const std::string damaged = test::MakeDamagedDatabase(path, c.page);
+
+        AppDatabase db;
+        std::wstring error;
+        EXPECT_FALSE(db.Open(path, &error));
+        EXPECT_TRUE(db.FoundDamaged());
+        EXPECT_EQ(error.rfind(L"SQLite's check finds it damaged (", 0), 0u) << ToUtf8(error);
+        EXPECT_NE(error.find(L"). The file was left unchanged."), std::wstring::npos) << ToUtf8(error);
+        EXPECT_EQ(ErrorText([&] { db.SetSetting(L"theme", L"dark"); }), "The profile database is not open.");
+        db.Close();
+        EXPECT_TRUE(test::ReadTextFile(path) == damaged);
+        EXPECT_FALSE(test::PathExists(path + L"-journal"));
+
+        // A sound file clears the finding.
+        EXPECT_TRUE(db.Open(dir / L"other.db"));
+        EXPECT_FALSE(db.FoundDamaged());
+    }
+}
+
 TEST(AppDatabaseOpen, PathLongerThan260CharactersIsCreated) {
     // Non-ASCII folder names: over 1040 bytes of UTF-8, beyond what SQLite's default Windows layer takes.
     TempDir dir;
