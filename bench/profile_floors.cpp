@@ -126,8 +126,8 @@ void CreateSnapshotFloor(sqlite3* db, int64_t profileId, const char* label) {
 }
 
 void RestoreSnapshotFloor(sqlite3* db, int64_t snapshotId) {
-    // Every step of a restore: the look-up, the automatic snapshot, the parse, then in one
-    // transaction the delete, the inserts (one statement reused) and the profile's time.
+    // Every step of a restore: the look-up, the parse, then in one transaction the automatic
+    // snapshot, the delete, the inserts (one statement reused) and the profile's time.
     int64_t profileId = 0;
     std::string text;
     {
@@ -137,10 +137,10 @@ void RestoreSnapshotFloor(sqlite3* db, int64_t snapshotId) {
         profileId = sqlite3_column_int64(select.get(), 0);
         text = Utf8Column(select.get(), 1);
     }
-    CreateSnapshotFloor(db, profileId, "Auto-backup before restore");
     const json parsed = json::parse(text);
 
     ExecSql(db, "BEGIN IMMEDIATE;");
+    CreateSnapshotFloor(db, profileId, "Auto-backup before restore");
     {
         Statement remove = PrepareOrThrow(db, "DELETE FROM bookmarks WHERE profile_id = ?");
         BindInt64(remove, 1, profileId);
@@ -165,7 +165,9 @@ void ProfileCopyFloor(sqlite3* db, int64_t fromProfileId, int64_t toProfileId) {
     // The copy job's steps: load the source, snapshot the destination, then in one transaction
     // empty it, insert with the duplicate test and set its time.
     const std::vector<BookmarkRecord> records = GetBookmarksFloor(db, fromProfileId);
+    ExecSql(db, "BEGIN IMMEDIATE;");
     CreateSnapshotFloor(db, toProfileId, "Auto-backup before REPLACE sync");
+    ExecSql(db, "COMMIT;");
     ExecSql(db, "BEGIN IMMEDIATE;");
     {
         Statement remove = PrepareOrThrow(db, "DELETE FROM bookmarks WHERE profile_id = ?");

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bm {
 
@@ -24,5 +25,20 @@ private:
     std::string text_;
     int32_t count_ = 0;
 };
+
+// One bookmark of a snapshot's text, as stored.
+struct SnapshotRecord {
+    int64_t dateAdded = 0;
+    std::string folderPath;
+    std::string title;
+    std::string url;
+};
+
+// Reads a stored text back: an array of `storedCount` records, each an object whose "url", "title"
+// and "folder_path" are strings and whose "date_added" is a number (a fraction cut toward zero,
+// beyond 64 bits the nearest limit). False, with a sentence for the user in `problem` and `records`
+// empty, for any other text: the snapshot is damaged and must not replace a profile's bookmarks.
+bool ReadSnapshotText(const std::string& text, int64_t storedCount, std::vector<SnapshotRecord>& records,
+                      std::wstring& problem);
 
 }  // namespace bm
