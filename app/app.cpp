@@ -108,21 +108,31 @@ bool App::OpenDatabase(const std::wstring& path, std::wstring* error) {
     return true;
 }
 
-bool App::Init(HINSTANCE instance) {
-    g_app = this;
-
-    // The database beside the executable. A schema failure ends the start like a failed open.
+bool App::OpenDatabaseAtStart(const std::wstring& path) {
+    // A schema failure ends the start like a failed open.
     std::wstring reason;
     bool opened = false;
     try {
-        opened = OpenDatabase(DatabasePathFor(ExecutablePath()), &reason);
+        opened = OpenDatabase(path, &reason);
     } catch (const std::exception& failure) {
         reason = ToWide(failure.what());
     }
-    if (!opened) {
-        ShowStartupError(DatabaseFailureMessage(reason).c_str());
-        return false;
+    if (opened) return true;
+    if (db.FoundDamaged()) {
+        Log(L"[ERROR] app_data.db is damaged, so Orvellane goes on without it and writes nothing into it: saved "
+            L"profiles, their snapshots and the settings cannot be used until it is repaired or moved away. " +
+            reason);
+        return true;
     }
+    ShowStartupError(DatabaseFailureMessage(reason).c_str());
+    return false;
+}
+
+bool App::Init(HINSTANCE instance) {
+    g_app = this;
+
+    // The database beside the executable.
+    if (!OpenDatabaseAtStart(DatabasePathFor(ExecutablePath()))) return false;
 
     LoadSettings();
     RemoveLeftoverDatabaseCopies();  // private copies of a browser's history that an ended run left behind

@@ -85,6 +85,10 @@ public:
     void TeardownGL();
     // Opens or creates the database at `path` (AppDatabase::Open); on false *error says why.
     bool OpenDatabase(const std::wstring& path, std::wstring* error = nullptr);
+    // The start-up's open. A file SQLite finds damaged is left as it is: the program goes on without
+    // it (nothing is saved), with an "[ERROR] " line saying so. False, with the message box shown,
+    // when the start cannot go on.
+    bool OpenDatabaseAtStart(const std::wstring& path);
     // Orderly stop after Run: save settings, join the worker, release Dear ImGui, GL, window, database.
     void Shutdown();
 

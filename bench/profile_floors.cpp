@@ -1,6 +1,8 @@
 // Floors of the saved-profile operations over app_data.db.
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <unordered_set>
 
 #include "bench/floors.h"
 #include "core/sql_statement.h"
@@ -20,20 +22,25 @@ void TouchProfile(sqlite3* db, int64_t profileId) {
     StepRow(update);
 }
 
-// The inserts of AddBookmarks inside an open transaction: the duplicate test through the index on
-// the stored URLs' keys and the insert of the URL as given, each one statement prepared once.
+// The inserts of AddBookmarks inside an open transaction: the keys of the stored URLs in a hash set,
+// each record's key tested against it and the URL as given inserted, one statement prepared once.
 int InsertNew(sqlite3* db, int64_t profileId, const std::vector<BookmarkRecord>& records) {
-    Statement exists = PrepareOrThrow(db, kBookmarkKeyLookupSql);
+    std::unordered_set<std::string> keys;
+    std::string key;
+    {
+        Statement stored = PrepareOrThrow(db, "SELECT url FROM bookmarks WHERE profile_id = ?");
+        BindInt64(stored, 1, profileId);
+        while (StepRow(stored)) {
+            BookmarkKeyOf(ColumnTextView(stored, 0), key);
+            keys.insert(key);
+        }
+    }
     Statement insert = PrepareOrThrow(
         db, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
-    BindInt64(exists, 1, profileId);
     BindInt64(insert, 1, profileId);
     int inserted = 0;
     for (const BookmarkRecord& record : records) {
-        BindText(exists, 2, ToUtf8(NormalizeUrl(record.url)));
-        const bool present = StepRow(exists);
-        sqlite3_reset(exists.get());
-        if (present) continue;
+        if (!keys.insert(ToUtf8(NormalizeUrl(record.url))).second) continue;
         BindText(insert, 2, ToUtf8(record.url));
         BindText(insert, 3, ToUtf8(record.title));
         BindText(insert, 4, ToUtf8(record.folder_path));
@@ -119,8 +126,8 @@ void CreateSnapshotFloor(sqlite3* db, int64_t profileId, const char* label) {
 }
 
 void RestoreSnapshotFloor(sqlite3* db, int64_t snapshotId) {
-    // Every step of a restore: the look-up, the automatic snapshot, the parse, then in one
-    // transaction the delete, the inserts (one statement reused) and the profile's time.
+    // Every step of a restore: the look-up, the parse, then in one transaction the automatic
+    // snapshot, the delete, the inserts (one statement reused) and the profile's time.
     int64_t profileId = 0;
     std::string text;
     {
@@ -130,10 +137,10 @@ void RestoreSnapshotFloor(sqlite3* db, int64_t snapshotId) {
         profileId = sqlite3_column_int64(select.get(), 0);
         text = Utf8Column(select.get(), 1);
     }
-    CreateSnapshotFloor(db, profileId, "Auto-backup before restore");
     const json parsed = json::parse(text);
 
     ExecSql(db, "BEGIN IMMEDIATE;");
+    CreateSnapshotFloor(db, profileId, "Auto-backup before restore");
     {
         Statement remove = PrepareOrThrow(db, "DELETE FROM bookmarks WHERE profile_id = ?");
         BindInt64(remove, 1, profileId);
@@ -158,7 +165,9 @@ void ProfileCopyFloor(sqlite3* db, int64_t fromProfileId, int64_t toProfileId) {
     // The copy job's steps: load the source, snapshot the destination, then in one transaction
     // empty it, insert with the duplicate test and set its time.
     const std::vector<BookmarkRecord> records = GetBookmarksFloor(db, fromProfileId);
+    ExecSql(db, "BEGIN IMMEDIATE;");
     CreateSnapshotFloor(db, toProfileId, "Auto-backup before REPLACE sync");
+    ExecSql(db, "COMMIT;");
     ExecSql(db, "BEGIN IMMEDIATE;");
     {
         Statement remove = PrepareOrThrow(db, "DELETE FROM bookmarks WHERE profile_id = ?");

@@ -18,7 +18,7 @@ std::string ToUtf8(const std::wstring& text) {
     return out;
 }
 
-std::wstring ToWide(const std::string& utf8) {
+std::wstring ToWide(std::string_view utf8) {
     if (utf8.empty()) return {};
     if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return std::wstring(utf8.begin(), utf8.end());

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bm {
@@ -34,7 +35,7 @@ struct ParsedFolderPath {
 };
 
 std::string ToUtf8(const std::wstring& text);
-std::wstring ToWide(const std::string& utf8);
+std::wstring ToWide(std::string_view utf8);
 
 // Lower-cases the ASCII letters 'A'..'Z' only; the length never changes.
 std::wstring ToLower(std::wstring text);

@@ -7,7 +7,6 @@
 
 #include "core/sql_statement.h"
 #include "database/app_database_file.h"
-#include "database/bookmark_key.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
@@ -29,9 +28,9 @@ CREATE TABLE IF NOT EXISTS bookmarks (
     folder_path TEXT NOT NULL DEFAULT '',
     date_added INTEGER NOT NULL
 );
--- A profile's rows in the order they were added (by id), read without a sort.
+-- A profile's rows in the order they were added (by id), read without a sort. Every index slows
+-- every write of a profile, so there is none that no statement uses (database/bookmark_queries.h).
 CREATE INDEX IF NOT EXISTS idx_bookmarks_profile ON bookmarks(profile_id);
-CREATE INDEX IF NOT EXISTS idx_bookmarks_url ON bookmarks(profile_id, url);
 CREATE TABLE IF NOT EXISTS browser_configs (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     browser_key TEXT NOT NULL UNIQUE,
@@ -54,10 +53,14 @@ CREATE INDEX IF NOT EXISTS idx_profile_backups_profile ON profile_backups(profil
 )sql";
 
 // Brings a file of an earlier schema version up to this one; each step may run on a file that has
-// had it already. Version 2: profiles are read in the order their rows were added, so the index of
-// the old order (folder, then title) only slows every write.
+// had it already. Version 2: indexes that only slow every write of a profile: the one of the old
+// reading order (folder, then title), the one on the URL as stored, which no statement used, and
+// the one on the duplicate key, whose look-up per record cost more than comparing the keys in
+// memory (AddBookmarks reads the profile's URLs once instead).
 const char* const kUpgrade = R"sql(
 DROP INDEX IF EXISTS idx_bookmarks_order;
+DROP INDEX IF EXISTS idx_bookmarks_url;
+DROP INDEX IF EXISTS idx_bookmarks_url_key;
 )sql";
 
 }  // namespace
@@ -66,6 +69,7 @@ AppDatabase::~AppDatabase() { Close(); }
 
 bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
     std::lock_guard<std::mutex> lock(mutex);
+    foundDamaged = false;
     if (db) {
         // Opening again replaces the connection instead of leaking it.
         sqlite3_close(db);
@@ -98,6 +102,15 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
         case DatabaseFileKind::Unmarked:
             break;
     }
+    // A damaged page anywhere, found before anything is written: writing into such a file (even the
+    // settings at close) can spread the damage over rows that are still sound.
+    if (check.kind != DatabaseFileKind::Empty) {
+        const std::wstring damage = FindDamage(handle);
+        if (!damage.empty()) {
+            foundDamaged = true;
+            return refuse(handle, damage + L" The file was left unchanged.");
+        }
+    }
 
     sqlite3_exec(handle, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
     sqlite3_exec(handle, "PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr);  // ON DELETE CASCADE needs it
@@ -108,7 +121,6 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
     try {
         ImmediateTransaction transaction(handle);
         ExecOrThrow(handle, kSchema);
-        ExecOrThrow(handle, kBookmarkKeyIndexSql);
         if (check.kind != DatabaseFileKind::Marked || check.schemaVersion != kAppDatabaseSchemaVersion) {
             ExecOrThrow(handle, kUpgrade);
             const std::string mark = "PRAGMA application_id = " + std::to_string(kAppDatabaseApplicationId) +
@@ -129,6 +141,11 @@ void AppDatabase::Close() {
         sqlite3_close(db);
         db = nullptr;
     }
+}
+
+bool AppDatabase::FoundDamaged() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return foundDamaged;
 }
 
 int64_t AppDatabase::ChangeCount() {

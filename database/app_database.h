@@ -61,6 +61,9 @@ public:
     bool Open(const std::wstring& path, std::wstring* error = nullptr);
     // Safe when closed and more than once.
     void Close();
+    // True when the last Open refused the file because SQLite's check found a damaged page in it
+    // (its header and schema readable): the program may go on without it, writing nothing into it.
+    bool FoundDamaged();
 
     // Profiles and their bookmarks.
     std::vector<ProfileRecord> ListProfiles();
@@ -90,9 +93,10 @@ public:
     int64_t CreateSnapshot(int64_t profileId, const std::wstring& label);
     std::vector<SnapshotInfo> ListSnapshots(int64_t profileId);  // newest first
     bool DeleteSnapshot(int64_t snapshotId);
-    // Takes an automatic snapshot, then replaces the profile's bookmarks with the snapshot's.
-    // False with a text in *error (when not null) if the snapshot is missing or cannot be restored;
-    // throws when the look-up or the automatic snapshot fails.
+    // Reads and checks the snapshot, then in one transaction takes an automatic snapshot and replaces
+    // the profile's bookmarks with the snapshot's. False with a sentence in *error (when not null), and
+    // nothing changed, if the snapshot is missing or damaged or cannot be restored; throws when the
+    // look-up or the automatic snapshot fails.
     bool RestoreSnapshot(int64_t snapshotId, std::wstring* error = nullptr);
 
     // Browser configurations and settings.
@@ -109,12 +113,18 @@ public:
 
 private:
     // The insert loop of AddBookmarks and ReplaceBookmarks; the caller holds `mutex` and a transaction.
-    int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount);
+    // `profileEmpty`: the profile holds no rows (emptied inside this transaction).
+    int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, bool profileEmpty,
+                        int& skippedCount);
+    // Takes a snapshot of the profile and prunes its list to the newest 20; the caller holds `mutex`
+    // and a transaction.
+    int64_t WriteSnapshot(int64_t profileId, const std::wstring& label);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.
     sqlite3* Connection() const;
 
     sqlite3* db = nullptr;
     std::mutex mutex;
+    bool foundDamaged = false;
 };
 
 }  // namespace bm

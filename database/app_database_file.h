@@ -14,7 +14,8 @@ namespace bm {
 inline constexpr int32_t kAppDatabaseApplicationId = 0x4F72766C;
 // The schema this build writes, stored in user_version. Older files are brought up to it; newer
 // files are refused, since this build cannot know what a newer one expects of its rows.
-// 1: the first marked files; 2: no index for reading a profile by folder and title.
+// 1: the first marked files; 2: a profile's rows indexed by profile only (no index on folder and
+// title, on the URL or on its duplicate key).
 inline constexpr int32_t kAppDatabaseSchemaVersion = 2;
 
 enum class DatabaseFileKind {
@@ -36,5 +37,9 @@ struct DatabaseFileCheck {
 
 // Reads the header and the schema of an open connection; writes nothing.
 DatabaseFileCheck CheckDatabaseFile(sqlite3* db);
+
+// SQLite's own check of every page (quick_check) on an open connection; writes nothing. Empty when
+// the file is sound, else a sentence for the user with SQLite's first finding.
+std::wstring FindDamage(sqlite3* db);
 
 }  // namespace bm

@@ -3,8 +3,12 @@
 
 #include <sqlite3.h>
 
+#include <string>
+#include <unordered_set>
+
 #include "core/sql_statement.h"
 #include "database/bookmark_key.h"
+#include "database/bookmark_queries.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
@@ -68,20 +72,18 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
     // In the order the rows were added (ids only grow), which is the order of the source they came
     // from: a folder's bookmarks as the browser listed them.
-    Statement select = PrepareOrThrow(
-        Connection(),
-        "SELECT id, profile_id, url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? ORDER BY id");
+    Statement select = PrepareOrThrow(Connection(), kProfileRowsSql);
     BindInt64(select, 1, profileId);
     std::vector<BookmarkRecord> bookmarks;
     while (StepRow(select)) {
-        BookmarkRecord record;
+        // Each text widened straight from the engine's buffer.
+        BookmarkRecord& record = bookmarks.emplace_back();
         record.id = ColumnInt64(select, 0);
         record.profile_id = ColumnInt64(select, 1);
-        record.url = ToWide(ColumnText(select, 2));
-        record.title = ToWide(ColumnText(select, 3));
-        record.folder_path = ToWide(ColumnText(select, 4));
+        record.url = ToWide(ColumnTextView(select, 2));
+        record.title = ToWide(ColumnTextView(select, 3));
+        record.folder_path = ToWide(ColumnTextView(select, 4));
         record.date_added = ColumnInt64(select, 5);
-        bookmarks.push_back(std::move(record));
     }
     return bookmarks;
 }
@@ -89,8 +91,7 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
 void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit) {
     std::lock_guard<std::mutex> lock(mutex);
     // The order of GetBookmarks, so both give the same list.
-    Statement select =
-        PrepareOrThrow(Connection(), "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY id");
+    Statement select = PrepareOrThrow(Connection(), kProfileTextsSql);
     BindInt64(select, 1, profileId);
     while (StepRow(select))
         visit(ColumnTextView(select, 0), ColumnTextView(select, 1), ColumnTextView(select, 2));
@@ -98,38 +99,46 @@ void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisito
 
 int64_t AppDatabase::CountBookmarks(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement count = PrepareOrThrow(Connection(), "SELECT COUNT(*) FROM bookmarks WHERE profile_id = ?");
+    Statement count = PrepareOrThrow(Connection(), kCountProfileRowsSql);
     BindInt64(count, 1, profileId);
     return StepRow(count) ? ColumnInt64(count, 0) : 0;
 }
 
 void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement remove = PrepareOrThrow(Connection(), "DELETE FROM bookmarks WHERE profile_id = ?");
+    Statement remove = PrepareOrThrow(Connection(), kDeleteProfileRowsSql);
     BindInt64(remove, 1, profileId);
     StepRow(remove);
 }
 
-int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int& skippedCount) {
+int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, bool profileEmpty,
+                                 int& skippedCount) {
     sqlite3* conn = Connection();
-    // Both statements are prepared once: a large import would otherwise spend much of its time
-    // compiling the same SQL for every record.
-    Statement exists = PrepareOrThrow(conn, kBookmarkKeyLookupSql);
-    Statement insert = PrepareOrThrow(
-        conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
-    BindInt64(exists, 1, profileId);
+    // The keys the profile holds, then those of this call's earlier records: one read of the
+    // profile's URLs instead of a look-up per record, and no index on the key to keep up to date.
+    std::unordered_set<std::string> keys;
+    std::string url, key;
+    if (!profileEmpty) {
+        Statement stored = PrepareOrThrow(conn, kProfileUrlsSql);
+        BindInt64(stored, 1, profileId);
+        while (StepRow(stored)) {
+            BookmarkKeyOf(ColumnTextView(stored, 0), key);
+            keys.insert(key);
+        }
+    }
+    keys.reserve(keys.size() + records.size());
+    // Prepared once: a large import would otherwise spend much of its time compiling the same SQL.
+    Statement insert = PrepareOrThrow(conn, kInsertBookmarkSql);
     BindInt64(insert, 1, profileId);
     int insertedCount = 0;
     for (const BookmarkRecord& record : records) {
-        // The duplicate test runs inside the transaction, so it also sees this call's earlier rows.
-        BindText(exists, 2, ToUtf8(NormalizeUrl(record.url)));
-        const bool present = StepRow(exists);
-        sqlite3_reset(exists.get());
-        if (present) {
+        url = ToUtf8(record.url);
+        BookmarkKeyOf(url, key);
+        if (!keys.insert(key).second) {
             ++skippedCount;
             continue;
         }
-        BindText(insert, 2, ToUtf8(record.url));  // as given: paths, queries and tokens are case-sensitive
+        BindText(insert, 2, url);  // as given: paths, queries and tokens are case-sensitive
         BindText(insert, 3, ToUtf8(record.title));
         BindText(insert, 4, ToUtf8(record.folder_path));
         BindInt64(insert, 5, record.date_added != 0 ? record.date_added : UnixNow());
@@ -145,7 +154,7 @@ int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecor
     // Any throw below rolls the whole call back before it reaches the caller.
     ImmediateTransaction transaction(Connection());
     int skippedCount = 0;
-    const int insertedCount = InsertBookmarks(profileId, records, skippedCount);
+    const int insertedCount = InsertBookmarks(profileId, records, false, skippedCount);
     transaction.Commit();
     if (skipped) *skipped = skippedCount;
     return insertedCount;
@@ -156,12 +165,12 @@ int AppDatabase::ReplaceBookmarks(int64_t profileId, const std::vector<BookmarkR
     sqlite3* conn = Connection();
     ImmediateTransaction transaction(conn);
     {
-        Statement remove = PrepareOrThrow(conn, "DELETE FROM bookmarks WHERE profile_id = ?");
+        Statement remove = PrepareOrThrow(conn, kDeleteProfileRowsSql);
         BindInt64(remove, 1, profileId);
         StepRow(remove);
     }
     int skippedCount = 0;
-    const int insertedCount = InsertBookmarks(profileId, records, skippedCount);
+    const int insertedCount = InsertBookmarks(profileId, records, true, skippedCount);
     transaction.Commit();
     if (skipped) *skipped = skippedCount;
     return insertedCount;

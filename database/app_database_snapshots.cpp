@@ -3,51 +3,19 @@
 
 #include <sqlite3.h>
 
-#include <limits>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "core/sql_statement.h"
+#include "database/bookmark_queries.h"
+#include "database/snapshot_text.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
 namespace {
 
-using nlohmann::json;
-
 constexpr int64_t kSnapshotsKept = 20;
-
-// The stored text of one element: {"date_added":N,"folder_path":"...","title":"...","url":"..."}.
-json SnapshotElement(Statement& row) {
-    json element = json::object();
-    element["url"] = ColumnText(row, 0);
-    element["title"] = ColumnText(row, 1);
-    element["folder_path"] = ColumnText(row, 2);
-    element["date_added"] = ColumnInt64(row, 3);
-    return element;
-}
-
-std::string TextMember(const json& element, const char* key) { return element.value(key, std::string()); }
-
-// Any JSON number; fractions are cut toward zero, values beyond 64 bits held at the nearest limit.
-int64_t DateAddedMember(const json& element) {
-    if (!element.is_object()) return element.value("date_added", int64_t{0});  // throws the library's error
-    const auto it = element.find("date_added");
-    if (it == element.end()) return 0;
-    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-    if (it->is_number_unsigned()) {
-        const uint64_t value = it->get<uint64_t>();
-        return value > static_cast<uint64_t>(kMax) ? kMax : static_cast<int64_t>(value);
-    }
-    if (it->is_number_float()) {
-        const double value = it->get<double>();
-        if (value >= 9223372036854775807.0) return kMax;
-        if (value <= -9223372036854775808.0) return kMin;
-        return static_cast<int64_t>(value);
-    }
-    return it->get<int64_t>();  // the library's type error for anything that is no number
-}
 
 }  // namespace
 
@@ -57,26 +25,30 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
     // Read, insert and prune together: the snapshot holds exactly the rows of one moment, and a kill
     // between the insert and the prune cannot leave more than the bound.
     ImmediateTransaction transaction(conn);
+    const int64_t snapshotId = WriteSnapshot(profileId, label);
+    transaction.Commit();
+    return snapshotId;
+}
 
-    json elements = json::array();
-    int32_t count = 0;
+int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label) {
+    sqlite3* conn = Connection();
+    // Written straight from the engine's buffers, in the order the rows were added.
+    SnapshotTextWriter writer;
     {
-        // In the order the rows were added, whichever index the engine picks for the profile.
-        Statement select = PrepareOrThrow(
-            conn, "SELECT url, title, folder_path, date_added FROM bookmarks WHERE profile_id = ? ORDER BY id");
+        Statement select = PrepareOrThrow(conn, kSnapshotRowsSql);
         BindInt64(select, 1, profileId);
         while (StepRow(select)) {
-            elements.push_back(SnapshotElement(select));
-            ++count;
+            if (!writer.Add(ColumnInt64(select, 3), ColumnTextView(select, 2), ColumnTextView(select, 1),
+                            ColumnTextView(select, 0))) {
+                // Only a file changed by another program holds such bytes; JSON cannot.
+                throw std::runtime_error("A bookmark of this profile holds text that is not valid UTF-8 (\"" +
+                                         std::string(ColumnTextView(select, 1).substr(0, 80)) +
+                                         "\"), so no snapshot can hold it.");
+            }
         }
     }
-    std::string text;
-    try {
-        text = elements.dump();
-    } catch (const json::exception& e) {
-        // Bytes that are no UTF-8 (a file edited by hand) cannot be written as JSON.
-        throw std::runtime_error(e.what());
-    }
+    const int32_t count = writer.count();
+    const std::string text = writer.Finish();
 
     int64_t snapshotId = 0;
     {
@@ -91,27 +63,19 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
         StepRow(insert);
         snapshotId = sqlite3_last_insert_rowid(conn);
     }
-
     {
-        Statement prune = PrepareOrThrow(
-            conn,
-            "DELETE FROM profile_backups WHERE profile_id = ? AND id NOT IN (  SELECT id FROM profile_backups WHERE "
-            "profile_id = ? ORDER BY created_at DESC LIMIT ?)");
+        Statement prune = PrepareOrThrow(conn, kPruneSnapshotsSql);
         BindInt64(prune, 1, profileId);
         BindInt64(prune, 2, profileId);
         BindInt64(prune, 3, kSnapshotsKept);
         StepRow(prune);
     }
-    transaction.Commit();
     return snapshotId;
 }
 
 std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement select = PrepareOrThrow(
-        Connection(),
-        "SELECT id, profile_id, created_at, label, bookmark_count FROM profile_backups WHERE profile_id = ? "
-        "ORDER BY created_at DESC");
+    Statement select = PrepareOrThrow(Connection(), kListSnapshotsSql);
     BindInt64(select, 1, profileId);
     std::vector<SnapshotInfo> snapshots;
     while (StepRow(select)) {
@@ -137,50 +101,55 @@ bool AppDatabase::DeleteSnapshot(int64_t snapshotId) {
 
 bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
     int64_t profileId = 0;
+    int64_t storedCount = 0;
     std::string text;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        Statement select = PrepareOrThrow(Connection(), "SELECT profile_id, snapshot_json FROM profile_backups WHERE id = ?");
+        Statement select = PrepareOrThrow(
+            Connection(), "SELECT profile_id, bookmark_count, snapshot_json FROM profile_backups WHERE id = ?");
         BindInt64(select, 1, snapshotId);
         if (!StepRow(select)) {
             if (error) *error = L"Snapshot not found.";
             return false;
         }
         profileId = ColumnInt64(select, 0);
-        text = ColumnText(select, 1);
+        storedCount = ColumnInt64(select, 1);
+        text = ColumnText(select, 2);
     }
 
-    // Without the lock: CreateSnapshot takes it itself. If it throws, nothing has changed yet.
-    CreateSnapshot(profileId, L"Auto-backup before restore");
-
-    json parsed;
-    try {
-        parsed = json::parse(text, nullptr, true, false);
-    } catch (const std::exception& e) {
-        if (error) *error = ToWide(e.what());
+    // Read and checked whole, without the lock, before anything changes: a damaged snapshot leaves
+    // the profile and its snapshots as they are.
+    std::vector<SnapshotRecord> records;
+    std::wstring problem;
+    if (!ReadSnapshotText(text, storedCount, records, problem)) {
+        if (error) *error = problem;
         return false;
     }
+    text = std::string();
 
     std::lock_guard<std::mutex> lock(mutex);
+    sqlite3* conn = Connection();
+    // The automatic snapshot and the replace in one transaction: the profile's old bookmarks are
+    // never gone without their snapshot, and a restore that fails changes nothing at all.
+    ImmediateTransaction transaction(conn);
+    // Its failures pass to the caller: nothing has changed at that point.
+    WriteSnapshot(profileId, L"Auto-backup before restore");
     try {
-        sqlite3* conn = Connection();
-        ImmediateTransaction transaction(conn);
         {
-            Statement remove = PrepareOrThrow(conn, "DELETE FROM bookmarks WHERE profile_id = ?");
+            Statement remove = PrepareOrThrow(conn, kDeleteProfileRowsSql);
             BindInt64(remove, 1, profileId);
             StepRow(remove);
         }
-        // An array gives its elements, an object its member values, null nothing, anything else itself.
-        Statement insert = PrepareOrThrow(
-            conn, "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) VALUES(?, ?, ?, ?, ?)");
-        for (const json& element : parsed) {
-            sqlite3_reset(insert.get());
-            BindInt64(insert, 1, profileId);
-            BindText(insert, 2, TextMember(element, "url"));
-            BindText(insert, 3, TextMember(element, "title"));
-            BindText(insert, 4, TextMember(element, "folder_path"));
-            BindInt64(insert, 5, DateAddedMember(element));
+        Statement insert = PrepareOrThrow(conn, kInsertBookmarkSql);
+        BindInt64(insert, 1, profileId);
+        for (const SnapshotRecord& record : records) {
+            // Stored as they are: no normalising, no duplicate test, a date of 0 stays 0.
+            BindText(insert, 2, record.url);
+            BindText(insert, 3, record.title);
+            BindText(insert, 4, record.folderPath);
+            BindInt64(insert, 5, record.dateAdded);
             StepRow(insert);
+            sqlite3_reset(insert.get());
         }
         {
             Statement update = PrepareOrThrow(conn, "UPDATE profiles SET updated_at = ? WHERE id = ?");
@@ -190,7 +159,7 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
         }
         transaction.Commit();
     } catch (const std::exception& e) {
-        // The transaction has been rolled back by now: the profile holds what it held before.
+        // Rolled back by now (the transaction's scope ends below): everything as before the call.
         if (error) *error = ToWide(e.what());
         return false;
     }

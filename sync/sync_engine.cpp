@@ -366,13 +366,11 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
                  L"can restore them).");
         }
 
-        std::vector<BookmarkRecord> copies = records;
-        for (BookmarkRecord& copy : copies) copy.profile_id = profileId;
-
         // A replace clears and fills in one transaction, so a failure or a kill midway keeps the old set.
+        // The records go as they are: every row is stored under profileId, whatever a record says.
         int skipped = 0;
-        const int added = replace ? db.ReplaceBookmarks(profileId, copies, &skipped)
-                                  : db.AddBookmarks(profileId, copies, &skipped);
+        const int added = replace ? db.ReplaceBookmarks(profileId, records, &skipped)
+                                  : db.AddBookmarks(profileId, records, &skipped);
         // A merge that stored nothing changed nothing, not even the profile's time.
         if (replace || added > 0) db.TouchProfile(profileId);
 

@@ -189,16 +189,17 @@ TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAfterAQuestionAndUtcTimeText) {
     const int64_t snapshot = app.db.CreateSnapshot(profile, L"Before");
     app.db.DeleteBookmarksForProfile(profile);
     ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://c.example/", L"C")}), 1);
-    // Taken at the Unix epoch, and with a stored count that differs from the rows it holds.
-    Sql("UPDATE profile_backups SET created_at = 0, bookmark_count = 7 WHERE id = " + std::to_string(snapshot));
+    // Taken at the Unix epoch. (Its stored count must match its rows: a snapshot that holds fewer or
+    // more than it says is damaged, and its restore is refused.)
+    Sql("UPDATE profile_backups SET created_at = 0 WHERE id = " + std::to_string(snapshot));
     app.RefreshProfiles();
     app.explorerReloadPending = false;
 
     ui.Frame();
     EXPECT_TRUE(Shows("No browsers detected.")) << shownText;
-    EXPECT_TRUE(Shows("1970-01-01 00:00:00 - Before (7 bookmarks)")) << shownText;
+    EXPECT_TRUE(Shows("1970-01-01 00:00:00 - Before (2 bookmarks)")) << shownText;
     ASSERT_TRUE(ui.Click("Restore"));
-    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (7 bookmarks)."});
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (2 bookmarks)."});
     EXPECT_TRUE(app.explorerReloadPending);
     const std::vector<BookmarkRecord> restored = app.db.GetBookmarks(profile);
     ASSERT_EQ(restored.size(), 2u);
@@ -248,9 +249,11 @@ TEST_F(BackupsPanelTest, FailedSnapshotRestoreLogsTheErrorAndChangesNothing) {
     ASSERT_TRUE(ui.Click("Restore"));
     const std::vector<std::wstring> lines = NewLogLines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(L"[ERROR] Restore failed: ", 0), 0u) << ToUtf8(lines[0]);
+    EXPECT_EQ(lines[0].rfind(L"[ERROR] Restore failed: The snapshot is damaged and was not restored; nothing was changed.", 0), 0u)
+        << ToUtf8(lines[0]);
     EXPECT_FALSE(app.explorerReloadPending);
     EXPECT_EQ(app.db.GetBookmarks(profile).size(), 1u);
+    EXPECT_EQ(app.db.ListSnapshots(profile).size(), 1u);  // no automatic snapshot for a refused restore
 }
 
 TEST_F(BackupsPanelTest, EmptyStatesAndTheChoiceOfBrowserAndProfile) {

@@ -15,6 +15,7 @@
 #include "app/app.h"
 #include "database/app_database.h"
 #include "tests/support/process_start.h"
+#include "tests/database/database_test_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -387,6 +388,22 @@ TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLef
         EXPECT_EQ(program.WaitExit(), 1);
         EXPECT_EQ(bm::test::ReadTextFile(path), before);
     }
+}
+
+// A damaged page in app_data.db: the window opens all the same, and closing it writes nothing into
+// the file (a clean close saves the settings into a sound one).
+TEST_F(ProgramTest, DatabaseWithADamagedPageIsLeftUntouchedWhileTheProgramRuns) {
+    const std::wstring path = dir / L"app_data.db";
+    const std::string damaged = bm::test::MakeDamagedDatabase(path, bm::test::DamagedPage::BookmarksRoot);
+    Program program(exe);
+    ASSERT_TRUE(program.started());
+    HWND window = WaitForWindow(program, bm::ui::kWindowClassName);
+    ASSERT_NE(window, nullptr) << "no window of class OrvellaneWindowClass";
+    WaitUntilQuiet(window);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.WaitExit(), 0);
+    EXPECT_TRUE(bm::test::ReadTextFile(path) == damaged);
+    EXPECT_FALSE(bm::test::PathExists(path + L"-journal"));
 }
 
 TEST(ProgramManifest, DeclaresLongPathAwareness) {

@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "app/setting_values.h"
+#include "tests/database/database_test_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -367,6 +368,33 @@ TEST_F(SettingsTest, NumericReadersTakeTheLongestPrefixOrTheDefault) {
     EXPECT_FLOAT_EQ(bm::ui::GetSettingFloat(db, L"d", 3.5f), 3.5f);
     EXPECT_FLOAT_EQ(bm::ui::GetSettingFloat(db, L"e", 3.5f), 3.5f);
     EXPECT_FLOAT_EQ(bm::ui::GetSettingFloat(db, L"a", 3.5f), 42.0f);
+}
+
+// A damaged app_data.db at start: the program goes on without it, says so in the log, and neither
+// the settings it saves nor anything else reaches the file.
+TEST_F(SettingsTest, DamagedDatabaseAtStartIsNamedInTheLogAndNeverWrittenInto) {
+    const std::string damaged = bm::test::MakeDamagedDatabase(DbPath(), bm::test::DamagedPage::BookmarksRoot);
+    TestWindow window;
+    App app;
+    ASSERT_TRUE(app.OpenDatabaseAtStart(DbPath()));
+    EXPECT_FALSE(app.dbOpen);
+    ASSERT_EQ(app.logLines.size(), 1u);
+    const std::wstring& line = app.logLines.back();
+    EXPECT_NE(line.find(L"[ERROR] app_data.db is damaged, so Orvellane goes on without it and writes nothing into it"),
+              std::wstring::npos)
+        << bm::ToUtf8(line);
+    EXPECT_NE(line.find(L"SQLite's check finds it damaged ("), std::wstring::npos) << bm::ToUtf8(line);
+
+    app.hwnd = window.hwnd;
+    app.LoadSettings();
+    app.RefreshProfiles();
+    app.LoadUiState();
+    app.SaveSettings();
+    app.SaveUiState();
+    app.SetSetting(L"theme", L"light");
+    app.hwnd = nullptr;
+    app.db.Close();
+    EXPECT_TRUE(bm::test::ReadTextFile(DbPath()) == damaged);
 }
 
 TEST_F(SettingsTest, AFailingDatabaseNeverEndsTheProgram) {

@@ -37,9 +37,8 @@ TEST(AppDatabaseOpen, NewFileGetsEveryTableAndIndex) {
     RawConnection raw(path);
     EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master "
                        "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"),
-              "app_settings,bookmarks,browser_configs,idx_bookmarks_profile,idx_bookmarks_url,"
-              "idx_bookmarks_url_key,"
-              "idx_profile_backups_profile,profile_backups,profiles");
+              "app_settings,bookmarks,browser_configs,idx_bookmarks_profile,idx_profile_backups_profile,"
+              "profile_backups,profiles");
     const struct {
         const char* table;
         const char* columns;
@@ -55,7 +54,7 @@ TEST(AppDatabaseOpen, NewFileGetsEveryTableAndIndex) {
                   t.columns)
             << t.table;
     }
-    EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM pragma_index_info('idx_bookmarks_url')"), "profile_id,url");
+    EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM pragma_index_info('idx_bookmarks_profile')"), "profile_id");
     EXPECT_EQ(raw.Text("SELECT group_concat(name, ',') FROM pragma_index_info('idx_profile_backups_profile')"),
               "profile_id,created_at");
 }
@@ -251,6 +250,39 @@ TEST(AppDatabaseOpen, CutShortFileIsRefusedWithSQLitesReason) {
     EXPECT_FALSE(db.Open(path, &error));
     EXPECT_EQ(error.rfind(L"SQLite cannot read it: ", 0), 0u) << ToUtf8(error);
     EXPECT_EQ(test::ReadTextFile(path), whole.substr(0, 2048));
+}
+
+// One damaged page, with the header and the schema sound: found by SQLite's check before anything is
+// written, said in words, and the file left byte for byte as it was.
+TEST(AppDatabaseOpen, FileWithADamagedPageIsRefusedBeforeAnythingIsWritten) {
+    const struct {
+        const char* name;
+        test::DamagedPage page;
+    } cases[] = {
+        {"a table's page", test::DamagedPage::BookmarksRoot},
+        {"a snapshot's page", test::DamagedPage::SnapshotPage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::wstring path = dir / L"app_data.db";
+        const std::string damaged = test::MakeDamagedDatabase(path, c.page);
+
+        AppDatabase db;
+        std::wstring error;
+        EXPECT_FALSE(db.Open(path, &error));
+        EXPECT_TRUE(db.FoundDamaged());
+        EXPECT_EQ(error.rfind(L"SQLite's check finds it damaged (", 0), 0u) << ToUtf8(error);
+        EXPECT_NE(error.find(L"). The file was left unchanged."), std::wstring::npos) << ToUtf8(error);
+        EXPECT_EQ(ErrorText([&] { db.SetSetting(L"theme", L"dark"); }), "The profile database is not open.");
+        db.Close();
+        EXPECT_TRUE(test::ReadTextFile(path) == damaged);
+        EXPECT_FALSE(test::PathExists(path + L"-journal"));
+
+        // A sound file clears the finding.
+        EXPECT_TRUE(db.Open(dir / L"other.db"));
+        EXPECT_FALSE(db.FoundDamaged());
+    }
 }
 
 TEST(AppDatabaseOpen, PathLongerThan260CharactersIsCreated) {

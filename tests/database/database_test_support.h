@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/bookmark_record.h"
 #include "database/app_database.h"
@@ -67,6 +69,43 @@ inline BookmarkRecord Bookmark(const std::wstring& url, const std::wstring& titl
     record.folder_path = folder;
     record.date_added = dateAdded;
     return record;
+}
+
+// Where a damaged page lies in a file made by MakeDamagedDatabase.
+enum class DamagedPage {
+    BookmarksRoot,    // the root page of the bookmarks table, overwritten with other bytes
+    SnapshotPage      // a page inside the snapshot's text (near the end of the file), zeroed
+};
+
+// An app_data.db with a saved profile of 2000 bookmarks and a snapshot of it, where one page other
+// than the first (which holds the header and the schema) is damaged. Returns the file's bytes.
+inline std::string MakeDamagedDatabase(const std::wstring& path, DamagedPage page) {
+    {
+        AppDatabase db;
+        if (!db.Open(path)) throw std::runtime_error("cannot create the test database");
+        const int64_t id = db.CreateProfile(L"Work");
+        std::vector<BookmarkRecord> records;
+        for (int i = 0; i < 2000; ++i)
+            records.push_back(Bookmark(L"https://site" + std::to_wstring(i) + L".example/page", L"Title " + std::to_wstring(i)));
+        db.AddBookmarks(id, records);
+        db.CreateSnapshot(id, L"Auto-backup before sync");
+        db.SetSetting(L"theme", L"light");
+    }
+    int64_t pageSize = 0, pageNumber = 0;
+    {
+        RawConnection raw(path);
+        pageSize = raw.Int("PRAGMA page_size;");
+        pageNumber = page == DamagedPage::BookmarksRoot
+                         ? raw.Int("SELECT rootpage FROM sqlite_master WHERE name = 'bookmarks'")
+                         : raw.Int("PRAGMA page_count;") - 5;
+    }
+    std::string bytes = ReadTextFile(path);
+    if (pageNumber < 2 || static_cast<size_t>(pageNumber * pageSize) > bytes.size())
+        throw std::runtime_error("no such page in the test database");
+    const char fill = page == DamagedPage::BookmarksRoot ? '\x5A' : '\0';
+    std::fill(bytes.begin() + (pageNumber - 1) * pageSize, bytes.begin() + pageNumber * pageSize, fill);
+    WriteTextFile(path, bytes);
+    return bytes;
 }
 
 // A fresh, open AppDatabase in a private folder.

@@ -302,37 +302,6 @@ TEST_F(ProfilesTest, DeleteBookmarksForProfileKeepsOtherProfilesAndSnapshots) {
     EXPECT_EQ(db.ListSnapshots(id).size(), 1u);
 }
 
-// The plan SQLite makes for the read of a profile: the profile's rows through its index, already in
-// the order they were added, with no sort of their own.
-TEST_F(ProfilesTest, BookmarksOfAProfileAreReadInIndexOrderWithoutASort) {
-    const int64_t id = db.CreateProfile(L"P");
-    std::vector<BookmarkRecord> records;
-    for (int i = 0; i < 300; ++i)
-        records.push_back(Bookmark(L"https://site.example/" + std::to_wstring(i), L"T" + std::to_wstring(i % 7),
-                                   L"Bookmarks bar/F" + std::to_wstring(i % 13)));
-    db.AddBookmarks(id, records);
-
-    sqlite3* conn = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(ToUtf8(path).c_str(), &conn, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* plan = nullptr;
-    // The statement of AppDatabase::GetBookmarks.
-    ASSERT_EQ(sqlite3_prepare_v2(conn,
-                                 "EXPLAIN QUERY PLAN SELECT id, profile_id, url, title, folder_path, date_added FROM "
-                                 "bookmarks WHERE profile_id = ? ORDER BY id",
-                                 -1, &plan, nullptr),
-              SQLITE_OK);
-    std::string details;
-    while (sqlite3_step(plan) == SQLITE_ROW) details += std::string(reinterpret_cast<const char*>(sqlite3_column_text(plan, 3))) + "\n";
-    sqlite3_finalize(plan);
-    sqlite3_close(conn);
-    EXPECT_NE(details.find("USING INDEX idx_bookmarks_profile (profile_id=?)"), std::string::npos) << details;
-    EXPECT_EQ(details.find("TEMP B-TREE"), std::string::npos) << details;
-
-    const auto rows = db.GetBookmarks(id);
-    ASSERT_EQ(rows.size(), records.size());
-    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i].url, records[i].url) << i;
-}
-
 TEST_F(ProfilesTest, ChangeCountMovesWithEveryWriteAndOnlyThen) {
     const int64_t start = db.ChangeCount();
     const int64_t id = db.CreateProfile(L"P");
