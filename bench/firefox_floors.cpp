@@ -1,4 +1,7 @@
 // Floors of the Firefox places reader and writer.
+#include <windows.h>
+
+#include <algorithm>
 #include <ctime>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,12 +14,6 @@
 namespace bm::bench {
 namespace {
 
-struct Folder {
-    int64_t parent = 0;
-    std::wstring title;
-    std::string guid;
-};
-
 const wchar_t* FixedRootName(const std::string& guid) {
     if (guid == "menu________") return L"Bookmarks Menu";
     if (guid == "toolbar_____") return L"Bookmarks Toolbar";
@@ -25,29 +22,13 @@ const wchar_t* FixedRootName(const std::string& guid) {
     return nullptr;
 }
 
-// The folder path of an item in folder `id`; `tagged` tells whether the chain passes the tags root.
-std::wstring FolderPath(const std::unordered_map<int64_t, Folder>& folders, int64_t id, bool& tagged) {
-    std::vector<const std::wstring*> names;
-    std::vector<std::wstring> fixed;
-    fixed.reserve(64);
-    tagged = false;
-    for (int step = 0; step < 64 && id > 0; ++step) {
-        const auto found = folders.find(id);
-        if (found == folders.end() || found->second.guid == "root________") break;
-        if (found->second.guid == "tags________") tagged = true;
-        if (const wchar_t* name = FixedRootName(found->second.guid)) {
-            names.push_back(&fixed.emplace_back(name));
-        } else {
-            names.push_back(&found->second.title);
-        }
-        id = found->second.parent;
-    }
-    std::wstring path;
-    for (auto name = names.rbegin(); name != names.rend(); ++name) {
-        if (name != names.rbegin()) path += L'/';
-        path += **name;
-    }
-    return path;
+std::wstring Wide(const std::string& text) {
+    std::wstring wide;
+    if (text.empty()) return wide;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    wide.resize(static_cast<size_t>(units));
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
+    return wide;
 }
 
 // Trailing '/' removed and ASCII letters lowered, on the UTF-8 bytes: the same key as NormalizeUrl.
@@ -68,47 +49,88 @@ int64_t RootId(sqlite3* db, const char* guid) {
 }  // namespace
 
 std::vector<BookmarkRecord> FirefoxReadFloor(const std::wstring& path) {
-    // SQLite's own check of the bookmarks table (the reader refuses a damaged file, so that a part is
-    // never taken for the whole), then the folders read once (each folder's path made once, when first
-    // needed), then the bookmarks that have a URL, with their dates, through one join with their
-    // places; tag entries left out. Not included: Firefox's order (children by position, folders depth
-    // first), which the reader gives and this floor does not.
+    // SQLite's own check of the two tables read, with their indexes (the reader refuses a damaged file,
+    // so that a part is never taken for the whole), then every folder and bookmark with its place's URL in one query in
+    // Firefox's order (children by position, then id) sorted as small keys, then one walk depth first from the root, the
+    // tags root left out, each folder's path made once from its parent's on the way down and each
+    // bookmark's texts converted once. Not included: what the reader does for a file that is no tree
+    // (items whose parent is gone, cycles), which the bench's files never hold.
     sqlite3* db = nullptr;
     Require(sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open places");
     std::vector<BookmarkRecord> records;
     {
-        Statement check = PrepareOrThrow(db, "PRAGMA quick_check(moz_bookmarks)");
-        Require(StepRow(check) && Utf8Column(check.get(), 0) == "ok", "places check");
-        std::unordered_map<int64_t, Folder> folders;
-        Statement folderQuery = PrepareOrThrow(db, "SELECT id, parent, title, guid FROM moz_bookmarks WHERE type = 2");
-        while (StepRow(folderQuery)) {
-            Folder& folder = folders[sqlite3_column_int64(folderQuery.get(), 0)];
-            folder.parent = sqlite3_column_int64(folderQuery.get(), 1);
-            folder.title = WideColumn(folderQuery.get(), 2);
-            folder.guid = Utf8Column(folderQuery.get(), 3);
+        for (const char* table : {"moz_bookmarks", "moz_places"}) {
+            Statement check = PrepareOrThrow(db, std::string("PRAGMA quick_check(") + table + ")");
+            Require(StepRow(check) && Utf8Column(check.get(), 0) == "ok", "places check");
         }
-        struct Path {
-            std::wstring text;
-            bool tagged = false;  // the labels under the tags root are no bookmarks of their own
+        struct Item {
+            int64_t id, parent, type, position, dateAdded;
+            std::string title, guid, url;
         };
-        std::unordered_map<int64_t, Path> paths;
+        std::vector<Item> items;
         Statement query = PrepareOrThrow(db,
-                                         "SELECT b.parent, b.title, p.url, IFNULL(b.dateAdded, 0) FROM moz_bookmarks b "
-                                         "JOIN moz_places p ON p.id = b.fk WHERE b.type = 1 AND p.url <> ''");
+                                         "SELECT b.id, b.parent, b.type, IFNULL(b.position, 0), IFNULL(b.dateAdded, 0), "
+                                         "IFNULL(b.title, ''), IFNULL(b.guid, ''), IFNULL(p.url, '') FROM moz_bookmarks b "
+                                         "LEFT JOIN moz_places p ON b.type = 1 AND p.id = b.fk WHERE b.type IN (1, 2)");
         while (StepRow(query)) {
-            const int64_t parent = sqlite3_column_int64(query.get(), 0);
-            auto folderPath = paths.find(parent);
-            if (folderPath == paths.end()) {
-                Path made;
-                made.text = FolderPath(folders, parent, made.tagged);
-                folderPath = paths.emplace(parent, std::move(made)).first;
+            Item& item = items.emplace_back();
+            item.id = sqlite3_column_int64(query.get(), 0);
+            item.parent = sqlite3_column_int64(query.get(), 1);
+            item.type = sqlite3_column_int64(query.get(), 2);
+            item.position = sqlite3_column_int64(query.get(), 3);
+            item.dateAdded = sqlite3_column_int64(query.get(), 4);
+            item.title = Utf8Column(query.get(), 5);
+            item.guid = Utf8Column(query.get(), 6);
+            item.url = Utf8Column(query.get(), 7);
+        }
+        // Firefox's order sorted here, on the items' places in `items`: an ORDER BY makes SQLite sort
+        // the rows, texts and all, and at 100k that spills out of its cache.
+        std::vector<size_t> order(items.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&items](size_t a, size_t b) {
+            const Item& x = items[a];
+            const Item& y = items[b];
+            return x.parent != y.parent ? x.parent < y.parent : x.position != y.position ? x.position < y.position : x.id < y.id;
+        });
+        // Each folder's children: a range of `order`.
+        std::unordered_map<int64_t, std::pair<size_t, size_t>> children;
+        for (size_t i = 0; i < order.size();) {
+            size_t end = i;
+            while (end < order.size() && items[order[end]].parent == items[order[i]].parent) ++end;
+            children.emplace(items[order[i]].parent, std::make_pair(i, end));
+            i = end;
+        }
+        struct Level {
+            std::pair<size_t, size_t> range;
+            std::wstring path;
+            bool root;  // the root's children start the paths
+        };
+        std::vector<Level> stack;
+        auto enter = [&](int64_t folder, std::wstring path, bool root) {
+            const auto range = children.find(folder);
+            if (range != children.end()) stack.push_back({range->second, std::move(path), root});
+        };
+        for (const Item& item : items)
+            if (item.guid == "root________") enter(item.id, L"", true);
+        while (!stack.empty()) {
+            Level& top = stack.back();
+            if (top.range.first == top.range.second) {
+                stack.pop_back();
+                continue;
             }
-            if (folderPath->second.tagged) continue;
-            BookmarkRecord& record = records.emplace_back();
-            record.title = WideColumn(query.get(), 1);
-            record.url = WideColumn(query.get(), 2);
-            record.folder_path = folderPath->second.text;
-            record.date_added = sqlite3_column_int64(query.get(), 3) / 1000000;
+            const Item& item = items[order[top.range.first++]];
+            if (item.type == 2) {
+                if (item.guid == "tags________") continue;  // labels of bookmarks that live elsewhere
+                const wchar_t* fixed = FixedRootName(item.guid);
+                const std::wstring name = fixed ? std::wstring(fixed) : Wide(item.title);
+                enter(item.id, top.root ? name : top.path + L'/' + name, false);  // may move `top`
+            } else if (!item.url.empty()) {
+                BookmarkRecord& record = records.emplace_back();
+                record.title = Wide(item.title);
+                record.url = Wide(item.url);
+                record.folder_path = top.path;
+                record.date_added = item.dateAdded / 1000000;
+            }
         }
     }
     sqlite3_close(db);
@@ -116,7 +138,7 @@ std::vector<BookmarkRecord> FirefoxReadFloor(const std::wstring& path) {
 }
 
 void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecord>& records, bool replace) {
-    // One transaction. Replace: the items below the roots removed with their places released and the
+    // One transaction, after SQLite's check of the two tables. Replace: the items below the roots removed with their places released and the
     // roots' change counts moved (the bench's files hold no tags, keywords, annotations or synced
     // items). Merge: the bookmarked URLs' keys through one join. Then the folders and the next
     // positions read once, each URL in the form Firefox stores it, its place found through the
@@ -132,6 +154,11 @@ void FirefoxWriteFloor(const std::wstring& path, const std::vector<BookmarkRecor
         const int64_t mobile = RootId(db, "mobile______");
         const int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000000;
         ExecSql(db, "BEGIN IMMEDIATE;");
+        // The writer refuses a damaged file before it changes anything, as the reader does.
+        for (const char* table : {"moz_bookmarks", "moz_places"}) {
+            Statement check = PrepareOrThrow(db, std::string("PRAGMA quick_check(") + table + ")");
+            Require(StepRow(check) && Utf8Column(check.get(), 0) == "ok", "places check");
+        }
         std::unordered_set<std::string> present;
         std::unordered_map<int64_t, int64_t> changes;  // folder -> children added or removed
         if (replace) {

@@ -1,7 +1,6 @@
 #pragma once
 // Comparisons of an operation's output with its floor's, made once outside the timing.
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -17,18 +16,19 @@ struct Compare {
     bool dates = true;   // date_added is part of the output (not for texts stamped with "now")
 };
 
-// The same records in any order.
-inline bool SameRecords(std::vector<BookmarkRecord> a, std::vector<BookmarkRecord> b, const char* what, Compare compare = {}) {
+// The same records in the same order.
+inline bool SameRecords(const std::vector<BookmarkRecord>& a, const std::vector<BookmarkRecord>& b, const char* what,
+                        Compare compare = {}) {
     auto key = [&compare](const BookmarkRecord& r) {
         return std::make_tuple(r.folder_path, r.url, r.title, compare.dates ? r.date_added : 0,
                                compare.ids ? r.id : 0, compare.ids ? r.profile_id : 0);
     };
-    auto less = [&key](const BookmarkRecord& x, const BookmarkRecord& y) { return key(x) < key(y); };
-    std::sort(a.begin(), a.end(), less);
-    std::sort(b.begin(), b.end(), less);
-    bool same = a.size() == b.size();
-    for (size_t i = 0; same && i < a.size(); ++i) same = key(a[i]) == key(b[i]);
-    if (!same) std::fprintf(stderr, "bench: the floor of %s gives other records (%zu against %zu)\n", what, b.size(), a.size());
+    size_t differs = 0;
+    while (differs < a.size() && differs < b.size() && key(a[differs]) == key(b[differs])) ++differs;
+    const bool same = a.size() == b.size() && differs == a.size();
+    if (!same)
+        std::fprintf(stderr, "bench: the floor of %s gives other records (%zu against %zu, the first difference at %zu)\n", what,
+                     b.size(), a.size(), differs);
     return same;
 }
 

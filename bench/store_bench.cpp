@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -47,7 +48,9 @@ constexpr double kFileTarget = 2.0;      // Firefox, JSON, HTML
 
 void CopyOver(const std::wstring& from, const std::wstring& to) { Require(CopyFileW(from.c_str(), to.c_str(), FALSE), "copy"); }
 
-int Repetitions(size_t n) { return n >= 100000 ? 3 : 5; }
+// Even, so that the operation and its floor each run first equally often; at 100k a paired ratio
+// varies little, at 10k and below one repetition is cheap.
+int Repetitions(size_t n) { return n >= 100000 ? 8 : 12; }
 
 std::string ReadText(const std::wstring& path) {
     std::string bytes;
@@ -150,7 +153,7 @@ void BenchSyncJob(size_t n, const test::TempDir& dir, BrowserKind kind, const st
         for (const FileBackupEntry& backup : ListFileBackups(target)) DeleteFileW(backup.path.c_str());
         CopyOver(baseFile, target);
     };
-    MedianPairMs(reps, [&] { fresh(file); }, [&] {
+    TimePair(reps, [&] { fresh(file); }, [&] {
         const SyncResult result = engine.RunSync(request, browsers, database, [](const std::wstring&) {});
         Require(result.ok && result.destinations.size() == 1 && result.destinations[0].ok, name);
     },
@@ -162,7 +165,7 @@ void BenchSyncJob(size_t n, const test::TempDir& dir, BrowserKind kind, const st
         if (firefox) FirefoxWriteFloor(floorFile, records, false);
         else ChromiumWriteFloor(floorFile, records, false);
     },
-                 row.ms, row.floorMs);
+                 row);
     sqlite3_close(db);
     row.sameOutput = firefox ? SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), name)
                              : SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), name);
@@ -182,19 +185,19 @@ void BenchChromium(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     Row read{"chromium read", n};
     read.maxRatio = kChromiumTarget;
     std::vector<BookmarkRecord> opRecords, floorRecords;
-    MedianPairMs(reps, nullptr, [&] { opRecords = ReadChromiumBookmarks(baseFile, nullptr); },
+    TimePair(reps, nullptr, [&] { opRecords = ReadChromiumBookmarks(baseFile, nullptr); },
                  nullptr, [&] { floorRecords = ChromiumReadFloor(baseFile); },
-                 read.ms, read.floorMs);
+                 read);
     read.sameOutput = SameRecords(opRecords, floorRecords, "chromium read");
     rows.push_back(read);
 
     for (bool replace : {false, true}) {
         Row row{replace ? "chromium replace N in N" : "chromium merge N into N", n};
         row.maxRatio = kChromiumTarget;
-        MedianPairMs(reps, [&] { CopyOver(baseFile, file); },
+        TimePair(reps, [&] { CopyOver(baseFile, file); },
                      [&] { Require(WriteChromiumBookmarks(file, incoming, nullptr, nullptr, replace) > 0, "chromium write"); },
                      [&] { CopyOver(baseFile, floorFile); }, [&] { ChromiumWriteFloor(floorFile, incoming, replace); },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = SameRecords(ReadChromiumBookmarks(file, nullptr), ReadChromiumBookmarks(floorFile, nullptr), row.operation.c_str());
         rows.push_back(row);
     }
@@ -214,13 +217,15 @@ void BenchChromium(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
     Row list{"backups list, 20 backups (per call)", n};
     list.maxRatio = kChromiumTarget;
     std::vector<FileBackupEntry> opEntries, floorEntries;
-    MedianPairMs(reps, nullptr, [&] {
+    TimePair(reps, nullptr, [&] {
         for (int i = 0; i < kCalls; ++i) opEntries = ListFileBackups(backedUp);
     },
                  nullptr, [&] {
         for (int i = 0; i < kCalls; ++i) floorEntries = BackupListFloor(backedUp);
     },
-                 list.ms, list.floorMs);
+                 list);
+    for (double& ms : list.times) ms /= kCalls;
+    for (double& ms : list.floorTimes) ms /= kCalls;
     list.ms /= kCalls;
     list.floorMs /= kCalls;
     list.sameOutput = opEntries.size() == 20 && SameBackups(opEntries, floorEntries);
@@ -249,33 +254,69 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         "(SELECT COUNT(*) || ' ' || TOTAL(recalc_frecency) FROM moz_origins) || ' ' || "
         "(SELECT COUNT(*) || ' ' || TOTAL(syncChangeCounter) || ' ' || TOTAL(syncStatus) FROM moz_bookmarks)";
 
-    for (bool history : {false, true}) {
-        const std::wstring& source = history ? historyFile : baseFile;
-        const std::string suffix = history ? ", 3N history" : "";
-        Row read{"firefox read" + suffix, n};
-        read.maxRatio = kFileTarget;
-        if (history) read.without = "firefox read";
-        std::vector<BookmarkRecord> opRecords, floorRecords;
-        MedianPairMs(reps, nullptr, [&] { opRecords = ReadFirefoxBookmarks(source, nullptr); },
-                     nullptr, [&] { floorRecords = FirefoxReadFloor(source); },
-                     read.ms, read.floorMs);
-        read.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, read.operation.c_str());
-        rows.push_back(read);
-
-        for (bool replace : {false, true}) {
-            if (replace && history) continue;
-            Row row{(replace ? "firefox replace N in N" : "firefox merge N into N") + suffix, n};
-            row.maxRatio = kFileTarget;
-            if (history) row.without = "firefox merge N into N";
-            MedianPairMs(reps, [&] { CopyOver(source, file); },
-                         [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, replace) > 0, "firefox write"); },
-                         [&] { CopyOver(source, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, replace); },
-                         row.ms, row.floorMs);
-            row.sameOutput =
-                SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), row.operation.c_str()) &&
-                SameText(QueryText(file, placesCheck), QueryText(floorFile, placesCheck), row.operation.c_str());
-            rows.push_back(row);
+    // Each piece of work is timed with and without history in the same repetitions (operation and
+    // floor of both), so that the factor between them is paired as each ratio is.
+    auto timeWithHistory = [&](Row& plain, Row& history, const Task& op, const Task& floor, const Task& historyOp,
+                               const Task& historyFloor) {
+        const auto times = TimeTogether(reps, {op, floor, historyOp, historyFloor});
+        plain.times = times[0];
+        plain.floorTimes = times[1];
+        history.times = times[2];
+        history.floorTimes = times[3];
+        history.withoutTimes = times[0];
+        for (Row* row : {&plain, &history}) {
+            row->ms = Median(row->times);
+            row->floorMs = Median(row->floorTimes);
         }
+    };
+    {
+        Row read{"firefox read", n}, historyRead{"firefox read, 3N history", n};
+        read.maxRatio = historyRead.maxRatio = kFileTarget;
+        historyRead.without = read.operation;
+        std::vector<BookmarkRecord> opRecords, floorRecords, historyRecords, historyFloorRecords;
+        timeWithHistory(read, historyRead, {nullptr, [&] { opRecords = ReadFirefoxBookmarks(baseFile, nullptr); }},
+                        {nullptr, [&] { floorRecords = FirefoxReadFloor(baseFile); }},
+                        {nullptr, [&] { historyRecords = ReadFirefoxBookmarks(historyFile, nullptr); }},
+                        {nullptr, [&] { historyFloorRecords = FirefoxReadFloor(historyFile); }});
+        read.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, read.operation.c_str());
+        historyRead.sameOutput =
+            !historyRecords.empty() && SameRecords(historyRecords, historyFloorRecords, historyRead.operation.c_str());
+        rows.push_back(read);
+        rows.push_back(historyRead);
+    }
+    {
+        Row merge{"firefox merge N into N", n}, historyMerge{"firefox merge N into N, 3N history", n};
+        merge.maxRatio = historyMerge.maxRatio = kFileTarget;
+        historyMerge.without = merge.operation;
+        const std::wstring historyCopy = dir / L"places.history.op.sqlite";
+        const std::wstring historyFloorCopy = dir / L"places.history.floor.sqlite";
+        auto write = [&](const std::wstring& target) {
+            Require(WriteFirefoxBookmarks(target, incoming, nullptr, &error, false) > 0, "firefox write");
+        };
+        timeWithHistory(merge, historyMerge, {[&] { CopyOver(baseFile, file); }, [&] { write(file); }},
+                        {[&] { CopyOver(baseFile, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, false); }},
+                        {[&] { CopyOver(historyFile, historyCopy); }, [&] { write(historyCopy); }},
+                        {[&] { CopyOver(historyFile, historyFloorCopy); },
+                         [&] { FirefoxWriteFloor(historyFloorCopy, incoming, false); }});
+        auto same = [&](const std::wstring& a, const std::wstring& b, const char* what) {
+            return SameRecords(ReadFirefoxBookmarks(a, nullptr), ReadFirefoxBookmarks(b, nullptr), what) &&
+                   SameText(QueryText(a, placesCheck), QueryText(b, placesCheck), what);
+        };
+        merge.sameOutput = same(file, floorFile, merge.operation.c_str());
+        historyMerge.sameOutput = same(historyCopy, historyFloorCopy, historyMerge.operation.c_str());
+        rows.push_back(merge);
+        rows.push_back(historyMerge);
+    }
+    {
+        Row row{"firefox replace N in N", n};
+        row.maxRatio = kFileTarget;
+        TimePair(reps, [&] { CopyOver(baseFile, file); },
+                 [&] { Require(WriteFirefoxBookmarks(file, incoming, nullptr, &error, true) > 0, "firefox write"); },
+                 [&] { CopyOver(baseFile, floorFile); }, [&] { FirefoxWriteFloor(floorFile, incoming, true); }, row);
+        row.sameOutput =
+            SameRecords(ReadFirefoxBookmarks(file, nullptr), ReadFirefoxBookmarks(floorFile, nullptr), row.operation.c_str()) &&
+            SameText(QueryText(file, placesCheck), QueryText(floorFile, placesCheck), row.operation.c_str());
+        rows.push_back(row);
     }
 
     {
@@ -284,13 +325,13 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         Row check{"firefox read's damage check, 3N history", n};
         check.maxRatio = kFileTarget;
         std::vector<BookmarkRecord> floorRecords;
-        MedianPairMs(reps, nullptr, [&] {
+        TimePair(reps, nullptr, [&] {
             sqlite3* db = nullptr;
             Require(sqlite3_open_v2(ToUtf8(historyFile).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open");
             CheckPlacesTables(db);  // throws on damage, which ends the bench
             sqlite3_close(db);
         },
-                     nullptr, [&] { floorRecords = FirefoxReadFloor(historyFile); }, check.ms, check.floorMs);
+                 nullptr, [&] { floorRecords = FirefoxReadFloor(historyFile); }, check);
         check.sameOutput = !floorRecords.empty();
         rows.push_back(check);
     }
@@ -343,9 +384,9 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         fresh();
         freshFloor();
         std::vector<BookmarkRecord> floorRecords;
-        MedianPairMs(reps, nullptr, [&] { opRecords = database.GetBookmarks(profileId); },
+        TimePair(reps, nullptr, [&] { opRecords = database.GetBookmarks(profileId); },
                      nullptr, [&] { floorRecords = GetBookmarksFloor(db, profileId); },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = opRecords.size() == floorRecords.size() && SameRecords(opRecords, floorRecords, "GetBookmarks", {true, true});
         rows.push_back(row);
     }
@@ -353,32 +394,32 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         Row row{"profile CountBookmarks", n};
         row.maxRatio = kChromiumTarget;
         int64_t opCount = -1, floorCount = -2;
-        MedianPairMs(reps, nullptr, [&] { opCount = database.CountBookmarks(profileId); },
+        TimePair(reps, nullptr, [&] { opCount = database.CountBookmarks(profileId); },
                      nullptr, [&] {
                          Statement count = PrepareOrThrow(db, "SELECT COUNT(*) FROM bookmarks WHERE profile_id = ?");
                          BindInt64(count, 1, profileId);
                          Require(StepRow(count), "count");
                          floorCount = ColumnInt64(count, 0);
                      },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = opCount == floorCount && opCount == static_cast<int64_t>(opRecords.size());
         rows.push_back(row);
     }
     {
         Row row{"profile AddBookmarks N into N", n};
         row.maxRatio = kChromiumTarget;
-        MedianPairMs(reps, fresh, [&] { Require(database.AddBookmarks(profileId, incoming) > 0, "AddBookmarks"); },
+        TimePair(reps, fresh, [&] { Require(database.AddBookmarks(profileId, incoming) > 0, "AddBookmarks"); },
                      freshFloor, [&] { Require(AddBookmarksFloor(db, profileId, incoming) > 0, "insert"); },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "AddBookmarks");
         rows.push_back(row);
     }
     {
         Row row{"profile CreateSnapshot", n};
         row.maxRatio = kChromiumTarget;
-        MedianPairMs(reps, fresh, [&] { Require(database.CreateSnapshot(profileId, L"bench") > 0, "CreateSnapshot"); },
+        TimePair(reps, fresh, [&] { Require(database.CreateSnapshot(profileId, L"bench") > 0, "CreateSnapshot"); },
                      freshFloor, [&] { CreateSnapshotFloor(db, profileId, "bench"); },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "CreateSnapshot");
         rows.push_back(row);
     }
@@ -393,12 +434,12 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         }
         Row row{"profile RestoreSnapshot", n};
         row.maxRatio = kChromiumTarget;
-        MedianPairMs(reps, fresh, [&] {
+        TimePair(reps, fresh, [&] {
             std::wstring error;
             Require(database.RestoreSnapshot(snapshotId, &error), "RestoreSnapshot");
         },
                      freshFloor, [&] { RestoreSnapshotFloor(db, snapshotId); },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "RestoreSnapshot") &&
                          SameText(QueryText(file, snapshotCount), QueryText(floorFile, snapshotCount), "RestoreSnapshot") &&
                          SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "RestoreSnapshot");
@@ -417,12 +458,12 @@ void BenchProfiles(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         request.autoBackup = true;
         const SyncEngine engine;
         const std::vector<BrowserInfo> browsers;
-        MedianPairMs(reps, fresh, [&] {
+        TimePair(reps, fresh, [&] {
             const SyncResult result = engine.RunSync(request, browsers, database, [](const std::wstring&) {});
             Require(result.ok && result.destinations.size() == 1 && result.destinations[0].ok, "profile copy");
         },
                      freshFloor, [&] { ProfileCopyFloor(db, otherId, profileId); },
-                     row.ms, row.floorMs);
+                     row);
         row.sameOutput = SameRecords(bookmarksOf(file, profileId), bookmarksOf(floorFile, profileId), "profile copy") &&
                          SameText(QueryText(file, latestSnapshot), QueryText(floorFile, latestSnapshot), "profile copy");
         rows.push_back(row);
@@ -440,12 +481,12 @@ void BenchPortable(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         const std::wstring floorFile = dir / (std::wstring(L"floor") + extension);
         Row exportRow{isJson ? "json export" : "html export", n};
         exportRow.maxRatio = kFileTarget;
-        MedianPairMs(reps, nullptr, [&] { Require(ExportBookmarks(records, file, nullptr), "export"); },
+        TimePair(reps, nullptr, [&] { Require(ExportBookmarks(records, file, nullptr), "export"); },
                      nullptr, [&] {
             if (isJson) JsonExportFloor(records, floorFile);
             else HtmlExportFloor(records, floorFile);
         },
-                     exportRow.ms, exportRow.floorMs);
+                     exportRow);
         if (isJson) {
             json written = json::parse(ReadText(file)), floorWritten = json::parse(ReadText(floorFile));
             written.erase("exported_at");
@@ -459,9 +500,9 @@ void BenchPortable(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         Row importRow{isJson ? "json import" : "html import", n};
         importRow.maxRatio = kFileTarget;
         std::vector<BookmarkRecord> opRecords, floorRecords;
-        MedianPairMs(reps, nullptr, [&] { opRecords = ImportBookmarks(file, nullptr); },
+        TimePair(reps, nullptr, [&] { opRecords = ImportBookmarks(file, nullptr); },
                      nullptr, [&] { floorRecords = isJson ? JsonImportFloor(file) : HtmlImportFloor(file); },
-                     importRow.ms, importRow.floorMs);
+                     importRow);
         importRow.sameOutput = !opRecords.empty() && SameRecords(opRecords, floorRecords, importRow.operation.c_str());
         rows.push_back(importRow);
     }
@@ -493,11 +534,19 @@ int main(int argc, char** argv) {
     try {
         for (size_t n : sizes) {
             bm::test::TempDir dir;
-            if (chosen("chromium")) BenchChromium(n, dir, rows);
-            if (chosen("firefox")) BenchFirefox(n, dir, rows);
-            if (chosen("profiles")) BenchProfiles(n, dir, rows);
-            if (chosen("portable")) BenchPortable(n, dir, rows);
-            if (chosen("explorer")) BenchExplorer(n, dir, rows);
+            // How long each group takes, set-up included, for planning a run.
+            auto run = [&](const char* group, void (*bench)(size_t, const bm::test::TempDir&, std::vector<Row>&)) {
+                if (!chosen(group)) return;
+                const auto start = std::chrono::steady_clock::now();
+                bench(n, dir, rows);
+                std::fprintf(stderr, "bench: %s at %zu took %.0f s\n", group, n,
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            };
+            run("chromium", BenchChromium);
+            run("firefox", BenchFirefox);
+            run("profiles", BenchProfiles);
+            run("portable", BenchPortable);
+            run("explorer", BenchExplorer);
             std::fprintf(stderr, "bench: %zu done\n", n);
         }
     } catch (const std::exception& e) {
