@@ -100,7 +100,8 @@ struct Row {
     double floorMs = 0;      // median of `floorTimes`
     double maxRatio = 0;     // target: at most this many times the floor
     bool sameOutput = true;  // the floor's output was compared with the operation's and found equal
-    std::string without{};   // when set: the row of the same work without history, held to kMaxHistoryFactor
+    std::string without{};   // when set: the row of the same work without history, held to maxHistoryFactor
+    double maxHistoryFactor = kMaxHistoryFactor;
     std::vector<double> times{}, floorTimes{};  // per repetition, paired
     std::vector<double> withoutTimes{};         // the work without history, timed in the same repetitions
     // An absolute target at 100k, when set: `limitTimes` (one figure per repetition) within limitMs.
@@ -196,8 +197,8 @@ inline void PrintTables(std::vector<Row> rows) {
         }
         const double withoutMs = !row.withoutTimes.empty() ? Median(row.withoutTimes) : base->second->ms;
         std::printf("%-46s %7zu %11.2f %11.2f %7.2f %11s %7s  %s\n", row.operation.c_str(), row.n, row.ms, withoutMs,
-                    factor.median, SpreadText(factor).c_str(), TargetText(kMaxHistoryFactor).c_str(),
-                    Verdict(factor, kMaxHistoryFactor));
+                    factor.median, SpreadText(factor).c_str(), TargetText(row.maxHistoryFactor).c_str(),
+                    Verdict(factor, row.maxHistoryFactor));
     }
 
     header = false;
