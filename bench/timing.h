@@ -164,10 +164,11 @@ inline void PrintTables(std::vector<Row> rows) {
                     row.floorMs, ratio.median, SpreadText(ratio).c_str(), TargetText(row.maxRatio).c_str(), mark);
     }
 
-    // Growth: the two sizes ran at different times, so its spread spans every pairing of their runs.
+    // Growth: the two sizes ran minutes apart, so its spread spans every pairing of their runs; the
+    // floor's growth beside it tells the growth of the work itself from the operation's own.
     std::map<std::string, std::map<size_t, const Row*>> byOperation;
     for (const Row& row : rows) byOperation[row.operation][row.n] = &row;
-    std::printf("\n%-46s %11s %13s %7s  %s\n", "growth 10k -> 100k", "100k / 10k", "spread", "target", "mark");
+    std::printf("\n%-46s %11s %13s %7s %7s  %s\n", "growth 10k -> 100k", "100k / 10k", "spread", "floor", "target", "mark");
     for (const auto& [operation, bySize] : byOperation) {
         const auto small = bySize.find(10000), large = bySize.find(100000);
         if (small == bySize.end() || large == bySize.end()) continue;
@@ -175,8 +176,9 @@ inline void PrintTables(std::vector<Row> rows) {
                                   ? UnpairedRatios({large->second->ms}, {small->second->ms})
                                   : UnpairedRatios(large->second->times, small->second->times);
         if (!growth.known) continue;
-        std::printf("%-46s %11.2f %13s %7s  %s\n", operation.c_str(), growth.median, SpreadText(growth).c_str(),
-                    TargetText(kMaxGrowth).c_str(), Verdict(growth, kMaxGrowth));
+        const double floorGrowth = small->second->floorMs > 0 ? large->second->floorMs / small->second->floorMs : 0.0;
+        std::printf("%-46s %11.2f %13s %7.2f %7s  %s\n", operation.c_str(), growth.median, SpreadText(growth).c_str(),
+                    floorGrowth, TargetText(kMaxGrowth).c_str(), Verdict(growth, kMaxGrowth));
     }
 
     bool header = false;
