@@ -1,6 +1,6 @@
 // Clicks a widget of the running Orvellane started from one executable file, found by its label
-// through the program's probe (kProbeMessage), as a user would: the mouse wheel over its column
-// until it is above the console, then a move, press and release posted to the window.
+// through the program's probe (kProbeMessage), as a user would: the mouse wheel over the left
+// column until it is in view above the console, then a move, press and release posted to the window.
 //
 //   orv_click_item PATH-OF-ORVELLANE.EXE LABEL
 //
@@ -111,7 +111,16 @@ int wmain(int argc, wchar_t** argv) {
             if (!item && Matches(label, wanted)) item = &entry;
         }
         if (!item) {
-            Sleep(200);
+            // Items out of view carry no label: turn the wheel over the left column and look again.
+            RECT client = {};
+            GetClientRect(program, &client);
+            const LPARAM at = MAKELPARAM(100, (client.bottom - client.top) / 3);
+            PostMessageW(program, WM_MOUSEMOVE, 0, at);
+            POINT screen = {100, (client.bottom - client.top) / 3};
+            ClientToScreen(program, &screen);
+            PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)),
+                         MAKELPARAM(screen.x, screen.y));
+            Sleep(300);
             continue;
         }
         const int x = static_cast<int>((*item)["x"].get<double>() + (*item)["w"].get<double>() / 2);
@@ -130,7 +139,12 @@ int wmain(int argc, wchar_t** argv) {
         DestroyWindow(receiver);
         return 0;
     }
+    const nlohmann::json last = Ask(program, receiver);
     DestroyWindow(receiver);
-    std::fprintf(stderr, "no item \"%s\" in view\n", wanted.c_str());
+    std::fprintf(stderr, "no item \"%s\" in view; the last frame's items:\n", wanted.c_str());
+    if (last.is_object() && last["items"].is_array())
+        for (const nlohmann::json& entry : last["items"])
+            std::fprintf(stderr, "  %s at %.0f,%.0f\n", entry["label"].get<std::string>().c_str(), entry["y"].get<double>(),
+                         entry["x"].get<double>());
     return 2;
 }
