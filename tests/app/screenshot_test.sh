@@ -5,7 +5,8 @@
 # Each theme is also photographed at the smallest window the program allows (980 x 640) with the
 # Extra Large font, where every control must still be in view. Two states in both themes besides:
 # the question a file restore asks (orvellane-THEME-restore-question.png) and a saved profile whose
-# name and bookmarks hold an emoji, drawn with the emoji font (orvellane-THEME-emoji-name.png).
+# name and bookmarks hold an emoji, drawn with the emoji font (orvellane-THEME-emoji-name.png), and
+# the File menu open (orvellane-THEME-file-menu.png).
 #
 #   screenshot_test.sh WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER \
 #                      SEED_DATABASE_EXE CLICK_ITEM_EXE
@@ -179,6 +180,13 @@ for theme in dark light; do
 done
 rm -f "$emoji_font"
 shot_setup=""
+
+# The File menu open over the panels: menus are opaque in both themes.
+shot_action='"$wine_run" "$click_item" "$(windows_path "$exe")" File </dev/null'
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-file-menu"
+done
+shot_action=""
 
 dark=$(brightness "$shots/orvellane-dark.png")
 light=$(brightness "$shots/orvellane-light.png")
