@@ -159,10 +159,15 @@ bool App::Init(HINSTANCE instance) {
     hwnd = CreateWindowExW(0, kWindowClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
                            nullptr, instance, nullptr);
     if (!hwnd) return false;
+    // Shown before the GL context exists, on a first start as with a saved place: under Wine a
+    // window mapped after its first frames can stay black until the next frame, which only input
+    // would bring.
     if (hasSavedPlacement) {
         WINDOWPLACEMENT placement = savedPlacement;
         placement.length = sizeof(placement);
         SetWindowPlacement(hwnd, &placement);
+    } else {
+        ShowWindow(hwnd, SW_SHOWDEFAULT);
     }
 
     hdc = GetDC(hwnd);
@@ -202,7 +207,6 @@ bool App::Init(HINSTANCE instance) {
     ImGui_ImplOpenGL3_Init("#version 130");
     ApplyTheme(lightTheme);
 
-    if (!hasSavedPlacement) ShowWindow(hwnd, SW_SHOWDEFAULT);
     UpdateWindow(hwnd);
 
     RedetectBrowsers();

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -121,7 +122,7 @@ public:
     void SetFontSize(int index);
     void RedetectBrowsers();
     // Both reloads keep every selection on the profile (by id) or browser (by key) it was on; a
-    // selection whose profile is gone takes the default profile, as at start-up.
+    // selection whose profile is gone names none (kNoChoice) until the user chooses.
     int64_t RefreshProfiles();
     // Index of the default profile in `profiles`; 0 when none is set or it is not in the list.
     int DefaultProfileIndex() const;
@@ -149,15 +150,33 @@ public:
     // Set while the dashboard cannot read the browser configurations, so the failure is logged
     // once and not on every frame (each log line wakes the loop for another frame).
     bool dashboardConfigReadFailed = false;
+    // The action hub, one function per section; the three of the sync form return true when a
+    // choice was clicked (the interface state is then saved).
     void DrawActionHub();
+    bool DrawSyncSource(const std::vector<std::string>& browserNames, const std::vector<std::string>& profileNames);
+    bool DrawSyncDestination(const std::vector<std::string>& browserNames, const std::vector<std::string>& profileNames);
+    bool DrawSyncMode();
+    void DrawSyncNow();
+    void DrawConfirmReplaceDialog();
+    void DrawProfileManager();
+    void DrawProfileCopy(const std::vector<std::string>& profileNames);
+    void DrawCustomPath(const std::vector<std::string>& browserNames);
     void AskToDeleteProfile(const ProfileRecord& profile);
     void DrawDeleteProfileDialog();
+    // The backups panel: its header, then the file backups of a browser and the snapshots of a profile.
     void DrawBackupsPanel();
+    void DrawFileBackups();
+    void DrawProfileSnapshots();
+    // The question before a restore, naming the backup or snapshot; the restore runs on its answer.
+    void DrawRestoreQuestion();
+    // Bookmarks in a file backup of `browser` (-1: it cannot be read); read once per backup.
+    int BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath);
     void DrawDeleteSnapshotDialog();
     void DrawBookmarkExplorer();
     // Rows the explorer has loaded (all of them, whatever the search lets through).
     size_t ExplorerRowCount() const;
     void DrawImportExport();
+    void DrawReplaceExportDialog();
 
     // ---- Fields, in this order ----
     HWND hwnd = nullptr;
@@ -211,6 +230,15 @@ public:
     char importPath[512] = {};
     char importNewProfileName[128] = {};
     int32_t importAsNew = 1;  // 1 into a new profile, 0 into an existing one
+    // An export waiting for the user to say that the file at its path may be replaced.
+    struct PendingExport {
+        std::vector<BookmarkRecord> records;
+        std::wstring sourceName;
+        std::wstring path;
+        size_t fileBookmarks = 0;  // what the file there holds now
+        bool fileReadable = false;
+    } pendingExport;
+    bool openReplaceExport = false;
     // What the last import said about a damaged file it read only in part (UTF-8); empty when sound.
     std::string importWarning;
     bool openAbout = false;
@@ -230,6 +258,19 @@ public:
     int64_t deleteSnapshotId = 0;
     std::wstring deleteSnapshotText;  // the snapshot as its row shows it, with its profile's name
     bool openDeleteSnapshot = false;
+    // The restore waiting for its answer: a snapshot (snapshotId not 0) or a browser's file backup.
+    struct PendingRestore {
+        int64_t snapshotId = 0;
+        std::wstring profileName;
+        int64_t snapshotBookmarks = 0;
+        std::wstring browserName;
+        std::wstring targetPath;
+        std::wstring backupPath;
+        std::wstring backupTime;
+        std::wstring what;  // the row as the list shows it
+    } pendingRestore;
+    bool openRestoreQuestion = false;
+    std::map<std::wstring, int> backupBookmarkCounts;
     // A name the profile store refused, shown under the "Create" field and in the rename dialog
     // until the next attempt.
     std::string createProfileError;

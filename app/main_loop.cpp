@@ -15,7 +15,9 @@ constexpr UINT kSystemTimerMessage = 0x0118;
 
 int App::Run() {
     MSG msg = {};
-    bool frameDue = false;  // the last frame left input queued or was still changing
+    // The last frame left input queued or was still changing. True at first: the first frame is
+    // drawn at once, not when the first message happens to come.
+    bool frameDue = true;
     for (;;) {
         if (!frameDue) {
             const BOOL got = GetMessageW(&msg, nullptr, 0, 0);

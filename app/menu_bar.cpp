@@ -79,7 +79,8 @@ void App::DrawMenuBar() {
         openRestoreHelp = false;
     }
     if (ImGui::BeginPopupModal("How to restore backups", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
-        ImGui::TextUnformatted("A backup is created automatically before every sync write.");
+        ImGui::TextUnformatted("A backup is created automatically before every sync write while");
+        ImGui::TextUnformatted("Settings > Automatic backup before writes is on; a Replace sync always makes one.");
         ImGui::Spacing();
         ImGui::TextUnformatted("To restore a browser:");
         ImGui::BulletText("Scroll the left panel to BACKUPS & RESTORE.");

@@ -27,7 +27,7 @@ bool OutsideReads::FileExists(const std::wstring& path) {
     return fileExists_[path] = bm::FileExists(path);
 }
 
-const std::vector<FileBackupEntry>& OutsideReads::FileBackups(const std::wstring& bookmarksPath) {
+std::vector<FileBackupEntry> OutsideReads::FileBackups(const std::wstring& bookmarksPath) {
     CheckStale();
     auto found = backups_.find(bookmarksPath);
     if (found != backups_.end()) return found->second;
@@ -52,7 +52,7 @@ void OutsideReads::CheckDatabase(AppDatabase& db) {
     configs_.clear();
 }
 
-const std::vector<SnapshotInfo>& OutsideReads::Snapshots(AppDatabase& db, int64_t profileId) {
+std::vector<SnapshotInfo> OutsideReads::Snapshots(AppDatabase& db, int64_t profileId) {
     CheckDatabase(db);
     auto found = snapshots_.find(profileId);
     if (found != snapshots_.end()) return found->second;
@@ -61,7 +61,7 @@ const std::vector<SnapshotInfo>& OutsideReads::Snapshots(AppDatabase& db, int64_
     return snapshots_[profileId] = std::move(list);
 }
 
-const BrowserConfig& OutsideReads::Config(AppDatabase& db, const std::wstring& browserKey) {
+BrowserConfig OutsideReads::Config(AppDatabase& db, const std::wstring& browserKey) {
     CheckDatabase(db);
     auto found = configs_.find(browserKey);
     if (found != configs_.end()) return found->second;

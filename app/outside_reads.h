@@ -27,12 +27,13 @@ public:
     void ForgetSoon() { stale_ = true; }
 
     bool FileExists(const std::wstring& path);
-    const std::vector<FileBackupEntry>& FileBackups(const std::wstring& bookmarksPath);
+    std::vector<FileBackupEntry> FileBackups(const std::wstring& bookmarksPath);
     bool ProcessRunning(const std::wstring& exeName);
 
-    // As AppDatabase::ListSnapshots and GetBrowserConfig (a failure throws and is not kept).
-    const std::vector<SnapshotInfo>& Snapshots(AppDatabase& db, int64_t profileId);
-    const BrowserConfig& Config(AppDatabase& db, const std::wstring& browserKey);
+    // As AppDatabase::ListSnapshots and GetBrowserConfig (a failure throws and is not kept). The
+    // answers are copies: the next question may drop what was kept (ForgetSoon from any thread).
+    std::vector<SnapshotInfo> Snapshots(AppDatabase& db, int64_t profileId);
+    BrowserConfig Config(AppDatabase& db, const std::wstring& browserKey);
 
     // How many times each kind was read from outside (the cache's misses).
     struct Reads {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "app/panels/fit.h"
 #include "app/setting_values.h"
 #include "core/bookmark_record.h"
 
@@ -17,8 +18,6 @@ namespace {
 constexpr int32_t kNoCoordinate = INT32_MIN;
 
 std::wstring Flag(bool value) { return value ? L"1" : L"0"; }
-
-std::wstring ExceptionText(const std::exception& e) { return ToWide(e.what()); }
 
 // The position a selection stands for in a list of `count`: the panels lower an index past the end
 // to the last entry before they use it.
@@ -117,7 +116,7 @@ void App::SaveSettings() {
         db.SetSetting(L"win_show", std::to_wstring(placement.showCmd));
     } catch (const std::exception& e) {
         // The values stay in force in memory; the next save tries again.
-        Log(L"[ERROR] Could not save the settings: " + ExceptionText(e));
+        Log(L"[ERROR] Could not save the settings: " + ErrorText(e));
         return;
     }
     SaveUiState();
@@ -157,7 +156,7 @@ void App::SaveUiState() {
         db.SetSetting(L"ui_copy_from_profile", profileId(copyFromProfileIndex));
         db.SetSetting(L"ui_copy_to_profile", profileId(copyToProfileIndex));
     } catch (const std::exception& e) {
-        Log(L"[ERROR] Could not save the interface state: " + ExceptionText(e));
+        Log(L"[ERROR] Could not save the interface state: " + ErrorText(e));
     }
 }
 
@@ -207,7 +206,7 @@ void App::SetSetting(const std::wstring& key, const std::wstring& value) {
     try {
         db.SetSetting(key, value);
     } catch (const std::exception& e) {
-        Log(L"[ERROR] Could not save the setting " + key + L": " + ExceptionText(e));
+        Log(L"[ERROR] Could not save the setting " + key + L": " + ErrorText(e));
     }
 }
 
@@ -222,16 +221,18 @@ void App::RedetectBrowsers() {
     const std::vector<int32_t*> chosen = BrowserSelections(*this);
     std::vector<std::wstring> keys;
     for (int32_t* index : chosen)
-        keys.push_back(browsers.empty() ? L"" : BrowserIndexToKey(Effective(*index, browsers.size())));
+        keys.push_back(browsers.empty() || *index < 0 ? L"" : BrowserIndexToKey(Effective(*index, browsers.size())));
     const bool explorerShown = ExplorerShows(*this, 0);
     const std::wstring explorerKey = explorerShown ? BrowserIndexToKey(explorerIndex) : L"";
     try {
         browsers = LoadBrowsersWithOverrides(db);
     } catch (const std::exception& e) {
-        Log(L"[ERROR] Could not detect the browsers: " + ExceptionText(e));
+        Log(L"[ERROR] Could not detect the browsers: " + ErrorText(e));
         return;
     }
-    for (size_t i = 0; i < chosen.size(); ++i) *chosen[i] = BrowserKeyToIndex(keys[i]);  // unknown key: 0
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        if (*chosen[i] >= 0) *chosen[i] = BrowserKeyToIndex(keys[i]);  // unknown key: 0; none stays none
+    }
     if (explorerShown) {
         if (BrowserIndexToKey(explorerIndex) == explorerKey)
             explorerLastIndex = explorerIndex;
@@ -241,24 +242,29 @@ void App::RedetectBrowsers() {
 }
 
 int64_t App::RefreshProfiles() {
+    // Per selection: the id of its profile, kNone while it names none, 0 while the list was empty.
+    constexpr int64_t kNone = -1;
     const std::vector<int32_t*> chosen = ProfileSelections(*this);
     std::vector<int64_t> ids;
-    for (int32_t* index : chosen) ids.push_back(profiles.empty() ? 0 : profiles[Effective(*index, profiles.size())].id);
+    for (int32_t* index : chosen)
+        ids.push_back(*index < 0 ? kNone : profiles.empty() ? 0 : profiles[Effective(*index, profiles.size())].id);
     const bool explorerShown = ExplorerShows(*this, 1);
     const int64_t explorerId = explorerShown ? profiles[explorerIndex].id : 0;
     try {
         profiles = db.ListProfiles();
         defaultProfileId = db.GetDefaultProfileId();
     } catch (const std::exception& e) {
-        Log(L"[ERROR] Could not load the saved profiles: " + ExceptionText(e));
+        Log(L"[ERROR] Could not load the saved profiles: " + ErrorText(e));
         return defaultProfileId;
     }
 
     // Positions move when a profile is created, renamed or deleted (the list is sorted by name):
-    // each selection follows its profile, never the entry that now stands where it stood.
+    // each selection follows its profile, never the entry that now stands where it stood. A
+    // selection whose profile is gone names none until the user chooses again: another profile
+    // put in its place would be written to, or emptied, without a word.
     const int fallback = DefaultProfileIndex();
     for (size_t i = 0; i < chosen.size(); ++i) {
-        *chosen[i] = fallback;
+        *chosen[i] = ids[i] == 0 ? fallback : kNoChoice;
         for (size_t j = 0; j < profiles.size(); ++j) {
             if (ids[i] != 0 && profiles[j].id == ids[i]) {
                 *chosen[i] = static_cast<int32_t>(j);

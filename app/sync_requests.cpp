@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "app/panels/fit.h"
+#include "app/theme.h"
 #include "core/browser_process.h"
 #include "imgui.h"
 
@@ -66,8 +68,11 @@ void App::DrawCloseBrowsersDialog() {
         ImGui::OpenPopup(kCloseBrowsersPopup);
         openCloseBrowsers = false;
     }
+    CenterNextDialog();
     if (!ImGui::BeginPopupModal(kCloseBrowsersPopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
 
+    // Wrapped at a fixed share of the window, so that the dialog's width does not depend on itself.
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
     ImGui::TextUnformatted("These browser processes are still running (including background / startup boost):");
     ImGui::Spacing();
     for (size_t i = 0; i < closeQueueNames.size(); ++i) {
@@ -80,6 +85,12 @@ void App::DrawCloseBrowsersDialog() {
     ImGui::TextWrapped(
         "Bookmark files cannot be written safely while the browser is alive. This will close every matching "
         "window, then end leftover background processes.");
+    ImGui::PushStyleColor(ImGuiCol_Text, CautionColor());
+    ImGui::TextWrapped(
+        "Unsaved work in the browser may be lost: a browser that is still asking to save something after "
+        "2.5 seconds is ended. Save or close what is open there first.");
+    ImGui::PopStyleColor();
+    ImGui::PopTextWrapPos();
     ImGui::Spacing();
 
     if (ImGui::Button("Close completely", ImVec2(180, 0))) {

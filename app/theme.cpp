@@ -17,7 +17,8 @@ const ThemedColor kThemedColors[] = {
     {ImGuiCol_TextDisabled, {0.55f, 0.57f, 0.62f, 1.0f}, {0.38f, 0.40f, 0.44f, 1.0f}},
     {ImGuiCol_WindowBg, {0.07f, 0.08f, 0.11f, 1.0f}, {0.97f, 0.97f, 0.99f, 1.0f}},
     {ImGuiCol_ChildBg, {0.09f, 0.10f, 0.14f, 1.0f}, {1.0f, 1.0f, 1.0f, 1.0f}},
-    {ImGuiCol_PopupBg, {0.08f, 0.09f, 0.13f, 0.98f}, {1.0f, 1.0f, 1.0f, 0.98f}},
+    // Opaque: menus and popups lie over text that must not show through.
+    {ImGuiCol_PopupBg, {0.08f, 0.09f, 0.13f, 1.0f}, {1.0f, 1.0f, 1.0f, 1.0f}},
     {ImGuiCol_Border, {0.20f, 0.22f, 0.28f, 0.60f}, {0.82f, 0.83f, 0.87f, 1.0f}},
     {ImGuiCol_FrameBg, {0.12f, 0.13f, 0.18f, 1.0f}, {0.92f, 0.93f, 0.95f, 1.0f}},
     {ImGuiCol_FrameBgHovered, {0.16f, 0.18f, 0.24f, 1.0f}, {0.87f, 0.90f, 0.98f, 1.0f}},

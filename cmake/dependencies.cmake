@@ -41,7 +41,9 @@ add_library(orv_imgui STATIC EXCLUDE_FROM_ALL
   "${ORV_IMGUI_DIR}/backends/imgui_impl_win32.cpp"
   "${ORV_IMGUI_DIR}/backends/imgui_impl_opengl3.cpp")
 target_include_directories(orv_imgui SYSTEM PUBLIC "${ORV_IMGUI_DIR}" "${ORV_IMGUI_DIR}/backends")
-target_compile_definitions(orv_imgui PUBLIC IMGUI_ENABLE_TEST_ENGINE UNICODE _UNICODE)
+# 32-bit ImWchar: text beyond U+FFFF (emoji, rarer scripts) is typed, pasted and drawn as it is, not as
+# U+FFFD. Public: every user of the library must agree on the size.
+target_compile_definitions(orv_imgui PUBLIC IMGUI_ENABLE_TEST_ENGINE IMGUI_USE_WCHAR32 UNICODE _UNICODE)
 target_compile_options(orv_imgui PRIVATE -w)
 target_link_libraries(orv_imgui PUBLIC opengl32 gdi32 dwmapi imm32)
 

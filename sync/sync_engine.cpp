@@ -309,9 +309,11 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
                 return FailDestination(std::move(result),
                                        L"Backup failed: " + backupError + L" -- aborting write for safety.", log);
             }
-            if (replace)
+            if (replace && backupPath)
                 Emit(log, L"[REPLACE] Clearing existing bookmarks in '" + name +
                               L"' before writing (backup above can restore them).");
+            else if (replace)
+                Emit(log, L"[REPLACE] '" + name + L"' had no bookmarks file: nothing to clear or back up.");
         }
 
         int skipped = 0;
@@ -338,11 +340,25 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
     }
 }
 
+namespace {
+
+// A profile destination as the log names it: by its name, or by its id when no profile has it.
+std::wstring ProfileDestinationName(AppDatabase& db, int64_t profileId) {
+    try {
+        for (const ProfileRecord& profile : db.ListProfiles())
+            if (profile.id == profileId) return L"Profile '" + profile.name + L"'";
+    } catch (...) {
+    }
+    return L"Profile #" + std::to_wstring(profileId);
+}
+
+}  // namespace
+
 DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& records, int64_t profileId,
                                             bool replace, bool autoBackup, AppDatabase& db,
                                             const LogCallback& log) const {
     DestinationResult result;
-    result.name = L"Profile #" + std::to_wstring(profileId);
+    result.name = ProfileDestinationName(db, profileId);
 
     if (autoBackup || replace) {
         try {

@@ -21,46 +21,10 @@ namespace bm::ui {
 namespace {
 
 constexpr int32_t kNoBrowser = static_cast<int32_t>(BrowserKind::None);
+constexpr char kChooseProfile[] = "(choose a profile)";
 
-// Copies `text` into a fixed field, cut to what fits but never inside a UTF-8 sequence, so the
-// field always holds whole characters.
-template <size_t N>
-void CopyIntoField(char (&field)[N], const std::string& text) {
-    size_t length = std::min(text.size(), N - 1);
-    if (length < text.size()) {
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-    }
-    std::memcpy(field, text.data(), length);
-    field[length] = '\0';
-}
-
-// Lowers an index to the last position of a non-empty list (and raises a negative one to 0).
-void ClampIndex(int32_t& index, size_t count) {
-    if (count == 0) return;
-    index = std::clamp(index, 0, static_cast<int32_t>(count) - 1);
-}
-
-std::wstring ErrorText(const std::exception& e) { return ToWide(e.what()); }
-
-// A combo over UTF-8 names; true when an entry was picked (even the one already chosen).
-bool NameCombo(const char* id, const std::vector<std::string>& names, int32_t& index) {
-    bool picked = false;
-    const char* preview = (index >= 0 && index < static_cast<int32_t>(names.size())) ? names[index].c_str() : "";
-    if (ImGui::BeginCombo(id, preview)) {
-        for (size_t i = 0; i < names.size(); ++i) {
-            ImGui::PushID(static_cast<int>(i));
-            const bool selected = static_cast<int32_t>(i) == index;
-            if (ImGui::Selectable(names[i].c_str(), selected)) {
-                index = static_cast<int32_t>(i);
-                picked = true;
-            }
-            if (selected) ImGui::SetItemDefaultFocus();
-            ImGui::PopID();
-        }
-        ImGui::EndCombo();
-    }
-    return picked;
-}
+// True when `index` names an entry of a list of `count`.
+bool Names(int32_t index, size_t count) { return index >= 0 && index < static_cast<int32_t>(count); }
 
 std::vector<std::string> BrowserNames(const std::vector<BrowserInfo>& browsers) {
     std::vector<std::string> names;
@@ -106,9 +70,20 @@ std::vector<std::string> ProfileNames(const std::vector<ProfileRecord>& profiles
 void App::DrawActionHub() {
     const std::vector<std::string> browserNames = BrowserNames(browsers);
     const std::vector<std::string> profileNames = ProfileNames(profiles);
-    bool formChanged = false;
+    bool formChanged = DrawSyncSource(browserNames, profileNames);
+    formChanged |= DrawSyncDestination(browserNames, profileNames);
+    formChanged |= DrawSyncMode();
+    DrawSyncNow();
+    DrawConfirmReplaceDialog();
+    DrawProfileManager();
+    DrawDeleteProfileDialog();
+    DrawProfileCopy(profileNames);
+    DrawCustomPath(browserNames);
+    if (formChanged) SaveUiState();
+}
 
-    // ---- Source ----
+bool App::DrawSyncSource(const std::vector<std::string>& browserNames, const std::vector<std::string>& profileNames) {
+    bool formChanged = false;
     ImGui::TextColored(AccentColor(), "ACTION HUB");
     WrappedDisabled("Choose a source and destination, then Sync Now");
     ImGui::Spacing();
@@ -133,12 +108,16 @@ void App::DrawActionHub() {
         if (profiles.empty()) {
             WrappedDisabled("No saved profiles yet - create one below.");
         } else {
-            ClampIndex(sourceIndex, profiles.size());
-            formChanged |= NameCombo("##srcProfile", profileNames, sourceIndex);
+            ClampChoice(sourceIndex, profiles.size());
+            formChanged |= NameCombo("##srcProfile", profileNames, sourceIndex, kChooseProfile);
         }
     }
+    return formChanged;
+}
 
-    // ---- Destination ----
+bool App::DrawSyncDestination(const std::vector<std::string>& browserNames,
+                              const std::vector<std::string>& profileNames) {
+    bool formChanged = false;
     ImGui::Spacing();
     ImGui::Separator();
     ImGui::Spacing();
@@ -167,11 +146,14 @@ void App::DrawActionHub() {
     } else if (profiles.empty()) {
         WrappedDisabled("No saved profiles yet - create one below.");
     } else {
-        ClampIndex(destProfileIndex, profiles.size());
-        formChanged |= NameCombo("##dstProfile", profileNames, destProfileIndex);
+        ClampChoice(destProfileIndex, profiles.size());
+        formChanged |= NameCombo("##dstProfile", profileNames, destProfileIndex, kChooseProfile);
     }
+    return formChanged;
+}
 
-    // ---- Sync mode ----
+bool App::DrawSyncMode() {
+    bool formChanged = false;
     ImGui::Spacing();
     ImGui::Separator();
     ImGui::Spacing();
@@ -193,14 +175,17 @@ void App::DrawActionHub() {
         WrappedDisabled("Only adds new bookmarks; nothing at the destination is ever deleted.");
     }
     ImGui::Spacing();
+    return formChanged;
+}
 
-    // ---- Sync Now ----
+void App::DrawSyncNow() {
     const bool running = syncRunning.load();
     bool sourceEmpty = true;
     if (sourceType == 0) sourceEmpty = browsers.empty();
-    if (sourceType == 1) sourceEmpty = profiles.empty();
-    const bool syncDisabled = running || sourceEmpty || (destMode == 0 && browsers.empty()) ||
-                              (destMode == 2 && profiles.empty());
+    if (sourceType == 1) sourceEmpty = !Names(sourceIndex, profiles.size());
+    const bool destinationEmpty = (destMode == 0 && browsers.empty()) ||
+                                  (destMode != 0 && destMode != 1 && !Names(destProfileIndex, profiles.size()));
+    const bool syncDisabled = running || sourceEmpty || destinationEmpty;
     ImGui::BeginDisabled(syncDisabled);
     const bool syncClicked = ButtonAtLeast(running ? "Syncing..." : "Sync Now", 160, 36);
     ImGui::EndDisabled();
@@ -238,8 +223,9 @@ void App::DrawActionHub() {
         // Keeps the bar moving: every wake-up while the job runs draws another frame.
         redrawPending = true;
     }
+}
 
-    // ---- Confirmation of a replace ----
+void App::DrawConfirmReplaceDialog() {
     if (openConfirmReplace) {
         ImGui::OpenPopup("Confirm Replace Sync");
         openConfirmReplace = false;
@@ -265,8 +251,9 @@ void App::DrawActionHub() {
         if (ButtonAtLeast("Cancel", 100)) ImGui::CloseCurrentPopup();
         ImGui::EndPopup();
     }
+}
 
-    // ---- Saved profiles ----
+void App::DrawProfileManager() {
     ImGui::Spacing();
     ImGui::Separator();
     ImGui::Spacing();
@@ -287,7 +274,7 @@ void App::DrawActionHub() {
                     db.SetDefaultProfileId(id);
                     defaultProfileId = id;
                 }
-                Log(L"Created profile.");
+                Log(L"Created profile '" + name + L"'.");
             } catch (const std::exception& e) {
                 // The field keeps the text so it can be changed; the list shows what the database holds.
                 const std::wstring why = ProfileNameFailure(db, name, 0, e);
@@ -384,9 +371,9 @@ void App::DrawActionHub() {
         }
         ImGui::TreePop();
     }
-    DrawDeleteProfileDialog();
+}
 
-    // ---- Profile to profile copy ----
+void App::DrawProfileCopy(const std::vector<std::string>& profileNames) {
     // The label is cut, not the panel widened, when the column is narrow; the id stays the full text.
     const char* copyLabel = "Copy Profile -> Profile (Replace Destination)";
     const float copyRoom =
@@ -396,20 +383,21 @@ void App::DrawActionHub() {
         if (profiles.empty()) {
             WrappedDisabled("Create at least one profile first.");
         } else {
-            ClampIndex(copyFromProfileIndex, profiles.size());
-            ClampIndex(copyToProfileIndex, profiles.size());
+            ClampChoice(copyFromProfileIndex, profiles.size());
+            ClampChoice(copyToProfileIndex, profiles.size());
             ImGui::TextUnformatted("From");
             ImGui::SameLine(80);
             ImGui::SetNextItemWidth(-FLT_MIN);
-            NameCombo("##copyFrom", profileNames, copyFromProfileIndex);
+            NameCombo("##copyFrom", profileNames, copyFromProfileIndex, kChooseProfile);
             ImGui::TextUnformatted("To");
             ImGui::SameLine(80);
             ImGui::SetNextItemWidth(-FLT_MIN);
-            NameCombo("##copyTo", profileNames, copyToProfileIndex);
+            NameCombo("##copyTo", profileNames, copyToProfileIndex, kChooseProfile);
 
-            const bool same = copyFromProfileIndex == copyToProfileIndex;
+            const bool chosen = Names(copyFromProfileIndex, profiles.size()) && Names(copyToProfileIndex, profiles.size());
+            const bool same = chosen && copyFromProfileIndex == copyToProfileIndex;
             if (same) WrappedColored(CautionColor(), "Source and destination must be different.");
-            const bool copyDisabled = same || syncRunning.load();
+            const bool copyDisabled = !chosen || same || syncRunning.load();
             ImGui::BeginDisabled(copyDisabled);
             const bool copyClicked = ButtonAtLeast("Copy & Replace Destination", 220);
             ImGui::EndDisabled();
@@ -435,8 +423,9 @@ void App::DrawActionHub() {
         }
         ImGui::TreePop();
     }
+}
 
-    // ---- Custom bookmark-file path ----
+void App::DrawCustomPath(const std::vector<std::string>& browserNames) {
     if (ImGui::TreeNode("Custom / Portable Browser Path")) {
         if (!browsers.empty()) {
             ClampIndex(customBrowserIndex, browsers.size());
@@ -460,10 +449,20 @@ void App::DrawActionHub() {
             }
             if (ImGui::Button("Save Path Override")) {
                 const BrowserInfo browser = browsers[customBrowserIndex];
+                const std::wstring path = ToWide(customPath);
                 try {
-                    db.SetBrowserConfig(BrowserKey(browser.kind), 0, ToWide(customPath));
-                    RedetectBrowsers();  // the running job keeps the list it started with
-                    Log(L"Custom path set for " + browser.displayName + L".");
+                    // An empty field clears an override; with none to clear it is refused.
+                    if (path.empty() && !browser.hasCustomPath) {
+                        Log(L"No path typed: " + browser.displayName + L" has no custom path, nothing was changed.");
+                    } else {
+                        db.SetBrowserConfig(BrowserKey(browser.kind), 0, path);
+                        RedetectBrowsers();  // the running job keeps the list it started with
+                        if (path.empty())
+                            Log(L"Custom path removed for " + browser.displayName +
+                                L": its detected bookmarks file is used again.");
+                        else
+                            Log(L"Custom path set for " + browser.displayName + L": " + path);
+                    }
                 } catch (const std::exception& e) {
                     Log(L"[ERROR] Could not save the custom path for " + browser.displayName + L": " + ErrorText(e));
                 }
@@ -471,8 +470,6 @@ void App::DrawActionHub() {
         }
         ImGui::TreePop();
     }
-
-    if (formChanged) SaveUiState();
 }
 
 void App::AskToDeleteProfile(const ProfileRecord& profile) {

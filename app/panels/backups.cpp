@@ -6,12 +6,15 @@
 #include <exception>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "app/panels/fit.h"
 #include "app/panels/row_id.h"
 #include "app/theme.h"
 #include "core/browser_process.h"
+#include "core/chromium_bookmarks.h"
+#include "core/firefox_places.h"
 #include "core/file_backup.h"
 
 namespace bm::ui {
@@ -37,13 +40,88 @@ std::wstring SnapshotTimeText(int64_t createdAt) {
     return text;
 }
 
-void ClampIndex(int32_t& index, size_t size) {
-    if (size == 0) return;
-    if (index >= static_cast<int32_t>(size)) index = static_cast<int32_t>(size) - 1;
-    if (index < 0) index = 0;
+std::string CountText(int count) {
+    return count < 0 ? std::string("cannot be read") : std::to_string(count) + " bookmark(s)";
 }
 
 }  // namespace
+
+int App::BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath) {
+    // A backup is never changed once made, so its count is read once.
+    auto found = backupBookmarkCounts.find(backupPath);
+    if (found != backupBookmarkCounts.end()) return found->second;
+    int count = -1;
+    try {
+        std::wstring error;
+        const std::vector<BookmarkRecord> records = browser.kind == BrowserKind::Firefox
+                                                        ? ReadFirefoxBookmarks(backupPath, &error)
+                                                        : ReadChromiumBookmarks(backupPath, &error);
+        if (error.empty() || !records.empty()) count = static_cast<int>(records.size());
+    } catch (const std::exception&) {
+    }
+    backupBookmarkCounts[backupPath] = count;
+    return count;
+}
+
+void App::DrawRestoreQuestion() {
+    if (openRestoreQuestion) {
+        ImGui::OpenPopup("Restore Backup");
+        openRestoreQuestion = false;
+    }
+    CenterNextDialog();
+    if (!ImGui::BeginPopupModal("Restore Backup", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    const PendingRestore& pending = pendingRestore;
+    const bool snapshot = pending.snapshotId != 0;
+    const std::string question =
+        snapshot ? "Restore the saved profile '" + ToUtf8(pending.profileName) + "' from the snapshot " + ToUtf8(pending.what) + "?"
+                 : "Restore " + ToUtf8(pending.browserName) + "'s bookmarks from the backup of " + ToUtf8(pending.what) + "?";
+    const char* replaced = snapshot ? "Its bookmarks now are replaced by the snapshot's; a snapshot of them is made first."
+                                    : "Its bookmarks file now is replaced by the backup; a backup of it is made first.";
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
+    ImGui::TextWrapped("%s", question.c_str());
+    ImGui::TextWrapped("%s", replaced);
+    if (!snapshot) ImGui::TextDisabled("%s", ToUtf8(pending.backupPath).c_str());
+    ImGui::PopTextWrapPos();
+    ImGui::Spacing();
+    const bool jobRunning = syncRunning.load();
+    ImGui::BeginDisabled(jobRunning);
+    const bool restore = ImGui::Button("Restore##confirm", ImVec2(std::max(100.0f, ButtonWidth("Restore")), 0));
+    ImGui::EndDisabled();
+    if (restore && !jobRunning) {
+        if (snapshot) {
+            std::wstring error;
+            bool restored = false;
+            try {
+                restored = db.RestoreSnapshot(pending.snapshotId, &error);
+            } catch (const std::exception& failure) {
+                error = ErrorText(failure);
+            }
+            if (restored) {
+                Log(L"[OK] Restored profile '" + pending.profileName + L"' from snapshot (" +
+                    std::to_wstring(pending.snapshotBookmarks) + L" bookmarks).");
+                explorerReloadPending = true;
+            } else {
+                Log(L"[ERROR] Restore failed: " + error);
+            }
+        } else {
+            std::wstring error;
+            if (RestoreFileBackup(pending.targetPath, pending.backupPath, &error)) {
+                Log(L"[OK] Restored " + pending.browserName + L" bookmarks from backup " + pending.backupTime + L".");
+                explorerReloadPending = true;
+            } else {
+                Log(L"[ERROR] Restore failed for " + pending.browserName + L": " + error);
+            }
+        }
+        pendingRestore = {};
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("Cancel##restore", ImVec2(std::max(100.0f, ButtonWidth("Cancel")), 0))) {
+        pendingRestore = {};
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
+}
 
 void App::DrawBackupsPanel() {
     ImGui::TextColored(TealColor(), "BACKUPS & RESTORE");
@@ -58,11 +136,20 @@ void App::DrawBackupsPanel() {
     ImGui::Separator();
     ImGui::TextWrapped("Browser backups (created automatically before each sync)");
     ImGui::Spacing();
+    DrawFileBackups();
 
-    // A restore replaces the very file or profile a running job may be writing: both kinds of
-    // restore wait until the job has ended.
+    ImGui::Spacing();
+    ImGui::Separator();
+    ImGui::TextWrapped("Saved profile snapshots (created automatically before each profile sync)");
+    ImGui::Spacing();
+    DrawProfileSnapshots();
+    DrawDeleteSnapshotDialog();
+    DrawRestoreQuestion();
+}
+
+void App::DrawFileBackups() {
+    // A restore replaces the very file a running job may be writing: it waits until the job has ended.
     const bool jobRunning = syncRunning.load();
-
     if (browsers.empty()) {
         ImGui::TextDisabled("No browsers detected.");
     } else {
@@ -99,59 +186,57 @@ void App::DrawBackupsPanel() {
         if (backups.empty())
             WrappedDisabled("No backups yet for this browser. One is created automatically the next time you sync to it.");
 
-        // Each list has its own id scope: a row's position here can equal a snapshot's id below.
+        // Rows are keyed by the backup's file, not its place: a restore adds its safety backup at
+        // the top and every row moves down, and no widget state may pass to the row now standing
+        // where another stood. A click on "Restore" only asks; the question names the backup.
         ImGui::PushID("fileBackups");
         const float restoreWidth = ButtonWidth("Restore");
-        for (size_t i = 0; i < backups.size(); ++i) {
-            const FileBackupEntry& backup = backups[i];
-            ImGui::PushID(static_cast<int>(i));
+        for (const FileBackupEntry& backup : backups) {
+            ImGui::PushID(ToUtf8(backup.path).c_str());
+            const int count = BackupBookmarkCount(browser, backup.path);
+            const std::string rowText = ToUtf8(backup.displayTime) + " - " + CountText(count);
             ImGui::AlignTextToFramePadding();
             const float room = ImGui::GetContentRegionAvail().x - ImGui::GetTreeNodeToLabelSpacing() - restoreWidth -
                                ImGui::GetStyle().ItemSpacing.x;
-            ImGui::BulletText("%s", Ellipsized(ToUtf8(backup.displayTime), room).c_str());
-            ImGui::SameLine();
+            const std::string shown = Ellipsized(rowText, std::max(room, ImGui::GetFontSize()));
+            ImGui::BulletText("%s", shown.c_str());
+            if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s\n%s", rowText.c_str(), ToUtf8(backup.path).c_str());
+            SameLineIfFits(restoreWidth);
             ImGui::BeginDisabled(running || jobRunning);
             if (ImGui::Button("Restore")) {
-                std::wstring error;
-                if (RestoreFileBackup(browser.bookmarksPath, backup.path, &error)) {
-                    Log(L"[OK] Restored " + browser.displayName + L" bookmarks from backup " + backup.displayTime + L".");
-                    explorerReloadPending = true;
-                } else {
-                    Log(L"[ERROR] Restore failed for " + browser.displayName + L": " + error);
-                }
+                pendingRestore = {};
+                pendingRestore.snapshotId = 0;
+                pendingRestore.browserName = browser.displayName;
+                pendingRestore.targetPath = browser.bookmarksPath;
+                pendingRestore.backupPath = backup.path;
+                pendingRestore.backupTime = backup.displayTime;
+                pendingRestore.what = ToWide(rowText);
+                openRestoreQuestion = true;
             }
             ImGui::EndDisabled();
             ImGui::PopID();
         }
         ImGui::PopID();
     }
+}
 
-    ImGui::Spacing();
-    ImGui::Separator();
-    ImGui::TextWrapped("Saved profile snapshots (created automatically before each profile sync)");
-    ImGui::Spacing();
-
+void App::DrawProfileSnapshots() {
+    // A restore replaces the very profile a running job may be writing: it waits until the job has ended.
+    const bool jobRunning = syncRunning.load();
     if (profiles.empty()) {
         ImGui::TextDisabled("No saved profiles yet.");
-        DrawDeleteSnapshotDialog();
         return;
     }
-    ClampIndex(backupProfileIndex, profiles.size());
-    const ProfileRecord profile = profiles[backupProfileIndex];
-
+    ClampChoice(backupProfileIndex, profiles.size());
+    std::vector<std::string> profileNames;
+    for (const ProfileRecord& entry : profiles) profileNames.push_back(ToUtf8(entry.name));
     ImGui::SetNextItemWidth(-1);
-    if (ImGui::BeginCombo("##backupProfile", ToUtf8(profile.name).c_str())) {
-        for (size_t i = 0; i < profiles.size(); ++i) {
-            const bool chosen = static_cast<int32_t>(i) == backupProfileIndex;
-            ImGui::PushID(static_cast<int>(i));
-            if (ImGui::Selectable(ToUtf8(profiles[i].name).c_str(), chosen)) {
-                backupProfileIndex = static_cast<int32_t>(i);
-                SaveUiState();
-            }
-            ImGui::PopID();
-        }
-        ImGui::EndCombo();
+    if (NameCombo("##backupProfile", profileNames, backupProfileIndex, "(choose a profile)")) SaveUiState();
+    if (backupProfileIndex < 0 || backupProfileIndex >= static_cast<int32_t>(profiles.size())) {
+        WrappedDisabled("Choose a profile to see its snapshots.");
+        return;
     }
+    const ProfileRecord profile = profiles[backupProfileIndex];
 
     std::vector<SnapshotInfo> snapshots;
     try {
@@ -159,7 +244,6 @@ void App::DrawBackupsPanel() {
     } catch (const std::exception& error) {
         // Shown as an empty list: the database failure is not the user's to fix from here.
         WrappedDisabled((std::string("Snapshots could not be read: ") + error.what()).c_str());
-        DrawDeleteSnapshotDialog();
         return;
     }
     if (snapshots.empty())
@@ -181,20 +265,12 @@ void App::DrawBackupsPanel() {
         SameLineIfFits(ButtonWidth("Restore"));
         ImGui::BeginDisabled(jobRunning);
         if (ImGui::Button("Restore")) {
-            std::wstring error;
-            bool restored = false;
-            try {
-                restored = db.RestoreSnapshot(snapshot.id, &error);
-            } catch (const std::exception& failure) {
-                error = ToWide(failure.what());
-            }
-            if (restored) {
-                Log(L"[OK] Restored profile '" + profile.name + L"' from snapshot (" +
-                    std::to_wstring(snapshot.bookmark_count) + L" bookmarks).");
-                explorerReloadPending = true;
-            } else {
-                Log(L"[ERROR] Restore failed: " + error);
-            }
+            pendingRestore = {};
+            pendingRestore.snapshotId = snapshot.id;
+            pendingRestore.profileName = profile.name;
+            pendingRestore.snapshotBookmarks = snapshot.bookmark_count;
+            pendingRestore.what = rowText;
+            openRestoreQuestion = true;
         }
         ImGui::EndDisabled();
         SameLineIfFits(SmallButtonWidth("Delete"));
@@ -206,7 +282,6 @@ void App::DrawBackupsPanel() {
         ImGui::PopID();
     }
     ImGui::PopID();
-    DrawDeleteSnapshotDialog();
 }
 
 void App::DrawDeleteSnapshotDialog() {
@@ -228,7 +303,7 @@ void App::DrawDeleteSnapshotDialog() {
             else
                 Log(L"[ERROR] Could not delete the snapshot of " + deleteSnapshotText + L": it no longer exists.");
         } catch (const std::exception& e) {
-            Log(L"[ERROR] Could not delete the snapshot of " + deleteSnapshotText + L": " + ToWide(e.what()));
+            Log(L"[ERROR] Could not delete the snapshot of " + deleteSnapshotText + L": " + ErrorText(e));
         }
         deleteSnapshotId = 0;
         ImGui::CloseCurrentPopup();

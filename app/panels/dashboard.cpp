@@ -124,7 +124,7 @@ void App::DrawDashboard() {
             ImGui::TableSetColumnIndex(3);
             const ProfileRecord* bound = nullptr;
             try {
-                const BrowserConfig& config = outsideReads.Config(db, BrowserKey(browser.kind));
+                const BrowserConfig config = outsideReads.Config(db, BrowserKey(browser.kind));
                 for (const ProfileRecord& profile : profiles) {
                     if (profile.id == config.bound_profile_id) {
                         bound = &profile;
@@ -133,7 +133,7 @@ void App::DrawDashboard() {
                 }
             } catch (const std::exception& e) {
                 if (!configReadFailed && !dashboardConfigReadFailed)
-                    Log(L"[ERROR] Could not read the browser configurations: " + ToWide(e.what()));
+                    Log(L"[ERROR] Could not read the browser configurations: " + ErrorText(e));
                 configReadFailed = true;
             }
             if (bound != nullptr)

@@ -17,12 +17,6 @@ namespace bm::ui {
 
 namespace {
 
-void ClampIndex(int32_t& index, size_t size) {
-    if (size == 0) return;
-    if (index >= static_cast<int32_t>(size)) index = static_cast<int32_t>(size) - 1;
-    if (index < 0) index = 0;
-}
-
 std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
     std::wstring error;  // not shown: an unreadable file is an empty table
     try {
@@ -43,7 +37,7 @@ void App::DrawBookmarkExplorer() {
     ImGui::Spacing();
 
     if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
-    if (explorerType == 1) ClampIndex(explorerIndex, profiles.size());
+    if (explorerType == 1) ClampChoice(explorerIndex, profiles.size());
 
     if (ImGui::RadioButton("Browser##exp", &explorerType, 0)) {
         explorerReloadPending = true;
@@ -57,7 +51,7 @@ void App::DrawBookmarkExplorer() {
     if (explorerType != explorerLastType) explorerReloadPending = true;
     // A switch of type moves the index onto the other list.
     if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
-    if (explorerType == 1) ClampIndex(explorerIndex, profiles.size());
+    if (explorerType == 1) ClampChoice(explorerIndex, profiles.size());
 
     const bool browserCombo = explorerType == 0 && !browsers.empty();
     const bool profileCombo = !browserCombo && !profiles.empty();
@@ -72,8 +66,9 @@ void App::DrawBookmarkExplorer() {
         auto entryName = [&](size_t i) {
             return ToUtf8(browserCombo ? browsers[i].displayName : profiles[i].name);
         };
-        const int32_t previewIndex = explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(count) ? explorerIndex : 0;
-        if (ImGui::BeginCombo(browserCombo ? "##expBrowser" : "##expProfile", entryName(previewIndex).c_str())) {
+        const bool inList = explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(count);
+        const std::string preview = inList ? entryName(static_cast<size_t>(explorerIndex)) : "(choose a profile)";
+        if (ImGui::BeginCombo(browserCombo ? "##expBrowser" : "##expProfile", preview.c_str())) {
             for (size_t i = 0; i < count; ++i) {
                 ImGui::PushID(static_cast<int>(i));
                 if (ImGui::Selectable(entryName(i).c_str(), static_cast<int32_t>(i) == explorerIndex)) {

@@ -1,11 +1,20 @@
 #pragma once
-// Keeping rows inside a narrow panel: the width a widget will take, a SameLine that only joins the
-// line when the widget fits, text cut with an ellipsis, and wrapped hints. The left column can be
-// as narrow as 320 pixels under the largest font, so nothing may assume one line holds a row.
+// What the panels share. Keeping rows inside a narrow panel: the width a widget will take, a
+// SameLine that only joins the line when the widget fits, text cut with an ellipsis, and wrapped
+// hints (the left column can be as narrow as 320 pixels under the largest font, so nothing may
+// assume one line holds a row). Also the combos over names, the index clamp, the fixed text fields
+// and the text of a caught failure.
 
 #include <imgui.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <exception>
 #include <string>
+#include <vector>
+
+#include "core/bookmark_record.h"
 
 namespace bm::ui {
 
@@ -58,5 +67,66 @@ inline void WrappedColored(const ImVec4& colour, const char* text) {
     ImGui::TextWrapped("%s", text);
     ImGui::PopStyleColor();
 }
+
+// Lowers an index to the last position of a non-empty list (and raises a negative one to 0).
+inline void ClampIndex(int32_t& index, size_t count) {
+    if (count == 0) return;
+    index = std::clamp(index, 0, static_cast<int32_t>(count) - 1);
+}
+
+// A dialog about to open is centred in the window each time it appears (its size is known only
+// after its first frames, so the pivot places it by its middle).
+inline void CenterNextDialog() {
+    ImGui::SetNextWindowPos(ImGui::GetMainViewport()->GetCenter(), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
+}
+
+// A selection that names no entry yet: its combo asks the user to choose, and its action waits.
+inline constexpr int32_t kNoChoice = -1;
+
+// As ClampIndex, but a selection of no entry (any negative index) stays kNoChoice.
+inline void ClampChoice(int32_t& index, size_t count) {
+    if (index < 0) {
+        index = kNoChoice;
+        return;
+    }
+    if (count > 0 && index >= static_cast<int32_t>(count)) index = static_cast<int32_t>(count) - 1;
+}
+
+// A combo over UTF-8 names; true when an entry was picked (even the one already chosen). An index
+// outside the list previews `placeholder`.
+inline bool NameCombo(const char* id, const std::vector<std::string>& names, int32_t& index,
+                      const char* placeholder = "") {
+    bool picked = false;
+    const bool inList = index >= 0 && index < static_cast<int32_t>(names.size());
+    if (ImGui::BeginCombo(id, inList ? names[static_cast<size_t>(index)].c_str() : placeholder)) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            ImGui::PushID(static_cast<int>(i));
+            const bool selected = static_cast<int32_t>(i) == index;
+            if (ImGui::Selectable(names[i].c_str(), selected)) {
+                index = static_cast<int32_t>(i);
+                picked = true;
+            }
+            if (selected) ImGui::SetItemDefaultFocus();
+            ImGui::PopID();
+        }
+        ImGui::EndCombo();
+    }
+    return picked;
+}
+
+// Copies `text` into a fixed field, cut to what fits but never inside a UTF-8 sequence, so the
+// field always holds whole characters.
+template <size_t N>
+void CopyIntoField(char (&field)[N], const std::string& text) {
+    size_t length = std::min(text.size(), N - 1);
+    if (length < text.size()) {
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+    }
+    std::memcpy(field, text.data(), length);
+    field[length] = '\0';
+}
+
+// The text of a caught failure, for a log line.
+inline std::wstring ErrorText(const std::exception& error) { return ToWide(error.what()); }
 
 }  // namespace bm::ui

@@ -13,6 +13,7 @@
 #include "app/theme.h"
 #include "core/chromium_bookmarks.h"
 #include "core/firefox_places.h"
+#include "core/browsers.h"
 #include "core/portable_export.h"
 
 namespace bm::ui {
@@ -21,33 +22,14 @@ namespace {
 
 constexpr DWORD kDialogBufferUnits = 512;
 
-void ClampIndex(int32_t& index, size_t size) {
-    if (size == 0) return;
-    if (index >= static_cast<int32_t>(size)) index = static_cast<int32_t>(size) - 1;
-    if (index < 0) index = 0;
-}
-
-// Puts a chosen path into a UTF-8 field of `size` bytes, cut at a character boundary when too long.
-void StorePath(char* field, size_t size, const std::wstring& path) {
-    std::string utf8 = ToUtf8(path);
-    size_t length = utf8.size() < size - 1 ? utf8.size() : size - 1;
-    // Never keep half of a multi-byte character.
-    while (length > 0 && length < utf8.size() && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) --length;
-    std::memcpy(field, utf8.data(), length);
-    field[length] = '\0';
-}
-
-std::wstring ExceptionText(const std::exception& error) { return ToWide(error.what()); }
-
-// A combo over `names` choosing `index`; the chosen entry's name is the preview.
-void NameCombo(const char* id, int32_t& index, const std::vector<std::string>& names) {
-    if (ImGui::BeginCombo(id, names[static_cast<size_t>(index)].c_str())) {
-        for (size_t i = 0; i < names.size(); ++i) {
-            ImGui::PushID(static_cast<int>(i));
-            if (ImGui::Selectable(names[i].c_str(), static_cast<int32_t>(i) == index)) index = static_cast<int32_t>(i);
-            ImGui::PopID();
-        }
-        ImGui::EndCombo();
+// Writes the export file and says how it went.
+void WriteExport(App& app, const std::vector<BookmarkRecord>& records, const std::wstring& sourceName,
+                 const std::wstring& path) {
+    std::wstring error;
+    if (ExportBookmarks(records, path, &error)) {
+        app.Log(L"[OK] Exported " + std::to_wstring(records.size()) + L" bookmark(s) from '" + sourceName + L"' to " + path);
+    } else {
+        app.Log(L"[ERROR] Export failed: " + error);
     }
 }
 
@@ -57,7 +39,8 @@ void PathFieldWidth(const char* browseLabel) {
     ImGui::SetNextItemWidth(std::max(room, ImGui::GetFontSize() * 4));
 }
 
-// The click on "Export".
+// The click on "Export": the records are read now; a file already at the path is only replaced
+// after the user has said so, with what it holds and what the export holds in front of them.
 void ExportChosenSource(App& app) {
     std::vector<BookmarkRecord> records;
     std::wstring sourceName;
@@ -77,7 +60,7 @@ void ExportChosenSource(App& app) {
                 error = L"The browser has no bookmarks file.";
         }
     } catch (const std::exception& failure) {
-        error = ExceptionText(failure);
+        error = ErrorText(failure);
         records.clear();
     }
     if (!error.empty()) {
@@ -86,11 +69,18 @@ void ExportChosenSource(App& app) {
     }
 
     const std::wstring path = ToWide(app.exportPath);
-    if (ExportBookmarks(records, path, &error)) {
-        app.Log(L"[OK] Exported " + std::to_wstring(records.size()) + L" bookmark(s) from '" + sourceName + L"' to " + path);
-    } else {
-        app.Log(L"[ERROR] Export failed: " + error);
+    if (FileExists(path)) {
+        App::PendingExport& pending = app.pendingExport;
+        pending.records = std::move(records);
+        pending.sourceName = sourceName;
+        pending.path = path;
+        std::wstring readError;
+        pending.fileBookmarks = ImportBookmarks(path, &readError).size();
+        pending.fileReadable = readError.empty() || pending.fileBookmarks > 0;
+        app.openReplaceExport = true;
+        return;
     }
+    WriteExport(app, records, sourceName, path);
 }
 
 // The click on "Import".
@@ -122,7 +112,7 @@ void ImportChosenFile(App& app) {
             app.Log(L"[ERROR] Import failed: could not create profile '" + targetName +
                     L"': " + ProfileNameFailure(app.db, targetName, 0, failure));
         else
-            app.Log(L"[ERROR] Import failed: " + ExceptionText(failure));
+            app.Log(L"[ERROR] Import failed: " + ErrorText(failure));
         return;
     }
 
@@ -140,7 +130,7 @@ void ImportChosenFile(App& app) {
             } catch (const std::exception&) {
             }
         }
-        app.Log(L"[ERROR] Import failed: " + ExceptionText(failure));
+        app.Log(L"[ERROR] Import failed: " + ErrorText(failure));
         app.RefreshProfiles();
         app.explorerReloadPending = true;
         return;
@@ -171,15 +161,24 @@ void App::DrawImportExport() {
 
     if (ImGui::TreeNode("Export")) {
         ImGui::TextUnformatted("Source");
-        if (ImGui::RadioButton("Browser##ie", ieSourceType == 0)) ieSourceType = 0;
+        // Another kind of source leaves the source to be chosen: the entry that happens to stand
+        // first in the other list is not what the user asked to export.
+        if (ImGui::RadioButton("Browser##ie", ieSourceType == 0) && ieSourceType != 0) {
+            ieSourceType = 0;
+            ieSourceIndex = kNoChoice;
+        }
         SameLineIfFits(RadioWidth("Saved Profile##ie"));
-        if (ImGui::RadioButton("Saved Profile##ie", ieSourceType == 1)) ieSourceType = 1;
+        if (ImGui::RadioButton("Saved Profile##ie", ieSourceType == 1) && ieSourceType != 1) {
+            ieSourceType = 1;
+            ieSourceIndex = kNoChoice;
+        }
 
         const std::vector<std::string>* sourceNames =
             ieSourceType == 0 ? &browserNames : ieSourceType == 1 ? &profileNames : nullptr;
         if (sourceNames && !sourceNames->empty()) {
-            ClampIndex(ieSourceIndex, sourceNames->size());
-            NameCombo(ieSourceType == 0 ? "##ieSrcBrowser" : "##ieSrcProfile", ieSourceIndex, *sourceNames);
+            ClampChoice(ieSourceIndex, sourceNames->size());
+            NameCombo(ieSourceType == 0 ? "##ieSrcBrowser" : "##ieSrcProfile", *sourceNames, ieSourceIndex,
+                      ieSourceType == 0 ? "(choose a browser)" : "(choose a profile)");
         }
 
         PathFieldWidth("Browse...##export");
@@ -195,12 +194,15 @@ void App::DrawImportExport() {
             dialog.nMaxFile = kDialogBufferUnits;
             dialog.lpstrDefExt = L"json";
             dialog.lpstrTitle = L"Export bookmarks to file";
-            dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+            // No overwrite prompt here: "Export" asks, with what the file holds, whichever way the
+            // path came.
+            dialog.Flags = OFN_PATHMUSTEXIST;
             const BOOL chosen = saveFileDialog ? saveFileDialog(&dialog) : GetSaveFileNameW(&dialog);
-            if (chosen == 1) StorePath(exportPath, sizeof exportPath, file);
+            if (chosen == 1) CopyIntoField(exportPath, ToUtf8(file));
         }
 
-        const bool exportable = exportPath[0] != '\0' && sourceNames && !sourceNames->empty();
+        const bool exportable = exportPath[0] != '\0' && sourceNames && ieSourceIndex >= 0 &&
+                                ieSourceIndex < static_cast<int32_t>(sourceNames->size());
         ImGui::BeginDisabled(!exportable);
         if (ImGui::Button("Export") && exportable) ExportChosenSource(*this);
         ImGui::EndDisabled();
@@ -222,7 +224,7 @@ void App::DrawImportExport() {
             dialog.lpstrTitle = L"Import bookmarks from file";
             dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
             const BOOL chosen = openFileDialog ? openFileDialog(&dialog) : GetOpenFileNameW(&dialog);
-            if (chosen == 1) StorePath(importPath, sizeof importPath, file);
+            if (chosen == 1) CopyIntoField(importPath, ToUtf8(file));
         }
 
         ImGui::TextUnformatted("Import into");
@@ -236,18 +238,62 @@ void App::DrawImportExport() {
         } else if (profiles.empty()) {
             WrappedDisabled("No existing profiles - choose 'New Profile' instead.");
         } else {
-            ClampIndex(ieDestProfileIndex, profiles.size());
-            NameCombo("##ieDstProfile", ieDestProfileIndex, profileNames);
+            ClampChoice(ieDestProfileIndex, profiles.size());
+            NameCombo("##ieDstProfile", profileNames, ieDestProfileIndex, "(choose a profile)");
         }
 
         const bool importable = importPath[0] != '\0' &&
-                                (importAsNew != 0 ? importNewProfileName[0] != '\0' : !profiles.empty());
+                                (importAsNew != 0 ? importNewProfileName[0] != '\0'
+                                                  : ieDestProfileIndex >= 0 &&
+                                                        ieDestProfileIndex < static_cast<int32_t>(profiles.size()));
         ImGui::BeginDisabled(!importable);
         if (ImGui::Button("Import") && importable) ImportChosenFile(*this);
         ImGui::EndDisabled();
         if (!importWarning.empty()) WrappedColored(WarningColor(), importWarning.c_str());
         ImGui::TreePop();
     }
+    DrawReplaceExportDialog();
+}
+
+void App::DrawReplaceExportDialog() {
+    if (openReplaceExport) {
+        ImGui::OpenPopup("Replace Export File");
+        openReplaceExport = false;
+    }
+    CenterNextDialog();
+    if (!ImGui::BeginPopupModal("Replace Export File", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    const PendingExport& pending = pendingExport;
+    const std::string file = ToUtf8(pending.path);
+    const std::string holds =
+        pending.fileReadable ? "It holds " + std::to_string(pending.fileBookmarks) + " bookmark(s)."
+                             : "It is not a bookmark export this program can read.";
+    const std::string export_ = "The export from '" + ToUtf8(pending.sourceName) + "' holds " +
+                                std::to_string(pending.records.size()) + " bookmark(s).";
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
+    ImGui::TextWrapped("The file %s already exists.", file.c_str());
+    ImGui::TextWrapped("%s", holds.c_str());
+    ImGui::TextWrapped("%s", export_.c_str());
+    if (pending.records.empty() && pending.fileBookmarks > 0) {
+        const std::string lost = "This export holds no bookmarks: replacing the file loses its " +
+                                 std::to_string(pending.fileBookmarks) + " bookmark(s).";
+        ImGui::PushStyleColor(ImGuiCol_Text, CautionColor());
+        ImGui::TextWrapped("%s", lost.c_str());
+        ImGui::PopStyleColor();
+    }
+    ImGui::PopTextWrapPos();
+    ImGui::Spacing();
+    if (ImGui::Button("Replace the file")) {
+        WriteExport(*this, pending.records, pending.sourceName, pending.path);
+        pendingExport = {};
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("Cancel##replaceExport")) {
+        Log(L"Export cancelled: " + pending.path + L" was left as it was.");
+        pendingExport = {};
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
 }
 
 }  // namespace bm::ui

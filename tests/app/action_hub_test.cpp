@@ -389,7 +389,7 @@ TEST_F(ActionHubTest, ProfileManagementKeepsEveryListAndTheDefaultInStep) {
     EXPECT_EQ(app.defaultProfileId, 0);
     EXPECT_EQ(app.db.GetDefaultProfileId(), 0);
     EXPECT_TRUE(app.explorerReloadPending);
-    EXPECT_EQ(app.sourceIndex, 0);
+    EXPECT_EQ(app.sourceIndex, -1);  // the source was the deleted profile: none until chosen
     EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Deleted profile '書籤'."});
     EXPECT_EQ(ui.FindAll("Delete").size(), 1u);
 
@@ -546,13 +546,22 @@ TEST_F(ActionHubTest, SavePathOverrideStoresThePathAndAnEmptyOneRemovesIt) {
     EXPECT_TRUE(app.browsers[0].hasCustomPath);
     EXPECT_TRUE(app.browsers[0].detected);
     EXPECT_EQ(app.browsers[0].bookmarksPath, custom);
-    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Custom path set for " + name + L"."});
+    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Custom path set for " + name + L": " + custom});
     EXPECT_STREQ(app.customPath, ToUtf8(custom).c_str());  // the field keeps its text
 
     app.customPath[0] = '\0';
+    ClearLog();
     ASSERT_TRUE(ui.Click("Save Path Override"));
     EXPECT_EQ(app.db.GetBrowserConfig(BrowserKey(app.browsers[0].kind)).custom_path, L"");
     EXPECT_FALSE(app.browsers[0].hasCustomPath);
+    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Custom path removed for " + name +
+                                                    L": its detected bookmarks file is used again."});
+
+    // With no override to remove, an empty field is refused and says so.
+    ClearLog();
+    ASSERT_TRUE(ui.Click("Save Path Override"));
+    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"No path typed: " + name +
+                                                    L" has no custom path, nothing was changed."});
 }
 
 }  // namespace

@@ -51,6 +51,13 @@ public:
         const UiItem item = *all[n];
         ASSERT_TRUE(ui.ClickItem(item));
     }
+
+    // The n-th "Restore" of the panel, then the one of the question it asks.
+    void RestoreNth(size_t n) {
+        ClickNth("Restore", n);
+        ui.Frame(2);
+        ASSERT_TRUE(ClickIn("Restore", "Restore Backup")) << "no question before the restore";
+    }
 };
 
 TEST_F(BackupsPanelTest, ListsBackupsNewestFirstAndRestoreReplacesTheFileAfterASafetyBackup) {
@@ -72,7 +79,7 @@ TEST_F(BackupsPanelTest, ListsBackupsNewestFirstAndRestoreReplacesTheFileAfterAS
     EXPECT_FALSE(Shows("before restoring"));
     ASSERT_EQ(ui.FindAll("Restore").size(), 2u);
 
-    ClickNth("Restore", 1);
+    RestoreNth(1);
     EXPECT_EQ(ReadTextFile(ChromeFile()), olderBytes);
     EXPECT_EQ(NewLogLines(),
               std::vector<std::wstring>{L"[OK] Restored Google Chrome bookmarks from backup 2024-01-02 03:04:05."});
@@ -87,6 +94,46 @@ TEST_F(BackupsPanelTest, ListsBackupsNewestFirstAndRestoreReplacesTheFileAfterAS
     EXPECT_LT(shownText.find(ToUtf8(backups[0].displayTime)), shownText.find("2025-06-07 08:09:10"));
 }
 
+TEST_F(BackupsPanelTest, AClickWhereARestoredRowStoodAsksAboutTheRowNowThereAndRowsSayWhatTheyHold) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::wstring older = AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    AddChromeBackup({2025, 6, 7, 8, 9, 10}, {Bookmark(L"https://n1.example/", L"N1"), Bookmark(L"https://n2.example/", L"N2")});
+    const std::string olderBytes = ReadTextFile(older);
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    ui.Frame();
+    EXPECT_TRUE(Shows("2025-06-07 08:09:10 - 2 bookmark(s)")) << shownText;
+    EXPECT_TRUE(Shows("2024-01-02 03:04:05 - 1 bookmark(s)")) << shownText;
+
+    // The restore asks first and names the backup; nothing changes before the answer.
+    const std::vector<const UiItem*> rows = ui.FindAll("Restore");
+    ASSERT_EQ(rows.size(), 2u);
+    const ImVec2 olderButton = rows[1]->Center();
+    ClickNth("Restore", 1);
+    ui.Frame(2);
+    EXPECT_TRUE(Shows("Restore Google Chrome's bookmarks from the backup of 2024-01-02 03:04:05 - 1 bookmark(s)?"))
+        << shownText;
+    EXPECT_NE(ReadTextFile(ChromeFile()), olderBytes);
+    ASSERT_TRUE(ClickIn("Restore", "Restore Backup"));
+    EXPECT_EQ(ReadTextFile(ChromeFile()), olderBytes);
+    NewLogLines();
+
+    // The safety backup now stands at the top and every row has moved down: a click where the
+    // older backup's Restore stood only asks about the row that stands there now.
+    ui.Frame();
+    ASSERT_EQ(ui.FindAll("Restore").size(), 3u);
+    ui.MoveMouse(olderButton);
+    ImGui::GetIO().AddMouseButtonEvent(0, true);
+    ui.Frame();
+    ImGui::GetIO().AddMouseButtonEvent(0, false);
+    ui.Frame(3);
+    EXPECT_TRUE(Shows("from the backup of 2025-06-07 08:09:10 - 2 bookmark(s)?")) << shownText;
+    EXPECT_EQ(ReadTextFile(ChromeFile()), olderBytes);
+    ASSERT_TRUE(ClickIn("Cancel", "Restore Backup"));
+    EXPECT_EQ(ReadTextFile(ChromeFile()), olderBytes);
+    EXPECT_TRUE(NewLogLines().empty());
+}
+
 TEST_F(BackupsPanelTest, FailedFileRestoreLogsTheErrorAndLeavesTheFile) {
     WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
     const std::string current = ReadTextFile(ChromeFile());
@@ -97,7 +144,7 @@ TEST_F(BackupsPanelTest, FailedFileRestoreLogsTheErrorAndLeavesTheFile) {
     SetReadOnly(ChromeFile(), true);
 
     ui.Frame();
-    ASSERT_TRUE(ui.Click("Restore"));
+    RestoreNth(0);
     SetReadOnly(ChromeFile(), false);
     EXPECT_EQ(ReadTextFile(ChromeFile()), current);
     const std::vector<std::wstring> lines = NewLogLines();
@@ -128,7 +175,7 @@ TEST_F(BackupsPanelTest, RunningBrowserKeepsRestoreDisabledUntilClosedThroughThe
     EXPECT_TRUE(NewLogLines().empty());
 
     // The snapshot part does not care about the browser.
-    ClickNth("Restore", 1);
+    RestoreNth(1);
     EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (0 bookmarks)."});
 
     // "Close" queues this one browser and never a sync afterwards.
@@ -147,7 +194,7 @@ TEST_F(BackupsPanelTest, RunningBrowserKeepsRestoreDisabledUntilClosedThroughThe
     EXPECT_FALSE(Shows("before restoring"));
     EXPECT_FALSE(ui.Has("Close##backup"));
     NewLogLines();
-    ClickNth("Restore", 0);
+    RestoreNth(0);
     EXPECT_EQ(ReadTextFile(ChromeFile()), ReadTextFile(backup));
     EXPECT_EQ(NewLogLines(),
               std::vector<std::wstring>{L"[OK] Restored Google Chrome bookmarks from backup 2024-01-02 03:04:05."});
@@ -176,9 +223,10 @@ TEST_F(BackupsPanelTest, NeitherRestoreActsWhileASyncJobRuns) {
 
     app.syncRunning = false;
     ui.Frame();
-    ClickNth("Restore", 1);
+    RestoreNth(1);
     EXPECT_TRUE(app.db.GetBookmarks(profile).empty());
-    ClickNth("Restore", 0);
+    ui.Frame();
+    RestoreNth(0);
     EXPECT_EQ(NewLogLines().size(), 2u);
     EXPECT_NE(ReadTextFile(ChromeFile()), current);
 }
@@ -198,7 +246,12 @@ TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAfterAQuestionAndUtcTimeText) {
     ui.Frame();
     EXPECT_TRUE(Shows("No browsers detected.")) << shownText;
     EXPECT_TRUE(Shows("1970-01-01 00:00:00 - Before (2 bookmarks)")) << shownText;
-    ASSERT_TRUE(ui.Click("Restore"));
+    ClickNth("Restore", 0);
+    ui.Frame(2);
+    EXPECT_TRUE(Shows("Restore the saved profile 'Work' from the snapshot 1970-01-01 00:00:00 - Before (2 bookmarks)?"))
+        << shownText;
+    EXPECT_EQ(app.db.GetBookmarks(profile).size(), 1u);
+    ASSERT_TRUE(ClickIn("Restore", "Restore Backup"));
     EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (2 bookmarks)."});
     EXPECT_TRUE(app.explorerReloadPending);
     const std::vector<BookmarkRecord> restored = app.db.GetBookmarks(profile);
@@ -246,7 +299,7 @@ TEST_F(BackupsPanelTest, FailedSnapshotRestoreLogsTheErrorAndChangesNothing) {
     app.explorerReloadPending = false;
 
     ui.Frame();
-    ASSERT_TRUE(ui.Click("Restore"));
+    RestoreNth(0);
     const std::vector<std::wstring> lines = NewLogLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind(L"[ERROR] Restore failed: The snapshot is damaged and was not restored; nothing was changed.", 0), 0u)

@@ -100,7 +100,7 @@ TEST_F(ExplorerPanelTest, LoadsOnTheFirstFrameAndOnEveryReloadTrigger) {
     EXPECT_TRUE(Shows("0 bookmark(s) loaded"));
     EXPECT_EQ(SubmittedRows(), 0);
 
-    // The index lowered after a profile went away reloads at once.
+    // The profile shown goes away: the explorer names none and shows nothing until one is chosen.
     ASSERT_TRUE(ui.Click("Saved Profile##exp"));
     ASSERT_TRUE(ClickCombo("##expProfile"));
     ASSERT_TRUE(ui.Click("Work"));
@@ -109,8 +109,10 @@ TEST_F(ExplorerPanelTest, LoadsOnTheFirstFrameAndOnEveryReloadTrigger) {
     ASSERT_TRUE(app.db.DeleteProfile(work));
     app.RefreshProfiles();
     ui.Frame();
-    EXPECT_EQ(app.explorerIndex, 0);
-    EXPECT_EQ(app.ExplorerRowCount(), 6u);
+    EXPECT_EQ(app.explorerIndex, -1);
+    EXPECT_EQ(app.ExplorerRowCount(), 0u);
+    ui.Frame();
+    EXPECT_TRUE(Shows("(choose a profile)")) << shownText;
 }
 
 TEST_F(ExplorerPanelTest, SearchFoldsAsciiCaseOnlyAndCountsEveryLoadedRow) {

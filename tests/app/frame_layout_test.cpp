@@ -22,6 +22,14 @@ protected:
             if ((item->rect.GetHeight() > item->rect.GetWidth()) == vertical) return item;
         return nullptr;
     }
+    // The "##body" child of the last frame (not a child inside it).
+    const bm::test::UiItem* Body() {
+        for (const bm::test::UiItem& item : ui.items())
+            if (item.label.rfind("##root/##contentPad", 0) == 0 &&
+                item.label.compare(item.label.find_last_of('/') + 1, 6, "##body") == 0)
+                return &item;
+        return nullptr;
+    }
     // Width of "##body", from the vertical bar and the first width rule.
     float BodyWidth() { return firstLeftWidth / 0.42f; }
 
@@ -88,7 +96,13 @@ TEST_F(FrameLayoutTest, StoredSizesAreClampedByTheFirstFrame) {
     app.leftPaneWidth = 5000;
     app.leftPaneWidthValid = true;
     ui.Frame();
-    EXPECT_LT(app.consoleHeight, 860 - 286);
+    // Lowered to its ceiling, not to some smaller height: the body above keeps exactly its 280.
+    EXPECT_GT(app.consoleHeight, 400);
+    ASSERT_NE(Body(), nullptr);
+    EXPECT_FLOAT_EQ(Body()->rect.GetHeight(), 280);
+    const float ceiling = app.consoleHeight;
+    ASSERT_TRUE(ui.Drag(*Bar(false), ImVec2(0, -5000)));
+    EXPECT_FLOAT_EQ(app.consoleHeight, ceiling);
     EXPECT_FLOAT_EQ(app.leftPaneWidth, 1336 - 326);
 }
 

@@ -75,7 +75,8 @@ TEST_F(ImportExportPanelTest, ExportsAProfileAndABrowserAsJsonOrHtmlByExtension)
 
     ASSERT_TRUE(ui.Click("Saved Profile##ie"));
     EXPECT_EQ(app.ieSourceType, 1);
-    ASSERT_NE(nullptr, FindCombo("##ieSrcProfile", {"Export"}));
+    ASSERT_TRUE(ClickCombo("##ieSrcProfile", {"Export"}));
+    ASSERT_TRUE(ui.Click("Work"));
     const std::wstring json = dir / L"work.json";
     SetExportPath(json);
     Press("Export");
@@ -94,7 +95,8 @@ TEST_F(ImportExportPanelTest, ExportsAProfileAndABrowserAsJsonOrHtmlByExtension)
     EXPECT_EQ(fromHtml[0].url, L"https://w1.example");
 
     ASSERT_TRUE(ui.Click("Browser##ie"));
-    ASSERT_NE(nullptr, FindCombo("##ieSrcBrowser", {"Export"}));
+    ASSERT_TRUE(ClickCombo("##ieSrcBrowser", {"Export"}));
+    ASSERT_TRUE(ui.Click("Google Chrome"));
     EXPECT_EQ(app.ieSourceIndex, 0);
     ASSERT_EQ(app.browsers[0].kind, BrowserKind::Chrome);
     const std::wstring chromeJson = dir / L"chrome.JSON";
@@ -128,6 +130,42 @@ TEST_F(ImportExportPanelTest, UnreadableBrowserIsNoEmptyExportAndLeavesTheFileAl
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind(L"[ERROR] Export failed: ", 0), 0u) << ToUtf8(lines[0]);
     EXPECT_EQ(ReadTextFile(target), "an earlier export");
+}
+
+TEST_F(ImportExportPanelTest, ATypedPathOverAnExportAsksFirstAndSaysThatAnEmptyExportLosesItsBookmarks) {
+    const std::wstring file = ExportFile(L"chrome-export.json", Three());
+    const std::string before = ReadTextFile(file);
+    app.db.CreateProfile(L"Empty");
+    app.RefreshProfiles();
+    Open("Export");
+
+    // Another kind of source is not the first entry of its list: it waits to be chosen.
+    ASSERT_TRUE(ui.Click("Saved Profile##ie"));
+    EXPECT_EQ(app.ieSourceIndex, -1);
+    ASSERT_TRUE(ui.Click("##ieExportPath"));
+    ui.Type(ToUtf8(file));
+    EXPECT_EQ(ToWide(app.exportPath), file);
+    Press("Export");
+    EXPECT_TRUE(NewLogLines().empty());
+    ASSERT_TRUE(ClickCombo("##ieSrcProfile", {"Export"}));
+    ASSERT_TRUE(ui.Click("Empty"));
+
+    Press("Export");
+    ui.Frame(3);
+    EXPECT_EQ(ReadTextFile(file), before);
+    EXPECT_TRUE(Shows("already exists.")) << shownText;
+    EXPECT_TRUE(Shows("It holds 3 bookmark(s).")) << shownText;
+    EXPECT_TRUE(Shows("This export holds no bookmarks: replacing the file loses its 3 bookmark(s).")) << shownText;
+    ASSERT_TRUE(ClickIn("Cancel", "Replace Export File"));
+    EXPECT_EQ(ReadTextFile(file), before);
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"Export cancelled: " + file + L" was left as it was."});
+
+    Press("Export");
+    ui.Frame(3);
+    ASSERT_TRUE(ClickIn("Replace the file", "Replace Export File"));
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Exported 0 bookmark(s) from 'Empty' to " + file});
+    std::wstring error;
+    EXPECT_TRUE(ImportBookmarks(file, &error).empty());
 }
 
 TEST_F(ImportExportPanelTest, ExportStaysDisabledWithoutPathOrSource) {
@@ -298,7 +336,8 @@ TEST_F(ImportExportPanelTest, FileDialogsAreAskedAsTheyShouldAndOnlyAChoiceChang
     EXPECT_EQ(asked[0].nMaxFile, 512u);
     EXPECT_STREQ(asked[0].lpstrTitle, L"Export bookmarks to file");
     EXPECT_STREQ(asked[0].lpstrDefExt, L"json");
-    EXPECT_EQ(asked[0].Flags, static_cast<DWORD>(OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST));
+    // "Export" itself asks before it replaces a file, so the dialog does not ask a second time.
+    EXPECT_EQ(asked[0].Flags, static_cast<DWORD>(OFN_PATHMUSTEXIST));
     EXPECT_EQ(filters[0], L"Orvellane JSON (*.json)|*.json|Netscape Bookmark HTML (*.html)|*.html|");
     EXPECT_EQ(asked[1].hwndOwner, wake);
     EXPECT_EQ(asked[1].nMaxFile, 512u);

@@ -3,20 +3,26 @@
 # drawn and stopped changing, the shots checked for an interface (many colours) and for the light
 # theme being brighter than the dark one, then closed with WM_CLOSE and expected to end with code 0.
 # Each theme is also photographed at the smallest window the program allows (980 x 640) with the
-# Extra Large font, where every control must still be in view.
+# Extra Large font, where every control must still be in view. Two states in both themes besides:
+# the question a file restore asks (orvellane-THEME-restore-question.png) and a saved profile whose
+# name and bookmarks hold an emoji, drawn with the emoji font (orvellane-THEME-emoji-name.png), and
+# the File menu open (orvellane-THEME-file-menu.png).
 #
-#   screenshot_test.sh WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER
+#   screenshot_test.sh WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER \
+#                      SEED_DATABASE_EXE CLICK_ITEM_EXE
 #
 # Needs an X display (scripts/test runs ctest under Xvfb) with the Wine server started on it. The
 # shots stay in SHOT_FOLDER as orvellane-dark.png, orvellane-light.png, orvellane-dark-min-xl.png and
 # orvellane-light-min-xl.png.
 set -uo pipefail
 
-if [ $# -ne 5 ]; then
-  echo "usage: $0 WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER" >&2
+if [ $# -ne 7 ]; then
+  echo "usage: $0 WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER SEED_DATABASE_EXE CLICK_ITEM_EXE" >&2
   exit 2
 fi
-wine_run=$1 program=$2 set_setting=$3 close_program=$4 shots=$5
+wine_run=$1 program=$2 set_setting=$3 close_program=$4 shots=$5 seed_database=$6 click_item=$7
+# Run before the start with $folder set (seeding), and once the window has settled (input).
+shot_setup="" shot_action=""
 title="Orvellane - Browser Bookmark Manager & Sync Tool"
 start_timeout=240  # seconds until the window is there and has drawn (a bound, not a pace)
 close_timeout=30   # seconds until the closed program has ended
@@ -78,6 +84,7 @@ shoot_theme() {
   "$wine_run" "$set_setting" "$(windows_path "$folder")\\app_data.db" \
       theme "$theme" win_left 20 win_top 20 win_right 1300 win_bottom 840 win_show 1 "$@" \
       </dev/null || fail "$name: could not write the settings"
+  if [ -n "$shot_setup" ]; then eval "$shot_setup" || fail "$name: could not prepare the state"; fi
 
   "$wine_run" "$exe" </dev/null &
   pid=$!
@@ -104,6 +111,23 @@ shoot_theme() {
     [ -f "$work/$name-now.png" ] && cp "$work/$name-now.png" "$shot"
     fail "$name: the window did not show a settled interface within ${start_timeout}s (last: ${current:-no capture})"
   fi
+  if [ -n "$shot_action" ]; then
+    # The state the action brings about, once it has settled in its turn.
+    local first=$current
+    eval "$shot_action" || fail "$name: the action failed"
+    rm -f "$shot"
+    previous="" deadline=$((SECONDS + start_timeout))
+    while [ $SECONDS -lt $deadline ]; do
+      current=$(capture "$work/$name-now.png" "$id") || current=""
+      if [ -n "$current" ] && [ "$current" != "$first" ] && [ "$current" = "$previous" ]; then
+        mv "$work/$name-now.png" "$shot"
+        break
+      fi
+      previous=$current
+      sleep 0.5
+    done
+    [ -f "$shot" ] || fail "$name: the window did not settle after the action"
+  fi
   echo "$name: $(identify -format '%wx%h, %k colours' "$shot"), shot $shot"
 
   # Waits for the program's end and gives its own exit code, as Windows has it (see close_program.cpp).
@@ -128,6 +152,41 @@ for theme in dark light; do
   [ "$width" -lt 1100 ] && [ "$height" -lt 720 ] ||
     fail "$theme-min-xl: the window is ${width}x${height}, not the minimum size"
 done
+
+# A file restore asks first: a browser with a custom bookmarks file and one backup beside it, the
+# backups panel on that browser, and a click on its Restore.
+prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"/\1/p' "$wine_run")
+bookmarks_json='{"checksum":"","roots":{"bookmark_bar":{"children":[{"date_added":"13300000000000000","id":"2","name":"Example","type":"url","url":"https://example.com/"}],"date_added":"13300000000000000","id":"1","name":"Bookmarks bar","type":"folder"},"other":{"children":[],"id":"3","name":"Other bookmarks","type":"folder"},"synced":{"children":[],"id":"4","name":"Mobile bookmarks","type":"folder"}},"version":1}'
+shot_setup='mkdir -p "$folder/chrome" && printf "%s" "$bookmarks_json" >"$folder/chrome/Bookmarks" &&
+  cp "$folder/chrome/Bookmarks" "$folder/chrome/Bookmarks.backup_20251207_101112.bak" &&
+  "$wine_run" "$seed_database" "$(windows_path "$folder")\\app_data.db" custom-path chrome \
+      "$(windows_path "$folder/chrome")\\Bookmarks" </dev/null'
+shot_action='"$wine_run" "$click_item" "$(windows_path "$exe")" Restore </dev/null'
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-restore-question" ui_backup_browser chrome
+done
+
+# A name and titles beyond U+FFFF, drawn with the emoji font where Windows has one (DejaVu Sans,
+# which has the emoji faces, stands in for seguiemj.ttf in the prefix's Fonts folder).
+emoji_font="$prefix/drive_c/windows/Fonts/seguiemj.ttf"
+[ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || fail "fonts-dejavu-core is not installed"
+mkdir -p "$(dirname "$emoji_font")" && cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$emoji_font" ||
+  fail "cannot place the emoji font"
+shot_setup='"$wine_run" "$seed_database" "$(windows_path "$folder")\\app_data.db" profile "Reisen {U+1F600} 2025" \
+  https://beach.example/ "Strand {U+1F603}" https://museum.example/ "Museum {U+1F60E}" </dev/null >/dev/null'
+shot_action=""
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-emoji-name" ui_source_type 1 ui_source_profile 1 ui_explorer_type 1 ui_explorer_profile 1
+done
+rm -f "$emoji_font"
+shot_setup=""
+
+# The File menu open over the panels: menus are opaque in both themes.
+shot_action='"$wine_run" "$click_item" "$(windows_path "$exe")" File </dev/null'
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-file-menu"
+done
+shot_action=""
 
 dark=$(brightness "$shots/orvellane-dark.png")
 light=$(brightness "$shots/orvellane-light.png")

@@ -1,7 +1,8 @@
 // Every choice of a profile or a browser in the window stays on the same profile (by id) or browser
 // (by key) whatever happens to the lists: a profile created, imported, renamed or deleted, a refresh,
-// a finished job's reload. A choice whose profile is gone takes the default profile, never the entry
-// that moved into its place. Driven through the whole frame over real stores.
+// a finished job's reload. A choice whose profile is gone names none until the user chooses again,
+// never the entry that moved into its place nor the default. Driven through the whole frame over
+// real stores.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -49,7 +50,12 @@ public:
 
         // Large enough that the whole left column is on screen.
         ui.SetDisplaySize(ImVec2(2400, 3000));
-        ui.SetDraw([this] { app.DrawFrame(); });
+        ui.SetDraw([this] {
+            ImGui::LogToBuffer(0);  // the text drawn, for the tests that read it
+            app.DrawFrame();
+            shownText = ImGui::GetCurrentContext()->LogBuffer.c_str();
+            ImGui::LogFinish();
+        });
         ui.Frame();
         ASSERT_TRUE(ui.Click("Manage Saved Profiles"));
         ASSERT_TRUE(ui.Click("Import"));  // the section; its button is the second "Import"
@@ -217,30 +223,42 @@ TEST_F(SelectionsTest, EverySelectionFollowsItsProfileThroughEachChangeOfTheList
     }
 }
 
-TEST_F(SelectionsTest, DeletingAnotherProfileKeepsEverySelectionAndItsOwnTakeTheDefault) {
+TEST_F(SelectionsTest, DeletingAnotherProfileKeepsEverySelectionAndEmptiesOnlyItsOwn) {
     Chosen expected = ChooseTrip();
     DeleteProfile(work);  // the first row: "Reisen 2025" moves into its place
     ASSERT_EQ(app.profiles.size(), 2u);
-    expected.importTarget = home;  // the default profile, not the entry now at its position
-    expected.copyTo = home;
+    expected.importTarget = -1;  // no profile, neither the default nor the entry now at its position
+    expected.copyTo = -1;
     EXPECT_EQ(Now(), expected);
     EXPECT_EQ(app.ExplorerRowCount(), 3u);
 }
 
-TEST_F(SelectionsTest, DeletingTheChosenProfileTakesTheDefaultNeverANeighbour) {
+TEST_F(SelectionsTest, AfterDeletingTheChosenProfileEveryPanelAsksToChooseAndNothingRunsUntilChosen) {
     ChooseTrip();
+    app.writeMode = 0;  // a merge would start at once
     DeleteProfile(trip);
-    EXPECT_EQ(Now(), (Chosen{home, home, home, home, work, home, home, work}));
-    EXPECT_EQ(app.ExplorerRowCount(), 2u);  // the default profile's rows
+    EXPECT_EQ(Now(), (Chosen{-1, home, -1, -1, work, -1, -1, work}));
+    EXPECT_EQ(app.ExplorerRowCount(), 0u);
+    ui.Frame();
+    // The action hub's source, the explorer and the backups panel (the export section is closed).
+    size_t asking = 0;
+    for (size_t at = shownText.find("(choose a profile)"); at != std::string::npos;
+         at = shownText.find("(choose a profile)", at + 1))
+        ++asking;
+    EXPECT_GE(asking, 3u) << shownText;
+    EXPECT_TRUE(Shows("Choose a profile to see its snapshots.")) << shownText;
 
-    // With the default gone too, the first profile, not the one that moves into the gap.
-    const int64_t other = Make(L"Ypsilon", 4);
-    app.RefreshProfiles();  // Arbeit, Ypsilon, Zuhause
+    // "Sync Now" has no source: a click starts nothing.
+    NewLogLines();
+    ASSERT_TRUE(ui.Click("Sync Now"));
+    ui.Frame();
+    EXPECT_FALSE(app.worker.joinable());
+    EXPECT_TRUE(NewLogLines().empty());
+
+    // Deleting the default profile that the destination names empties the destination too.
     DeleteProfile(home);
     EXPECT_EQ(app.defaultProfileId, 0);
-    EXPECT_EQ(Now(), (Chosen{work, work, work, work, work, work, work, work}));
-    EXPECT_NE(IdAt(0), other);
-    EXPECT_EQ(app.ExplorerRowCount(), 1u);
+    EXPECT_EQ(Now(), (Chosen{-1, -1, -1, -1, work, -1, -1, work}));
 }
 
 TEST_F(SelectionsTest, ARefreshKeepsEveryBrowserSelectionOnItsBrowser) {

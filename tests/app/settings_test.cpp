@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <climits>
+#include <mutex>
+#include <vector>
 
 #include "app/app.h"
 #include "app/setting_values.h"
@@ -412,7 +414,53 @@ TEST_F(SettingsTest, AFailingDatabaseNeverEndsTheProgram) {
     EXPECT_NO_THROW(app.SetFontSize(2));
     EXPECT_EQ(app.fontSizeIndex, 2);  // the value in memory stays in force
     EXPECT_NO_THROW(app.RefreshProfiles());
+    // The user is told, in the log the window shows.
+    bool told = false;
+    {
+        std::lock_guard<std::mutex> lock(app.logMutex);
+        for (const std::wstring& line : app.logLines)
+            told = told || line.find(L"[ERROR] Could not save the settings: ") != std::wstring::npos;
+    }
+    EXPECT_TRUE(told);
     app.hwnd = nullptr;
+}
+
+// Maximising or restoring posts the wake-up with wParam 1, which saves the settings once the system
+// command has changed the placement; wParam 0 only redraws, and other commands post nothing. (A
+// message-only window: the system command itself then changes nothing on screen.)
+TEST_F(SettingsTest, MaximiseAndRestorePostTheWakeUpThatSavesTheSettings) {
+    HWND window = CreateWindowExW(0, L"STATIC", L"wake", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    App app;
+    Open(app);
+    app.hwnd = window;
+    app.startupComplete = true;
+    app.lightTheme = 1;
+    bm::ui::g_app = &app;
+    // The wake-ups the system command posted, each handed to the program's window procedure.
+    auto command = [&](WPARAM sc) {
+        bm::ui::WndProc(window, WM_SYSCOMMAND, sc, 0);
+        std::vector<WPARAM> wakes;
+        MSG message;
+        while (PeekMessageW(&message, window, bm::ui::kWakeMessage, bm::ui::kWakeMessage, PM_REMOVE)) {
+            wakes.push_back(message.wParam);
+            bm::ui::WndProc(window, message.message, message.wParam, message.lParam);
+        }
+        return wakes;
+    };
+
+    bm::ui::WndProc(window, bm::ui::kWakeMessage, 0, 0);
+    EXPECT_EQ(app.db.GetSetting(L"theme", L"none"), L"none");
+    EXPECT_EQ(command(SC_MINIMIZE), std::vector<WPARAM>{});
+    EXPECT_EQ(app.db.GetSetting(L"theme", L"none"), L"none");
+    EXPECT_EQ(command(SC_MAXIMIZE), std::vector<WPARAM>{1});
+    EXPECT_EQ(app.db.GetSetting(L"theme", L"none"), L"light");
+    app.lightTheme = 0;
+    EXPECT_EQ(command(SC_RESTORE), std::vector<WPARAM>{1});
+    EXPECT_EQ(app.db.GetSetting(L"theme", L"none"), L"dark");
+    bm::ui::g_app = nullptr;
+    app.hwnd = nullptr;
+    DestroyWindow(window);
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ TEST_F(SyncWorkerTest, InterfaceThreadRefreshesProfilesRunningFlagsAndExplorerAf
     const std::vector<std::wstring> lines = LogTexts();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], L"Loaded 2 bookmark(s) from profile 'Work'.");
-    EXPECT_EQ(lines[2], L"[OK] Profile #" + std::to_wstring(target) + L": 2 added, 0 duplicate(s) skipped.");
+    EXPECT_EQ(lines[2], L"[OK] Profile 'Home': 2 added, 0 duplicate(s) skipped.");
     EXPECT_EQ(lines[3], L"--- Sync finished: 1 destination(s) processed ---");
 
     // The worker never touches the interface's lists: they change only in the refresh.
@@ -256,7 +256,7 @@ TEST_F(SyncWorkerTest, StartSyncWhileAJobRunsIsIgnoredWithoutALine) {
     const std::vector<std::wstring> lines = LogTexts();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], L"--- Sync started ---");
-    EXPECT_EQ(lines[2], L"[OK] Profile #" + std::to_wstring(first) + L": 1 added, 0 duplicate(s) skipped.");
+    EXPECT_EQ(lines[2], L"[OK] Profile 'First': 1 added, 0 duplicate(s) skipped.");
     EXPECT_EQ(lines[3], L"--- Sync finished: 1 destination(s) processed ---");
     EXPECT_EQ(app.db.GetBookmarks(first).size(), 1u);
     EXPECT_TRUE(app.db.GetBookmarks(second).empty());

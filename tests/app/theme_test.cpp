@@ -93,7 +93,7 @@ TEST_F(ThemeTest, ColoursOfEachLook) {
     const ImVec4* c = ImGui::GetStyle().Colors;
     ApplyTheme(0);
     ExpectColor(c[ImGuiCol_Text], 0.92f, 0.93f, 0.96f, 1);
-    ExpectColor(c[ImGuiCol_PopupBg], 0.08f, 0.09f, 0.13f, 0.98f);
+    ExpectColor(c[ImGuiCol_PopupBg], 0.08f, 0.09f, 0.13f, 1.0f);
     ExpectColor(c[ImGuiCol_Border], 0.20f, 0.22f, 0.28f, 0.60f);
     ExpectColor(c[ImGuiCol_PlotHistogram], 1, 0.82f, 0, 1);
     ExpectColor(c[ImGuiCol_TableRowBgAlt], 1, 1, 1, 0.02f);

@@ -179,7 +179,7 @@ TEST_F(Jobs, BrowserToAllBrowsersSkipsTheSourceAndUndetectedOnesWithoutALine) {
 
 TEST_F(Jobs, BrowserIntoSavedProfileMergeAndReplaceTakeSnapshots) {
     SyncResult result = Run(ToProfile(FromBrowser(BrowserKind::Chrome), work, 0));
-    const std::wstring name = L"Profile #" + std::to_wstring(work);
+    const std::wstring name = L"Profile 'Work'";
     ASSERT_TRUE(result.ok);
     ASSERT_EQ(result.destinations.size(), 1u);
     ExpectDestination(result.destinations[0], name, true, 2, 1);

@@ -35,8 +35,8 @@ TEST_F(RunningBrowsers, RunningSourceIsRefusedAndRunningDestinationIsReportedLoc
                 {
                     L"Loaded 2 bookmark(s) from profile 'Work'.",
                     kLockedChrome,
-                    L"[REPLACE] Clearing existing bookmarks in 'Microsoft Edge' before writing (backup above can "
-                    L"restore them).",
+                    // Edge has no bookmarks file yet: no backup was made, and the line does not claim one.
+                    L"[REPLACE] 'Microsoft Edge' had no bookmarks file: nothing to clear or back up.",
                     L"[OK] Microsoft Edge: 2 added, 0 duplicate(s) skipped.",
                     L"Backup created: " + firefoxPlaces +
                         L".backup_{stamp}.bak (Replace mode - restore this if anything looks wrong)",

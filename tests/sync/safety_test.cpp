@@ -82,8 +82,8 @@ TEST_F(Safety, FailedBackupStopsTheWriteForThatDestinationOnly) {
                 {
                     L"Loaded 2 bookmark(s) from profile 'Work'.",
                     L"[ERROR] Google Chrome: Backup failed: CopyFile failed with error 5 -- aborting write for safety.",
-                    L"[REPLACE] Clearing existing bookmarks in 'Microsoft Edge' before writing (backup above can "
-                    L"restore them).",
+                    // Edge has no bookmarks file yet: no backup was made, and the line does not claim one.
+                    L"[REPLACE] 'Microsoft Edge' had no bookmarks file: nothing to clear or back up.",
                     L"[OK] Microsoft Edge: 2 added, 0 duplicate(s) skipped.",
                     L"Backup created: " + firefoxPlaces +
                         L".backup_{stamp}.bak (Replace mode - restore this if anything looks wrong)",
@@ -289,7 +289,7 @@ TEST_F(Safety, ProfileWhoseSnapshotFailsIsNotChangedAtAll) {
                    "SELECT RAISE(ABORT, 'snapshots refused'); END;");
     }
     const std::vector<std::string> before = Profile(work);
-    const std::wstring name = L"Profile #" + std::to_wstring(work);
+    const std::wstring name = L"Profile 'Work'";
     for (const int writeMode : {0, 1}) {
         const SyncResult result = Run(ToProfile(FromBrowser(BrowserKind::Chrome), work, writeMode));
         ASSERT_TRUE(result.ok);
@@ -314,7 +314,7 @@ TEST_F(Safety, ReplaceIntoAProfileThatFailsMidwayKeepsItsOldBookmarks) {
     }
     const std::vector<std::string> before = Profile(work);
     ASSERT_EQ(before.size(), 2u);
-    const std::wstring name = L"Profile #" + std::to_wstring(work);
+    const std::wstring name = L"Profile 'Work'";
     const SyncResult result = Run(ToProfile(FromBrowser(BrowserKind::Chrome), work, 1));
     ASSERT_TRUE(result.ok);
     ASSERT_EQ(result.destinations.size(), 1u);
@@ -347,6 +347,7 @@ TEST_F(Safety, LockedDatabaseFailsAProfileSourceAndAProfileDestination) {
     ASSERT_EQ(result.destinations.size(), 1u);
     EXPECT_FALSE(result.destinations[0].ok);
     ASSERT_EQ(lines.size(), 2u);
+    // The profile's name cannot be read from a locked database either: it is named by its id.
     const std::wstring head = L"[ERROR] Profile #" + std::to_wstring(work) + L": Snapshot failed: SQL ";
     EXPECT_EQ(lines[1].rfind(head, 0), 0u) << ToUtf8(lines[1]);
     EXPECT_NE(lines[1].find(L"database is locked -- aborting write for safety."), std::wstring::npos);

@@ -1,0 +1,150 @@
+// Clicks a widget of the running Orvellane started from one executable file, found by its label
+// through the program's probe (kProbeMessage), as a user would: the mouse wheel over the left
+// column until it is in view above the console, then a move, press and release posted to the window.
+//
+//   orv_click_item PATH-OF-ORVELLANE.EXE LABEL
+//
+// LABEL matches the whole label or its part before "##"; the first such item in drawing order is
+// clicked. Exit code 0 after the click, 2 when the window or the item was not found, 1 for wrong
+// arguments.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/app.h"
+#include "core/bookmark_record.h"
+
+namespace {
+
+std::string g_answer;
+
+LRESULT CALLBACK Receive(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data->dwData == bm::ui::kProbeMessage) g_answer.assign(static_cast<const char*>(data->lpData), data->cbData);
+        return TRUE;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+std::wstring ImageOf(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return L"";
+    wchar_t image[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    const bool ok = QueryFullProcessImageNameW(process, 0, image, &size) != 0;
+    CloseHandle(process);
+    return ok ? std::wstring(image, size) : std::wstring();
+}
+
+struct Search {
+    std::wstring exe;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindOurs(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (std::wcscmp(className, bm::ui::kWindowClassName) != 0) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (_wcsicmp(ImageOf(pid).c_str(), search->exe.c_str()) != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+nlohmann::json Ask(HWND program, HWND receiver) {
+    g_answer.clear();
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(program, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(receiver), 0, SMTO_NORMAL, 10000, &result);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    return g_answer.empty() ? nlohmann::json() : nlohmann::json::parse(g_answer, nullptr, false);
+}
+
+bool Matches(const std::string& label, const std::string& wanted) {
+    if (label == wanted) return true;
+    const size_t hashes = label.find("##");
+    return hashes == wanted.size() && label.compare(0, hashes, wanted) == 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fwprintf(stderr, L"usage: orv_click_item PATH-OF-ORVELLANE.EXE LABEL\n");
+        return 1;
+    }
+    wchar_t full[MAX_PATH * 2] = {};
+    GetFullPathNameW(argv[1], MAX_PATH * 2, full, nullptr);
+    Search search;
+    search.exe = full;
+    EnumWindows(FindOurs, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return 2;
+    const HWND program = search.found;
+    const std::string wanted = bm::ToUtf8(argv[2]);
+
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Receive;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"OrvellaneClickReceiver";
+    RegisterClassW(&wc);
+    const HWND receiver = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        const nlohmann::json state = Ask(program, receiver);
+        if (!state.is_object() || !state["items"].is_array() || state["items"].empty()) {
+            Sleep(200);
+            continue;
+        }
+        double consoleTop = 1e9;  // the horizontal splitter: what lies below it is out of view
+        const nlohmann::json* item = nullptr;
+        for (const nlohmann::json& entry : state["items"]) {
+            const std::string label = entry["label"].get<std::string>();
+            if (label == "##split" && entry["w"].get<double>() > entry["h"].get<double>())
+                consoleTop = entry["y"].get<double>();
+            if (!item && Matches(label, wanted)) item = &entry;
+        }
+        if (!item) {
+            // Items out of view carry no label: turn the wheel over the left column and look again.
+            RECT client = {};
+            GetClientRect(program, &client);
+            const LPARAM at = MAKELPARAM(100, (client.bottom - client.top) / 3);
+            PostMessageW(program, WM_MOUSEMOVE, 0, at);
+            POINT screen = {100, (client.bottom - client.top) / 3};
+            ClientToScreen(program, &screen);
+            PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)),
+                         MAKELPARAM(screen.x, screen.y));
+            Sleep(300);
+            continue;
+        }
+        const int x = static_cast<int>((*item)["x"].get<double>() + (*item)["w"].get<double>() / 2);
+        const int y = static_cast<int>((*item)["y"].get<double>() + (*item)["h"].get<double>() / 2);
+        if (y + (*item)["h"].get<double>() >= consoleTop) {
+            // Below the fold of its column: one turn of the wheel over the column, then look again.
+            const int above = static_cast<int>(consoleTop) - 40;
+            PostMessageW(program, WM_MOUSEMOVE, 0, MAKELPARAM(x, above));
+            PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)), MAKELPARAM(x, above));
+            Sleep(300);
+            continue;
+        }
+        PostMessageW(program, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+        PostMessageW(program, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+        PostMessageW(program, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+        DestroyWindow(receiver);
+        return 0;
+    }
+    const nlohmann::json last = Ask(program, receiver);
+    DestroyWindow(receiver);
+    std::fprintf(stderr, "no item \"%s\" in view; the last frame's items:\n", wanted.c_str());
+    if (last.is_object() && last["items"].is_array())
+        for (const nlohmann::json& entry : last["items"])
+            std::fprintf(stderr, "  %s at %.0f,%.0f\n", entry["label"].get<std::string>().c_str(), entry["y"].get<double>(),
+                         entry["x"].get<double>());
+    return 2;
+}
