@@ -646,6 +646,7 @@ int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkR
     if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
     if (!plan.changes) {
         if (skipped) *skipped = static_cast<int>(records.size());  // every one is there already
+        RemoveLeftoverTemporaries(path);  // what a killed write left beside the file goes all the same
         return 0;
     }
     if (!CommitChromiumWrite(path, plan, error)) return -1;

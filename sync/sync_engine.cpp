@@ -11,6 +11,7 @@
 #include "core/browsers.h"
 #include "core/chromium_bookmarks.h"
 #include "core/file_backup.h"
+#include "core/file_io.h"
 #include "core/firefox_places.h"
 #include "database/app_database.h"
 
@@ -295,7 +296,10 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
             std::wstring planError;
             if (!PlanChromiumWrite(browser.bookmarksPath, records, replace, plan, &planError))
                 return FailDestination(std::move(result), L"Write failed: " + planError, log);
-            if (!plan.changes) return Unchanged(std::move(result), static_cast<int>(records.size()), 0, replace, L"file", L"backup", log);
+            if (!plan.changes) {
+                RemoveLeftoverTemporaries(browser.bookmarksPath);  // what a killed write left beside it
+                return Unchanged(std::move(result), static_cast<int>(records.size()), 0, replace, L"file", L"backup", log);
+            }
         }
 
         if (autoBackup || replace) {

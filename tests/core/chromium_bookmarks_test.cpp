@@ -332,6 +332,20 @@ TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
     EXPECT_NEAR(static_cast<double>(written), static_cast<double>(std::time(nullptr)), 5.0);
 }
 
+// A write that finds nothing to change leaves the file alone, but not what a killed write left beside it.
+TEST_F(ChromiumStore, AWriteThatChangesNothingStillRemovesAKilledWritesTemporary) {
+    WriteTextFile(file, kBrowserFile);
+    const std::wstring leftover = file + L".orvtmp-99999-3";
+    WriteTextFile(leftover, "{\"half\": ");
+    int skipped = -1;
+    std::wstring error;
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://Example.com/a/", L"Known", L"")}, &skipped, &error, false), 0)
+        << ToUtf8(error);
+    EXPECT_EQ(skipped, 1);
+    EXPECT_EQ(ReadTextFile(file), kBrowserFile);
+    EXPECT_EQ(GetFileAttributesW(leftover.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(ChromiumStore, FolderReuseIsExactAndFirstMatchWins) {
     WriteTextFile(file, R"({"roots":{"bookmark_bar":{"type":"folder","id":"1","children":[
         {"type":"folder","name":"work","id":"2","children":[]},
