@@ -35,9 +35,10 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 inline constexpr size_t kFirefoxMaxUrlLength = 65536;
 
 // How many of the records a merge would add, without changing the file, and how many it would skip as
-// duplicates and leave out as too long (when given); -1 when it cannot tell.
+// duplicates and leave out as too long (when given); -1 when it cannot tell, with `damage` set to the
+// reason when the file is damaged (the writer would refuse it for that reason).
 int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items,
-                               int* skipped = nullptr, int* tooLong = nullptr);
+                               int* skipped = nullptr, int* tooLong = nullptr, std::wstring* damage = nullptr);
 
 // moz_places.rev_host of a URL, from the form Firefox stores: its host (and port) reversed, then ".".
 std::string ReverseHost(const std::wstring& url);

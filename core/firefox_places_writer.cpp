@@ -526,7 +526,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 // writer counts them. -1 when the file cannot be read that way or is damaged, so that the writer
 // itself reports why.
 int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                               int* tooLong) {
+                               int* tooLong, std::wstring* damage) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
         if (db) sqlite3_close(db);
@@ -534,8 +534,9 @@ int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<Bookm
     }
     int count = -1;
     try {
-        CheckFileLength(path);
-        CheckPlacesTables(db);
+        // Every check the reader makes: a damaged file must reach the writer, which says so, rather
+        // than be taken for one that holds everything already.
+        ReadOpenPlaces(db, path);
         if (FindIdByGuid(db, "unfiled_____") >= 0 || FindIdByGuid(db, "toolbar_____") >= 0) {
             std::unordered_set<std::wstring> seen;
             {
@@ -558,8 +559,11 @@ int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<Bookm
             if (skipped) *skipped = duplicates;
             if (tooLong) *tooLong = longOnes;
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         count = -1;
+        const bool damaged = dynamic_cast<const DamagedDatabase*>(&e) || dynamic_cast<const TooDeepPlaces*>(&e) ||
+                             dynamic_cast<const OverlongPlacesPaths*>(&e);
+        if (damaged && damage) *damage = PlacesFailureText(db, e, L"places.sqlite was not changed.");
     }
     sqlite3_close(db);
     return count;

@@ -290,8 +290,14 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
         if (IsFirefox(browser)) {
             int duplicates = 0;
             int tooLong = 0;
-            if (!replace && CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &tooLong) == 0)
-                return Unchanged(std::move(result), duplicates, tooLong, replace, L"file", L"backup", log);
+            std::wstring damage;
+            if (!replace) {
+                const int additions = CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &tooLong, &damage);
+                // A damaged file gets no backup: it would push a sound one out of those kept.
+                if (!damage.empty()) return FailDestination(std::move(result), L"Write failed: " + damage, log);
+                if (additions == 0)
+                    return Unchanged(std::move(result), duplicates, tooLong, replace, L"file", L"backup", log);
+            }
         } else {
             std::wstring planError;
             if (!PlanChromiumWrite(browser.bookmarksPath, records, replace, plan, &planError))

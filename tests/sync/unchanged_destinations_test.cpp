@@ -135,6 +135,25 @@ TEST_F(Unchanged, MergeWithoutAutomaticBackupThatAddsNothingLeavesTheProfileTime
     EXPECT_TRUE(Snapshots(empty).empty());
 }
 
+// A file that is damaged is not taken for one that already holds everything: the merge says so.
+TEST_F(Unchanged, AMergeIntoADamagedFirefoxFileThatWouldAddNothingReportsTheDamage) {
+    ASSERT_TRUE(Run(ToProfile(FromBrowser(BrowserKind::Firefox), empty, 1)).ok);
+    {
+        FirefoxPlaces places(firefoxPlaces);
+        places.Exec("INSERT INTO moz_bookmarks (type, fk, parent, position, title, guid) "
+                    "VALUES (2, NULL, 9999, 0, 'Lost', 'lostfolder01')");
+    }
+    const std::string bytes = ReadTextFile(firefoxPlaces);
+    const size_t backups = ListFileBackups(firefoxPlaces).size();
+    const SyncResult result = Run(ToBrowser(FromProfile(empty, L"Empty"), BrowserKind::Firefox, 0));
+    ASSERT_EQ(result.destinations.size(), 1u);
+    EXPECT_FALSE(result.destinations[0].ok);
+    EXPECT_NE(result.destinations[0].message.find(L"places.sqlite is damaged"), std::wstring::npos)
+        << ToUtf8(result.destinations[0].message);
+    EXPECT_EQ(ReadTextFile(firefoxPlaces), bytes);
+    EXPECT_EQ(ListFileBackups(firefoxPlaces).size(), backups) << "a backup of a damaged file pushes a sound one out";
+}
+
 // ---- one store as source and destination ---------------------------------------------------------
 
 struct SameStoreCase {
