@@ -201,8 +201,7 @@ void App::DrawImportExport() {
             if (chosen == 1) CopyIntoField(exportPath, ToUtf8(file));
         }
 
-        const bool exportable = exportPath[0] != '\0' && sourceNames && ieSourceIndex >= 0 &&
-                                ieSourceIndex < static_cast<int32_t>(sourceNames->size());
+        const bool exportable = exportPath[0] != '\0' && sourceNames && NamesEntry(ieSourceIndex, sourceNames->size());
         ImGui::BeginDisabled(!exportable);
         if (ImGui::Button("Export") && exportable) ExportChosenSource(*this);
         ImGui::EndDisabled();
@@ -244,8 +243,7 @@ void App::DrawImportExport() {
 
         const bool importable = importPath[0] != '\0' &&
                                 (importAsNew != 0 ? importNewProfileName[0] != '\0'
-                                                  : ieDestProfileIndex >= 0 &&
-                                                        ieDestProfileIndex < static_cast<int32_t>(profiles.size()));
+                                                  : NamesEntry(ieDestProfileIndex, profiles.size()));
         ImGui::BeginDisabled(!importable);
         if (ImGui::Button("Import") && importable) ImportChosenFile(*this);
         ImGui::EndDisabled();
