@@ -30,6 +30,46 @@ std::wstring ToWide(std::string_view utf8) {
     return out;
 }
 
+size_t Utf8SequenceLength(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0) low = 0xA0;   // no overlong forms
+        if (c == 0xED) high = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() < length || p[1] < low || p[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+    return length;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const size_t length = Utf8SequenceLength(text.substr(at));
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
 std::wstring ToLower(std::wstring text) {
     // 'A'..'Z' only, whatever the C runtime's towlower would do: the profile database finds
     // duplicates with SQLite's lower(), which folds exactly these, so both sides must agree.

@@ -37,6 +37,14 @@ struct ParsedFolderPath {
 std::string ToUtf8(const std::wstring& text);
 std::wstring ToWide(std::string_view utf8);
 
+// The length of the well-formed UTF-8 sequence (shortest form, no surrogates, at most U+10FFFF) that
+// `text` starts with: 1 for ASCII, 0 when there is none (also for an empty text).
+size_t Utf8SequenceLength(std::string_view text);
+
+// Whether all of `text` is well-formed UTF-8: exactly the texts that come back unchanged from a trip
+// through UTF-16 (ToWide, then ToUtf8).
+bool IsWellFormedUtf8(std::string_view text);
+
 // Lower-cases the ASCII letters 'A'..'Z' only; the length never changes.
 std::wstring ToLower(std::wstring text);
 

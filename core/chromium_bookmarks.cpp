@@ -415,12 +415,6 @@ private:
 
 }  // namespace
 
-json& EnsureFolderPath(json& start, const std::vector<std::wstring>& segments, std::atomic<int64_t>& nextId) {
-    json* current = &start;
-    for (const std::wstring& segment : segments) current = &(*current)["children"][FindOrAddFolder(*current, segment, nextId)];
-    return *current;
-}
-
 json MakeRootFolder(const std::string& displayName) {
     json root = json::object();
     root["type"] = "folder";

@@ -52,8 +52,6 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
 bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error);
 
 void CollectUrls(const nlohmann::json& node, std::unordered_set<std::wstring>& urls);
-nlohmann::json& EnsureFolderPath(nlohmann::json& start, const std::vector<std::wstring>& segments,
-                                 std::atomic<int64_t>& nextId);
 nlohmann::json NewBookmarksDocument();
 nlohmann::json MakeRootFolder(const std::string& displayName);
 

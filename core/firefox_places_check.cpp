@@ -21,8 +21,6 @@ uint32_t BigEndian32(const unsigned char* bytes) {
 
 }  // namespace
 
-bool IsCorruption(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CORRUPT; }
-
 bool CannotOpen(sqlite3* db) { return (sqlite3_errcode(db) & 0xFF) == SQLITE_CANTOPEN; }
 
 namespace {

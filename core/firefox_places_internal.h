@@ -42,8 +42,7 @@ std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const
 // Why places.sqlite at `path` could not be opened: it or its folder is not there, or no access.
 std::wstring PlacesOpenFailureText(const std::wstring& path, const std::wstring& outcome);
 
-// The last failure on the connection was SQLite finding damage / being unable to open a file.
-bool IsCorruption(sqlite3* db);
+// The last failure on the connection was SQLite being unable to open a file.
 bool CannotOpen(sqlite3* db);
 
 // SQLite's own page checks (quick_check) of the two tables the bookmarks are read from, moz_bookmarks

@@ -3,35 +3,12 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "core/bookmark_record.h"
+
 namespace bm {
 namespace {
 
 using nlohmann::json;
-
-// The length of the well-formed UTF-8 sequence that starts at `p` (shortest form, no surrogates, at
-// most U+10FFFF), or 0 when there is none.
-size_t SequenceLength(const unsigned char* p, const unsigned char* end) {
-    const unsigned char c = *p;
-    size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0) low = 0xA0;
-        if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (static_cast<size_t>(end - p) < length || p[1] < low || p[1] > high) return 0;
-    for (size_t i = 2; i < length; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-    return length;
-}
 
 bool AppendString(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
@@ -46,7 +23,7 @@ bool AppendString(std::string& out, std::string_view text) {
         if (p == end) break;
         const unsigned char c = *p;
         if (c >= 0x80) {
-            const size_t length = SequenceLength(p, end);
+            const size_t length = Utf8SequenceLength({reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)});
             if (length == 0) return false;
             out.append(reinterpret_cast<const char*>(p), length);
             p += length;

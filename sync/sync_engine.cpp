@@ -188,13 +188,13 @@ SyncResult SyncEngine::RunSync(const SyncRequest& request, const std::vector<Bro
             result.destinations.push_back(SyncToBrowser(records, *target, replace, autoBackup, log));
             break;
         }
-        case 1:
+        case 1: {
+            const BrowserInfo* source =
+                request.sourceType == 0 ? FindBrowser(browsers, request.sourceBrowserKind) : nullptr;
             for (const BrowserInfo& browser : browsers) {
                 const bool isSource =
                     request.sourceType == 0 && static_cast<int32_t>(browser.kind) == request.sourceBrowserKind;
                 if (isSource || !browser.detected) continue;
-                const BrowserInfo* source =
-                    request.sourceType == 0 ? FindBrowser(browsers, request.sourceBrowserKind) : nullptr;
                 if (source && SameFile(source->bookmarksPath, browser.bookmarksPath)) {
                     DestinationResult skipped;
                     skipped.name = browser.displayName;
@@ -207,6 +207,7 @@ SyncResult SyncEngine::RunSync(const SyncRequest& request, const std::vector<Bro
                 result.destinations.push_back(SyncToBrowser(records, browser, replace, autoBackup, log));
             }
             break;
+        }
         case 2:
             result.destinations.push_back(
                 SyncToProfile(records, request.destProfileId, replace, autoBackup, db, log));

@@ -23,8 +23,6 @@ namespace {
 constexpr int32_t kNoBrowser = static_cast<int32_t>(BrowserKind::None);
 constexpr char kChooseProfile[] = "(choose a profile)";
 
-// True when `index` names an entry of a list of `count`.
-bool Names(int32_t index, size_t count) { return index >= 0 && index < static_cast<int32_t>(count); }
 
 std::vector<std::string> BrowserNames(const std::vector<BrowserInfo>& browsers) {
     std::vector<std::string> names;
@@ -182,9 +180,9 @@ void App::DrawSyncNow() {
     const bool running = syncRunning.load();
     bool sourceEmpty = true;
     if (sourceType == 0) sourceEmpty = browsers.empty();
-    if (sourceType == 1) sourceEmpty = !Names(sourceIndex, profiles.size());
+    if (sourceType == 1) sourceEmpty = !NamesEntry(sourceIndex, profiles.size());
     const bool destinationEmpty = (destMode == 0 && browsers.empty()) ||
-                                  (destMode != 0 && destMode != 1 && !Names(destProfileIndex, profiles.size()));
+                                  (destMode != 0 && destMode != 1 && !NamesEntry(destProfileIndex, profiles.size()));
     const bool syncDisabled = running || sourceEmpty || destinationEmpty;
     ImGui::BeginDisabled(syncDisabled);
     const bool syncClicked = ButtonAtLeast(running ? "Syncing..." : "Sync Now", 160, 36);
@@ -394,7 +392,7 @@ void App::DrawProfileCopy(const std::vector<std::string>& profileNames) {
             ImGui::SetNextItemWidth(-FLT_MIN);
             NameCombo("##copyTo", profileNames, copyToProfileIndex, kChooseProfile);
 
-            const bool chosen = Names(copyFromProfileIndex, profiles.size()) && Names(copyToProfileIndex, profiles.size());
+            const bool chosen = NamesEntry(copyFromProfileIndex, profiles.size()) && NamesEntry(copyToProfileIndex, profiles.size());
             const bool same = chosen && copyFromProfileIndex == copyToProfileIndex;
             if (same) WrappedColored(CautionColor(), "Source and destination must be different.");
             const bool copyDisabled = !chosen || same || syncRunning.load();

@@ -232,7 +232,7 @@ void App::DrawProfileSnapshots() {
     for (const ProfileRecord& entry : profiles) profileNames.push_back(ToUtf8(entry.name));
     ImGui::SetNextItemWidth(-1);
     if (NameCombo("##backupProfile", profileNames, backupProfileIndex, "(choose a profile)")) SaveUiState();
-    if (backupProfileIndex < 0 || backupProfileIndex >= static_cast<int32_t>(profiles.size())) {
+    if (!NamesEntry(backupProfileIndex, profiles.size())) {
         WrappedDisabled("Choose a profile to see its snapshots.");
         return;
     }

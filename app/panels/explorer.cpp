@@ -66,7 +66,7 @@ void App::DrawBookmarkExplorer() {
         auto entryName = [&](size_t i) {
             return ToUtf8(browserCombo ? browsers[i].displayName : profiles[i].name);
         };
-        const bool inList = explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(count);
+        const bool inList = NamesEntry(explorerIndex, count);
         const std::string preview = inList ? entryName(static_cast<size_t>(explorerIndex)) : "(choose a profile)";
         if (ImGui::BeginCombo(browserCombo ? "##expBrowser" : "##expProfile", preview.c_str())) {
             for (size_t i = 0; i < count; ++i) {

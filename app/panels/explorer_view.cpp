@@ -28,41 +28,6 @@ void AppendUtf8(std::string& out, const std::wstring& text) {
     out.push_back('\0');
 }
 
-// Whether `text` is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF): exactly the
-// texts that come back unchanged from a trip through UTF-16.
-bool IsWellFormedUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        size_t length;
-        unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;   // no overlong forms
-            if (c == 0xED) high = 0x9F;  // no surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-        } else {
-            return false;
-        }
-        if (static_cast<size_t>(end - p) < length) return false;
-        if (p[1] < low || p[1] > high) return false;
-        for (size_t i = 2; i < length; ++i)
-            if (p[i] < 0x80 || p[i] > 0xBF) return false;
-        p += length;
-    }
-    return true;
-}
-
 // Appends `text` and a NUL as the records would show it: a text the trip through UTF-16 would change
 // (malformed bytes become U+FFFD there) takes that same trip.
 void AppendUtf8(std::string& out, std::string_view text) {

@@ -83,6 +83,9 @@ inline void CenterNextDialog() {
 // A selection that names no entry yet: its combo asks the user to choose, and its action waits.
 inline constexpr int32_t kNoChoice = -1;
 
+// True when `index` names an entry of a list of `count`.
+inline bool NamesEntry(int32_t index, size_t count) { return index >= 0 && index < static_cast<int32_t>(count); }
+
 // As ClampIndex, but a selection of no entry (any negative index) stays kNoChoice.
 inline void ClampChoice(int32_t& index, size_t count) {
     if (index < 0) {
@@ -97,7 +100,7 @@ inline void ClampChoice(int32_t& index, size_t count) {
 inline bool NameCombo(const char* id, const std::vector<std::string>& names, int32_t& index,
                       const char* placeholder = "") {
     bool picked = false;
-    const bool inList = index >= 0 && index < static_cast<int32_t>(names.size());
+    const bool inList = NamesEntry(index, names.size());
     if (ImGui::BeginCombo(id, inList ? names[static_cast<size_t>(index)].c_str() : placeholder)) {
         for (size_t i = 0; i < names.size(); ++i) {
             ImGui::PushID(static_cast<int>(i));

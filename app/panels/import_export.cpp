@@ -26,7 +26,13 @@ constexpr DWORD kDialogBufferUnits = 512;
 void WriteExport(App& app, const std::vector<BookmarkRecord>& records, const std::wstring& sourceName,
                  const std::wstring& path) {
     std::wstring error;
-    if (ExportBookmarks(records, path, &error)) {
+    bool written = false;
+    try {
+        written = ExportBookmarks(records, path, &error);
+    } catch (const std::exception& failure) {
+        error = ErrorText(failure);
+    }
+    if (written) {
         app.Log(L"[OK] Exported " + std::to_wstring(records.size()) + L" bookmark(s) from '" + sourceName + L"' to " + path);
     } else {
         app.Log(L"[ERROR] Export failed: " + error);
@@ -74,9 +80,15 @@ void ExportChosenSource(App& app) {
         pending.records = std::move(records);
         pending.sourceName = sourceName;
         pending.path = path;
-        std::wstring readError;
-        pending.fileBookmarks = ImportBookmarks(path, &readError).size();
-        pending.fileReadable = readError.empty() || pending.fileBookmarks > 0;
+        // Only counted for the question: a file that cannot be read is said to be so.
+        try {
+            std::wstring readError;
+            pending.fileBookmarks = ImportBookmarks(path, &readError).size();
+            pending.fileReadable = readError.empty() || pending.fileBookmarks > 0;
+        } catch (const std::exception&) {
+            pending.fileBookmarks = 0;
+            pending.fileReadable = false;
+        }
         app.openReplaceExport = true;
         return;
     }
@@ -201,8 +213,7 @@ void App::DrawImportExport() {
             if (chosen == 1) CopyIntoField(exportPath, ToUtf8(file));
         }
 
-        const bool exportable = exportPath[0] != '\0' && sourceNames && ieSourceIndex >= 0 &&
-                                ieSourceIndex < static_cast<int32_t>(sourceNames->size());
+        const bool exportable = exportPath[0] != '\0' && sourceNames && NamesEntry(ieSourceIndex, sourceNames->size());
         ImGui::BeginDisabled(!exportable);
         if (ImGui::Button("Export") && exportable) ExportChosenSource(*this);
         ImGui::EndDisabled();
@@ -244,8 +255,7 @@ void App::DrawImportExport() {
 
         const bool importable = importPath[0] != '\0' &&
                                 (importAsNew != 0 ? importNewProfileName[0] != '\0'
-                                                  : ieDestProfileIndex >= 0 &&
-                                                        ieDestProfileIndex < static_cast<int32_t>(profiles.size()));
+                                                  : NamesEntry(ieDestProfileIndex, profiles.size()));
         ImGui::BeginDisabled(!importable);
         if (ImGui::Button("Import") && importable) ImportChosenFile(*this);
         ImGui::EndDisabled();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace bm {
 namespace {
 
@@ -21,6 +23,38 @@ TEST(TextConversion, BrokenInputBecomesReplacementCharacter) {
     EXPECT_EQ(ToUtf8(std::wstring{wchar_t(0xDC00)}), replacement);                          // lone low surrogate
     EXPECT_EQ(ToWide("a\xFF" "b"), (std::wstring{L'a', wchar_t(0xFFFD), L'b'}));
     EXPECT_EQ(ToWide("\xC3"), std::wstring(1, wchar_t(0xFFFD)));  // truncated sequence
+}
+
+// The edges of well-formed UTF-8: the shortest forms only, no surrogates, nothing past U+10FFFF.
+TEST(TextConversion, WellFormedUtf8KnowsTheEdgesOfEachSequenceLength) {
+    struct Case {
+        const char* what;
+        std::string text;
+        size_t length;  // of the sequence the text starts with
+    };
+    const Case cases[] = {
+        {"ASCII", "a", 1},
+        {"empty", "", 0},
+        {"U+0080", "\xC2\x80", 2},
+        {"overlong two-byte form", "\xC1\xBF", 0},
+        {"U+0800", "\xE0\xA0\x80", 3},
+        {"overlong three-byte form", "\xE0\x9F\xBF", 0},
+        {"last before the surrogates", "\xED\x9F\xBF", 3},
+        {"a surrogate", "\xED\xA0\x80", 0},
+        {"U+10000", "\xF0\x90\x80\x80", 4},
+        {"overlong four-byte form", "\xF0\x8F\xBF\xBF", 0},
+        {"U+10FFFF", "\xF4\x8F\xBF\xBF", 4},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", 0},
+        {"a lone continuation byte", "\x80", 0},
+        {"cut short", "\xE2\x82", 0},
+        {"a bad third byte", "\xE2\x82\x41", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Utf8SequenceLength(c.text), c.length);
+        EXPECT_EQ(IsWellFormedUtf8(c.text), c.length == c.text.size());
+        EXPECT_EQ(IsWellFormedUtf8("ok " + c.text + " ok"), c.length == c.text.size());
+    }
 }
 
 TEST(TextOperations, LowerCaseChangesAsciiOnly) {

@@ -17,29 +17,10 @@
 
 #include "app/app.h"
 #include "core/bookmark_record.h"
+#include "tests/helpers/probe_answer.h"
+#include "tests/helpers/process_image.h"
 
 namespace {
-
-std::string g_answer;
-
-LRESULT CALLBACK Receive(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (data->dwData == bm::ui::kProbeMessage) g_answer.assign(static_cast<const char*>(data->lpData), data->cbData);
-        return TRUE;
-    }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
-std::wstring ImageOf(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process) return L"";
-    wchar_t image[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    const bool ok = QueryFullProcessImageNameW(process, 0, image, &size) != 0;
-    CloseHandle(process);
-    return ok ? std::wstring(image, size) : std::wstring();
-}
 
 struct Search {
     std::wstring exe;
@@ -53,18 +34,18 @@ BOOL CALLBACK FindOurs(HWND window, LPARAM param) {
     if (std::wcscmp(className, bm::ui::kWindowClassName) != 0) return TRUE;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (_wcsicmp(ImageOf(pid).c_str(), search->exe.c_str()) != 0) return TRUE;
+    if (_wcsicmp(helpers::ImageOf(pid).c_str(), search->exe.c_str()) != 0) return TRUE;
     search->found = window;
     return FALSE;
 }
 
 nlohmann::json Ask(HWND program, HWND receiver) {
-    g_answer.clear();
+    helpers::g_probeAnswer.clear();
     DWORD_PTR result = 0;
     SendMessageTimeoutW(program, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(receiver), 0, SMTO_NORMAL, 10000, &result);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    return g_answer.empty() ? nlohmann::json() : nlohmann::json::parse(g_answer, nullptr, false);
+    return helpers::g_probeAnswer.empty() ? nlohmann::json() : nlohmann::json::parse(helpers::g_probeAnswer, nullptr, false);
 }
 
 bool Matches(const std::string& label, const std::string& wanted) {
@@ -80,17 +61,15 @@ int wmain(int argc, wchar_t** argv) {
         std::fwprintf(stderr, L"usage: orv_click_item PATH-OF-ORVELLANE.EXE LABEL\n");
         return 1;
     }
-    wchar_t full[MAX_PATH * 2] = {};
-    GetFullPathNameW(argv[1], MAX_PATH * 2, full, nullptr);
     Search search;
-    search.exe = full;
+    search.exe = helpers::FullPath(argv[1]);
     EnumWindows(FindOurs, reinterpret_cast<LPARAM>(&search));
     if (!search.found) return 2;
     const HWND program = search.found;
     const std::string wanted = bm::ToUtf8(argv[2]);
 
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = Receive;
+    wc.lpfnWndProc = helpers::ReceiveProbeAnswer;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"OrvellaneClickReceiver";
     RegisterClassW(&wc);

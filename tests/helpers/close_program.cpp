@@ -16,6 +16,8 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/helpers/process_image.h"
+
 namespace {
 
 struct Search {
@@ -24,22 +26,6 @@ struct Search {
     HANDLE process = nullptr;  // of the first window closed, for --wait
 };
 
-std::wstring FullPath(const wchar_t* path) {
-    wchar_t full[MAX_PATH * 2] = {};
-    const DWORD length = GetFullPathNameW(path, MAX_PATH * 2, full, nullptr);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : std::wstring(path);
-}
-
-std::wstring ImageOf(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process) return L"";
-    wchar_t image[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    const bool ok = QueryFullProcessImageNameW(process, 0, image, &size) != 0;
-    CloseHandle(process);
-    return ok ? std::wstring(image, size) : std::wstring();
-}
-
 BOOL CALLBACK CloseIfOurs(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
     wchar_t className[64] = {};
@@ -47,7 +33,7 @@ BOOL CALLBACK CloseIfOurs(HWND window, LPARAM param) {
     if (wcscmp(className, L"OrvellaneWindowClass") != 0) return TRUE;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (_wcsicmp(ImageOf(pid).c_str(), search->exe.c_str()) != 0) return TRUE;
+    if (_wcsicmp(helpers::ImageOf(pid).c_str(), search->exe.c_str()) != 0) return TRUE;
     if (!search->process) search->process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (PostMessageW(window, WM_CLOSE, 0, 0)) ++search->posted;
     return TRUE;
@@ -62,7 +48,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     Search search;
-    search.exe = FullPath(argv[1]);
+    search.exe = helpers::FullPath(argv[1]);
     EnumWindows(CloseIfOurs, reinterpret_cast<LPARAM>(&search));
     if (search.posted == 0) {
         std::fwprintf(stderr, L"no Orvellane window of %ls\n", search.exe.c_str());

@@ -19,19 +19,9 @@
 
 #include "app/app.h"
 #include "database/app_database.h"
+#include "tests/helpers/probe_answer.h"
 
 namespace {
-
-std::string g_answer;
-
-LRESULT CALLBACK Receive(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (data->dwData == bm::ui::kProbeMessage) g_answer.assign(static_cast<const char*>(data->lpData), data->cbData);
-        return TRUE;
-    }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
 
 HWND FindProgramWindow(DWORD pid) {
     struct Search {
@@ -105,7 +95,7 @@ int wmain(int argc, wchar_t** argv) {
     WaitQuiet(window);
 
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = Receive;
+    wc.lpfnWndProc = helpers::ReceiveProbeAnswer;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"OrvellaneFrameProfile";
     RegisterClassW(&wc);
@@ -116,9 +106,9 @@ int wmain(int argc, wchar_t** argv) {
         const uint64_t before = Frames(window);
         PostMessageW(window, bm::ui::kWakeMessage, 0, 0);
         for (int wait = 0; wait < 400 && Frames(window) == before; ++wait) Sleep(5);
-        g_answer.clear();
+        helpers::g_probeAnswer.clear();
         SendMessageTimeoutW(window, bm::ui::kProbeMessage, reinterpret_cast<WPARAM>(receiver), 0, SMTO_NORMAL, 10000, nullptr);
-        const nlohmann::json state = nlohmann::json::parse(g_answer, nullptr, false);
+        const nlohmann::json state = nlohmann::json::parse(helpers::g_probeAnswer, nullptr, false);
         if (state.is_discarded() || !state.contains("frameMs")) return 1;
         for (const auto& [part, ms] : state["frameMs"].items()) parts[part].push_back(ms.get<double>());
     }

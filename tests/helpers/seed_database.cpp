@@ -13,11 +13,10 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
-#include <exception>
 #include <string>
 #include <vector>
 
-#include "database/app_database.h"
+#include "tests/helpers/database_write.h"
 
 namespace {
 
@@ -51,12 +50,7 @@ int wmain(int argc, wchar_t** argv) {
                               L"       orv_seed_database DATABASE custom-path BROWSER-KEY PATH\n");
         return 1;
     }
-    try {
-        bm::AppDatabase db;
-        if (!db.Open(argv[1])) {
-            std::fwprintf(stderr, L"cannot open %ls\n", argv[1]);
-            return 1;
-        }
+    return helpers::WriteDatabase(argv[1], [&](bm::AppDatabase& db) {
         if (customPath) {
             db.SetBrowserConfig(argv[3], 0, Unescape(argv[4]));
             return 0;
@@ -73,9 +67,6 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (!records.empty()) db.AddBookmarks(id, records);
         std::printf("%lld\n", static_cast<long long>(id));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "failed: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }

@@ -8,25 +8,16 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <exception>
 
-#include "database/app_database.h"
+#include "tests/helpers/database_write.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4 || (argc - 2) % 2 != 0) {
         std::fwprintf(stderr, L"usage: orv_set_setting DATABASE KEY VALUE [KEY VALUE ...]\n");
         return 1;
     }
-    try {
-        bm::AppDatabase db;
-        if (!db.Open(argv[1])) {
-            std::fwprintf(stderr, L"cannot open %ls\n", argv[1]);
-            return 1;
-        }
+    return helpers::WriteDatabase(argv[1], [&](bm::AppDatabase& db) {
         for (int i = 2; i + 1 < argc; i += 2) db.SetSetting(argv[i], argv[i + 1]);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "failed: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }
