@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <nlohmann/json.hpp>
@@ -46,6 +47,17 @@ nlohmann::json Ask(HWND program, HWND receiver) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     return helpers::g_probeAnswer.empty() ? nlohmann::json() : nlohmann::json::parse(helpers::g_probeAnswer, nullptr, false);
+}
+
+uint64_t FramesDrawn(HWND program) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(GetPropW(program, bm::ui::kFramesDrawnProperty)));
+}
+
+// After posted input: until the program has drawn two frames since (the wheel is applied in the first,
+// the items' places follow in the second), however slow a busy machine makes it; at most 30 s.
+void WaitForFramesAfter(HWND program, uint64_t before) {
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (IsWindow(program) && FramesDrawn(program) < before + 2 && GetTickCount64() < deadline) Sleep(10);
 }
 
 bool Matches(const std::string& label, const std::string& wanted) {
@@ -97,9 +109,10 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(program, WM_MOUSEMOVE, 0, at);
             POINT screen = {100, (client.bottom - client.top) / 3};
             ClientToScreen(program, &screen);
+            const uint64_t before = FramesDrawn(program);
             PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)),
                          MAKELPARAM(screen.x, screen.y));
-            Sleep(300);
+            WaitForFramesAfter(program, before);
             continue;
         }
         const int x = static_cast<int>((*item)["x"].get<double>() + (*item)["w"].get<double>() / 2);
@@ -108,8 +121,9 @@ int wmain(int argc, wchar_t** argv) {
             // Below the fold of its column: one turn of the wheel over the column, then look again.
             const int above = static_cast<int>(consoleTop) - 40;
             PostMessageW(program, WM_MOUSEMOVE, 0, MAKELPARAM(x, above));
+            const uint64_t before = FramesDrawn(program);
             PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)), MAKELPARAM(x, above));
-            Sleep(300);
+            WaitForFramesAfter(program, before);
             continue;
         }
         PostMessageW(program, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
