@@ -2,7 +2,9 @@
 #include "app/app.h"
 
 #include <imgui.h>
+#include <imgui_internal.h>  // IsPopupOpen by id
 
+#include "app/panels/fit.h"
 #include "app/theme.h"
 
 namespace bm::ui {
@@ -10,6 +12,34 @@ namespace bm::ui {
 namespace {
 
 const char* const kFontSizeNames[4] = {"Small", "Medium", "Large", "Extra Large"};
+
+// A menu of the menu bar that opens on a click on its title, as Windows menus do, also when the
+// mouse passed over the title on its way from another open menu. Dear ImGui opens a menu on that
+// hover and then takes the click on its title for "close again", so the click meant to open it
+// only closes the bar. Here a click closes a menu only when a click opened it; a menu that the
+// hover opened stays open. The menu bar's state storage keeps which menu a click opened.
+bool BeginBarMenu(const char* label) {
+    ImGuiStorage* storage = ImGui::GetStateStorage();
+    const ImGuiID clickedKey = ImGui::GetID("##menuOpenedByClick");
+    const ImGuiID id = ImGui::GetID(label);
+    const bool wasOpen = ImGui::IsPopupOpen(id, ImGuiPopupFlags_None);
+    const bool open = ImGui::BeginMenu(label);
+    if (!ImGui::IsMouseClicked(ImGuiMouseButton_Left)) return open;
+    if (open) {
+        if (!wasOpen) storage->SetInt(clickedKey, static_cast<int>(id));
+    } else if (wasOpen) {
+        // Closed by this click on its title.
+        if (static_cast<ImGuiID>(storage->GetInt(clickedKey, 0)) != id) {
+            ImGui::OpenPopup(id);
+            storage->SetInt(clickedKey, static_cast<int>(id));
+        } else {
+            storage->SetInt(clickedKey, 0);
+        }
+    } else if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenBlockedByPopup)) {
+        storage->SetInt(clickedKey, static_cast<int>(id));  // opens in the next frame
+    }
+    return open;
+}
 
 void Refresh(App& app) {
     app.RedetectBrowsers();
@@ -24,14 +54,14 @@ void App::DrawMenuBar() {
     if (ImGui::IsKeyPressed(ImGuiKey_F5, false)) Refresh(*this);
 
     if (ImGui::BeginMenuBar()) {
-        if (ImGui::BeginMenu("File")) {
+        if (BeginBarMenu("File")) {
             // Dear ImGui shows "&" as it is (no mnemonics): one, not two.
             if (ImGui::MenuItem("Refresh browsers & profiles", "F5", false)) Refresh(*this);
             ImGui::Separator();
             if (ImGui::MenuItem("Exit") && hwnd) PostMessageW(hwnd, WM_CLOSE, 0, 0);
             ImGui::EndMenu();
         }
-        if (ImGui::BeginMenu("View")) {
+        if (BeginBarMenu("View")) {
             const int theme = lightTheme;
             if (ImGui::MenuItem("Dark theme", nullptr, theme == 0) && theme != 0) {
                 lightTheme = 0;
@@ -52,7 +82,7 @@ void App::DrawMenuBar() {
             }
             ImGui::EndMenu();
         }
-        if (ImGui::BeginMenu("Settings")) {
+        if (BeginBarMenu("Settings")) {
             bool confirm = confirmBeforeSync;
             if (ImGui::MenuItem("Confirm before replace sync", nullptr, &confirm)) {
                 confirmBeforeSync = confirm;
@@ -66,7 +96,7 @@ void App::DrawMenuBar() {
             ImGui::TextDisabled("Replace sync always backs up, even if this is off.");
             ImGui::EndMenu();
         }
-        if (ImGui::BeginMenu("Help")) {
+        if (BeginBarMenu("Help")) {
             if (ImGui::MenuItem("How to restore backups")) openRestoreHelp = true;
             if (ImGui::MenuItem("About Orvellane")) openAbout = true;
             ImGui::EndMenu();
@@ -78,6 +108,7 @@ void App::DrawMenuBar() {
         ImGui::OpenPopup("How to restore backups");
         openRestoreHelp = false;
     }
+    CenterNextDialog();
     if (ImGui::BeginPopupModal("How to restore backups", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
         ImGui::TextUnformatted("A backup is created automatically before every sync write while");
         ImGui::TextUnformatted("Settings > Automatic backup before writes is on; a Replace sync always makes one.");
@@ -100,6 +131,7 @@ void App::DrawMenuBar() {
         ImGui::OpenPopup("About Orvellane");
         openAbout = false;
     }
+    CenterNextDialog();
     if (ImGui::BeginPopupModal("About Orvellane", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
         ImGui::TextUnformatted("Orvellane");
         ImGui::Spacing();

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "app/app.h"
 #include "app/theme.h"
 #include "tests/app/ui_driver.h"
@@ -51,6 +54,44 @@ TEST_F(MenuBarTest, ThemeItemsSwitchTheLookAndStoreItOnlyWhenItChanges) {
     EXPECT_EQ(app.lightTheme, 0);
     EXPECT_EQ(bm::ui::g_theme, 0);
     EXPECT_EQ(Stored(L"theme"), L"dark");
+}
+
+TEST_F(MenuBarTest, AClickOnAnotherMenusTitleOpensThatMenuAndASecondClickClosesIt) {
+    // Which menu stands open: the item each one holds is drawn only while it is open.
+    auto open = [this] {
+        std::string shown;
+        for (const auto& [menu, item] : {std::pair{"File", "Exit"}, std::pair{"View", "Dark theme"},
+                                         std::pair{"Settings", "Confirm before replace sync"},
+                                         std::pair{"Help", "About Orvellane"}})
+            if (ui.Has(item)) shown += shown.empty() ? menu : std::string(",") + menu;
+        return shown;
+    };
+    ASSERT_TRUE(ui.Click("File"));
+    ui.Frame();
+    EXPECT_EQ(open(), "File");
+    // From one open menu to the next, each by a click on its title. The mouse rests on the title for
+    // a few frames first, as it does on its way there in the real window: that hover alone opens the
+    // menu, and the click must not take it for "close again".
+    for (const char* title : {"View", "Help", "Settings", "File"}) {
+        SCOPED_TRACE(title);
+        ASSERT_TRUE(ui.Hover(title));
+        ui.Frame(3);
+        EXPECT_EQ(open(), title);
+        ASSERT_TRUE(ui.Click(title));
+        ui.Frame(2);
+        EXPECT_EQ(open(), title);
+    }
+    // A click on the title of the menu a click opened closes it, as before.
+    ASSERT_TRUE(ui.Click("File"));
+    ui.Frame(2);
+    EXPECT_EQ(open(), "");
+    // And the next click opens it again.
+    ASSERT_TRUE(ui.Click("Help"));
+    ui.Frame(2);
+    EXPECT_EQ(open(), "Help");
+    ASSERT_TRUE(ui.Click("Help"));
+    ui.Frame(2);
+    EXPECT_EQ(open(), "");
 }
 
 TEST_F(MenuBarTest, FontSizeItemsStoreTheIndexAndAskForAFrame) {
