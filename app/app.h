@@ -121,6 +121,10 @@ public:
     void SetSetting(const std::wstring& key, const std::wstring& value);
     void SetFontSize(int index);
     void RedetectBrowsers();
+    // After each detection: logs every browser that now stands for another profile folder than at
+    // the detection before (this run's or, after a start, the stored one), and remembers the folders
+    // (detected_profiles.cpp).
+    void NoteDetectedProfiles();
     // Both reloads keep every selection on the profile (by id) or browser (by key) it was on; a
     // selection whose profile is gone names none (kNoChoice) until the user chooses.
     int64_t RefreshProfiles();
@@ -157,6 +161,8 @@ public:
     bool DrawSyncDestination(const std::vector<std::string>& browserNames, const std::vector<std::string>& profileNames);
     bool DrawSyncMode();
     void DrawSyncNow();
+    // True while the form names one browser as both source and single destination.
+    bool SameBrowserBothEnds() const;
     void DrawConfirmReplaceDialog();
     void DrawProfileManager();
     void DrawProfileCopy(const std::vector<std::string>& profileNames);
@@ -204,6 +210,7 @@ public:
     std::thread worker;
     int32_t sourceType = 0;  // 0 browser, 1 saved profile
     int32_t sourceIndex = 0;
+    int32_t sourceOtherKindIndex = -1;  // the source choice of the kind not shown (-1: none)
     int32_t destMode = 0;  // 0 single browser, 1 all browsers, 2 target profile
     int32_t destBrowserIndex = 0;
     int32_t destProfileIndex = 0;
@@ -220,11 +227,13 @@ public:
     int32_t copyToProfileIndex = 0;
     int32_t explorerType = 0;  // 0 browser, 1 saved profile
     int32_t explorerIndex = 0;
+    int32_t explorerOtherKindIndex = -1;  // the explorer choice of the kind not shown (-1: none)
     bool explorerReloadPending = true;
     int32_t backupBrowserIndex = 0;
     int32_t backupProfileIndex = 0;
     int32_t ieSourceType = 0;  // 0 browser, 1 saved profile
     int32_t ieSourceIndex = 0;
+    int32_t ieSourceOtherKindIndex = -1;  // the export source choice of the kind not shown (-1: none)
     int32_t ieDestProfileIndex = 0;
     char exportPath[512] = {};
     char importPath[512] = {};
@@ -263,7 +272,9 @@ public:
         int64_t snapshotId = 0;
         std::wstring profileName;
         int64_t snapshotBookmarks = 0;
+        int64_t profileBookmarksNow = 0;  // what the profile holds when asked; -1: could not be counted
         std::wstring browserName;
+        std::wstring exeName;  // the browser's process, looked for again at the answer
         std::wstring targetPath;
         std::wstring backupPath;
         std::wstring backupTime;
@@ -271,6 +282,8 @@ public:
     } pendingRestore;
     bool openRestoreQuestion = false;
     std::map<std::wstring, int> backupBookmarkCounts;
+    // The profile folder each browser stood for at the last detection, by browser key.
+    std::map<std::wstring, std::wstring> detectedProfileFolders;
     // A name the profile store refused, shown under the "Create" field and in the rename dialog
     // until the next attempt.
     std::string createProfileError;

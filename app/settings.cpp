@@ -28,18 +28,18 @@ int Effective(int32_t index, size_t count) { return std::clamp(index, 0, static_
 std::vector<int32_t*> ProfileSelections(App& app) {
     std::vector<int32_t*> fields = {&app.destProfileIndex,     &app.copyFromProfileIndex, &app.copyToProfileIndex,
                                     &app.backupProfileIndex,   &app.ieDestProfileIndex};
-    if (app.sourceType == 1) fields.push_back(&app.sourceIndex);
-    if (app.explorerType == 1) fields.push_back(&app.explorerIndex);
-    if (app.ieSourceType == 1) fields.push_back(&app.ieSourceIndex);
+    fields.push_back(app.sourceType == 1 ? &app.sourceIndex : &app.sourceOtherKindIndex);
+    fields.push_back(app.explorerType == 1 ? &app.explorerIndex : &app.explorerOtherKindIndex);
+    fields.push_back(app.ieSourceType == 1 ? &app.ieSourceIndex : &app.ieSourceOtherKindIndex);
     return fields;
 }
 
 // Every selection held as a position in `browsers`.
 std::vector<int32_t*> BrowserSelections(App& app) {
     std::vector<int32_t*> fields = {&app.destBrowserIndex, &app.customBrowserIndex, &app.backupBrowserIndex};
-    if (app.sourceType == 0) fields.push_back(&app.sourceIndex);
-    if (app.explorerType == 0) fields.push_back(&app.explorerIndex);
-    if (app.ieSourceType == 0) fields.push_back(&app.ieSourceIndex);
+    fields.push_back(app.sourceType == 0 ? &app.sourceIndex : &app.sourceOtherKindIndex);
+    fields.push_back(app.explorerType == 0 ? &app.explorerIndex : &app.explorerOtherKindIndex);
+    fields.push_back(app.ieSourceType == 0 ? &app.ieSourceIndex : &app.ieSourceOtherKindIndex);
     return fields;
 }
 
@@ -168,14 +168,20 @@ int App::DefaultProfileIndex() const {
 }
 
 void App::LoadUiState() {
-    const int defaultIndex = DefaultProfileIndex();
-    auto browserIndex = [this](const wchar_t* key) { return BrowserKeyToIndex(GetSettingText(db, key, L"")); };
-    auto profileIndex = [this, defaultIndex](const wchar_t* key) {
+    // A selection comes back only as the entry the user chose: an empty or vanished choice (stored
+    // as no key, or as the profile id 0) stays empty until the user chooses, instead of becoming
+    // whatever entry stands first.
+    auto browserIndex = [this](const wchar_t* key) {
+        const std::wstring stored = GetSettingText(db, key, L"");
+        for (size_t i = 0; i < browsers.size(); ++i)
+            if (!stored.empty() && BrowserKey(browsers[i].kind) == stored) return static_cast<int32_t>(i);
+        return kNoChoice;
+    };
+    auto profileIndex = [this](const wchar_t* key) {
         const int64_t id = GetSettingInt64(db, key);
-        if (id < 1 || profiles.empty()) return defaultIndex;
         for (size_t i = 0; i < profiles.size(); ++i)
-            if (profiles[i].id == id) return static_cast<int>(i);
-        return defaultIndex;
+            if (id > 0 && profiles[i].id == id) return static_cast<int32_t>(i);
+        return kNoChoice;
     };
 
     sourceType = std::clamp(GetSettingInt(db, L"ui_source_type", 0), 0, 1);
@@ -195,9 +201,19 @@ void App::LoadUiState() {
     copyFromProfileIndex = profileIndex(L"ui_copy_from_profile");
     copyToProfileIndex = profileIndex(L"ui_copy_to_profile");
 
-    sourceIndex = sourceType != 0 ? profileIndex(L"ui_source_profile") : browserIndex(L"ui_source_browser");
-    explorerIndex = explorerType != 0 ? profileIndex(L"ui_explorer_profile") : browserIndex(L"ui_explorer_browser");
-    ieSourceIndex = ieSourceType != 0 ? profileIndex(L"ui_ie_source_profile") : browserIndex(L"ui_ie_source_index_browser");
+    // Both kinds of each two-kind choice: the key of the kind not shown holds what it was last set to.
+    const int32_t sourceBrowser = browserIndex(L"ui_source_browser");
+    const int32_t sourceProfile = profileIndex(L"ui_source_profile");
+    sourceIndex = sourceType != 0 ? sourceProfile : sourceBrowser;
+    sourceOtherKindIndex = sourceType != 0 ? sourceBrowser : sourceProfile;
+    const int32_t explorerBrowser = browserIndex(L"ui_explorer_browser");
+    const int32_t explorerProfile = profileIndex(L"ui_explorer_profile");
+    explorerIndex = explorerType != 0 ? explorerProfile : explorerBrowser;
+    explorerOtherKindIndex = explorerType != 0 ? explorerBrowser : explorerProfile;
+    const int32_t ieSourceBrowser = browserIndex(L"ui_ie_source_index_browser");
+    const int32_t ieSourceProfile = profileIndex(L"ui_ie_source_profile");
+    ieSourceIndex = ieSourceType != 0 ? ieSourceProfile : ieSourceBrowser;
+    ieSourceOtherKindIndex = ieSourceType != 0 ? ieSourceBrowser : ieSourceProfile;
 
     explorerReloadPending = true;
 }
@@ -230,6 +246,7 @@ void App::RedetectBrowsers() {
         Log(L"[ERROR] Could not detect the browsers: " + ErrorText(e));
         return;
     }
+    NoteDetectedProfiles();
     for (size_t i = 0; i < chosen.size(); ++i) {
         if (*chosen[i] >= 0) *chosen[i] = BrowserKeyToIndex(keys[i]);  // unknown key: 0; none stays none
     }

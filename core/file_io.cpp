@@ -296,6 +296,11 @@ bool CopyFileReplacing(const std::wstring& source, const std::wstring& target, F
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Flush, code);
     }
+    // CopyFileW keeps the source's times; a copy is dated when it is made, as any write is (the
+    // browser detection takes the profile whose Bookmarks file was written last).
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    SetFileTime(copy, nullptr, nullptr, &now);
     unsigned long flushError = 0;
     const bool flushed = FlushToDisk(copy, temporary, flushError);
     CloseHandle(copy);

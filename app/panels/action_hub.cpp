@@ -22,6 +22,7 @@ namespace {
 
 constexpr int32_t kNoBrowser = static_cast<int32_t>(BrowserKind::None);
 constexpr char kChooseProfile[] = "(choose a profile)";
+constexpr char kChooseBrowser[] = "(choose a browser)";
 
 
 std::vector<std::string> BrowserNames(const std::vector<BrowserInfo>& browsers) {
@@ -56,6 +57,12 @@ std::wstring DestinationsText(const SyncRequest& request, const std::vector<Brow
     return text.empty() ? L"(none)" : text;
 }
 
+// The source of a request as the confirmation names it.
+std::wstring SourceText(const SyncRequest& request) {
+    if (request.sourceType == 0) return request.sourceName;
+    return L"saved profile '" + request.sourceName + L"'";
+}
+
 std::vector<std::string> ProfileNames(const std::vector<ProfileRecord>& profiles) {
     std::vector<std::string> names;
     names.reserve(profiles.size());
@@ -87,20 +94,20 @@ bool App::DrawSyncSource(const std::vector<std::string>& browserNames, const std
     ImGui::Spacing();
     ImGui::TextUnformatted("Source");
     if (ImGui::RadioButton("Browser##src", sourceType == 0)) {
-        sourceType = 0;
+        SwitchKind(sourceType, sourceIndex, sourceOtherKindIndex, 0);
         formChanged = true;
     }
     SameLineIfFits(RadioWidth("Saved Profile##src"));
     if (ImGui::RadioButton("Saved Profile##src", sourceType == 1)) {
-        sourceType = 1;
+        SwitchKind(sourceType, sourceIndex, sourceOtherKindIndex, 1);
         formChanged = true;
     }
     if (sourceType == 0) {
         if (browsers.empty()) {
             ImGui::TextDisabled("No browsers detected.");
         } else {
-            ClampIndex(sourceIndex, browsers.size());
-            formChanged |= NameCombo("##srcBrowser", browserNames, sourceIndex);
+            ClampChoice(sourceIndex, browsers.size());
+            formChanged |= NameCombo("##srcBrowser", browserNames, sourceIndex, kChooseBrowser);
         }
     } else if (sourceType == 1) {
         if (profiles.empty()) {
@@ -135,9 +142,13 @@ bool App::DrawSyncDestination(const std::vector<std::string>& browserNames,
         formChanged = true;
     }
     if (destMode == 0) {
-        if (!browsers.empty()) {
-            ClampIndex(destBrowserIndex, browsers.size());
-            formChanged |= NameCombo("##dstBrowser", browserNames, destBrowserIndex);
+        if (browsers.empty()) {
+            ImGui::TextDisabled("No browsers detected.");
+        } else {
+            ClampChoice(destBrowserIndex, browsers.size());
+            formChanged |= NameCombo("##dstBrowser", browserNames, destBrowserIndex, kChooseBrowser);
+            if (SameBrowserBothEnds())
+                WrappedColored(CautionColor(), "Source and destination must be different.");
         }
     } else if (destMode == 1) {
         WrappedDisabled("Will sync into every detected & unlocked browser (except the source).");
@@ -176,14 +187,19 @@ bool App::DrawSyncMode() {
     return formChanged;
 }
 
+bool App::SameBrowserBothEnds() const {
+    return sourceType == 0 && destMode == 0 && NamesEntry(sourceIndex, browsers.size()) &&
+           NamesEntry(destBrowserIndex, browsers.size()) && browsers[sourceIndex].kind == browsers[destBrowserIndex].kind;
+}
+
 void App::DrawSyncNow() {
     const bool running = syncRunning.load();
     bool sourceEmpty = true;
-    if (sourceType == 0) sourceEmpty = browsers.empty();
+    if (sourceType == 0) sourceEmpty = !NamesEntry(sourceIndex, browsers.size());
     if (sourceType == 1) sourceEmpty = !NamesEntry(sourceIndex, profiles.size());
-    const bool destinationEmpty = (destMode == 0 && browsers.empty()) ||
+    const bool destinationEmpty = (destMode == 0 && !NamesEntry(destBrowserIndex, browsers.size())) ||
                                   (destMode != 0 && destMode != 1 && !NamesEntry(destProfileIndex, profiles.size()));
-    const bool syncDisabled = running || sourceEmpty || destinationEmpty;
+    const bool syncDisabled = running || sourceEmpty || destinationEmpty || SameBrowserBothEnds();
     ImGui::BeginDisabled(syncDisabled);
     const bool syncClicked = ButtonAtLeast(running ? "Syncing..." : "Sync Now", 160, 36);
     ImGui::EndDisabled();
@@ -228,14 +244,18 @@ void App::DrawConfirmReplaceDialog() {
         ImGui::OpenPopup("Confirm Replace Sync");
         openConfirmReplace = false;
     }
+    CenterNextDialog();
     if (ImGui::BeginPopupModal("Confirm Replace Sync", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
         ImGui::TextColored(CautionColor(),
                            "This will DELETE all existing bookmarks at the destination,\n"
                            "then add the source's bookmarks in their place.");
-        // Named, so that a destination the user did not mean is seen before it is emptied. The
-        // width is bounded: a long list wraps instead of widening the dialog past the window.
+        // Both ends named, so that a source or a destination the user did not mean is seen before
+        // anything is emptied. The width is bounded: a long list wraps instead of widening the
+        // dialog past the window.
+        const std::string source = "Source: " + ToUtf8(SourceText(pendingRequest));
         const std::string emptied = "Emptied first: " + ToUtf8(DestinationsText(pendingRequest, browsers, profiles));
         ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
+        ImGui::TextWrapped("%s", source.c_str());
         ImGui::TextWrapped("%s", emptied.c_str());
         ImGui::PopTextWrapPos();
         ImGui::TextUnformatted("A backup/snapshot will be taken automatically first,");
@@ -339,6 +359,7 @@ void App::DrawProfileManager() {
             if (ImGui::SmallButton("Delete")) AskToDeleteProfile(profile);
             if (!buttonsBeside) ImGui::Unindent();
 
+            CenterNextDialog();
             if (ImGui::BeginPopupModal("Rename Profile", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
                 ImGui::InputText("##renameBuf", renameBuf, sizeof(renameBuf));
                 if (!renameProfileError.empty()) ImGui::TextColored(CautionColor(), "%s", renameProfileError.c_str());
@@ -425,9 +446,11 @@ void App::DrawProfileCopy(const std::vector<std::string>& profileNames) {
 
 void App::DrawCustomPath(const std::vector<std::string>& browserNames) {
     if (ImGui::TreeNode("Custom / Portable Browser Path")) {
-        if (!browsers.empty()) {
-            ClampIndex(customBrowserIndex, browsers.size());
-            NameCombo("##customBrowser", browserNames, customBrowserIndex);
+        if (browsers.empty()) {
+            ImGui::TextDisabled("No browsers detected.");
+        } else {
+            ClampChoice(customBrowserIndex, browsers.size());
+            NameCombo("##customBrowser", browserNames, customBrowserIndex, kChooseBrowser);
             ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x - ButtonWidth("Browse...") -
                                                  ImGui::GetStyle().ItemSpacing.x,
                                              ImGui::GetFontSize() * 4));
@@ -445,7 +468,11 @@ void App::DrawCustomPath(const std::vector<std::string>& browserNames) {
                 dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
                 if (GetOpenFileNameW(&dialog)) CopyIntoField(customPath, ToUtf8(file));
             }
-            if (ImGui::Button("Save Path Override")) {
+            const bool browserChosen = NamesEntry(customBrowserIndex, browsers.size());
+            ImGui::BeginDisabled(!browserChosen);
+            const bool saveClicked = ImGui::Button("Save Path Override");
+            ImGui::EndDisabled();
+            if (saveClicked && browserChosen) {
                 const BrowserInfo browser = browsers[customBrowserIndex];
                 const std::wstring path = ToWide(customPath);
                 try {
@@ -490,6 +517,7 @@ void App::DrawDeleteProfileDialog() {
         ImGui::OpenPopup("Delete Profile");
         openDeleteProfile = false;
     }
+    CenterNextDialog();
     if (!ImGui::BeginPopupModal("Delete Profile", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
     const std::string question = "Delete the saved profile '" + ToUtf8(deleteProfileName) + "'?";
     const std::string contents = "Its " + std::to_string(deleteProfileBookmarks) + " bookmark(s) and " +

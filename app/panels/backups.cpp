@@ -79,6 +79,13 @@ void App::DrawRestoreQuestion() {
                                     : "Its bookmarks file now is replaced by the backup; a backup of it is made first.";
     ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
     ImGui::TextWrapped("%s", question.c_str());
+    // What is about to be replaced, as the export question says what the file holds.
+    if (snapshot) {
+        const std::string now = pending.profileBookmarksNow < 0
+                                    ? "What the profile holds now could not be counted."
+                                    : "The profile holds " + std::to_string(pending.profileBookmarksNow) + " bookmark(s) now.";
+        ImGui::TextWrapped("%s", now.c_str());
+    }
     ImGui::TextWrapped("%s", replaced);
     if (!snapshot) ImGui::TextDisabled("%s", ToUtf8(pending.backupPath).c_str());
     ImGui::PopTextWrapPos();
@@ -87,7 +94,19 @@ void App::DrawRestoreQuestion() {
     ImGui::BeginDisabled(jobRunning);
     const bool restore = ImGui::Button("Restore##confirm", ImVec2(std::max(100.0f, ButtonWidth("Restore")), 0));
     ImGui::EndDisabled();
-    if (restore && !jobRunning) {
+    // The browser may have been started since the question opened: looked at now, as a sync does
+    // before it writes, and not from what the panel last saw.
+    const bool browserRunning = restore && !snapshot && !pending.exeName.empty() && IsProcessRunning(pending.exeName);
+    if (browserRunning) {
+        Log(L"[ERROR] Restore not done: " + pending.browserName + L" is running. Close it, then restore; " +
+            pending.targetPath + L" was left as it was.");
+        closeQueueExe = {pending.exeName};
+        closeQueueNames = {pending.browserName};
+        openCloseBrowsers = true;
+        syncAfterClose = false;
+        pendingRestore = {};
+        ImGui::CloseCurrentPopup();
+    } else if (restore && !jobRunning) {
         if (snapshot) {
             std::wstring error;
             bool restored = false;
@@ -208,6 +227,7 @@ void App::DrawFileBackups() {
                 pendingRestore.snapshotId = 0;
                 pendingRestore.browserName = browser.displayName;
                 pendingRestore.targetPath = browser.bookmarksPath;
+                pendingRestore.exeName = browser.exeName;
                 pendingRestore.backupPath = backup.path;
                 pendingRestore.backupTime = backup.displayTime;
                 pendingRestore.what = ToWide(rowText);
@@ -269,6 +289,11 @@ void App::DrawProfileSnapshots() {
             pendingRestore.snapshotId = snapshot.id;
             pendingRestore.profileName = profile.name;
             pendingRestore.snapshotBookmarks = snapshot.bookmark_count;
+            try {
+                pendingRestore.profileBookmarksNow = db.CountBookmarks(profile.id);
+            } catch (const std::exception&) {
+                pendingRestore.profileBookmarksNow = -1;  // the question says it could not be counted
+            }
             pendingRestore.what = rowText;
             openRestoreQuestion = true;
         }
@@ -289,6 +314,7 @@ void App::DrawDeleteSnapshotDialog() {
         ImGui::OpenPopup("Delete Snapshot");
         openDeleteSnapshot = false;
     }
+    CenterNextDialog();
     if (!ImGui::BeginPopupModal("Delete Snapshot", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
     const std::string question = "Delete the snapshot of " + ToUtf8(deleteSnapshotText) + "?";
     ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);

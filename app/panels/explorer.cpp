@@ -36,21 +36,23 @@ void App::DrawBookmarkExplorer() {
     WrappedDisabled("Search & verify bookmarks before syncing");
     ImGui::Spacing();
 
-    if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
+    if (explorerType == 0) ClampChoice(explorerIndex, browsers.size());
     if (explorerType == 1) ClampChoice(explorerIndex, profiles.size());
 
-    if (ImGui::RadioButton("Browser##exp", &explorerType, 0)) {
+    // Each kind keeps its own choice: a switch brings back what the other kind showed last.
+    if (ImGui::RadioButton("Browser##exp", explorerType == 0)) {
+        SwitchKind(explorerType, explorerIndex, explorerOtherKindIndex, 0);
         explorerReloadPending = true;
         SaveUiState();
     }
     SameLineIfFits(RadioWidth("Saved Profile##exp"));
-    if (ImGui::RadioButton("Saved Profile##exp", &explorerType, 1)) {
+    if (ImGui::RadioButton("Saved Profile##exp", explorerType == 1)) {
+        SwitchKind(explorerType, explorerIndex, explorerOtherKindIndex, 1);
         explorerReloadPending = true;
         SaveUiState();
     }
     if (explorerType != explorerLastType) explorerReloadPending = true;
-    // A switch of type moves the index onto the other list.
-    if (explorerType == 0) ClampIndex(explorerIndex, browsers.size());
+    if (explorerType == 0) ClampChoice(explorerIndex, browsers.size());
     if (explorerType == 1) ClampChoice(explorerIndex, profiles.size());
 
     const bool browserCombo = explorerType == 0 && !browsers.empty();
@@ -67,7 +69,9 @@ void App::DrawBookmarkExplorer() {
             return ToUtf8(browserCombo ? browsers[i].displayName : profiles[i].name);
         };
         const bool inList = NamesEntry(explorerIndex, count);
-        const std::string preview = inList ? entryName(static_cast<size_t>(explorerIndex)) : "(choose a profile)";
+        const std::string preview = inList        ? entryName(static_cast<size_t>(explorerIndex))
+                                    : browserCombo ? "(choose a browser)"
+                                                   : "(choose a profile)";
         if (ImGui::BeginCombo(browserCombo ? "##expBrowser" : "##expProfile", preview.c_str())) {
             for (size_t i = 0; i < count; ++i) {
                 ImGui::PushID(static_cast<int>(i));
@@ -83,6 +87,10 @@ void App::DrawBookmarkExplorer() {
     }
     SameLineIfFits(loadWidth);
     if (ImGui::Button("Load")) explorerReloadPending = true;
+    // Where there is nothing to choose, the line says why instead of showing no list at all.
+    if (!browserCombo && !profileCombo)
+        WrappedDisabled(explorerType == 0 ? "No browsers detected."
+                                          : "No saved profiles yet - create one in the action hub or import a file.");
 
     if (!explorerView) explorerView = std::make_shared<ExplorerView>();
     ExplorerView& view = *explorerView;

@@ -95,6 +95,16 @@ inline void ClampChoice(int32_t& index, size_t count) {
     if (count > 0 && index >= static_cast<int32_t>(count)) index = static_cast<int32_t>(count) - 1;
 }
 
+// A choice between a browser (kind 0) and a saved profile (kind 1) keeps one choice per kind: a
+// switch of kind puts the shown choice aside and brings back the one the other kind had, so that no
+// position of one list is ever read as a position of the other.
+inline bool SwitchKind(int32_t& kind, int32_t& index, int32_t& otherKindIndex, int32_t newKind) {
+    if (kind == newKind) return false;
+    kind = newKind;
+    std::swap(index, otherKindIndex);
+    return true;
+}
+
 // A combo over UTF-8 names; true when an entry was picked (even the one already chosen). An index
 // outside the list previews `placeholder`.
 inline bool NameCombo(const char* id, const std::vector<std::string>& names, int32_t& index,

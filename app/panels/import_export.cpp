@@ -173,17 +173,13 @@ void App::DrawImportExport() {
 
     if (ImGui::TreeNode("Export")) {
         ImGui::TextUnformatted("Source");
-        // Another kind of source leaves the source to be chosen: the entry that happens to stand
-        // first in the other list is not what the user asked to export.
-        if (ImGui::RadioButton("Browser##ie", ieSourceType == 0) && ieSourceType != 0) {
-            ieSourceType = 0;
-            ieSourceIndex = kNoChoice;
-        }
+        // Each kind of source keeps its own choice: the entry that happens to stand at the same
+        // place in the other list is not what the user asked to export.
+        if (ImGui::RadioButton("Browser##ie", ieSourceType == 0))
+            SwitchKind(ieSourceType, ieSourceIndex, ieSourceOtherKindIndex, 0);
         SameLineIfFits(RadioWidth("Saved Profile##ie"));
-        if (ImGui::RadioButton("Saved Profile##ie", ieSourceType == 1) && ieSourceType != 1) {
-            ieSourceType = 1;
-            ieSourceIndex = kNoChoice;
-        }
+        if (ImGui::RadioButton("Saved Profile##ie", ieSourceType == 1))
+            SwitchKind(ieSourceType, ieSourceIndex, ieSourceOtherKindIndex, 1);
 
         const std::vector<std::string>* sourceNames =
             ieSourceType == 0 ? &browserNames : ieSourceType == 1 ? &profileNames : nullptr;
@@ -191,6 +187,10 @@ void App::DrawImportExport() {
             ClampChoice(ieSourceIndex, sourceNames->size());
             NameCombo(ieSourceType == 0 ? "##ieSrcBrowser" : "##ieSrcProfile", *sourceNames, ieSourceIndex,
                       ieSourceType == 0 ? "(choose a browser)" : "(choose a profile)");
+        } else if (ieSourceType == 0) {
+            ImGui::TextDisabled("No browsers detected.");
+        } else {
+            WrappedDisabled("No saved profiles yet - create one in the action hub or import a file.");
         }
 
         PathFieldWidth("Browse...##export");

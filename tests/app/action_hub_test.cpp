@@ -190,7 +190,10 @@ TEST_F(ActionHubTest, SyncNowIsDisabledExactlyWhenTheFormCannotNameASourceOrDest
         app.profiles.clear();
         if (c.profiles) app.profiles.push_back(ProfileRecord{42, L"P", 0, 0});
         app.sourceType = c.sourceType;
+        app.sourceIndex = 0;
         app.destMode = c.destMode;
+        app.destBrowserIndex = 1;  // another browser than the source
+        app.destProfileIndex = 0;
         app.writeMode = 1;
         app.confirmBeforeSync = true;
         ui.Frame();
@@ -202,6 +205,34 @@ TEST_F(ActionHubTest, SyncNowIsDisabledExactlyWhenTheFormCannotNameASourceOrDest
             ui.Frame();
         }
     }
+
+    // A choice still to be made, or one browser at both ends, leaves nothing to run.
+    app.browsers = detected;
+    app.profiles = {ProfileRecord{42, L"P", 0, 0}};
+    struct Pair {
+        int sourceType, sourceIndex, destMode, destBrowserIndex, destProfileIndex;
+        const char* shown;
+    };
+    const Pair pairs[] = {
+        {0, -1, 0, 1, 0, "(choose a browser)"},
+        {0, 0, 0, -1, 0, "(choose a browser)"},
+        {1, -1, 2, 0, 0, "(choose a profile)"},
+        {0, 0, 2, 0, -1, "(choose a profile)"},
+        {0, 2, 0, 2, 0, "Source and destination must be different."},
+    };
+    for (const Pair& p : pairs) {
+        SCOPED_TRACE(std::string(p.shown) + " " + std::to_string(p.sourceIndex) + " " + std::to_string(p.destBrowserIndex));
+        app.sourceType = p.sourceType;
+        app.sourceIndex = p.sourceIndex;
+        app.destMode = p.destMode;
+        app.destBrowserIndex = p.destBrowserIndex;
+        app.destProfileIndex = p.destProfileIndex;
+        EXPECT_NE(Text().find(p.shown), std::string::npos);
+        ASSERT_TRUE(ui.Click("Sync Now"));
+        ui.Frame();
+        EXPECT_FALSE(ConfirmShown());
+    }
+    EXPECT_FALSE(app.syncRunning.load());
 
     app.browsers.clear();
     app.sourceType = 0;
@@ -402,23 +433,24 @@ TEST_F(ActionHubTest, ProfileManagementKeepsEveryListAndTheDefaultInStep) {
     EXPECT_EQ(app.defaultProfileId, app.profiles[0].id);
 }
 
-TEST_F(ActionHubTest, TheReplaceConfirmationNamesTheDestinationsItWillEmpty) {
+TEST_F(ActionHubTest, TheReplaceConfirmationNamesTheSourceAndTheDestinationsItWillEmpty) {
     const int64_t work = MakeProfile(L"Work");
     MakeProfile(L"Zuhause");
     const int chrome = BrowserIndex(BrowserKind::Chrome);
     const int brave = BrowserIndex(BrowserKind::Brave);
     struct Case {
         int sourceType, sourceIndex, destMode, destBrowserIndex, destProfileIndex;
+        const char* source;
         const char* named;
     };
     // Chrome and Brave are the two browsers with a bookmarks file in the test tree.
     const Case cases[] = {
-        {0, chrome, 0, brave, 0, "Emptied first: Brave"},
-        {0, brave, 0, chrome, 0, "Emptied first: Google Chrome"},
-        {0, chrome, 1, 0, 0, "Emptied first: Brave"},
-        {1, 0, 1, 0, 0, "Emptied first: Google Chrome, Brave"},
-        {0, chrome, 2, 0, 1, "Emptied first: saved profile 'Zuhause'"},
-        {1, 1, 2, 0, 0, "Emptied first: saved profile 'Work'"},
+        {0, chrome, 0, brave, 0, "Source: Google Chrome", "Emptied first: Brave"},
+        {0, brave, 0, chrome, 0, "Source: Brave", "Emptied first: Google Chrome"},
+        {0, chrome, 1, 0, 0, "Source: Google Chrome", "Emptied first: Brave"},
+        {1, 0, 1, 0, 0, "Source: saved profile 'Work'", "Emptied first: Google Chrome, Brave"},
+        {0, chrome, 2, 0, 1, "Source: Google Chrome", "Emptied first: saved profile 'Zuhause'"},
+        {1, 1, 2, 0, 0, "Source: saved profile 'Zuhause'", "Emptied first: saved profile 'Work'"},
     };
     app.writeMode = 1;
     for (const Case& c : cases) {
@@ -432,8 +464,9 @@ TEST_F(ActionHubTest, TheReplaceConfirmationNamesTheDestinationsItWillEmpty) {
         ASSERT_TRUE(ui.Click("Sync Now"));
         ui.Frame();
         ASSERT_TRUE(ConfirmShown());
-        const std::string line = LineWith(Text(), "Emptied first:");
-        EXPECT_EQ(line, c.named);
+        const std::string text = Text();
+        EXPECT_EQ(LineWith(text, "Source:"), c.source);
+        EXPECT_EQ(LineWith(text, "Emptied first:"), c.named);
         ASSERT_TRUE(ui.Click("Cancel"));
         ui.Frame();
         EXPECT_FALSE(ConfirmShown());

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -231,7 +232,16 @@ TEST_F(BackupsPanelTest, NeitherRestoreActsWhileASyncJobRuns) {
     EXPECT_NE(ReadTextFile(ChromeFile()), current);
 }
 
-TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAfterAQuestionAndUtcTimeText) {
+// True when the dialog of that name stands in the middle of the display.
+bool Centred(const char* dialog) {
+    ImGuiWindow* window = ImGui::FindWindowByName(dialog);
+    if (!window || !window->Active) return false;
+    const ImVec2 middle = ImGui::GetMainViewport()->GetCenter();
+    const ImVec2 own(window->Pos.x + window->Size.x * 0.5f, window->Pos.y + window->Size.y * 0.5f);
+    return std::abs(own.x - middle.x) <= 1.0f && std::abs(own.y - middle.y) <= 1.0f;
+}
+
+TEST_F(BackupsPanelTest, SnapshotRestoreSaysWhatTheProfileHoldsNowAndDeleteAsksInTheMiddleWithUtcTimeText) {
     const int64_t profile = app.db.CreateProfile(L"Work");
     ASSERT_EQ(app.db.AddBookmarks(profile, {Bookmark(L"https://a.example/", L"A"), Bookmark(L"https://b.example/", L"B")}), 2);
     const int64_t snapshot = app.db.CreateSnapshot(profile, L"Before");
@@ -250,6 +260,8 @@ TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAfterAQuestionAndUtcTimeText) {
     ui.Frame(2);
     EXPECT_TRUE(Shows("Restore the saved profile 'Work' from the snapshot 1970-01-01 00:00:00 - Before (2 bookmarks)?"))
         << shownText;
+    EXPECT_TRUE(Shows("The profile holds 1 bookmark(s) now.")) << shownText;
+    EXPECT_TRUE(Centred("Restore Backup"));
     EXPECT_EQ(app.db.GetBookmarks(profile).size(), 1u);
     ASSERT_TRUE(ClickIn("Restore", "Restore Backup"));
     EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[OK] Restored profile 'Work' from snapshot (2 bookmarks)."});
@@ -268,6 +280,8 @@ TEST_F(BackupsPanelTest, SnapshotRestoreDeleteAfterAQuestionAndUtcTimeText) {
     ui.Frame();
     EXPECT_TRUE(Shows("Delete the snapshot of 'Work' from ")) << shownText;
     EXPECT_TRUE(Shows(" - Auto-backup before restore (1 bookmarks)?")) << shownText;
+    ui.Frame();
+    EXPECT_TRUE(Centred("Delete Snapshot"));
     EXPECT_EQ(app.db.ListSnapshots(profile).size(), 2u);
     ASSERT_TRUE(ClickIn("Cancel", "Delete Snapshot"));
     ui.Frame();
@@ -334,6 +348,117 @@ TEST_F(BackupsPanelTest, EmptyStatesAndTheChoiceOfBrowserAndProfile) {
     ASSERT_TRUE(ui.Click("Home"));
     EXPECT_EQ(app.backupProfileIndex, 0);
     EXPECT_EQ(app.db.GetSetting(L"ui_backup_profile", L""), std::to_wstring(app.profiles[0].id));
+}
+
+uint64_t WriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+uint64_t Now() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+void SetWriteTime(const std::wstring& path, uint64_t time) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME fileTime{static_cast<DWORD>(time & 0xFFFFFFFFu), static_cast<DWORD>(time >> 32)};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &fileTime));
+    CloseHandle(file);
+}
+
+constexpr uint64_t kMinute = 60ull * 10000000ull;  // in FILETIME ticks
+
+TEST_F(BackupsPanelTest, ARestoredFileIsDatedNowAndTheBrowserKeepsItsProfile) {
+    // Edge with two profiles: Default in use now, "Profile 1" written half an hour ago, and a backup
+    // of Default two days old.
+    const std::wstring data = Local() + L"\\Microsoft\\Edge\\User Data";
+    const std::wstring defaultFile = data + L"\\Default\\Bookmarks";
+    const std::wstring otherFile = data + L"\\Profile 1\\Bookmarks";
+    WriteBookmarks(otherFile, {Bookmark(L"https://other.example/", L"Other")});
+    SetWriteTime(otherFile, Now() - 30 * kMinute);
+    WriteBookmarks(defaultFile, {Bookmark(L"https://current.example/", L"Current")});
+    const std::wstring staging = dir / L"staging\\Bookmarks";
+    WriteBookmarks(staging, {Bookmark(L"https://older.example/", L"Older")});
+    const std::wstring backup = MakeBackupPathAt(defaultFile, {2024, 1, 2, 3, 4, 5});
+    ASSERT_TRUE(CopyFileW(staging.c_str(), backup.c_str(), FALSE));
+    SetWriteTime(backup, Now() - 2 * 24 * 60 * kMinute);
+
+    DetectBrowsers();
+    app.NoteDetectedProfiles();
+    const int edge = IndexOf(BrowserKind::Edge);
+    ASSERT_EQ(app.browsers[edge].bookmarksPath, defaultFile);
+    app.backupBrowserIndex = edge;
+    ui.Frame();
+    NewLogLines();
+
+    const uint64_t before = Now();
+    RestoreNth(0);
+    EXPECT_EQ(ReadTextFile(defaultFile), ReadTextFile(backup));
+    EXPECT_EQ(NewLogLines(),
+              std::vector<std::wstring>{L"[OK] Restored Microsoft Edge bookmarks from backup 2024-01-02 03:04:05."});
+    // Dated at the restore (file times may be kept coarser than the clock: a second's slack).
+    EXPECT_GE(WriteTime(defaultFile) + 10000000ull, before);
+    EXPECT_GT(WriteTime(defaultFile), WriteTime(otherFile));
+
+    // Detected again (F5, or the next start): still Default, and nothing to report.
+    DetectBrowsers();
+    app.NoteDetectedProfiles();
+    EXPECT_EQ(app.browsers[edge].bookmarksPath, defaultFile);
+    EXPECT_TRUE(NewLogLines().empty());
+
+    // Where the detection does pick another folder, the log says so and names both; the next start
+    // compares with the folder stored, not with nothing.
+    WriteBookmarks(otherFile, {Bookmark(L"https://used.example/", L"Used")});
+    SetWriteTime(otherFile, Now() + kMinute);
+    DetectBrowsers();
+    app.NoteDetectedProfiles();
+    ASSERT_EQ(app.browsers[edge].bookmarksPath, otherFile);
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[WARN] Microsoft Edge now uses the profile folder " + data +
+                                                       L"\\Profile 1 instead of " + data +
+                                                       L"\\Default: its explorer, its backups and syncs into it now "
+                                                       L"work on that folder."});
+    app.detectedProfileFolders.clear();  // as after a restart
+    app.NoteDetectedProfiles();
+    EXPECT_TRUE(NewLogLines().empty());
+    SetWriteTime(otherFile, Now() - 60 * kMinute);
+    app.detectedProfileFolders.clear();
+    DetectBrowsers();
+    app.NoteDetectedProfiles();
+    const std::vector<std::wstring> back = NewLogLines();
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_NE(back[0].find(L"now uses the profile folder " + data + L"\\Default instead of"), std::wstring::npos)
+        << ToUtf8(back[0]);
+}
+
+TEST_F(BackupsPanelTest, ARestoreIsRefusedWhenTheBrowserStartedAfterTheQuestionOpened) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::string current = ReadTextFile(ChromeFile());
+    AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    ui.Frame();
+    NewLogLines();
+    ClickNth("Restore", 0);
+    ui.Frame(2);
+    ASSERT_TRUE(ui.Has("Restore##confirm"));
+
+    FakeBrowser chrome(L"chrome.exe");  // started while the question is open
+    ASSERT_TRUE(ClickIn("Restore", "Restore Backup"));
+    EXPECT_EQ(ReadTextFile(ChromeFile()), current);
+    EXPECT_EQ(ListFileBackups(ChromeFile()).size(), 1u);  // not even a safety backup
+    EXPECT_EQ(NewLogLines(), std::vector<std::wstring>{L"[ERROR] Restore not done: Google Chrome is running. Close it, "
+                                                       L"then restore; " + ChromeFile() + L" was left as it was."});
+    // The way out is offered as a sync offers it: the close dialog for this browser, no sync after.
+    EXPECT_EQ(app.closeQueueExe, std::vector<std::wstring>{L"chrome.exe"});
+    EXPECT_FALSE(app.syncAfterClose);
+    ui.Frame(2);
+    EXPECT_FALSE(ui.Has("Restore##confirm"));
+    EXPECT_TRUE(ui.Has("Close completely"));
 }
 
 }  // namespace

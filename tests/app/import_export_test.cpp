@@ -168,13 +168,15 @@ TEST_F(ImportExportPanelTest, ATypedPathOverAnExportAsksFirstAndSaysThatAnEmptyE
     EXPECT_TRUE(ImportBookmarks(file, &error).empty());
 }
 
-TEST_F(ImportExportPanelTest, ExportStaysDisabledWithoutPathOrSource) {
+TEST_F(ImportExportPanelTest, ExportStaysDisabledWithoutPathOrSourceAndSaysWhenThereIsNoProfile) {
     DetectBrowsers();
     WriteBookmarks(ChromeFile(), Three());
     Open("Export");
     Press("Export");  // no path
     ASSERT_TRUE(ui.Click("Saved Profile##ie"));
     EXPECT_EQ(nullptr, FindCombo("##ieSrcProfile", {"Export"}));
+    ui.Frame();
+    EXPECT_TRUE(Shows("No saved profiles yet - create one in the action hub or import a file.")) << shownText;
     SetExportPath(dir / L"none.json");
     Press("Export");  // no saved profile
     EXPECT_TRUE(NewLogLines().empty());

@@ -292,5 +292,145 @@ TEST_F(SelectionsTest, ARefreshKeepsEveryBrowserSelectionOnItsBrowser) {
     EXPECT_EQ(kindAt(app.ieSourceIndex), BrowserKind::Brave);
 }
 
+// The combos report no label: the first unlabelled item drawn after the labelled item `before`.
+bool ClickComboAfter(UiDriver& ui, const std::string& before) {
+    const std::vector<UiItem>& items = ui.items();
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].label != before) continue;
+        for (size_t j = i + 1; j < items.size(); ++j)
+            if (items[j].label.empty()) return ui.ClickItem(items[j]);
+    }
+    return false;
+}
+
+int32_t BrowserAt(const bm::ui::App& app, BrowserKind kind) {
+    for (size_t i = 0; i < app.browsers.size(); ++i)
+        if (app.browsers[i].kind == kind) return static_cast<int32_t>(i);
+    return -1;
+}
+
+TEST_F(SelectionsTest, EachKindOfSourceKeepsItsOwnChoiceAndAProfileIsNeverTakenForABrowser) {
+    ASSERT_TRUE(ui.Click("Export"));
+    ui.Frame();
+    struct Pair {
+        const char* browserRadio;
+        const char* profileRadio;
+        int32_t* index;
+    };
+    const Pair pairs[] = {{"Browser##src", "Saved Profile##src", &app.sourceIndex},
+                          {"Browser##exp", "Saved Profile##exp", &app.explorerIndex},
+                          {"Browser##ie", "Saved Profile##ie", &app.ieSourceIndex}};
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(pair.browserRadio);
+        // Mozilla Firefox chosen through its combo.
+        ASSERT_TRUE(ui.Click(pair.browserRadio));
+        ASSERT_TRUE(ClickComboAfter(ui, pair.profileRadio));
+        ui.Frame();
+        ASSERT_TRUE(ui.Click("Mozilla Firefox"));
+        ui.Frame();
+        ASSERT_EQ(*pair.index, BrowserAt(app, BrowserKind::Firefox));
+
+        // The profile kind was never chosen: it asks, whatever profile stands at Firefox's position.
+        ASSERT_TRUE(ui.Click(pair.profileRadio));
+        ui.Frame();
+        EXPECT_EQ(*pair.index, -1);
+        EXPECT_TRUE(Shows("(choose a profile)")) << shownText;
+
+        // Back to the browser: Firefox again, not the browser at a profile's position.
+        ASSERT_TRUE(ui.Click(pair.browserRadio));
+        ui.Frame();
+        EXPECT_EQ(*pair.index, BrowserAt(app, BrowserKind::Firefox));
+
+        // A profile chosen for the profile kind comes back the same way.
+        ASSERT_TRUE(ui.Click(pair.profileRadio));
+        ASSERT_TRUE(ClickComboAfter(ui, pair.profileRadio));
+        ui.Frame();
+        ASSERT_TRUE(ui.Click("Zuhause"));
+        ui.Frame();
+        ASSERT_EQ(IdAt(*pair.index), home);
+        ASSERT_TRUE(ui.Click(pair.browserRadio));
+        ui.Frame();
+        EXPECT_EQ(*pair.index, BrowserAt(app, BrowserKind::Firefox));
+        ASSERT_TRUE(ui.Click(pair.profileRadio));
+        ui.Frame();
+        EXPECT_EQ(IdAt(*pair.index), home);
+        ASSERT_TRUE(ui.Click(pair.browserRadio));
+        ui.Frame();
+    }
+    app.SaveUiState();
+    EXPECT_EQ(app.db.GetSetting(L"ui_source_browser", L""), L"firefox");
+    EXPECT_EQ(app.db.GetSetting(L"ui_source_profile", L""), std::to_wstring(home));
+
+    // A destination kind never chosen asks too: "Target Profile" is not the first profile.
+    app.destProfileIndex = -1;
+    ASSERT_TRUE(ui.Click("Target Profile##dst"));
+    ui.Frame();
+    EXPECT_EQ(app.destProfileIndex, -1);
+    ASSERT_TRUE(ui.Click("Single Browser##dst"));
+    ui.Frame();
+    app.destBrowserIndex = BrowserAt(app, BrowserKind::Brave);
+    ASSERT_TRUE(ui.Click("Target Profile##dst"));
+    ui.Frame();
+    EXPECT_EQ(app.destProfileIndex, -1);
+    ASSERT_TRUE(ui.Click("Single Browser##dst"));
+    ui.Frame();
+    EXPECT_EQ(app.destBrowserIndex, BrowserAt(app, BrowserKind::Brave));
+}
+
+TEST_F(SelectionsTest, EmptyChoicesStayEmptyOverARestartAndAFreshStartChoosesNothing) {
+    ChooseTrip();
+    app.sourceType = 0;  // the profile source is put aside, still on "Reisen 2025"
+    std::swap(app.sourceIndex, app.sourceOtherKindIndex);
+    app.sourceIndex = BrowserAt(app, BrowserKind::Edge);
+    DeleteProfile(trip);
+    app.SaveUiState();
+    EXPECT_EQ(app.sourceOtherKindIndex, -1);
+
+    // The next start, over the same database.
+    bm::ui::App next;
+    ASSERT_TRUE(next.OpenDatabase(dir / L"app_data.db"));
+    next.browsers = DetectBrowsersIn(Local(), Roaming());
+    next.RefreshProfiles();
+    next.LoadUiState();
+    auto idAt = [&next](int32_t index) {
+        return index >= 0 && index < static_cast<int32_t>(next.profiles.size()) ? next.profiles[index].id : -1;
+    };
+    EXPECT_EQ(next.browsers[next.sourceIndex].kind, BrowserKind::Edge);
+    EXPECT_EQ(next.sourceOtherKindIndex, -1);
+    EXPECT_EQ(next.explorerIndex, -1);
+    EXPECT_EQ(next.ieSourceIndex, -1);
+    EXPECT_EQ(next.backupProfileIndex, -1);
+    EXPECT_EQ(next.copyFromProfileIndex, -1);
+    EXPECT_EQ(idAt(next.destProfileIndex), home);
+    EXPECT_EQ(idAt(next.copyToProfileIndex), work);
+
+    // A fresh start: nothing chosen, nothing that could run, no error before anything was done.
+    TempDir freshDir;
+    bm::ui::App fresh;
+    ASSERT_TRUE(fresh.OpenDatabase(freshDir / L"app_data.db"));
+    fresh.dbOpen = true;
+    fresh.browsers = DetectBrowsersIn(Local(), Roaming());
+    for (const wchar_t* name : {L"Eins", L"Zwei"}) fresh.db.CreateProfile(name);
+    fresh.RefreshProfiles();
+    fresh.LoadUiState();
+    UiDriver freshUi(ImVec2(2400, 3000));
+    std::string text;
+    freshUi.SetDraw([&] {
+        ImGui::LogToBuffer(0);
+        fresh.DrawFrame();
+        text = ImGui::GetCurrentContext()->LogBuffer.c_str();
+        ImGui::LogFinish();
+    });
+    freshUi.Frame();
+    ASSERT_TRUE(freshUi.Click("Copy Profile -> Profile (Replace Destination)"));
+    freshUi.Frame();
+    EXPECT_NE(text.find("(choose a browser)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Source and destination must be different."), std::string::npos) << text;
+    ASSERT_TRUE(freshUi.Click("Sync Now"));
+    freshUi.Frame();
+    EXPECT_FALSE(fresh.worker.joinable());
+    EXPECT_FALSE(freshUi.Has("Replace Anyway"));
+}
+
 }  // namespace
 }  // namespace bm::test

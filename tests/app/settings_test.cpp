@@ -67,11 +67,16 @@ TEST_F(SettingsTest, FirstStartGivesTheDefaults) {
     EXPECT_FALSE(app.leftPaneWidthValid);
     EXPECT_FLOAT_EQ(app.consoleHeight, 150);
     EXPECT_FALSE(app.hasSavedPlacement);
+    // Nothing chosen yet: a new user's first Sync Now cannot run Chrome into Chrome.
     EXPECT_EQ(app.sourceType, 0);
-    EXPECT_EQ(app.sourceIndex, 0);
+    EXPECT_EQ(app.sourceIndex, -1);
+    EXPECT_EQ(app.sourceOtherKindIndex, -1);
     EXPECT_EQ(app.destMode, 0);
-    EXPECT_EQ(app.destBrowserIndex, 0);
-    EXPECT_EQ(app.destProfileIndex, 0);
+    EXPECT_EQ(app.destBrowserIndex, -1);
+    EXPECT_EQ(app.destProfileIndex, -1);
+    EXPECT_EQ(app.explorerIndex, -1);
+    EXPECT_EQ(app.copyFromProfileIndex, -1);
+    EXPECT_EQ(app.copyToProfileIndex, -1);
     EXPECT_EQ(app.importAsNew, 1);
     EXPECT_TRUE(app.explorerReloadPending);
 }
@@ -321,22 +326,25 @@ TEST_F(SettingsTest, SelectionsAreStoredByKeyAndIdAndRestoredAgainstChangedLists
     EXPECT_EQ(app.profiles[app.destProfileIndex].id, work);
     EXPECT_EQ(app.writeMode, 1);
     EXPECT_EQ(app.explorerType, 1);
-    EXPECT_EQ(app.explorerIndex, 1);       // "Old" is gone: the default profile, Home
+    EXPECT_EQ(app.explorerIndex, -1);      // "Old" is gone: none, not another profile
+    EXPECT_EQ(app.explorerOtherKindIndex, -1);  // never chosen as a browser
     EXPECT_EQ(app.backupBrowserIndex, 2);  // edge
-    EXPECT_EQ(app.backupProfileIndex, 1);
+    EXPECT_EQ(app.backupProfileIndex, -1);
     EXPECT_EQ(app.ieSourceType, 0);
     EXPECT_EQ(app.ieSourceIndex, 0);  // firefox
     EXPECT_EQ(app.profiles[app.ieDestProfileIndex].id, work);
     EXPECT_EQ(app.importAsNew, 0);
-    EXPECT_EQ(app.customBrowserIndex, 0);
+    EXPECT_EQ(app.customBrowserIndex, -1);  // no key: none
     EXPECT_EQ(app.profiles[app.copyFromProfileIndex].id, work);
-    EXPECT_EQ(app.copyToProfileIndex, 1);  // "0": the default profile
+    EXPECT_EQ(app.copyToProfileIndex, -1);  // "0": none, not the default profile
+    // The source's browser kind kept its own choice beside the profile shown.
+    EXPECT_EQ(app.browsers[app.sourceOtherKindIndex].kind, BrowserKind::Vivaldi);
 
-    // Without a default profile, a vanished profile falls back to the first position.
+    // Without a default profile a vanished profile is no choice either, not the first position.
     app.db.SetDefaultProfileId(0);
     app.RefreshProfiles();
     app.LoadUiState();
-    EXPECT_EQ(app.explorerIndex, 0);
+    EXPECT_EQ(app.explorerIndex, -1);
     EXPECT_EQ(app.profiles[0].id, aaa);
 }
 
