@@ -4,7 +4,8 @@
 # theme being brighter than the dark one, then closed with WM_CLOSE and expected to end with code 0.
 # Each theme is also photographed at the smallest window the program allows (980 x 640) with the
 # Extra Large font, where every control must still be in view. Two states in both themes besides:
-# the question a file restore asks (orvellane-THEME-restore-question.png) and a saved profile whose
+# the question a file restore asks (orvellane-THEME-restore-question.png), the question before a
+# replace sync (orvellane-THEME-replace-question.png) and a saved profile whose
 # name and bookmarks hold an emoji, drawn with the emoji font (orvellane-THEME-emoji-name.png), and
 # the File menu open (orvellane-THEME-file-menu.png).
 #
@@ -180,6 +181,20 @@ for theme in dark light; do
 done
 rm -f "$emoji_font"
 shot_setup=""
+
+# The question before a replace sync names both ends: Google Chrome (a custom bookmarks file) into
+# a saved profile, in replace mode, and a click on "Sync Now".
+shot_setup='mkdir -p "$folder/chrome" && printf "%s" "$bookmarks_json" >"$folder/chrome/Bookmarks" &&
+  "$wine_run" "$seed_database" "$(windows_path "$folder")\\app_data.db" custom-path chrome \
+      "$(windows_path "$folder/chrome")\\Bookmarks" </dev/null &&
+  "$wine_run" "$seed_database" "$(windows_path "$folder")\\app_data.db" profile "Arbeit" \
+      https://intranet.example/ "Intranet" </dev/null >/dev/null'
+shot_action='"$wine_run" "$click_item" "$(windows_path "$exe")" "Sync Now" </dev/null'
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-replace-question" ui_source_type 0 ui_source_browser chrome ui_dest_mode 2 \
+      ui_dest_profile 1 ui_sync_write_mode 1
+done
+shot_setup="" shot_action=""
 
 # The File menu open over the panels: menus are opaque in both themes.
 shot_action='"$wine_run" "$click_item" "$(windows_path "$exe")" File </dev/null'
