@@ -272,7 +272,7 @@ public:
         int64_t snapshotId = 0;
         std::wstring profileName;
         int64_t snapshotBookmarks = 0;
-        int64_t profileBookmarksNow = 0;  // what the profile holds when asked; -1: could not be counted
+        int64_t bookmarksNow = 0;  // what the profile or the file holds when asked; -1: cannot be read
         std::wstring browserName;
         std::wstring exeName;  // the browser's process, looked for again at the answer
         std::wstring targetPath;

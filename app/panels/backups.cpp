@@ -44,6 +44,20 @@ std::string CountText(int count) {
     return count < 0 ? std::string("cannot be read") : std::to_string(count) + " bookmark(s)";
 }
 
+// Bookmarks in the browser's file as it is now; -1 when it cannot be read, 0 when there is none.
+int64_t LiveBookmarkCount(const BrowserInfo& browser) {
+    if (!FileExists(browser.bookmarksPath)) return 0;
+    try {
+        std::wstring error;
+        const std::vector<BookmarkRecord> records = browser.kind == BrowserKind::Firefox
+                                                        ? ReadFirefoxBookmarks(browser.bookmarksPath, &error)
+                                                        : ReadChromiumBookmarks(browser.bookmarksPath, &error);
+        if (error.empty() || !records.empty()) return static_cast<int64_t>(records.size());
+    } catch (const std::exception&) {
+    }
+    return -1;
+}
+
 }  // namespace
 
 int App::BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath) {
@@ -80,12 +94,11 @@ void App::DrawRestoreQuestion() {
     ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
     ImGui::TextWrapped("%s", question.c_str());
     // What is about to be replaced, as the export question says what the file holds.
-    if (snapshot) {
-        const std::string now = pending.profileBookmarksNow < 0
-                                    ? "What the profile holds now could not be counted."
-                                    : "The profile holds " + std::to_string(pending.profileBookmarksNow) + " bookmark(s) now.";
-        ImGui::TextWrapped("%s", now.c_str());
-    }
+    const char* holder = snapshot ? "The profile" : "The file";
+    const std::string now = pending.bookmarksNow < 0
+                                ? std::string(holder) + " cannot be read now."
+                                : std::string(holder) + " holds " + std::to_string(pending.bookmarksNow) + " bookmark(s) now.";
+    ImGui::TextWrapped("%s", now.c_str());
     ImGui::TextWrapped("%s", replaced);
     if (!snapshot) ImGui::TextDisabled("%s", ToUtf8(pending.backupPath).c_str());
     ImGui::PopTextWrapPos();
@@ -228,6 +241,7 @@ void App::DrawFileBackups() {
                 pendingRestore.browserName = browser.displayName;
                 pendingRestore.targetPath = browser.bookmarksPath;
                 pendingRestore.exeName = browser.exeName;
+                pendingRestore.bookmarksNow = LiveBookmarkCount(browser);
                 pendingRestore.backupPath = backup.path;
                 pendingRestore.backupTime = backup.displayTime;
                 pendingRestore.what = ToWide(rowText);
@@ -290,9 +304,9 @@ void App::DrawProfileSnapshots() {
             pendingRestore.profileName = profile.name;
             pendingRestore.snapshotBookmarks = snapshot.bookmark_count;
             try {
-                pendingRestore.profileBookmarksNow = db.CountBookmarks(profile.id);
+                pendingRestore.bookmarksNow = db.CountBookmarks(profile.id);
             } catch (const std::exception&) {
-                pendingRestore.profileBookmarksNow = -1;  // the question says it could not be counted
+                pendingRestore.bookmarksNow = -1;  // the question says it cannot be read
             }
             pendingRestore.what = rowText;
             openRestoreQuestion = true;

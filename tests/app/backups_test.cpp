@@ -446,6 +446,7 @@ TEST_F(BackupsPanelTest, ARestoreIsRefusedWhenTheBrowserStartedAfterTheQuestionO
     ClickNth("Restore", 0);
     ui.Frame(2);
     ASSERT_TRUE(ui.Has("Restore##confirm"));
+    EXPECT_TRUE(Shows("The file holds 1 bookmark(s) now.")) << shownText;
 
     FakeBrowser chrome(L"chrome.exe");  // started while the question is open
     ASSERT_TRUE(ClickIn("Restore", "Restore Backup"));
