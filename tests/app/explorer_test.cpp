@@ -113,6 +113,12 @@ TEST_F(ExplorerPanelTest, LoadsOnTheFirstFrameAndOnEveryReloadTrigger) {
     EXPECT_EQ(app.ExplorerRowCount(), 0u);
     ui.Frame();
     EXPECT_TRUE(Shows("(choose a profile)")) << shownText;
+
+    // With no profile left there is nothing to choose, and the line says so.
+    ASSERT_TRUE(app.db.DeleteProfile(home));
+    app.RefreshProfiles();
+    ui.Frame();
+    EXPECT_TRUE(Shows("No saved profiles yet - create one in the action hub or import a file.")) << shownText;
 }
 
 TEST_F(ExplorerPanelTest, SearchFoldsAsciiCaseOnlyAndCountsEveryLoadedRow) {
