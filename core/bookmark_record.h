@@ -23,6 +23,11 @@ struct BookmarkRecord {
 // Firefox's longest names are more than any browser's file holds.
 inline constexpr size_t kMaxFolderPathLength = 65536;
 
+// The deepest folder nesting a store reads: folders below a root, the root not counted. Chromium's
+// own JSON reader stops at 200 levels (about 98 folders); ten times that is more than any browser
+// writes, and little enough that walking it cannot exhaust a thread's stack.
+inline constexpr size_t kDeepestFolderNesting = 1000;
+
 // Every record carries its own copy of its folder path, so a small file of deep folders with long
 // names and many links could need many times its size in memory. A reader refuses a file once the
 // paths of what it read pass this budget: a fixed allowance, and more per byte of input than

@@ -3,11 +3,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "core/bookmark_record.h"
@@ -20,9 +18,6 @@ constexpr int64_t kChromeEpochOffsetSeconds = 11644473600LL;
 std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error);
 // The same over the bytes of such a file.
 std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error);
-
-// Appends the bookmarks of `node` and everything below it; `parentPath` is the folder path of its parent.
-void CollectNode(const nlohmann::json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out);
 
 // Unix seconds of a Chromium time stamp; an empty or unreadable text gives the current time.
 int64_t ChromeTimeToUnix(const std::string& stamp);
@@ -50,15 +45,6 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
 
 // Puts a planned text in place of the file in one step. False with the error text when it could not.
 bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error);
-
-void CollectUrls(const nlohmann::json& node, std::unordered_set<std::wstring>& urls);
-nlohmann::json NewBookmarksDocument();
-nlohmann::json MakeRootFolder(const std::string& displayName);
-
-// The deepest folder nesting below a root that is read or written here. Chromium's own JSON reader
-// stops at 200 levels (about 98 folders); ten times that is more than any browser writes, and
-// little enough that walking it cannot exhaust a thread's stack.
-constexpr size_t kDeepestFolderNesting = 1000;
 
 // JSON nesting that leaves room for kDeepestFolderNesting folders: the document, `roots`, two levels per
 // folder (the node and its `children`), and some to spare for what browsers add to a node.

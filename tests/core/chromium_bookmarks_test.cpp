@@ -609,24 +609,25 @@ TEST_F(ChromiumStore, DeeperNestingIsRefusedWholeOnASmallStack) {
     }
 }
 
-// The walks over a tree take no stack per level, whatever built the tree.
-TEST(ChromiumTreeWalks, DeepTreesInMemory) {
-    json node = {{"type", "url"}, {"url", "https://deep.example/"}, {"name", "Deep"}, {"id", "7"}};
-    for (int i = 0; i < 100000; ++i) {
-        json folder = {{"type", "folder"}, {"name", "f"}, {"id", "1"}};
-        folder["children"] = json::array();
-        folder["children"].push_back(std::move(node));
-        node = std::move(folder);
-    }
-    std::vector<BookmarkRecord> records;
-    std::unordered_set<std::wstring> urls;
-    test::RunWithStack(test::kSmallStack, [&] {
-        CollectNode(node, L"Bookmarks bar", records);
-        CollectUrls(node, urls);
+// The walks over a tree (the reader's, the duplicate keys', the ids', the comparison of a replace)
+// take no stack per level: a file at the reader's bound is read, merged into and replaced on a stack
+// far too small for one frame per folder.
+TEST_F(ChromiumStore, DeepTreesOnATinyStack) {
+    constexpr size_t kTinyStack = 64 * 1024;
+    const std::string deep = NestedBookmarksFile(kDeepestFolderNesting);
+    WriteTextFile(file, deep);
+    size_t read = 0;
+    int merged = -2, replaced = -2;
+    std::wstring error;
+    test::RunWithStack(kTinyStack, [&] {
+        read = ReadChromiumBookmarks(file, &error).size();
+        merged = WriteChromiumBookmarks(file, {Record(L"https://deep.example/", L"Deep", L"")}, nullptr, &error, false);
+        replaced = WriteChromiumBookmarks(file, {Record(L"https://n.example/", L"N", L"")}, nullptr, &error, true);
     });
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].folder_path.size(), std::wstring(L"Bookmarks bar").size() + 2 * 100000);
-    EXPECT_EQ(urls, std::unordered_set<std::wstring>{L"https://deep.example"});
+    EXPECT_EQ(error, L"");
+    EXPECT_EQ(read, 1u);
+    EXPECT_EQ(merged, 0);  // already there, however deep
+    EXPECT_EQ(replaced, 1);
 }
 
 TEST_F(ChromiumStore, MissingRootGetsNextIdWithoutDates) {
