@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/browser_urls.h"
 #include "core/chromium_bookmarks_internal.h"
 #include "core/file_io.h"
 #include "core/read_failure.h"
@@ -236,15 +237,14 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
             if (!ParseBookmarksDocument(bytes, document, problem) || !ReadDocument(document, bytes.size(), nullptr, problem))
                 return fail(problem);
         }
+        plan.sourceMissing = missing;
+        plan.source = std::move(bytes);
     }
 
     for (const BookmarkRecord& record : records) {
         if (record.folder_path.size() > kMaxFolderPathLength)
             return fail(L"A bookmark's folder path is longer than " + std::to_wstring(kMaxFolderPathLength) +
                         L" characters, more than any browser keeps; the Bookmarks file was not changed.");
-        if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting)
-            return fail(L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
-                        L" folders; the Bookmarks file was not changed.");
     }
 
     // A file whose structure is not what browsers write is left alone rather than guessed at.
@@ -296,13 +296,25 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
         json& mobile = ensureRoot("synced", "Mobile bookmarks");
 
         FolderIndex folders;
-        for (const BookmarkRecord& record : records) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            const BookmarkRecord& record = records[i];
+            // The browser drops such a bookmark when it loads the file, and then writes the file
+            // again without it: written here, it would be counted as added and never be seen.
+            if (!ChromiumKeepsUrl(record.url)) {
+                ++plan.shortfall.urlUnusable;
+                continue;
+            }
             std::wstring key = NormalizeUrl(record.url);
             if (present.count(key)) {
                 ++skippedCount;
                 continue;
             }
-            const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+            ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+            // Depth counts the folders below the root. One folder too many and the browser loads
+            // none of the file's bookmarks, so a deeper record goes into the deepest folder of its
+            // path that the browser loads.
+            std::wstring keptIn = KeepWithinDepth(record.folder_path, parsed, kChromiumDeepestFolderNesting);
+            if (!keptIn.empty()) plan.shortfall.moved.push_back({i, std::move(keptIn)});
             json& root = parsed.root_key == L"other" ? other : parsed.root_key == L"synced" ? mobile : bar;
             json& children = ChildrenArray(folders.Resolve(root, parsed.root_key, parsed.segments, nextId));
 
@@ -344,7 +356,19 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
     return true;
 }
 
-bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error) {
+bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error,
+                         bool* fileChanged) {
+    if (fileChanged) *fileChanged = false;
+    // Between the plan and this commit the caller makes a backup, which can take a while: a change
+    // made to the file in that time (by another program) would otherwise be written over.
+    std::string now;
+    bool missing = false;
+    const bool read = ReadFileBytes(path, now, &missing);
+    if (plan.sourceMissing ? read || !missing : !read || now != plan.source) {
+        if (fileChanged) *fileChanged = true;
+        if (error) *error = L"Bookmarks file was changed by another program while this write was prepared; it was left as it is.";
+        return false;
+    }
     FileWriteError writeError;
     if (WriteFileReplacing(path, plan.text, &writeError)) return true;
     if (error) {
@@ -357,17 +381,25 @@ bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan
 }
 
 int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
-                           std::wstring* error, bool replace) {
+                           std::wstring* error, bool replace, WriteShortfall* shortfall) {
     ChromiumWritePlan plan;
-    if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
-    if (!plan.changes) {
-        if (skipped) *skipped = static_cast<int>(records.size());  // every one is there already
-        RemoveLeftoverTemporaries(path);  // what a killed write left beside the file goes all the same
-        return 0;
+    bool fileChanged = true;
+    // A file changed between the plan and the commit is planned again from what it holds now.
+    for (int attempt = 0; fileChanged && attempt < kChromiumWriteAttempts; ++attempt) {
+        if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
+        if (!plan.changes) {
+            if (skipped) *skipped = static_cast<int>(records.size()) - plan.shortfall.LeftOut();  // every other one is there already
+            if (shortfall) *shortfall = std::move(plan.shortfall);
+            RemoveLeftoverTemporaries(path);  // what a killed write left beside the file goes all the same
+            return 0;
+        }
+        if (CommitChromiumWrite(path, plan, error, &fileChanged)) {
+            if (skipped) *skipped = plan.skipped;
+            if (shortfall) *shortfall = std::move(plan.shortfall);
+            return plan.added;
+        }
     }
-    if (!CommitChromiumWrite(path, plan, error)) return -1;
-    if (skipped) *skipped = plan.skipped;
-    return plan.added;
+    return -1;
 }
 
 }  // namespace bm

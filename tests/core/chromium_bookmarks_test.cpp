@@ -282,7 +282,7 @@ TEST_F(ChromiumStore, MalformedDocumentsTable) {
 TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
     WriteTextFile(file, kBrowserFile);
     const std::vector<BookmarkRecord> records = {
-        Record(L"example.com/a", L"dup by case and slash? no: scheme differs", L""),
+        Record(L"http://example.com/a", L"dup by case and slash? no: scheme differs", L""),
         Record(L"HTTPS://EXAMPLE.COM/A", L"Duplicate", L""),                  // known, at the bar's top
         Record(L"https://docs.example.org", L"Duplicate deep", L"Other bookmarks"),  // known, inside Work
         Record(L"https://пример.рф", L"Duplicate mobile", L""),                 // known, two levels deep in synced
@@ -306,8 +306,8 @@ TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
     EXPECT_EQ(bar["children"][0]["meta_info"]["power_bookmark_meta"], "");
     EXPECT_EQ(bar["children"][0]["url"], "https://Example.com/a/");  // the existing entry is unchanged
     EXPECT_EQ(bar["children"][0]["date_last_used"], "0");
-    // "example.com/a" has no scheme, so it is a different key and is added to the bar itself.
-    EXPECT_EQ(bar["children"][2]["url"], "example.com/a");
+    // "http://example.com/a" differs in its scheme, so it is a different key and is added to the bar itself.
+    EXPECT_EQ(bar["children"][2]["url"], "http://example.com/a");
     EXPECT_EQ(bar["children"][2]["id"], "14");  // the file's highest id is 13
     const json& work = bar["children"][1];
     ASSERT_EQ(work["children"].size(), 2u);
@@ -352,16 +352,16 @@ TEST_F(ChromiumStore, FolderReuseIsExactAndFirstMatchWins) {
         {"type":"folder","name":"Work","id":"3","children":[]},
         {"type":"folder","name":"Work","id":"4","children":[]}]},
         "other":{"type":"folder","id":"5","children":[]},"synced":{"type":"folder","id":"6","children":[]}}})");
-    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"a", L"A", L"Work"), Record(L"b", L"B", L"Bookmarks bar/work/Sub")},
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://a.example/", L"A", L"Work"), Record(L"https://b.example/", L"B", L"Bookmarks bar/work/Sub")},
                                      nullptr, nullptr, false),
               2);
     const json bar = ReadJson()["roots"]["bookmark_bar"]["children"];
     ASSERT_EQ(bar.size(), 3u);
-    EXPECT_EQ(bar[1]["children"][0]["url"], "a");
+    EXPECT_EQ(bar[1]["children"][0]["url"], "https://a.example/");
     EXPECT_TRUE(bar[2]["children"].empty());
     EXPECT_EQ(bar[0]["children"][0]["name"], "Sub");
     EXPECT_EQ(bar[0]["children"][0]["id"], "8");
-    EXPECT_EQ(bar[0]["children"][0]["children"][0]["url"], "b");
+    EXPECT_EQ(bar[0]["children"][0]["children"][0]["url"], "https://b.example/");
 }
 
 TEST_F(ChromiumStore, NewDocumentIsWrittenExactly) {
@@ -547,27 +547,32 @@ std::wstring NestedPath(const std::wstring& root, size_t folders) {
     return path;
 }
 
-TEST_F(ChromiumStore, NestingAtTheBoundIsReadAndWrittenOnASmallStack) {
+// A file another program wrote as deep as the reader goes is read whole and can be merged into; what
+// the merge adds lands no deeper than Chromium loads.
+TEST_F(ChromiumStore, NestingAtTheReadersBoundIsReadAndMergedIntoOnASmallStack) {
     WriteTextFile(file, NestedBookmarksFile(kDeepestFolderNesting));
     const std::wstring deepest = NestedPath(L"Bookmarks bar", kDeepestFolderNesting);
     std::vector<BookmarkRecord> before, after;
     int added = -2;
     std::wstring error;
+    WriteShortfall shortfall;
     test::RunWithStack(test::kSmallStack, [&] {
         before = ReadChromiumBookmarks(file, &error);
         added = WriteChromiumBookmarks(file, {Record(L"https://deeper.example/", L"D", deepest),
                                               Record(L"https://fresh.example/", L"F", NestedPath(L"Other bookmarks", kDeepestFolderNesting))},
-                                       nullptr, &error, false);
+                                       nullptr, &error, false, &shortfall);
         after = ReadChromiumBookmarks(file, &error);
     });
     EXPECT_EQ(error, L"");
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(before[0].folder_path, deepest);
     EXPECT_EQ(added, 2);
+    EXPECT_EQ(shortfall.moved.size(), 2u);
     ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0].folder_path, deepest);
     EXPECT_EQ(after[1].url, L"https://deeper.example/");
-    EXPECT_EQ(after[1].folder_path, deepest);
-    EXPECT_EQ(after[2].folder_path, NestedPath(L"Other bookmarks", kDeepestFolderNesting));
+    EXPECT_EQ(after[1].folder_path, NestedPath(L"Bookmarks bar", kChromiumDeepestFolderNesting));
+    EXPECT_EQ(after[2].folder_path, NestedPath(L"Other bookmarks", kChromiumDeepestFolderNesting));
 }
 
 TEST_F(ChromiumStore, DeeperNestingIsRefusedWholeOnASmallStack) {
@@ -594,19 +599,6 @@ TEST_F(ChromiumStore, DeeperNestingIsRefusedWholeOnASmallStack) {
     EXPECT_TRUE(ReadChromiumBookmarks(file, &readError).empty());
     EXPECT_NE(readError.find(L"deeper than any browser writes"), std::wstring::npos);
 
-    // A record whose folder path is deeper than the bound leaves a sound file as it was.
-    WriteTextFile(file, kBrowserFile);
-    for (const bool replace : {false, true}) {
-        std::wstring error;
-        int skipped = -4;
-        EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://ok.example/", L"ok", L""),
-                                                Record(L"https://n.example/", L"N", NestedPath(L"Work", kDeepestFolderNesting + 1))},
-                                         &skipped, &error, replace),
-                  -1);
-        EXPECT_EQ(error, L"A bookmark's folder path is nested deeper than 1000 folders; the Bookmarks file was not changed.");
-        EXPECT_EQ(skipped, -4);
-        EXPECT_EQ(ReadTextFile(file), kBrowserFile);
-    }
 }
 
 // The walks over a tree (the reader's, the duplicate keys', the ids', the comparison of a replace)
@@ -633,7 +625,7 @@ TEST_F(ChromiumStore, DeepTreesOnATinyStack) {
 TEST_F(ChromiumStore, MissingRootGetsNextIdWithoutDates) {
     WriteTextFile(file, R"({"checksum":"c","roots":{"bookmark_bar":{"type":"folder","id":"1","children":[]},
         "other":{"type":"folder","id":"41","children":[]}},"version":1})");
-    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"m", L"M", L"Mobile bookmarks")}, nullptr, nullptr, false), 1);
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://m.example/", L"M", L"Mobile bookmarks")}, nullptr, nullptr, false), 1);
     const json synced = ReadJson()["roots"]["synced"];
     EXPECT_EQ(synced["id"], "42");
     EXPECT_EQ(synced["name"], "Mobile bookmarks");
@@ -675,13 +667,17 @@ TEST_F(ChromiumStore, ReplaceEmptiesEveryRootBeforeAdding) {
     EXPECT_TRUE(ReadJson()["roots"]["bookmark_bar"]["children"].empty());
 }
 
-TEST_F(ChromiumStore, EmptyUrlsAreWrittenOnceLikeAnyOther) {
+// Chromium drops a bookmark without an address when it loads the file: such records are left out
+// and counted apart from duplicates, and a merge of nothing else leaves no file behind.
+TEST_F(ChromiumStore, EmptyUrlsAreLeftOutAndCounted) {
     int skipped = -1;
-    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"", L"", L""), Record(L"", L"Second", L"")}, &skipped, nullptr, false), 1);
-    EXPECT_EQ(skipped, 1);
-    const json node = ReadJson()["roots"]["bookmark_bar"]["children"][0];
-    EXPECT_EQ(node["url"], "");
-    EXPECT_EQ(node["name"], "");
+    WriteShortfall shortfall;
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"", L"", L""), Record(L"", L"Second", L"")}, &skipped, nullptr, false,
+                                     &shortfall),
+              0);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_EQ(shortfall.urlUnusable, 2);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ChromiumStore, OutputFormatting) {
