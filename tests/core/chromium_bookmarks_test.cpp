@@ -680,6 +680,33 @@ TEST_F(ChromiumStore, EmptyUrlsAreLeftOutAndCounted) {
     EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// A plan is committed only over the file it was made from: a file changed or created since is left as
+// it is, and the caller is told so that it plans again.
+TEST_F(ChromiumStore, APlanIsNotCommittedOverAFileChangedSince) {
+    const std::string changed = R"({"roots":{"bookmark_bar":{"type":"folder","children":[]},"other":{"type":"folder",
+        "children":[]},"synced":{"type":"folder","children":[]}}})";
+    for (const bool existed : {true, false}) {
+        SCOPED_TRACE(existed ? "file there" : "no file");
+        DeleteFileW(file.c_str());
+        if (existed) WriteTextFile(file, kBrowserFile);
+        ChromiumWritePlan plan;
+        std::wstring error;
+        ASSERT_TRUE(PlanChromiumWrite(file, {Record(L"https://new.example/", L"New", L"")}, false, plan, &error));
+        ASSERT_TRUE(plan.changes);
+        WriteTextFile(file, changed);
+        bool fileChanged = false;
+        EXPECT_FALSE(CommitChromiumWrite(file, plan, &error, &fileChanged));
+        EXPECT_TRUE(fileChanged);
+        EXPECT_EQ(error, L"Bookmarks file was changed by another program while this write was prepared; it was left as it is.");
+        EXPECT_EQ(ReadTextFile(file), changed);
+        // Planned again from what it holds now, it is written.
+        ASSERT_TRUE(PlanChromiumWrite(file, {Record(L"https://new.example/", L"New", L"")}, false, plan, &error));
+        EXPECT_TRUE(CommitChromiumWrite(file, plan, &error, &fileChanged)) << ToUtf8(error);
+        EXPECT_FALSE(fileChanged);
+        EXPECT_EQ(ReadChromiumBookmarks(file, &error).size(), 1u);
+    }
+}
+
 TEST_F(ChromiumStore, OutputFormatting) {
     WriteTextFile(file, kBrowserFile);
     ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://書籤.example/", L"書籤", L"")}, nullptr, nullptr, false), 1);
