@@ -347,16 +347,15 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
             if (firefox) {
                 int duplicates = 0;
                 std::wstring refusal;
-                if (!replace) {
-                    const int additions =
-                        CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &shortfall, &refusal);
-                    // A file the writer would refuse gets no backup: it would push a sound one out of those kept.
-                    if (!refusal.empty()) return FailDestination(std::move(result), L"Write failed: " + refusal, log);
-                    if (additions == 0) {
-                        const std::wstring words = ShortfallWords(shortfall, name, true);
-                        return Unchanged(std::move(result), duplicates, shortfall.LeftOut(), words, replace, L"file",
-                                         L"backup", log);
-                    }
+                // The merge's look-ahead also tells, for a replace, whether the writer would refuse.
+                const int additions =
+                    CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &shortfall, &refusal);
+                // A write the writer would refuse gets no backup: it would push a sound one out of those kept.
+                if (!refusal.empty()) return FailDestination(std::move(result), L"Write failed: " + refusal, log);
+                if (!replace && additions == 0) {
+                    const std::wstring words = ShortfallWords(shortfall, name, true);
+                    return Unchanged(std::move(result), duplicates, shortfall.LeftOut(), words, replace, L"file",
+                                     L"backup", log);
                 }
             } else {
                 std::wstring planError;

@@ -226,18 +226,20 @@ TEST(ChromiumNesting, TheBoundIsWhereChromiumsReaderStops) {
     EXPECT_THROW(ParseJsonDocument(file(kChromiumDeepestFolderNesting + 2), 200), JsonNestingTooDeep);
 }
 
-// A merge into Firefox that the writer would refuse is refused before the backup, so that no older
-// backup is pushed out of those kept for a write that does not happen.
-TEST_F(WhatBrowsersKeep, AFirefoxMergeTheWriterWouldRefuseMakesNoBackup) {
+// A write into Firefox that the writer would refuse is refused before the backup, in either mode, so
+// that no older backup is pushed out of those kept for a write that does not happen.
+TEST_F(WhatBrowsersKeep, AFirefoxWriteTheWriterWouldRefuseMakesNoBackup) {
     const std::string bytes = ReadTextFile(firefoxPlaces);
-    const DestinationResult result =
-        Sync({Rec(L"https://a.example/", L"A", L"Bookmarks Menu/" + std::wstring(70000, L'n'))}, BrowserKind::Firefox,
-             false, true);
-    EXPECT_FALSE(result.ok);
-    ExpectLines(lines, {L"[ERROR] Mozilla Firefox: Write failed: A bookmark's folder path is longer than 65536 characters, "
-                        L"more than any browser keeps; places.sqlite was not changed."});
-    EXPECT_TRUE(ListFileBackups(firefoxPlaces).empty());
-    EXPECT_EQ(ReadTextFile(firefoxPlaces), bytes);
+    for (const bool replace : {false, true}) {
+        const DestinationResult result =
+            Sync({Rec(L"https://a.example/", L"A", L"Bookmarks Menu/" + std::wstring(70000, L'n'))}, BrowserKind::Firefox,
+                 replace, true);
+        EXPECT_FALSE(result.ok);
+        ExpectLines(lines, {L"[ERROR] Mozilla Firefox: Write failed: A bookmark's folder path is longer than 65536 "
+                            L"characters, more than any browser keeps; places.sqlite was not changed."});
+        EXPECT_TRUE(ListFileBackups(firefoxPlaces).empty());
+        EXPECT_EQ(ReadTextFile(firefoxPlaces), bytes);
+    }
 }
 
 // A Bookmarks file changed by another program after the write was planned (here: while the backup
