@@ -31,7 +31,8 @@ struct OverlongPlacesPaths : std::runtime_error {
 
 // The bookmarks of an open places.sqlite, after every check that the file holds together (its
 // length, SQLite's page checks, every item in the tree below the top root, every bookmark with its
-// page). Throws DamagedDatabase, TooDeepPlaces or the statement wrappers' exceptions.
+// page and the page with its address). Throws DamagedDatabase, TooDeepPlaces or the statement
+// wrappers' exceptions.
 std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path);
 
 // What went wrong with places.sqlite, in words, for the exception a read or write of it threw on

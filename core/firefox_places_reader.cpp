@@ -120,6 +120,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
     size_t nesting = 0;
     size_t reached = 0;
     size_t reachedTwice = 0;
+    size_t withoutAddress = 0;
     std::unordered_set<int64_t> walked;
     auto enter = [&](const ReadItem& folder, bool tags) {
         if (!walked.insert(folder.id).second) {
@@ -159,7 +160,13 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
             enter(item, top.tags);
             continue;
         }
-        if (top.tags || item.url.empty()) continue;
+        if (top.tags) continue;
+        // Firefox gives every bookmark a page with an address: one without it lost its address to
+        // damage, and leaving it out would give a part of the bookmarks as the whole.
+        if (item.url.empty()) {
+            ++withoutAddress;
+            continue;
+        }
         if (!top.pathKnown) {
             top.path = JoinPath(names);
             top.pathKnown = true;
@@ -174,6 +181,8 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         record.date_added = item.dateAdded / 1000000;
         result.push_back(std::move(record));
     }
+    if (withoutAddress > 0)
+        throw DamagedDatabase(std::to_string(withoutAddress) + " bookmark(s) point at a page without an address");
     // Every item lies in the tree below the top root. One the walk did not reach sits in a loop of
     // folders or in a folder that is gone: its place in the tree is lost, and so is the file's whole.
     if (reachedTwice > 0 || reached != items.size()) {

@@ -242,6 +242,22 @@ TEST_F(PlacesTest, ABookmarkWithoutItsPlaceInTheTreeOrItsPageIsDamageNotADrop) {
          [&](FirefoxPlaces& places) { places.Exec(insert + "1, NULL, 3, 9, 'null fk', 'nullfk______')"); }},
         {"a bookmark whose page is 0",
          [&](FirefoxPlaces& places) { places.Exec(insert + "1, 0, 3, 9, 'zero fk', 'zerofk______')"); }},
+        // SQLite's own check passes on these: only the reader can tell that a bookmark lost its address.
+        {"a bookmark whose page has an empty address",
+         [&](FirefoxPlaces& places) {
+             places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(500, '', 'emptyurl____')");
+             places.Exec(insert + "1, 500, 3, 9, 'empty url', 'emptyurlbm__')");
+         }},
+        {"a bookmark whose page has no address",
+         [&](FirefoxPlaces& places) {
+             places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(501, NULL, 'nullurl_____')");
+             places.Exec(insert + "1, 501, 5, 0, 'null url', 'nullurlbm___')");
+         }},
+        {"the address of a bookmarked page lost",
+         [&](FirefoxPlaces& places) {
+             places.AddBookmark(kPlacesMenuId, "https://lost.example/", "Lost");
+             places.Exec("UPDATE moz_places SET url = NULL WHERE url = 'https://lost.example/'");
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -268,12 +284,11 @@ TEST_F(PlacesTest, ReaderLeavesOutItemsThatAreNoBookmarksOfAPage) {
         places.AddBookmark(kPlacesToolbarId, "https://kept.example/", "Kept");
         places.AddSeparator(kPlacesToolbarId);
         places.AddFolder(kPlacesToolbarId, "Empty folder");
-        const std::string insert =
-            "INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES(1, ";
-        places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(500, '', 'emptyurl____')");
+        // A tag entry is a label, not a bookmark: one on a page without an address is not read.
+        const int64_t tag = places.AddFolder(kPlacesTagsId, "label");
         places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(501, NULL, 'nullurl_____')");
-        places.Exec(insert + "500, 3, 12, 'empty url', 'emptyurlbm__')");
-        places.Exec(insert + "501, 3, 13, 'null url', 'nullurlbm___')");
+        places.Exec("INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES(1, 501, " +
+                    std::to_string(tag) + ", 0, NULL, 'nullurltag__')");
         places.Exec("INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) "
                     "VALUES(7, " + std::to_string(places.AddPlace("https://odd.example/", "")) +
                     ", 3, 14, 'odd type', 'oddtype_____')");
@@ -1279,6 +1294,8 @@ TEST_F(PlacesTest, WriterLeavesADamagedFileByteForByteAsItWas) {
     const Case cases[] = {
         {"a zeroed block in a page of page rows", false, zeroBlockOf("https://site150.example/")},
         {"a bookmark whose page is gone", false, byRows("DELETE FROM moz_places WHERE url = 'https://site7.example/some/longer/path'")},
+        {"a bookmark whose page has no address", true,
+         byRows("UPDATE moz_places SET url = NULL WHERE url = 'https://site8.example/some/longer/path'")},
         {"a loop of folders", true,
          byRows("UPDATE moz_bookmarks SET parent = (SELECT id FROM moz_bookmarks WHERE title = 'Inner') "
                 "WHERE title = 'Outer'")},
