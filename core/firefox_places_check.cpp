@@ -52,6 +52,30 @@ int SqliteCode(sqlite3* db, const std::string& message) {
 
 }  // namespace
 
+void KeepWalIndexPrivate(sqlite3* db) { sqlite3_exec(db, "PRAGMA locking_mode = EXCLUSIVE;", nullptr, nullptr, nullptr); }
+
+sqlite3* OpenPlacesWithOwnIndex(const std::wstring& path) {
+    const bool hadLog = HasWriteAheadLog(path);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK ||
+        sqlite3_db_readonly(db, "main") != 0) {
+        if (db) sqlite3_close(db);
+        return nullptr;
+    }
+    KeepWalIndexPrivate(db);
+    if (hadLog) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    return db;
+}
+
+bool HeldByAnotherProgram(sqlite3* db, const std::exception& failure) {
+    const std::string text = failure.what();
+    if (!StartsWith(text, kPrepareFailed) && !StartsWith(text, kStepFailed)) return false;
+    // A lock the file's system refused counts too: the shared way may still read it.
+    if (sqlite3_extended_errcode(db) == SQLITE_IOERR_LOCK) return true;
+    const int code = SqliteCode(db, SqliteMessage(text));
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
 std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome) {
     if (dynamic_cast<const TooDeepPlaces*>(&failure))
         return L"places.sqlite nests folders more than " + std::to_wstring(kDeepestFolderNesting) +

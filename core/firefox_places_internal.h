@@ -46,6 +46,21 @@ std::wstring PlacesOpenFailureText(const std::wstring& path, const std::wstring&
 // The last failure on the connection was SQLite being unable to open a file.
 bool CannotOpen(sqlite3* db);
 
+// Has the connection keep the index of the file's -wal in its own memory, not in a "-shm" mapped
+// beside the file, and hold the file to itself while it is open. Run before its first statement.
+// A -shm is a sparse file: on a full disk, a page of it the disk cannot back ends the process at the
+// first write into it. And a -shm made for one read would stay beside the file.
+void KeepWalIndexPrivate(sqlite3* db);
+
+// Opens the file to be read that way (SQLite holds a file to itself only when it may write it; nothing
+// is written). A -wal that was there stays as it is, not folded into the file at the close; one
+// SQLite makes for the read goes again at the close. Null when the file may not be written: it is
+// then read the shared way.
+sqlite3* OpenPlacesWithOwnIndex(const std::wstring& path);
+
+// The failure on `db` was that it could not have the file to itself: another program has it open.
+bool HeldByAnotherProgram(sqlite3* db, const std::exception& failure);
+
 // SQLite's own page checks (quick_check) of the two tables the bookmarks are read from, moz_bookmarks
 // and moz_places, and of their indexes: damage there would read as fewer bookmarks, or as other text.
 // The rest of the file (history visits, icons, annotations) is not read and not checked, so the cost

@@ -197,6 +197,23 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
 namespace {
 
 std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstring* error, bool* cannotOpen) {
+    // The file to itself first, its -wal's index in private memory: nothing is mapped beside it and
+    // nothing is left there. When another program has it open (or it may not be written), it is read
+    // beside that program, through the -shm that program keeps whole.
+    if (sqlite3* own = OpenPlacesWithOwnIndex(path)) {
+        try {
+            std::vector<BookmarkRecord> result = ReadOpenPlaces(own, path);
+            sqlite3_close(own);
+            return result;
+        } catch (const std::exception& e) {
+            if (!HeldByAnotherProgram(own, e)) {
+                if (error) *error = PlacesFailureText(own, e, L"nothing was read from it.");
+                sqlite3_close(own);
+                return {};
+            }
+        }
+        sqlite3_close(own);
+    }
     std::vector<BookmarkRecord> result;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {

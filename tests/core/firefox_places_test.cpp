@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ctime>
 #include <set>
@@ -511,6 +512,60 @@ TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
     EXPECT_EQ(error, L"");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].title, L"Only in the -wal");
+}
+
+// The names in a folder, with each file's bytes.
+std::map<std::wstring, std::string> FolderContents(const std::wstring& folder) {
+    std::map<std::wstring, std::string> contents;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return contents;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") contents[name] = test::ReadTextFile(folder + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return contents;
+}
+
+TEST_F(PlacesTest, AReadOrAMergeThatAddsNothingLeavesTheFolderAsItFoundIt) {
+    enum class Log { None, Left, LeftWithIndex };
+    struct Case {
+        const char* what;
+        Log log;
+    };
+    const Case cases[] = {
+        {"closed by Firefox", Log::None},
+        {"a crashed profile, its -wal alone", Log::Left},
+        {"a crashed profile, its -wal and -shm", Log::LeftWithIndex},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir local;
+        path = local / L"places.sqlite";
+        Create();
+        {
+            FirefoxPlaces firefox(path);
+            firefox.AddBookmark(kPlacesToolbarId, "https://in-the-file.example/", "In the file");
+            if (c.log != Log::None) {
+                firefox.Exec("PRAGMA wal_autocheckpoint = 0;");
+                firefox.AddBookmark(kPlacesToolbarId, "https://in-the-wal.example/", "Only in the -wal");
+                sqlite3_db_config(firefox.db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+            }
+        }
+        if (c.log == Log::Left) DeleteFileW((path + L"-shm").c_str());
+        ASSERT_EQ(test::PathExists(path + L"-wal"), c.log != Log::None);
+        ASSERT_EQ(test::PathExists(path + L"-shm"), c.log == Log::LeftWithIndex);
+        const auto before = FolderContents(local.path());
+        const size_t bookmarks = c.log == Log::None ? 1 : 2;
+
+        EXPECT_EQ(Read().size(), bookmarks);
+        EXPECT_TRUE(FolderContents(local.path()) == before) << "after a read";
+        int skipped = -7;
+        EXPECT_EQ(CountFirefoxMergeAdditions(path, {Rec(L"https://in-the-file.example/", L"", L"")}, &skipped), 0);
+        EXPECT_EQ(skipped, 1);
+        EXPECT_TRUE(FolderContents(local.path()) == before) << "after a merge that adds nothing";
+    }
 }
 
 // The temporary folder of this process pointed at a folder of the test's own for its lifetime.
