@@ -38,7 +38,10 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
 // What went wrong with places.sqlite, in words, for the exception a read or write of it threw on
 // `db`; `outcome` ends the text (for example "nothing was read from it.").
 // No SQL text and no library internals: in use by another program, read-only, damaged, not found.
-std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome);
+// A file that holds nothing (no bytes, only zero bytes) is told as such, in the words of the other
+// stores' files.
+std::wstring PlacesFailureText(const std::wstring& path, sqlite3* db, const std::exception& failure,
+                               const std::wstring& outcome);
 
 // Why places.sqlite at `path` could not be opened: it or its folder is not there, or no access.
 std::wstring PlacesOpenFailureText(const std::wstring& path, const std::wstring& outcome);

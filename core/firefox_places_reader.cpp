@@ -207,7 +207,7 @@ std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstrin
             return result;
         } catch (const std::exception& e) {
             if (!HeldByAnotherProgram(own, e)) {
-                if (error) *error = PlacesFailureText(own, e, L"nothing was read from it.");
+                if (error) *error = PlacesFailureText(path, own, e, L"nothing was read from it.");
                 sqlite3_close(own);
                 return {};
             }
@@ -226,7 +226,7 @@ std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstrin
     } catch (const std::exception& e) {
         result.clear();
         if (cannotOpen) *cannotOpen = CannotOpen(db);
-        if (error) *error = PlacesFailureText(db, e, L"nothing was read from it.");
+        if (error) *error = PlacesFailureText(path, db, e, L"nothing was read from it.");
     }
     sqlite3_close(db);
     return result;

@@ -536,7 +536,7 @@ int WriteOnce(const std::wstring& path, const std::vector<BookmarkRecord>& items
             *heldElsewhere = true;
             return -1;
         }
-        if (error) *error = PlacesFailureText(db, e, L"it was not changed.");
+        if (error) *error = PlacesFailureText(path, db, e, L"it was not changed.");
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
         // Closing a database in WAL mode would fold its -wal into the file: a failed write leaves the
         // file as it found it. A -wal this write made holds nothing committed and is removed.
@@ -609,7 +609,7 @@ int CountOnce(const std::wstring& path, const std::vector<BookmarkRecord>& items
         if (ownIndex && HeldByAnotherProgram(db, e)) *heldElsewhere = true;
         const bool damaged = dynamic_cast<const DamagedDatabase*>(&e) || dynamic_cast<const TooDeepPlaces*>(&e) ||
                              dynamic_cast<const OverlongPlacesPaths*>(&e);
-        if (damaged && damage) *damage = PlacesFailureText(db, e, L"places.sqlite was not changed.");
+        if (damaged && damage) *damage = PlacesFailureText(path, db, e, L"places.sqlite was not changed.");
     }
     sqlite3_close(db);
     return count;

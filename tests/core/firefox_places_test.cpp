@@ -319,7 +319,7 @@ TEST_F(PlacesTest, ReaderReportsFilesItCannotRead) {
     sqlite3_close(db);
     error.clear();
     EXPECT_TRUE(ReadFirefoxBookmarks(other, &error).empty());
-    EXPECT_EQ(error, L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (no such table: "
+    EXPECT_EQ(error, L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (it has no table "
                      L"moz_bookmarks); nothing was read from it.");
 }
 
@@ -1283,7 +1283,8 @@ TEST_F(PlacesTest, FailureMidwayRollsBackEverything) {
                          Rec(L"https://3.example/", L"", L""), Rec(L"https://4.example/", L"", L"")},
                         replace, &skipped, &error),
                   -1);
-        EXPECT_EQ(error, L"places.sqlite refused the change (fixture: insert refused); it was not changed.");
+        EXPECT_EQ(error, L"places.sqlite refused the change (it breaks a rule of the file's own tables); it was not "
+                         L"changed.");
         EXPECT_EQ(skipped, -7);
         FirefoxPlaces places(path);
         EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 7);
@@ -1407,7 +1408,37 @@ TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMiss
         return file;
     };
     const std::wstring inUse = L"places.sqlite is in use by another program (Firefox holds it while it runs); ";
+    const std::wstring kEmpty = L"places.sqlite is empty: it holds no bookmarks, not even the outline a browser writes. "
+                                L"It may have been cut short by a crash or a full disk.";
+    const std::wstring kZeros = L"places.sqlite is damaged: it holds only zero bytes where its bookmarks should be, as "
+                                L"a file may after a crash or a failed write.";
+    const std::wstring noTables = L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (it has no "
+                                  L"table moz_bookmarks); ";
+    // One 4 KB block of Firefox's 32 KB pages lost, in a page of page rows: SQLite's own check finds
+    // dozens of problems there.
+    auto zeroedBlock = [](const std::wstring& folder) {
+        const std::wstring file = folder + L"\\places.sqlite";
+        test::PlacesFixtureOptions options;
+        options.wal = false;
+        test::CreateFirefoxPlaces(file, options);
+        {
+            FirefoxPlaces places(file);
+            places.Exec("BEGIN;");
+            for (int i = 0; i < 300; ++i)
+                places.AddBookmark(kPlacesToolbarId, "https://site" + std::to_string(i) + ".example/some/longer/path",
+                                   "Bookmark number " + std::to_string(i));
+            places.Exec("COMMIT;");
+        }
+        std::string bytes = test::ReadTextFile(file);
+        const std::string row = "https://site150.example/";
+        for (size_t at = bytes.find(row); at != std::string::npos; at = bytes.find(row, at + 1))
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096 + 4096), '\0');
+        test::WriteTextFile(file, bytes);
+        return file;
+    };
     std::optional<FirefoxPlaces> holder;
+    HANDLE held = INVALID_HANDLE_VALUE;
     const Case cases[] = {
         {"the file is missing", [](const std::wstring& folder) { return folder + L"\\places.sqlite"; },
          L"places.sqlite was not found in {folder}.", L"places.sqlite was not found in {folder}."},
@@ -1437,6 +1468,38 @@ TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMiss
          },
          L"places.sqlite is damaged (it is not a database); nothing was read from it.",
          L"places.sqlite is damaged (it is not a database); it was not changed."},
+        {"held open by another program that shares it with no one",
+         [&](const std::wstring& folder) {
+             const std::wstring file = placesIn(folder);
+             held = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             EXPECT_NE(held, INVALID_HANDLE_VALUE);
+             return file;
+         },
+         inUse + L"nothing was read from it.", inUse + L"it was not changed."},
+        {"no bytes",
+         [](const std::wstring& folder) {
+             test::WriteTextFile(folder + L"\\places.sqlite", "");
+             return folder + L"\\places.sqlite";
+         },
+         kEmpty + L" Nothing was read from it.", kEmpty + L" It was not changed."},
+        {"only zero bytes",
+         [](const std::wstring& folder) {
+             test::WriteTextFile(folder + L"\\places.sqlite", std::string(65536, '\0'));
+             return folder + L"\\places.sqlite";
+         },
+         kZeros + L" Nothing was read from it.", kZeros + L" It was not changed."},
+        {"a database without Firefox's tables",
+         [](const std::wstring& folder) {
+             sqlite3* db = nullptr;
+             sqlite3_open(ToUtf8(folder + L"\\places.sqlite").c_str(), &db);
+             sqlite3_exec(db, "CREATE TABLE t(x);", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+             return folder + L"\\places.sqlite";
+         },
+         noTables + L"nothing was read from it.", noTables + L"it was not changed."},
+        {"a zeroed block in a page of addresses", zeroedBlock,
+         L"places.sqlite is damaged (the pages that hold its addresses do not hold together); nothing was read from it.",
+         L"places.sqlite is damaged (the pages that hold its addresses do not hold together); it was not changed."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1455,8 +1518,12 @@ TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMiss
         for (const std::wstring& text : {readError, writeError}) {
             EXPECT_EQ(text.find(L"SQL"), std::wstring::npos) << ToUtf8(text);
             EXPECT_EQ(text.find(L"::"), std::wstring::npos) << ToUtf8(text);
+            EXPECT_EQ(text.find(L"\n"), std::wstring::npos) << ToUtf8(text);
+            EXPECT_LE(text.size(), 240u) << ToUtf8(text);
         }
         holder.reset();
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
     }
 }
 
