@@ -20,6 +20,7 @@ namespace bm {
 namespace {
 
 using test::FirefoxPlaces;
+using test::kPlacesMenuId;
 using test::kPlacesToolbarId;
 
 // The Linux path of a Windows path, through Wine's own export; empty outside Wine.
@@ -135,44 +136,27 @@ std::set<std::wstring> NamesIn(const std::wstring& folder) {
     return names;
 }
 
+// This program's merge of many bookmarks into the file on the full disk: it fails, and says why.
+void FailedMerge(const std::wstring& path) {
+    std::wstring error;
+    int skipped = -7;
+    EXPECT_EQ(WriteFirefoxBookmarks(path, ManyRecords(20000), &skipped, &error, false), -1);
+    EXPECT_EQ(error, L"The disk is full; it was not changed.");
+    EXPECT_EQ(skipped, -7);
+}
+
 TEST(PlacesOnAFullDisk, AWriteThatFailsThereAndEveryReadAfterItEndInWords) {
     struct Case {
         const char* what;
-        // Fails a write of places.sqlite on the full disk.
-        std::function<void(const std::wstring& path)> failedWrite;
-        bool leavesNothing;  // no file beside places.sqlite that was not there before
+        // What Firefox left beside the file before the disk filled up: the bookmarks in its -wal.
+        int inTheWal;
     };
+    // A -wal and the -shm of its index, as Firefox leaves them when it ends without closing the
+    // file: the -shm is a sparse file, only the pages its index used are on the disk. Firefox's
+    // own write failing on the full disk leaves the same.
     const Case cases[] = {
-        {"this program's merge",
-         [](const std::wstring& path) {
-             std::wstring error;
-             int skipped = -7;
-             EXPECT_EQ(WriteFirefoxBookmarks(path, ManyRecords(20000), &skipped, &error, false), -1);
-             EXPECT_EQ(error, L"The disk is full; it was not changed.");
-             EXPECT_EQ(skipped, -7);
-         },
-         true},
-        // As Firefox, or a build before this one, leaves it: a -wal of frames never committed and the
-        // -shm of its index, its pages not all on the disk.
-        {"a write that kept its -wal and -shm",
-         [](const std::wstring& path) {
-             FirefoxPlaces places(path);
-             sqlite3_db_config(places.db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-             places.Exec("BEGIN;");
-             bool full = false;
-             for (int i = 0; i < 200000 && !full; ++i) {
-                 try {
-                     places.AddBookmark(kPlacesToolbarId, "https://new" + std::to_string(i) + ".example/" +
-                                                              std::string(200, 'x'), std::string(200, 't'));
-                 } catch (const std::exception&) {
-                     full = true;
-                 }
-             }
-             EXPECT_TRUE(full);
-             EXPECT_TRUE(test::PathExists(path + L"-wal"));
-             EXPECT_TRUE(test::PathExists(path + L"-shm"));
-         },
-         false},
+        {"a file Firefox closed", 0},
+        {"a -wal and -shm beside it", 50},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -187,25 +171,32 @@ TEST(PlacesOnAFullDisk, AWriteThatFailsThereAndEveryReadAfterItEndInWords) {
                 places.AddBookmark(kPlacesToolbarId, "https://site" + std::to_string(i) + ".example/",
                                    "Site " + std::to_string(i));
             places.Exec("COMMIT;");
+            if (c.inTheWal > 0) {
+                places.Exec("PRAGMA wal_autocheckpoint = 0;");
+                places.Exec("BEGIN;");
+                for (int i = 0; i < c.inTheWal; ++i)
+                    places.AddBookmark(kPlacesMenuId, "https://late" + std::to_string(i) + ".example/", "Late");
+                places.Exec("COMMIT;");
+                sqlite3_db_config(places.db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+            }
         }
-        std::wstring error;
-        ASSERT_EQ(ReadFirefoxBookmarks(path, &error).size(), 300u) << ToUtf8(error);
+        ASSERT_EQ(test::PathExists(path + L"-wal"), c.inTheWal > 0);
+        ASSERT_EQ(test::PathExists(path + L"-shm"), c.inTheWal > 0);
         ASSERT_TRUE(disk.Fill(1 << 20));
-
-        const std::set<std::wstring> beforeWrite = NamesIn(disk.path());
-        c.failedWrite(path);
         const std::set<std::wstring> found = NamesIn(disk.path());
-        if (c.leavesNothing) {
-            EXPECT_EQ(found, beforeWrite);
-        }
+        const size_t bookmarks = 300 + static_cast<size_t>(c.inTheWal);
 
-        // Each read, in the process that wrote and again: whole (nothing was committed), or refused
-        // in words; the folder as it was found.
+        // Each read, before and after the failed merge: whole (the merge committed nothing), in the
+        // process that wrote; and the folder as it was found.
+        std::wstring error;
+        EXPECT_EQ(ReadFirefoxBookmarks(path, &error).size(), bookmarks);
+        EXPECT_EQ(error, L"");
+        FailedMerge(path);
+        EXPECT_EQ(NamesIn(disk.path()), found);
         for (int read = 0; read < 2; ++read) {
             error.clear();
-            const std::vector<BookmarkRecord> records = ReadFirefoxBookmarks(path, &error);
+            EXPECT_EQ(ReadFirefoxBookmarks(path, &error).size(), bookmarks);
             EXPECT_EQ(error, L"");
-            EXPECT_EQ(records.size(), 300u);
             EXPECT_EQ(NamesIn(disk.path()), found);
         }
         int skipped = -7;
