@@ -198,15 +198,16 @@ namespace {
 
 std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstring* error, bool* cannotOpen) {
     // The file to itself first, its -wal's index in private memory: nothing is mapped beside it and
-    // nothing is left there. When another program has it open (or it may not be written), it is read
-    // beside that program, through the -shm that program keeps whole.
+    // nothing is left there. When another program has it open, it is read beside that program,
+    // through the -shm that program keeps whole; when it or its folder may not be written, as before.
     if (sqlite3* own = OpenPlacesWithOwnIndex(path)) {
         try {
             std::vector<BookmarkRecord> result = ReadOpenPlaces(own, path);
             sqlite3_close(own);
             return result;
         } catch (const std::exception& e) {
-            if (!HeldByAnotherProgram(own, e)) {
+            // A -wal SQLite may not make beside the file is the shared way's case too (its copy).
+            if (!HeldByAnotherProgram(own, e) && !CannotOpen(own)) {
                 if (error) *error = PlacesFailureText(path, own, e, L"nothing was read from it.");
                 sqlite3_close(own);
                 return {};
