@@ -55,7 +55,9 @@ int SqliteCode(sqlite3* db, const std::string& message) {
 
 }  // namespace
 
-void KeepWalIndexPrivate(sqlite3* db) { sqlite3_exec(db, "PRAGMA locking_mode = EXCLUSIVE;", nullptr, nullptr, nullptr); }
+void KeepWalIndexPrivate(sqlite3* db) {
+    sqlite3_exec(db, "PRAGMA locking_mode = EXCLUSIVE;", nullptr, nullptr, nullptr);
+}
 
 sqlite3* OpenPlacesWithOwnIndex(const std::wstring& path) {
     const bool hadLog = HasWriteAheadLog(path);
@@ -117,7 +119,8 @@ std::wstring MissingPartText(const std::string& message) {
     for (const char* head : {"no such table: ", "no such column: "}) {
         if (message.rfind(head, 0) != 0) continue;
         const std::wstring name = ToWide(message.substr(std::strlen(head)));
-        return head[8] == 't' ? L" (it has no table " + name + L")" : L" (a table of it has no column " + name + L")";
+        return std::strcmp(head, "no such table: ") == 0 ? L" (it has no table " + name + L")"
+                                                          : L" (a table of it has no column " + name + L")";
     }
     return {};
 }
@@ -197,10 +200,11 @@ void CheckPlacesTables(sqlite3* db) {
         Statement check = PrepareOrThrow(db, std::string("PRAGMA quick_check(") + table + ")");
         while (StepRow(check)) {
             if (ColumnText(check, 0) == "ok") continue;
-            (table[4] == 'b' ? bookmarks : places) = true;
+            (std::strcmp(table, "moz_bookmarks") == 0 ? bookmarks : places) = true;
         }
     }
-    if (bookmarks && places) throw DamagedDatabase("the pages that hold its bookmarks and their addresses do not hold together");
+    if (bookmarks && places)
+        throw DamagedDatabase("the pages that hold its bookmarks and their addresses do not hold together");
     if (bookmarks) throw DamagedDatabase("the pages that hold its bookmarks do not hold together");
     if (places) throw DamagedDatabase("the pages that hold its addresses do not hold together");
 }
