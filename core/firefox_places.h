@@ -13,8 +13,8 @@ namespace bm {
 
 // Every bookmark of the file that has a URL, with its folder path and date, in Firefox's own order:
 // each folder's children by position, folders depth-first from the roots. Entries under the tags root
-// are labels of other bookmarks, not bookmarks, and are left out. On failure (a damaged file
-// included) the list is empty and `error` (when given) holds the reason; it is left alone on success.
+// are labels of other bookmarks, not bookmarks, and are left out. A bookmark whose page has no address
+// is damage, as is one without its page. On failure (a damaged file included) the list is empty and `error` (when given) holds the reason; it is left alone on success.
 // A file SQLite cannot open in place (a database in WAL mode in a folder it may not write) is read
 // through a private copy.
 std::vector<BookmarkRecord> ReadFirefoxBookmarks(const std::wstring& path, std::wstring* error);

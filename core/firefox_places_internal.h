@@ -31,19 +31,38 @@ struct OverlongPlacesPaths : std::runtime_error {
 
 // The bookmarks of an open places.sqlite, after every check that the file holds together (its
 // length, SQLite's page checks, every item in the tree below the top root, every bookmark with its
-// page). Throws DamagedDatabase, TooDeepPlaces or the statement wrappers' exceptions.
+// page and the page with its address). Throws DamagedDatabase, TooDeepPlaces or the statement
+// wrappers' exceptions.
 std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path);
 
 // What went wrong with places.sqlite, in words, for the exception a read or write of it threw on
 // `db`; `outcome` ends the text (for example "nothing was read from it.").
 // No SQL text and no library internals: in use by another program, read-only, damaged, not found.
-std::wstring PlacesFailureText(sqlite3* db, const std::exception& failure, const std::wstring& outcome);
+// A file that holds nothing (no bytes, only zero bytes) is told as such, in the words of the other
+// stores' files.
+std::wstring PlacesFailureText(const std::wstring& path, sqlite3* db, const std::exception& failure,
+                               const std::wstring& outcome);
 
 // Why places.sqlite at `path` could not be opened: it or its folder is not there, or no access.
 std::wstring PlacesOpenFailureText(const std::wstring& path, const std::wstring& outcome);
 
 // The last failure on the connection was SQLite being unable to open a file.
 bool CannotOpen(sqlite3* db);
+
+// Has the connection keep the index of the file's -wal in its own memory, not in a "-shm" mapped
+// beside the file, and hold the file to itself while it is open. Run before its first statement.
+// A -shm is a sparse file: on a full disk, a page of it the disk cannot back ends the process at the
+// first write into it. And a -shm made for one read would stay beside the file.
+void KeepWalIndexPrivate(sqlite3* db);
+
+// Opens the file to be read that way (SQLite holds a file to itself only when it may write it; nothing
+// is written). A -wal that was there stays as it is, not folded into the file at the close; one
+// SQLite makes for the read goes again at the close. Null when the file may not be written: it is
+// then read the shared way.
+sqlite3* OpenPlacesWithOwnIndex(const std::wstring& path);
+
+// The failure on `db` was that it could not have the file to itself: another program has it open.
+bool HeldByAnotherProgram(sqlite3* db, const std::exception& failure);
 
 // SQLite's own page checks (quick_check) of the two tables the bookmarks are read from, moz_bookmarks
 // and moz_places, and of their indexes: damage there would read as fewer bookmarks, or as other text.

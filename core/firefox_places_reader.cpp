@@ -119,6 +119,7 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
     size_t nesting = 0;
     size_t reached = 0;
     size_t reachedTwice = 0;
+    size_t withoutAddress = 0;
     std::unordered_set<int64_t> walked;
     auto enter = [&](const ReadItem& folder, bool tags) {
         if (!walked.insert(folder.id).second) {
@@ -158,7 +159,13 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
             enter(item, top.tags);
             continue;
         }
-        if (top.tags || item.url.empty()) continue;
+        if (top.tags) continue;
+        // Firefox gives every bookmark a page with an address: one without it lost its address to
+        // damage, and leaving it out would give a part of the bookmarks as the whole.
+        if (item.url.empty()) {
+            ++withoutAddress;
+            continue;
+        }
         if (!top.pathKnown) {
             top.path = JoinPath(names);
             top.pathKnown = true;
@@ -173,6 +180,8 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         record.date_added = item.dateAdded / 1000000;
         result.push_back(std::move(record));
     }
+    if (withoutAddress > 0)
+        throw DamagedDatabase(std::to_string(withoutAddress) + " bookmark(s) point at a page without an address");
     // Every item lies in the tree below the top root. One the walk did not reach sits in a loop of
     // folders or in a folder that is gone: its place in the tree is lost, and so is the file's whole.
     if (reachedTwice > 0 || reached != items.size()) {
@@ -187,6 +196,24 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
 namespace {
 
 std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstring* error, bool* cannotOpen) {
+    // The file to itself first, its -wal's index in private memory: nothing is mapped beside it and
+    // nothing is left there. When another program has it open, it is read beside that program,
+    // through the -shm that program keeps whole; when it or its folder may not be written, as before.
+    if (sqlite3* own = OpenPlacesWithOwnIndex(path)) {
+        try {
+            std::vector<BookmarkRecord> result = ReadOpenPlaces(own, path);
+            sqlite3_close(own);
+            return result;
+        } catch (const std::exception& e) {
+            // A -wal SQLite may not make beside the file is the shared way's case too (its copy).
+            if (!HeldByAnotherProgram(own, e) && !CannotOpen(own)) {
+                if (error) *error = PlacesFailureText(path, own, e, L"nothing was read from it.");
+                sqlite3_close(own);
+                return {};
+            }
+        }
+        sqlite3_close(own);
+    }
     std::vector<BookmarkRecord> result;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
@@ -199,7 +226,7 @@ std::vector<BookmarkRecord> ReadPlacesFile(const std::wstring& path, std::wstrin
     } catch (const std::exception& e) {
         result.clear();
         if (cannotOpen) *cannotOpen = CannotOpen(db);
-        if (error) *error = PlacesFailureText(db, e, L"nothing was read from it.");
+        if (error) *error = PlacesFailureText(path, db, e, L"nothing was read from it.");
     }
     sqlite3_close(db);
     return result;

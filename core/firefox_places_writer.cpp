@@ -16,6 +16,7 @@
 #include "core/firefox_places_internal.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
+#include "core/sqlite_file_copy.h"  // HasWriteAheadLog
 
 namespace bm {
 
@@ -446,20 +447,39 @@ bool FirefoxKeeps(const BookmarkRecord& record, const std::string& stored, Write
 
 }  // namespace
 
-int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                          std::wstring* error, bool replace, WriteShortfall* shortfall) {
+namespace {
+
+// One write of the file. With `ownIndex` the file is held to this connection alone and the index of
+// its -wal kept in private memory; `heldElsewhere` is then set, with nothing changed, when another
+// program has the file open.
+int WriteOnce(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped, std::wstring* error,
+              bool replace, WriteShortfall* shortfall, bool ownIndex, bool* heldElsewhere) {
     if (const std::wstring refusal = RefusalOf(items); !refusal.empty()) {
         if (error) *error = refusal;
         return -1;
     }
+    // A -wal that was not there before a failed write holds nothing of the file: it goes again.
+    const bool hadLog = HasWriteAheadLog(path);
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
         if (error) *error = PlacesOpenFailureText(path, L"it was not changed.");
         if (db) sqlite3_close(db);
         return -1;
     }
+    if (ownIndex) {
+        if (sqlite3_db_readonly(db, "main") != 0) {  // the shared way says why it may not be written
+            sqlite3_close(db);
+            *heldElsewhere = true;
+            return -1;
+        }
+        KeepWalIndexPrivate(db);
+    }
     sqlite3_exec(db, kWriteCacheSizePragma, nullptr, nullptr, nullptr);
+    bool begun = false;
     try {
+        ExecOrThrow(db, "BEGIN IMMEDIATE;");
+        begun = true;
+        // The roots are looked up under the write lock: no other writer moves them in between.
         int64_t toolbar = FindIdByGuid(db, "toolbar_____");
         int64_t unfiled = FindIdByGuid(db, "unfiled_____");
         int64_t menu = FindIdByGuid(db, "menu________");
@@ -473,7 +493,6 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (menu < 0) menu = unfiled;
         if (mobile < 0) mobile = unfiled;
 
-        ExecOrThrow(db, "BEGIN IMMEDIATE;");
         // The file is checked as the reader checks it, under the write lock, before anything changes:
         // a damaged file is left exactly as it is.
         ReadOpenPlaces(db, path);
@@ -532,27 +551,53 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         if (shortfall) *shortfall = std::move(apart);
         return inserted;
     } catch (const std::exception& e) {
-        if (error) *error = PlacesFailureText(db, e, L"it was not changed.");
+        if (ownIndex && !begun && HeldByAnotherProgram(db, e)) {
+            sqlite3_close(db);
+            *heldElsewhere = true;
+            return -1;
+        }
+        if (error) *error = PlacesFailureText(path, db, e, L"it was not changed.");
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
         // Closing a database in WAL mode would fold its -wal into the file: a failed write leaves the
-        // file as it found it.
-        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        // file as it found it. A -wal this write made holds nothing committed and is removed.
+        if (hadLog) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         sqlite3_close(db);
         return -1;
     }
 }
 
+}  // namespace
+
+int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
+                          std::wstring* error, bool replace, WriteShortfall* shortfall) {
+    // The file to itself first; when another program has it open, beside that program, sharing its
+    // -shm (which is in use and whole), as far as its locks allow.
+    bool heldElsewhere = false;
+    const int written = WriteOnce(path, items, skipped, error, replace, shortfall, true, &heldElsewhere);
+    if (!heldElsewhere) return written;
+    return WriteOnce(path, items, skipped, error, replace, shortfall, false, &heldElsewhere);
+}
+
+namespace {
+
 // The writer's merge without the write: how many of the records it would add, counted as the
 // writer counts them. -1 when the file cannot be read that way, is damaged or the writer would refuse
-// the write, so that the writer itself reports why.
-int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                               WriteShortfall* shortfall, std::wstring* refusal) {
+// the write, so that the writer itself reports why. With `ownIndex` as in WriteOnce, `heldElsewhere`
+// set when another program has the file open.
+int CountOnce(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
+              WriteShortfall* shortfall, std::wstring* refusal, bool ownIndex, bool* heldElsewhere) {
     if (std::wstring refused = RefusalOf(items); !refused.empty()) {
         if (refusal) *refusal = std::move(refused);
         return -1;
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
+    if (ownIndex) {
+        db = OpenPlacesWithOwnIndex(path);
+        if (!db) {
+            *heldElsewhere = true;
+            return -1;
+        }
+    } else if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
         if (db) sqlite3_close(db);
         return -1;
     }
@@ -588,12 +633,25 @@ int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<Bookm
         if (shortfall) *shortfall = std::move(apart);
     } catch (const std::exception& e) {
         count = -1;
+        if (ownIndex && HeldByAnotherProgram(db, e)) *heldElsewhere = true;
         const bool refused = dynamic_cast<const DamagedDatabase*>(&e) || dynamic_cast<const TooDeepPlaces*>(&e) ||
                              dynamic_cast<const OverlongPlacesPaths*>(&e);
-        if (refused && refusal) *refusal = PlacesFailureText(db, e, L"places.sqlite was not changed.");
+        if (refused && refusal) *refusal = PlacesFailureText(path, db, e, L"places.sqlite was not changed.");
     }
     sqlite3_close(db);
     return count;
+}
+
+}  // namespace
+
+int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
+                               WriteShortfall* shortfall, std::wstring* refusal) {
+    // As the reader: nothing mapped beside the file and nothing left there, unless another program
+    // has it open.
+    bool heldElsewhere = false;
+    const int count = CountOnce(path, items, skipped, shortfall, refusal, true, &heldElsewhere);
+    if (!heldElsewhere) return count;
+    return CountOnce(path, items, skipped, shortfall, refusal, false, &heldElsewhere);
 }
 
 }  // namespace bm

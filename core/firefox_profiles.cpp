@@ -87,9 +87,10 @@ std::string IniText(const std::string& bytes) {
 
 std::vector<ProfilesIniSection> ParseProfilesIni(const std::string& bytes) {
     // The rules of Firefox's own INI reader: lines end at any CR or LF; a line that begins with '#'
-    // or ';' is a comment; blanks before a line's text are dropped; "[name]" opens a section, and a
-    // section line without its ']' or with text after it is malformed, its keys ignored; "key=value"
-    // keeps every other blank, so "Path = x" is the key "Path " (Firefox does not see it either).
+    // or ';' is a comment; blanks before a line's text are dropped; "[name]" opens a section, and so
+    // does "[name" without its ']' (the name runs to the line's end); a section line with text after
+    // its ']', or with no name, is malformed and its keys ignored; "key=value" keeps every other
+    // blank, so "Path = x" is the key "Path " (Firefox does not see it either).
     const std::string text = IniText(bytes);
     std::vector<ProfilesIniSection> sections;
     bool inSection = false;
@@ -103,12 +104,15 @@ std::vector<ProfilesIniSection> ParseProfilesIni(const std::string& bytes) {
         line.erase(0, line.find_first_not_of(" \t"));
         if (line.empty()) continue;
         if (line.front() == '[') {
-            const size_t close = line.find(']', 1);
-            inSection = close != std::string::npos && close > 1 &&
-                        line.find_first_not_of(" \t", close + 1) == std::string::npos;
+            // Firefox looks for the name's end past any ']' that directly follows the '[', and a
+            // line that is only brackets has no name.
+            const size_t nameStart = line.find_first_not_of(']', 1);
+            const size_t close = nameStart == std::string::npos ? std::string::npos : line.find(']', nameStart);
+            inSection = nameStart != std::string::npos &&
+                        (close == std::string::npos || line.find_first_not_of(" \t", close + 1) == std::string::npos);
             if (!inSection) continue;
             ProfilesIniSection section;
-            section.name = line.substr(1, close - 1);
+            section.name = close == std::string::npos ? line.substr(1) : line.substr(1, close - 1);
             sections.push_back(std::move(section));
             continue;
         }

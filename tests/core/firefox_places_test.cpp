@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ctime>
 #include <set>
@@ -242,6 +243,22 @@ TEST_F(PlacesTest, ABookmarkWithoutItsPlaceInTheTreeOrItsPageIsDamageNotADrop) {
          [&](FirefoxPlaces& places) { places.Exec(insert + "1, NULL, 3, 9, 'null fk', 'nullfk______')"); }},
         {"a bookmark whose page is 0",
          [&](FirefoxPlaces& places) { places.Exec(insert + "1, 0, 3, 9, 'zero fk', 'zerofk______')"); }},
+        // SQLite's own check passes on these: only the reader can tell that a bookmark lost its address.
+        {"a bookmark whose page has an empty address",
+         [&](FirefoxPlaces& places) {
+             places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(500, '', 'emptyurl____')");
+             places.Exec(insert + "1, 500, 3, 9, 'empty url', 'emptyurlbm__')");
+         }},
+        {"a bookmark whose page has no address",
+         [&](FirefoxPlaces& places) {
+             places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(501, NULL, 'nullurl_____')");
+             places.Exec(insert + "1, 501, 5, 0, 'null url', 'nullurlbm___')");
+         }},
+        {"the address of a bookmarked page lost",
+         [&](FirefoxPlaces& places) {
+             places.AddBookmark(kPlacesMenuId, "https://lost.example/", "Lost");
+             places.Exec("UPDATE moz_places SET url = NULL WHERE url = 'https://lost.example/'");
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -268,12 +285,11 @@ TEST_F(PlacesTest, ReaderLeavesOutItemsThatAreNoBookmarksOfAPage) {
         places.AddBookmark(kPlacesToolbarId, "https://kept.example/", "Kept");
         places.AddSeparator(kPlacesToolbarId);
         places.AddFolder(kPlacesToolbarId, "Empty folder");
-        const std::string insert =
-            "INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES(1, ";
-        places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(500, '', 'emptyurl____')");
+        // A tag entry is a label, not a bookmark: one on a page without an address is not read.
+        const int64_t tag = places.AddFolder(kPlacesTagsId, "label");
         places.Exec("INSERT INTO moz_places(id, url, guid) VALUES(501, NULL, 'nullurl_____')");
-        places.Exec(insert + "500, 3, 12, 'empty url', 'emptyurlbm__')");
-        places.Exec(insert + "501, 3, 13, 'null url', 'nullurlbm___')");
+        places.Exec("INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES(1, 501, " +
+                    std::to_string(tag) + ", 0, NULL, 'nullurltag__')");
         places.Exec("INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) "
                     "VALUES(7, " + std::to_string(places.AddPlace("https://odd.example/", "")) +
                     ", 3, 14, 'odd type', 'oddtype_____')");
@@ -303,7 +319,7 @@ TEST_F(PlacesTest, ReaderReportsFilesItCannotRead) {
     sqlite3_close(db);
     error.clear();
     EXPECT_TRUE(ReadFirefoxBookmarks(other, &error).empty());
-    EXPECT_EQ(error, L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (no such table: "
+    EXPECT_EQ(error, L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (it has no table "
                      L"moz_bookmarks); nothing was read from it.");
 }
 
@@ -496,6 +512,60 @@ TEST_F(PlacesTest, ADatabaseSQLiteCannotOpenInPlaceIsReadFromACopyWithItsWal) {
     EXPECT_EQ(error, L"");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].title, L"Only in the -wal");
+}
+
+// The names in a folder, with each file's bytes.
+std::map<std::wstring, std::string> FolderContents(const std::wstring& folder) {
+    std::map<std::wstring, std::string> contents;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return contents;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") contents[name] = test::ReadTextFile(folder + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return contents;
+}
+
+TEST_F(PlacesTest, AReadOrAMergeThatAddsNothingLeavesTheFolderAsItFoundIt) {
+    enum class Log { None, Left, LeftWithIndex };
+    struct Case {
+        const char* what;
+        Log log;
+    };
+    const Case cases[] = {
+        {"closed by Firefox", Log::None},
+        {"a crashed profile, its -wal alone", Log::Left},
+        {"a crashed profile, its -wal and -shm", Log::LeftWithIndex},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir local;
+        path = local / L"places.sqlite";
+        Create();
+        {
+            FirefoxPlaces firefox(path);
+            firefox.AddBookmark(kPlacesToolbarId, "https://in-the-file.example/", "In the file");
+            if (c.log != Log::None) {
+                firefox.Exec("PRAGMA wal_autocheckpoint = 0;");
+                firefox.AddBookmark(kPlacesToolbarId, "https://in-the-wal.example/", "Only in the -wal");
+                sqlite3_db_config(firefox.db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+            }
+        }
+        if (c.log == Log::Left) DeleteFileW((path + L"-shm").c_str());
+        ASSERT_EQ(test::PathExists(path + L"-wal"), c.log != Log::None);
+        ASSERT_EQ(test::PathExists(path + L"-shm"), c.log == Log::LeftWithIndex);
+        const auto before = FolderContents(local.path());
+        const size_t bookmarks = c.log == Log::None ? 1 : 2;
+
+        EXPECT_EQ(Read().size(), bookmarks);
+        EXPECT_TRUE(FolderContents(local.path()) == before) << "after a read";
+        int skipped = -7;
+        EXPECT_EQ(CountFirefoxMergeAdditions(path, {Rec(L"https://in-the-file.example/", L"", L"")}, &skipped), 0);
+        EXPECT_EQ(skipped, 1);
+        EXPECT_TRUE(FolderContents(local.path()) == before) << "after a merge that adds nothing";
+    }
 }
 
 // The temporary folder of this process pointed at a folder of the test's own for its lifetime.
@@ -1233,7 +1303,8 @@ TEST_F(PlacesTest, FailureMidwayRollsBackEverything) {
                          Rec(L"https://3.example/", L"", L""), Rec(L"https://4.example/", L"", L"")},
                         replace, &skipped, &error),
                   -1);
-        EXPECT_EQ(error, L"places.sqlite refused the change (fixture: insert refused); it was not changed.");
+        EXPECT_EQ(error, L"places.sqlite refused the change (it breaks a rule of the file's own tables); it was not "
+                         L"changed.");
         EXPECT_EQ(skipped, -7);
         FirefoxPlaces places(path);
         EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 7);
@@ -1299,6 +1370,8 @@ TEST_F(PlacesTest, WriterLeavesADamagedFileByteForByteAsItWas) {
     const Case cases[] = {
         {"a zeroed block in a page of page rows", false, zeroBlockOf("https://site150.example/")},
         {"a bookmark whose page is gone", false, byRows("DELETE FROM moz_places WHERE url = 'https://site7.example/some/longer/path'")},
+        {"a bookmark whose page has no address", true,
+         byRows("UPDATE moz_places SET url = NULL WHERE url = 'https://site8.example/some/longer/path'")},
         {"a loop of folders", true,
          byRows("UPDATE moz_bookmarks SET parent = (SELECT id FROM moz_bookmarks WHERE title = 'Inner') "
                 "WHERE title = 'Outer'")},
@@ -1355,7 +1428,37 @@ TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMiss
         return file;
     };
     const std::wstring inUse = L"places.sqlite is in use by another program (Firefox holds it while it runs); ";
+    const std::wstring kEmpty = L"places.sqlite is empty: it holds no bookmarks, not even the outline a browser writes. "
+                                L"It may have been cut short by a crash or a full disk.";
+    const std::wstring kZeros = L"places.sqlite is damaged: it holds only zero bytes where its bookmarks should be, as "
+                                L"a file may after a crash or a failed write.";
+    const std::wstring noTables = L"places.sqlite does not hold Firefox's bookmarks as Firefox keeps them (it has no "
+                                  L"table moz_bookmarks); ";
+    // One 4 KB block of Firefox's 32 KB pages lost, in a page of page rows: SQLite's own check finds
+    // dozens of problems there.
+    auto zeroedBlock = [](const std::wstring& folder) {
+        const std::wstring file = folder + L"\\places.sqlite";
+        test::PlacesFixtureOptions options;
+        options.wal = false;
+        test::CreateFirefoxPlaces(file, options);
+        {
+            FirefoxPlaces places(file);
+            places.Exec("BEGIN;");
+            for (int i = 0; i < 300; ++i)
+                places.AddBookmark(kPlacesToolbarId, "https://site" + std::to_string(i) + ".example/some/longer/path",
+                                   "Bookmark number " + std::to_string(i));
+            places.Exec("COMMIT;");
+        }
+        std::string bytes = test::ReadTextFile(file);
+        const std::string row = "https://site150.example/";
+        for (size_t at = bytes.find(row); at != std::string::npos; at = bytes.find(row, at + 1))
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at / 4096 * 4096 + 4096), '\0');
+        test::WriteTextFile(file, bytes);
+        return file;
+    };
     std::optional<FirefoxPlaces> holder;
+    HANDLE held = INVALID_HANDLE_VALUE;
     const Case cases[] = {
         {"the file is missing", [](const std::wstring& folder) { return folder + L"\\places.sqlite"; },
          L"places.sqlite was not found in {folder}.", L"places.sqlite was not found in {folder}."},
@@ -1385,6 +1488,38 @@ TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMiss
          },
          L"places.sqlite is damaged (it is not a database); nothing was read from it.",
          L"places.sqlite is damaged (it is not a database); it was not changed."},
+        {"held open by another program that shares it with no one",
+         [&](const std::wstring& folder) {
+             const std::wstring file = placesIn(folder);
+             held = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             EXPECT_NE(held, INVALID_HANDLE_VALUE);
+             return file;
+         },
+         inUse + L"nothing was read from it.", inUse + L"it was not changed."},
+        {"no bytes",
+         [](const std::wstring& folder) {
+             test::WriteTextFile(folder + L"\\places.sqlite", "");
+             return folder + L"\\places.sqlite";
+         },
+         kEmpty + L" Nothing was read from it.", kEmpty + L" It was not changed."},
+        {"only zero bytes",
+         [](const std::wstring& folder) {
+             test::WriteTextFile(folder + L"\\places.sqlite", std::string(65536, '\0'));
+             return folder + L"\\places.sqlite";
+         },
+         kZeros + L" Nothing was read from it.", kZeros + L" It was not changed."},
+        {"a database without Firefox's tables",
+         [](const std::wstring& folder) {
+             sqlite3* db = nullptr;
+             sqlite3_open(ToUtf8(folder + L"\\places.sqlite").c_str(), &db);
+             sqlite3_exec(db, "CREATE TABLE t(x);", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+             return folder + L"\\places.sqlite";
+         },
+         noTables + L"nothing was read from it.", noTables + L"it was not changed."},
+        {"a zeroed block in a page of addresses", zeroedBlock,
+         L"places.sqlite is damaged (the pages that hold its addresses do not hold together); nothing was read from it.",
+         L"places.sqlite is damaged (the pages that hold its addresses do not hold together); it was not changed."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1403,8 +1538,12 @@ TEST_F(PlacesTest, EveryFailureSaysWhatIsWrongWithoutSqlOrBlamingFirefoxForAMiss
         for (const std::wstring& text : {readError, writeError}) {
             EXPECT_EQ(text.find(L"SQL"), std::wstring::npos) << ToUtf8(text);
             EXPECT_EQ(text.find(L"::"), std::wstring::npos) << ToUtf8(text);
+            EXPECT_EQ(text.find(L"\n"), std::wstring::npos) << ToUtf8(text);
+            EXPECT_LE(text.size(), 240u) << ToUtf8(text);
         }
         holder.reset();
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
     }
 }
 

@@ -52,10 +52,17 @@ TEST(FirefoxProfilesIni, ChoosesTheProfileFirefoxStartsWith) {
         // firefox-esr itself passes over a profile written "Path = x" / "Default = 1" and makes a new one.
         {"blanks around = make another key", "[Profile0]\nPath=P/zero\n[Profile1]\nDefault = 1\nPath=P/one\n", L"P\\zero"},
         {"value keeps further =", "[Profile0]\nPath=P/a=b\n", L"P\\a=b"},
-        // Firefox's reader ignores a malformed section line and the keys under it.
-        {"section line without closing bracket", "[Profile0\nPath=P/x\n", L""},
+        // firefox-esr takes "[Profile0" for the section Profile0 (it starts with that profile and writes
+        // its line back closed), and passes over "[Profile0]x" and the keys under it.
+        {"section line without closing bracket", "[Profile0\nPath=P/x\n", L"P\\x"},
+        {"an unclosed section line names the default profile",
+         "[Profile0]\nPath=P/a\n[Profile1\nDefault=1\nPath=P/b\n", L"P\\b"},
+        {"an unclosed name keeps its blanks", "[Profile0 \nPath=P/x\n", L"P\\x"},
         {"section line with text after the bracket", "[Profile0] x\nPath=P/x\n", L""},
-        {"keys under a malformed section line go nowhere", "[Profile0]\nPath=P/a\n[Profile1\nPath=P/b\n", L"P\\a"},
+        {"keys under a malformed section line go nowhere", "[Profile0]\nPath=P/a\n[Profile1]x\nDefault=1\nPath=P/b\n",
+         L"P\\a"},
+        {"a line of brackets only is no section", "[Profile0]\nPath=P/a\n[]]\nDefault=1\nPath=P/b\n", L"P\\a"},
+        {"brackets right after the opening one stay in the name", "[]Profile0\nPath=P/x\n", L""},
         {"blanks before a line and after the bracket", "  [Profile0]  \n\tPath=P/x\n", L"P\\x"},
         {"section name too short", "[Profil]\nPath=P/x\n", L""},
         {"prefix in another case", "[profile0]\nPath=P/x\n[install1]\nDefault=P/y\n", L""},
@@ -100,14 +107,16 @@ TEST(FirefoxProfilesIni, MissingFileGivesNothing) {
 
 TEST(FirefoxProfilesIni, SectionsAreReadInFileOrder) {
     const std::vector<ProfilesIniSection> sections =
-        ParseProfilesIni("a=1\n[Profile0]\nPath=x\n[\nlost=1\n[Profile0]\nk=v=w\n=a=b\n");
-    ASSERT_EQ(sections.size(), 2u);
+        ParseProfilesIni("a=1\n[Profile0]\nPath=x\n[\nlost=1\n[Profile0]\nk=v=w\n=a=b\n[Profile1 \nPath=y\n");
+    ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[0].name, "Profile0");
     EXPECT_EQ(sections[0].values.at("Path"), "x");
     EXPECT_EQ(sections[0].values.count("lost"), 0u);
     EXPECT_EQ(sections[1].name, "Profile0");
     EXPECT_EQ(sections[1].values.at("k"), "v=w");
     EXPECT_EQ(sections[1].values.at("a"), "b");
+    EXPECT_EQ(sections[2].name, "Profile1 ");
+    EXPECT_EQ(sections[2].values.at("Path"), "y");
 }
 
 }  // namespace
