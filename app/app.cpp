@@ -51,17 +51,6 @@ std::shared_ptr<std::vector<char>> ReadFontFile(const std::string& utf8Path) {
     return data;
 }
 
-// The Win32 back end loads an XInput DLL for gamepads and frees it at shutdown. Wine's XInput runs a
-// thread of its own inside that DLL, so freeing it crashed the closing program (a jump into the
-// unloaded code). Pinned, the DLL stays until the process ends, when no thread of it is left.
-void KeepXInputLoaded() {
-    for (const wchar_t* name : {L"xinput1_4.dll", L"xinput1_3.dll", L"xinput9_1_0.dll", L"xinput1_2.dll",
-                                L"xinput1_1.dll"}) {
-        HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, name, &module);  // fails for one not loaded
-    }
-}
-
 }  // namespace
 
 const std::vector<std::vector<const wchar_t*>>& FallbackFontGroups() {
@@ -203,7 +192,6 @@ bool App::Init(HINSTANCE instance) {
 
     LoadFonts();
     ImGui_ImplWin32_Init(hwnd);
-    KeepXInputLoaded();
     ImGui_ImplOpenGL3_Init("#version 130");
     ApplyTheme(lightTheme);
 
