@@ -14,6 +14,7 @@
 #include "app/theme.h"
 #include "app/imgui_item_hooks.h"
 #include "core/bookmark_record.h"
+#include "core/file_backup.h"
 #include "core/file_io.h"
 #include "core/sqlite_file_copy.h"
 
@@ -198,6 +199,9 @@ bool App::Init(HINSTANCE instance) {
     UpdateWindow(hwnd);
 
     RedetectBrowsers();
+    // Private copies of a browser's history that backups cut short left beside its file.
+    for (const BrowserInfo& browser : browsers)
+        if (browser.detected) RemoveLeftoverBackupCopies(browser.bookmarksPath);
     RefreshProfiles();
     LoadUiState();
     startupComplete = true;
