@@ -14,6 +14,7 @@
 #include "app/theme.h"
 #include "app/imgui_item_hooks.h"
 #include "core/bookmark_record.h"
+#include "core/file_backup.h"
 #include "core/file_io.h"
 #include "core/sqlite_file_copy.h"
 
@@ -49,17 +50,6 @@ std::shared_ptr<std::vector<char>> ReadFontFile(const std::string& utf8Path) {
     if (!ReadFileBytes(ToWide(utf8Path), bytes) || bytes.empty()) return data;
     data->assign(bytes.begin(), bytes.end());
     return data;
-}
-
-// The Win32 back end loads an XInput DLL for gamepads and frees it at shutdown. Wine's XInput runs a
-// thread of its own inside that DLL, so freeing it crashed the closing program (a jump into the
-// unloaded code). Pinned, the DLL stays until the process ends, when no thread of it is left.
-void KeepXInputLoaded() {
-    for (const wchar_t* name : {L"xinput1_4.dll", L"xinput1_3.dll", L"xinput9_1_0.dll", L"xinput1_2.dll",
-                                L"xinput1_1.dll"}) {
-        HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, name, &module);  // fails for one not loaded
-    }
 }
 
 }  // namespace
@@ -203,13 +193,15 @@ bool App::Init(HINSTANCE instance) {
 
     LoadFonts();
     ImGui_ImplWin32_Init(hwnd);
-    KeepXInputLoaded();
     ImGui_ImplOpenGL3_Init("#version 130");
     ApplyTheme(lightTheme);
 
     UpdateWindow(hwnd);
 
     RedetectBrowsers();
+    // Private copies of a browser's history that backups cut short left beside its file.
+    for (const BrowserInfo& browser : browsers)
+        if (browser.detected) RemoveLeftoverBackupCopies(browser.bookmarksPath);
     RefreshProfiles();
     LoadUiState();
     startupComplete = true;

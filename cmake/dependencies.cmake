@@ -44,6 +44,9 @@ target_include_directories(orv_imgui SYSTEM PUBLIC "${ORV_IMGUI_DIR}" "${ORV_IMG
 # 32-bit ImWchar: text beyond U+FFFF (emoji, rarer scripts) is typed, pasted and drawn as it is, not as
 # U+FFFD. Public: every user of the library must agree on the size.
 target_compile_definitions(orv_imgui PUBLIC IMGUI_ENABLE_TEST_ENGINE IMGUI_USE_WCHAR32 UNICODE _UNICODE)
+# No gamepad: the program has no use for one, and the back end would otherwise load an XInput DLL
+# whose Wine build runs a thread of its own, which crashed the closing program once the DLL was freed.
+target_compile_definitions(orv_imgui PRIVATE IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
 target_compile_options(orv_imgui PRIVATE -w)
 target_link_libraries(orv_imgui PUBLIC opengl32 gdi32 dwmapi imm32)
 

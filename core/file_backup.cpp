@@ -125,7 +125,34 @@ std::wstring MakeBackupPath(const std::wstring& path) {
     return MakeBackupPathAt(path, {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
 }
 
+int RemoveLeftoverBackupCopies(const std::wstring& path) {
+    const FolderAndName parts = SplitFolderAndName(path);
+    int removed = RemoveLeftoverCopiesBeside(parts.folder, parts.name + L".backup_");
+    // A plain copy of a backup lands under "<backup>.orvtmp-<pid>-...". Each backup has a name of its
+    // own, so the next write of the same name never comes to sweep it. One whose process id is this
+    // process's own may be one that another thread is making, and stays.
+    const std::wstring ownId = L".orvtmp-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((parts.folder + L"\\" + parts.name + L".backup_*.orvtmp-*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return removed;
+    do {
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring found = data.cFileName;
+        const size_t marker = found.rfind(L".orvtmp-");
+        const std::wstring backupName = found.substr(0, marker);
+        if (!IsOwnBackupName(backupName, parts.name) || !IsLeftoverTemporaryName(found, backupName)) continue;
+        if (found.compare(marker, ownId.size(), ownId) == 0) continue;
+        const std::wstring leftover = parts.folder + L"\\" + found;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesW(leftover.c_str(), data.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        if (DeleteFileW(leftover.c_str())) ++removed;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return removed;
+}
+
 std::optional<std::wstring> BackupFile(const std::wstring& path, std::wstring* error) {
+    RemoveLeftoverBackupCopies(path);
     // A missing file is not an error: there is nothing to back up.
     if (!FileExists(path)) return std::nullopt;
     const std::wstring backup = FreeBackupPath(path);
@@ -179,6 +206,7 @@ bool RestoreFileBackup(const std::wstring& targetPath, const std::wstring& backu
         if (error) *error = text;
         return false;
     };
+    RemoveLeftoverBackupCopies(targetPath);
     if (!FileExists(backupPath)) return fail(L"Backup file no longer exists on disk.");
     if (FileExists(targetPath)) {
         std::wstring failure;

@@ -37,6 +37,11 @@ std::optional<std::wstring> BackupFile(const std::wstring& path, std::wstring* e
 // count; anything else beside the file is left alone.
 void PruneFileBackups(const std::wstring& path, size_t keep, const std::wstring& spare = {});
 
+// Removes the private copies that backups of the file cut short (a killed process) left beside it;
+// a backup being made at that moment is left alone. BackupFile and RestoreFileBackup call it first,
+// and the program when it starts. Returns how many were removed.
+int RemoveLeftoverBackupCopies(const std::wstring& path);
+
 // The backups beside the file, newest (largest sortKey) first.
 std::vector<FileBackupEntry> ListFileBackups(const std::wstring& path);
 

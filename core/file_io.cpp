@@ -112,16 +112,15 @@ FileStepObserver& Observer() {
 }
 
 void Tell(FileStep step, const std::wstring& path, const std::wstring& source = {}, const std::string* bytes = nullptr,
-          bool writeThrough = false) {
-    std::lock_guard<std::mutex> lock(ObserverMutex());
-    if (!Observer()) return;
+          bool writeThrough = false, bool done = true) {
     FileStepEvent event;
     event.step = step;
     event.path = path;
     event.source = source;
     event.bytes = bytes;
     event.writeThrough = writeThrough;
-    Observer()(event);
+    event.done = done;
+    TellFileStep(event);
 }
 
 constexpr int kCreateAttempts = 8;
@@ -152,35 +151,20 @@ unsigned long TargetRefusesWrites(const std::wstring& target) {
     return 0;
 }
 
-// Writes the folder's entries to disk. Windows promises this for a write-through rename; where names
-// reach the disk only when their folder is flushed (Linux file systems under Wine, for one), this
-// does it. Best effort: a folder that cannot be opened or flushed so is left to the rename's promise.
-void FlushFolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return;
-    // "C:\" keeps its backslash; any other folder is named without one.
-    const bool driveRoot = slash == 2 && path[1] == L':';
-    const std::wstring folder = path.substr(0, driveRoot ? slash + 1 : slash);
-    HANDLE handle = CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return;
-    FlushFileBuffers(handle);
-    CloseHandle(handle);
-}
-
 bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& target, FileWriteError* error) {
     if (const unsigned long refused = TargetRefusesWrites(target)) {
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Replace, refused);
     }
     // Written through: the new name is on disk before the caller's next step relies on it.
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!MoveFileExW(temporary.c_str(), target.c_str(), flags)) {
         const unsigned long code = GetLastError();
         DeleteFileW(temporary.c_str());
         return Fail(error, FileWriteStage::Replace, code);
     }
+    Tell(FileStep::Rename, target, temporary, nullptr, (flags & MOVEFILE_WRITE_THROUGH) != 0);
     FlushFolderOf(target);
-    Tell(FileStep::Rename, target, temporary, nullptr, true);
     return true;
 }
 
@@ -315,6 +299,32 @@ FileStepObserver SetFileStepObserver(FileStepObserver observer) {
     std::lock_guard<std::mutex> lock(ObserverMutex());
     std::swap(Observer(), observer);
     return observer;
+}
+
+bool FileStepsObserved() {
+    std::lock_guard<std::mutex> lock(ObserverMutex());
+    return static_cast<bool>(Observer());
+}
+
+void TellFileStep(const FileStepEvent& event) {
+    std::lock_guard<std::mutex> lock(ObserverMutex());
+    if (Observer()) Observer()(event);
+}
+
+// Windows promises this for a write-through rename; where names reach the disk only when their
+// folder is flushed (Linux file systems under Wine, for one), this does it.
+bool FlushFolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return false;
+    // "C:\" keeps its backslash; any other folder is named without one.
+    const bool driveRoot = slash == 2 && path[1] == L':';
+    const std::wstring folder = path.substr(0, driveRoot ? slash + 1 : slash);
+    HANDLE handle = CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool flushed = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    Tell(FileStep::FolderFlush, folder, {}, nullptr, false, flushed);
+    return flushed;
 }
 
 std::wstring ExecutablePath() {

@@ -39,10 +39,11 @@ int RemoveLeftoverTemporaries(const std::wstring& target);
 // One step the two writers above have taken on disk, told to the observer (tests record the order
 // of the steps to check what a power cut at any moment would leave).
 enum class FileStep {
-    Write,   // `bytes` written to the new file `path`; still in the system's cache
-    Copy,    // `source` copied to the new file `path`; still in the system's cache
-    Flush,   // what `path` holds is on disk
-    Rename,  // `source` put in place of `path`; `writeThrough` when the new name is on disk too
+    Write,        // `bytes` written to the new file `path`; still in the system's cache
+    Copy,         // `source` copied to the new file `path`; still in the system's cache
+    Flush,        // what `path` holds is on disk
+    Rename,       // `source` put in place of `path`; `writeThrough` when it was asked to be on disk on return
+    FolderFlush,  // the entries of the folder `path` asked onto disk; `done` when the system said it did so
 };
 
 struct FileStepEvent {
@@ -50,7 +51,8 @@ struct FileStepEvent {
     std::wstring path;
     std::wstring source;
     const std::string* bytes = nullptr;
-    bool writeThrough = false;
+    bool writeThrough = false;  // Rename: MOVEFILE_WRITE_THROUGH was among its flags
+    bool done = true;           // FolderFlush: the folder could be opened and flushed
 };
 
 using FileStepObserver = std::function<void(const FileStepEvent&)>;
@@ -58,6 +60,15 @@ using FileStepObserver = std::function<void(const FileStepEvent&)>;
 // Installs the observer that is told each step once it has succeeded (an empty one for none) and
 // returns the previous one. Steps of all threads are told, one at a time.
 FileStepObserver SetFileStepObserver(FileStepObserver observer);
+
+// Whether an observer is installed, and telling it a step taken by a writer elsewhere (the SQLite
+// copies), so that every step that puts a file in place is seen.
+bool FileStepsObserved();
+void TellFileStep(const FileStepEvent& event);
+
+// Writes the entries of the folder that holds `path` to disk, as a rename needs where names reach the
+// disk only with their folder. Best effort; false when the folder could not be opened or flushed.
+bool FlushFolderOf(const std::wstring& path);
 
 // The full path of the running program's executable, however long.
 std::wstring ExecutablePath();

@@ -3,9 +3,12 @@
 #include <sqlite3.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "core/bookmark_record.h"
+#include "core/file_io.h"
 #include "core/sql_statement.h"
 
 namespace bm {
@@ -28,6 +31,43 @@ void RemoveDatabaseFiles(const std::wstring& path) {
     for (const wchar_t* suffix : {L"", L"-wal", L"-shm", L"-journal"}) DeleteFileW((path + suffix).c_str());
 }
 
+// Owner markers. The maker of a temporary copy holds its marker open, without letting it be opened
+// for writing or deleted, from before the copy exists until the copy is gone or in place; the marker
+// goes when its handle closes, also when its process is killed.
+HANDLE TakeNewMarker(const std::wstring& marker) {
+    return CreateFileW(marker.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+// A sweep takes the marker of a copy it would remove, made when absent, and shares it with no one:
+// this fails while the copy's maker holds it, and while the sweep holds it no maker can take that
+// name, so nothing can be made under it between the check and the delete.
+HANDLE TakeLeftMarker(const std::wstring& marker) {
+    return CreateFileW(marker.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+bool NameWasTaken(DWORD code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
+
+// Closes a marker on every way out of a scope, after what it guards has been removed or put in place.
+class HeldMarker {
+public:
+    explicit HeldMarker(HANDLE handle) : handle_(handle) {}
+    ~HeldMarker() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    HeldMarker(const HeldMarker&) = delete;
+    HeldMarker& operator=(const HeldMarker&) = delete;
+
+private:
+    HANDLE handle_;
+};
+
+// Copies beside a target are "<target>.orvdbcopy-<pid>-<tick>-<n>", with SQLite's side files
+// ("-journal", "-wal", "-shm") and the owner's marker ("-owner") beside them.
+constexpr wchar_t kBesideCopyMarker[] = L".orvdbcopy-";
+constexpr wchar_t kOwnerSuffix[] = L"-owner";
+
 }  // namespace
 
 bool HasWriteAheadLog(const std::wstring& path) {
@@ -40,7 +80,21 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
         if (error) *error = text;
         return false;
     };
-    const std::wstring temporary = target + L".orvdbcopy-" + UniqueSuffix();
+    // The marker first: a sweep beside the target leaves alone a copy whose marker is held.
+    std::wstring temporary;
+    HANDLE marker = INVALID_HANDLE_VALUE;
+    DWORD markerError = 0;
+    for (int attempt = 0; attempt < 8 && marker == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = target + kBesideCopyMarker + UniqueSuffix();
+        marker = TakeNewMarker(temporary + kOwnerSuffix);
+        if (marker == INVALID_HANDLE_VALUE && !NameWasTaken(markerError = GetLastError())) break;
+    }
+    if (marker == INVALID_HANDLE_VALUE)
+        return fail(L"Could not create the copy of the database: error " + std::to_wstring(markerError));
+    const HeldMarker held(marker);
+    // Whatever an earlier process of the same id and tick left under this name is now ours.
+    RemoveDatabaseFiles(temporary);
+
     sqlite3* from = nullptr;
     sqlite3* to = nullptr;
     if (sqlite3_open_v2(ToUtf8(source).c_str(), &from, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
@@ -57,7 +111,7 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
         return fail(L"Could not create the copy of the database: " + text);
     }
     // The copy's commit flushes it to disk, so that it is whole there before it is put in place.
-    sqlite3_exec(to, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
+    const bool synchronous = sqlite3_exec(to, "PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr) == SQLITE_OK;
     std::wstring failure;
     sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
     if (!backup) {
@@ -78,12 +132,99 @@ bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, 
     }
     DeleteFileW((temporary + L"-wal").c_str());
     DeleteFileW((temporary + L"-shm").c_str());
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (FileStepsObserved()) {
+        std::string bytes;
+        ReadFileBytes(temporary, bytes);
+        FileStepEvent written;
+        written.step = FileStep::Write;
+        written.path = temporary;
+        written.bytes = &bytes;
+        TellFileStep(written);
+        if (synchronous) {
+            FileStepEvent flushed;
+            flushed.step = FileStep::Flush;
+            flushed.path = temporary;
+            TellFileStep(flushed);
+        }
+    }
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!MoveFileExW(temporary.c_str(), target.c_str(), flags)) {
         const unsigned long code = GetLastError();
         RemoveDatabaseFiles(temporary);
         return fail(L"Could not put the copy of the database in place: error " + std::to_wstring(code));
     }
+    FileStepEvent renamed;
+    renamed.step = FileStep::Rename;
+    renamed.path = target;
+    renamed.source = temporary;
+    renamed.writeThrough = (flags & MOVEFILE_WRITE_THROUGH) != 0;
+    TellFileStep(renamed);
+    // As for every other file put in place: where names reach the disk with their folder only, the
+    // backup's name must be there before the write it guards begins.
+    FlushFolderOf(target);
     return true;
+}
+
+namespace {
+
+// "<digits>-<digits>-<digits>" from `from` on; the position after it, or npos.
+size_t SkipSuffixDigits(const std::wstring& name, size_t from) {
+    size_t at = from;
+    for (int part = 0; part < 3; ++part) {
+        if (part > 0) {
+            if (at >= name.size() || name[at] != L'-') return std::wstring::npos;
+            ++at;
+        }
+        const size_t start = at;
+        while (at < name.size() && name[at] >= L'0' && name[at] <= L'9') ++at;
+        if (at == start) return std::wstring::npos;
+    }
+    return at;
+}
+
+// The copy a found name belongs to ("<target>.orvdbcopy-<pid>-<tick>-<n>"), or empty when the name is
+// not one of a copy's files.
+std::wstring CopyOfName(const std::wstring& name) {
+    const size_t marker = name.rfind(kBesideCopyMarker);
+    if (marker == std::wstring::npos || marker == 0) return {};
+    const size_t end = SkipSuffixDigits(name, marker + (sizeof kBesideCopyMarker / sizeof kBesideCopyMarker[0] - 1));
+    if (end == std::wstring::npos) return {};
+    const std::wstring rest = name.substr(end);
+    if (rest.empty() || rest == L"-journal" || rest == L"-wal" || rest == L"-shm" || rest == kOwnerSuffix)
+        return name.substr(0, end);
+    return {};
+}
+
+}  // namespace
+
+int RemoveLeftoverCopiesBeside(const std::wstring& folder, const std::wstring& targetPrefix) {
+    if (targetPrefix.empty()) return 0;
+    const std::wstring base = folder.empty() ? std::wstring() : folder + L"\\";
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((base + targetPrefix + L"*" + kBesideCopyMarker + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    std::vector<std::wstring> copies;
+    do {
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring name = data.cFileName;
+        if (name.size() < targetPrefix.size() ||
+            CompareStringOrdinal(name.c_str(), static_cast<int>(targetPrefix.size()), targetPrefix.c_str(),
+                                 static_cast<int>(targetPrefix.size()), TRUE) != CSTR_EQUAL)
+            continue;
+        const std::wstring copy = CopyOfName(name);
+        if (!copy.empty() && std::find(copies.begin(), copies.end(), copy) == copies.end()) copies.push_back(copy);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    int removed = 0;
+    for (const std::wstring& copy : copies) {
+        const std::wstring path = base + copy;
+        HANDLE marker = TakeLeftMarker(path + kOwnerSuffix);
+        if (marker == INVALID_HANDLE_VALUE) continue;  // its maker still runs
+        const HeldMarker held(marker);
+        RemoveDatabaseFiles(path);
+        if (!Exists(path)) ++removed;
+    }
+    return removed;
 }
 
 bool FoldWriteAheadLog(const std::wstring& path, std::wstring* error) {
@@ -141,11 +282,6 @@ bool IsCopyFolderName(const std::wstring& name) {
     return name.find_first_not_of(L"0123456789-", prefix) == std::wstring::npos;
 }
 
-void RemoveCopyFolder(const std::wstring& folder) {
-    RemoveDatabaseFiles(folder + kCopyName);
-    RemoveDirectoryW(folder.c_str());
-}
-
 }  // namespace
 
 int RemoveLeftoverDatabaseCopies() {
@@ -160,10 +296,12 @@ int RemoveLeftoverDatabaseCopies() {
             continue;
         if (!IsCopyFolderName(data.cFileName)) continue;
         const std::wstring folder = temp + data.cFileName;
-        // A running copy keeps its marker open without letting it be deleted.
-        const std::wstring marker = folder + kMarkerName;
-        if (!DeleteFileW(marker.c_str()) && Exists(marker)) continue;
-        RemoveCopyFolder(folder);
+        // A running copy holds its marker; held here, no copy can be made in the folder meanwhile.
+        HANDLE marker = TakeLeftMarker(folder + kMarkerName);
+        if (marker == INVALID_HANDLE_VALUE) continue;
+        RemoveDatabaseFiles(folder + kCopyName);
+        CloseHandle(marker);  // and with it the marker goes
+        RemoveDirectoryW(folder.c_str());
         if (!Exists(folder)) ++removed;
     } while (FindNextFileW(find, &data));
     FindClose(find);
@@ -184,8 +322,7 @@ TemporaryDatabaseCopy::TemporaryDatabaseCopy(const std::wstring& source) {
             error_ = L"cannot create a temporary folder: error " + std::to_wstring(GetLastError());
             continue;
         }
-        HANDLE marker = CreateFileW((folder + kMarkerName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE marker = TakeNewMarker(folder + kMarkerName);
         if (marker == INVALID_HANDLE_VALUE) {
             error_ = L"cannot create a temporary folder: error " + std::to_wstring(GetLastError());
             RemoveDirectoryW(folder.c_str());
@@ -211,8 +348,7 @@ TemporaryDatabaseCopy::TemporaryDatabaseCopy(const std::wstring& source) {
 TemporaryDatabaseCopy::~TemporaryDatabaseCopy() {
     if (!marker_) return;
     RemoveDatabaseFiles(folder_ + kCopyName);
-    CloseHandle(static_cast<HANDLE>(marker_));
-    DeleteFileW((folder_ + kMarkerName).c_str());
+    CloseHandle(static_cast<HANDLE>(marker_));  // deletes it
     RemoveDirectoryW(folder_.c_str());
 }
 

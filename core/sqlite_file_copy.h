@@ -10,9 +10,15 @@ namespace bm {
 bool HasWriteAheadLog(const std::wstring& path);
 
 // Copies the database at `source`, what its -wal holds included, to a new file beside `target` through
-// SQLite's backup interface and puts it in place of `target` in one step. False with the reason when
-// the source cannot be read as a database or the copy fails; `target` is then as it was.
+// SQLite's backup interface and puts it in place of `target` in one step, its folder flushed. False
+// with the reason when the source cannot be read as a database or the copy fails; `target` is then as
+// it was. While it runs, the copy ("<target>.orvdbcopy-...") has an owner marker beside it held open.
 bool CopySqliteDatabase(const std::wstring& source, const std::wstring& target, std::wstring* error);
+
+// Removes the copies above (with their side files) that a process left beside targets in `folder`
+// whose names begin with `targetPrefix` when it ended before putting them in place: they may hold a
+// browser's history. A copy whose maker still runs is left alone. Returns how many were removed.
+int RemoveLeftoverCopiesBeside(const std::wstring& folder, const std::wstring& targetPrefix);
 
 // Moves what the -wal of the database holds into the main file and removes the -wal and -shm, so that
 // the main file alone is the whole database. False with the reason when that cannot be done (the

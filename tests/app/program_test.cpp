@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "core/browsers.h"
 #include "database/app_database.h"
+#include "tests/support/firefox_fixture.h"
 #include "tests/support/process_start.h"
 #include "tests/database/database_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -314,6 +316,32 @@ TEST_F(ProgramTest, RunsOneInstanceClosesCleanlyAndSavesItsState) {
     EXPECT_EQ(placement.rcNormalPosition.top, 30);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(again.WaitExit(), 0);
+}
+
+// A backup of a places.sqlite killed midway leaves a copy of the history beside it: the start removes it.
+TEST_F(ProgramTest, CopiesLeftBesideABrowsersFileByKilledBackupsAreGoneOnceItHasStarted) {
+    const std::wstring places = dir / L"firefox\\places.sqlite";
+    bm::test::MakeDirs(dir / L"firefox");
+    bm::test::CreateFirefoxPlaces(places);
+    const std::wstring copy = places + L".backup_20260101_000000.bak.orvdbcopy-12-3456-0";
+    bm::test::WriteTextFile(copy, "https://visited.example/");
+    bm::test::WriteTextFile(copy + L"-journal", "https://visited.example/");
+    {
+        bm::AppDatabase db;
+        ASSERT_TRUE(db.Open(dir / L"app_data.db"));
+        db.SetBrowserConfig(bm::BrowserKey(bm::BrowserKind::Firefox), 0, places);
+    }
+    Program program(exe);
+    ASSERT_TRUE(program.started()) << program.failure();
+    HWND window = WaitForWindow(program, bm::ui::kWindowClassName);
+    ASSERT_NE(window, nullptr);
+    WaitUntilQuiet(window);
+    ASSERT_GT(FramesDrawn(window), 0u);  // the start is over
+    EXPECT_FALSE(bm::test::PathExists(copy));
+    EXPECT_FALSE(bm::test::PathExists(copy + L"-journal"));
+    EXPECT_TRUE(bm::test::PathExists(places));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.WaitExit(), 0);
 }
 
 TEST_F(ProgramTest, IdleWindowDrawsNothingAndUsesNoProcessor) {

@@ -465,5 +465,78 @@ TEST(DatabaseBackups, RestoreOverADatabaseInUseFailsAndChangesNothing) {
     EXPECT_EQ(writer.places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 5);
 }
 
+// The names in the folder, sorted.
+std::vector<std::wstring> Names(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(DatabaseBackups, CopiesLeftByKilledBackupsGoAndOneBeingMadeStays) {
+    TempDir dir;
+    const std::wstring file = dir / L"places.sqlite";
+    test::CreateFirefoxPlaces(file);
+    const std::wstring kept[] = {
+        L"places.sqlite",
+        L"places.sqlite.backup_20260101_000000.bak",
+        // Not copies this program makes, or not of this file's backups.
+        L"places.sqlite.backup_20260101_000000.bak.orvdbcopy-12-34",
+        L"places.sqlite.backup_20260101_000000.bak.orvdbcopy-12-34-5-extra",
+        L"places.sqlite.orvdbcopy-12-34-5",
+        L"other.sqlite.backup_20260101_000000.bak.orvdbcopy-12-34-5",
+        L"places.sqlite.backup_2026_.bak.orvtmp-4242-0-0123456789abcdef",
+    };
+    for (const std::wstring& name : kept)
+        if (name != L"places.sqlite") WriteTextFile(dir / name, "not a leftover");
+    // Left by killed backups: a copy with its journal (from a release that made no marker), a -wal
+    // alone, a copy whose maker's marker went with its process.
+    const std::wstring left[] = {
+        L"places.sqlite.backup_20260101_000000.bak.orvdbcopy-12-3456-0",
+        L"places.sqlite.backup_20260101_000000.bak.orvdbcopy-12-3456-0-journal",
+        L"places.sqlite.backup_20260102_000000.bak.orvdbcopy-99-1-7-wal",
+        L"Places.sqlite.backup_20260103_000000.bak.orvdbcopy-5-5-5",
+        // A plain copy of a backup cut short.
+        L"places.sqlite.backup_20260105_000000.bak.orvtmp-4242-0-0123456789abcdef",
+    };
+    for (const std::wstring& name : left) WriteTextFile(dir / name, "history https://visited.example/");
+    // One being made now: its maker holds the marker, as CopySqliteDatabase does.
+    const std::wstring making = L"places.sqlite.backup_20260104_000000.bak.orvdbcopy-7-8-9";
+    WriteTextFile(dir / making, "a copy being made");
+    HANDLE marker = CreateFileW((dir / (making + L"-owner")).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(marker, INVALID_HANDLE_VALUE);
+
+    // One made by another thread of this process stays.
+    const std::wstring ownThread =
+        L"places.sqlite.backup_20260106_000000.bak.orvtmp-" + std::to_wstring(GetCurrentProcessId()) + L"-3";
+    WriteTextFile(dir / ownThread, "a copy being made");
+
+    EXPECT_EQ(RemoveLeftoverBackupCopies(file), 4);
+    std::vector<std::wstring> expected(std::begin(kept), std::end(kept));
+    expected.push_back(making);
+    expected.push_back(making + L"-owner");
+    expected.push_back(ownThread);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(dir.path()), expected);
+
+    // Once its maker has ended, the next backup takes it away too.
+    CloseHandle(marker);
+    std::wstring error;
+    const std::optional<std::wstring> backup = BackupFile(file, &error);
+    ASSERT_TRUE(backup.has_value()) << ToUtf8(error);
+    expected.erase(std::remove(expected.begin(), expected.end(), making), expected.end());
+    expected.erase(std::remove(expected.begin(), expected.end(), making + L"-owner"), expected.end());
+    expected.push_back(backup->substr(backup->find_last_of(L'\\') + 1));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(dir.path()), expected);
+}
+
 }  // namespace
 }  // namespace bm

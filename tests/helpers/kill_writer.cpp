@@ -8,7 +8,8 @@
 //       writes set B once and exits
 //
 // KIND: chromium (a Bookmarks file), firefox (places.sqlite), json / html (an export file), profile
-// (the saved profile "Trial" in app_data.db, replaced) or snapshot (a snapshot of that profile taken).
+// (the saved profile "Trial" in app_data.db, replaced), snapshot (a snapshot of that profile taken) or
+// backup (a backup of the file made beside it, as before a sync; no set is written).
 // Set A holds COUNT bookmarks https://a.example/N, set B COUNT bookmarks https://b.example/N.
 // Exit code 0 after "once", 1 when a write fails (the reason on stderr), 2 for wrong arguments.
 
@@ -22,6 +23,7 @@
 
 #include "core/bookmark_record.h"
 #include "core/chromium_bookmarks.h"
+#include "core/file_backup.h"
 #include "core/firefox_places.h"
 #include "core/html_bookmarks.h"
 #include "core/portable_export.h"
@@ -67,6 +69,8 @@ void WriteOnce(const std::wstring& kind, const std::wstring& path, const std::ve
         db->ReplaceBookmarks(TrialProfile(*db), set);
     else if (kind == L"snapshot")
         db->CreateSnapshot(TrialProfile(*db), L"Kill trial");
+    else if (kind == L"backup")
+        ok = bm::BackupFile(path, &error).has_value();
     else
         throw std::invalid_argument("unknown kind");
     if (!ok) throw std::runtime_error(bm::ToUtf8(error));

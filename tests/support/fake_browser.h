@@ -10,8 +10,8 @@
 //   EXPECT_TRUE(chrome.WaitForExit(3000));
 //   EXPECT_EQ(chrome.ExitCode(), 0u);   // 1 when it was terminated by CloseBrowserProcesses
 //
-// The constructor copies the helper program (tests/helpers/fake_browser.cpp) under the given file
-// name into a private temporary folder, starts it and returns once it runs and, for the two window
+// The constructor copies the helper program (tests/helpers/fake_browser_process.cpp) under the given
+// file name into a private temporary folder, starts it and returns once it runs and, for the two window
 // behaviours, has its top-level window; it throws std::runtime_error when that fails. The destructor
 // terminates the process if it still runs, waits for it and removes the folder, so no fake browser
 // outlives its test. As a last guard the helper ends itself when the test program ends, or after

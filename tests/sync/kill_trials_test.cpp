@@ -5,15 +5,19 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/bookmark_record.h"
 #include "core/chromium_bookmarks.h"
+#include "core/file_backup.h"
 #include "core/firefox_places.h"
 #include "core/html_bookmarks.h"
 #include "core/portable_export.h"
+#include "core/sqlite_file_copy.h"
 #include "database/app_database.h"
 #include "tests/support/firefox_fixture.h"
 #include "tests/support/process_start.h"
@@ -228,6 +232,104 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, KillTrial,
                                            Kind{L"json", L"export.json"}, Kind{L"html", L"export.html"},
                                            Kind{L"profile", L"app_data.db"}, Kind{L"snapshot", L"app_data.db"}),
                          [](const ::testing::TestParamInfo<Kind>& info) { return ToUtf8(info.param.name); });
+
+// Files in the folder whose names contain `part`.
+std::vector<std::wstring> FilesNamedWith(const std::wstring& folder, const std::wstring& part) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name.find(part) != std::wstring::npos) names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+// Waits, on the folder's change notifications, until a file named with `part` is there (an owner's
+// marker does not count: it is made before the file) or the process has ended. False when the process ended first (or the wait failed).
+bool WaitForFileNamedWith(const std::wstring& folder, const std::wstring& part, HANDLE process) {
+    HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    if (change == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    for (;;) {
+        for (const std::wstring& name : FilesNamedWith(folder, part))
+            found = found || name.size() < 6 || name.compare(name.size() - 6, 6, L"-owner") != 0;
+        if (found) break;
+        HANDLE both[2] = {change, process};
+        if (WaitForMultipleObjects(2, both, FALSE, 120000) != WAIT_OBJECT_0) break;
+        if (!FindNextChangeNotification(change)) break;
+    }
+    FindCloseChangeNotification(change);
+    return found;
+}
+
+// A backup of a Firefox places.sqlite whose newest changes sit in its -wal goes through a private
+// copy beside it, which holds the browser's history. Killed while it makes that copy, it leaves the
+// copy behind; the next backup of the file (and the program's start) must remove it, and it must
+// never take a copy that a running backup is making.
+TEST(KillTrialBackup, CopiesOfAFirefoxFileLeftByKilledBackupsAreGoneAfterTheNextBackup) {
+    test::TempDir dir;
+    const std::wstring places = dir / L"places.sqlite";
+    test::CreateFirefoxPlaces(places);
+    {
+        test::FirefoxPlaces firefox(places);
+        firefox.Exec("PRAGMA wal_autocheckpoint = 0;");
+        firefox.AddBookmark(test::kPlacesToolbarId, "https://kept.example/", "Kept");
+        // History large enough that a copy takes a while: the kills land inside copies.
+        firefox.Exec(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000) "
+            "INSERT INTO moz_places(url, title, rev_host, frecency, guid, url_hash) "
+            "SELECT 'https://history.example/visited/page-' || i, 'Visited page ' || i, 'elpmaxe.yrotsih.', 100, "
+            "printf('h%011d', i), i FROM n;");
+        // Closed as a browser that is killed leaves it: the changes in the -wal only.
+        ASSERT_EQ(sqlite3_db_config(firefox.db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
+    }
+    ASSERT_TRUE(HasWriteAheadLog(places));
+    const std::wstring folder = dir.path();
+
+    int killedInsideACopy = 0;
+    for (int trial = 0; trial < 8; ++trial) {
+        const std::wstring readyName =
+            L"orv_kill_backup_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(trial);
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+        ASSERT_NE(ready, nullptr);
+        {
+            Writer writer(L"backup", places, L"loop", readyName);
+            ASSERT_TRUE(writer.started()) << writer.failure();
+            HANDLE both[2] = {ready, writer.process()};
+            ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 120000), WAIT_OBJECT_0)
+                << "the backup loop ended or hung before its first backup was done (code " << writer.WaitExit(0) << ")";
+            // The next copy has begun: killed at once, or a little later for its later steps.
+            ASSERT_TRUE(WaitForFileNamedWith(folder, L".orvdbcopy-", writer.process()))
+                << "the backup loop ended (code " << writer.WaitExit(0) << ")";
+            if (trial % 2 == 1) Sleep(static_cast<DWORD>(3 * trial));
+            ASSERT_EQ(writer.WaitExit(0), -1) << "the backup loop stopped by itself";
+            writer.Kill();
+        }
+        CloseHandle(ready);
+        const std::vector<std::wstring> left = FilesNamedWith(folder, L".orvdbcopy-");
+        if (!left.empty()) ++killedInsideACopy;
+        // Whatever the kill left, the backups that exist are whole and hold the history.
+        for (const FileBackupEntry& entry : ListFileBackups(places)) {
+            std::wstring error;
+            EXPECT_EQ(ReadFirefoxBookmarks(entry.path, &error).size(), 1u) << ToUtf8(entry.path) << " " << ToUtf8(error);
+        }
+
+        // The next backup, by a new process as after a crash, removes what the killed one left.
+        Writer next(L"backup", places, L"once", L"");
+        ASSERT_TRUE(next.started()) << next.failure();
+        EXPECT_EQ(next.WaitExit(120000), 0) << "the backup after the kill failed";
+        EXPECT_EQ(FilesNamedWith(folder, L".orvdbcopy-"), std::vector<std::wstring>{})
+            << "after trial " << trial << " (" << left.size() << " file(s) left by the kill)";
+    }
+    // The kills did cut copies short, or the test would show nothing.
+    EXPECT_GT(killedInsideACopy, 0);
+    // The -wal and the file are as the browser left them.
+    EXPECT_TRUE(HasWriteAheadLog(places));
+    EXPECT_EQ(FilesNamedWith(folder, L".orvtmp-"), std::vector<std::wstring>{});
+}
 
 }  // namespace
 }  // namespace bm

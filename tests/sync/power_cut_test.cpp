@@ -1,15 +1,22 @@
 // What a power cut would leave on disk at any moment of a replace sync with backup and of a restore.
-// The writers' steps are recorded as they happen; a model of the disk replays them, keeping only
-// what is sure to be there after a cut: data that was flushed, and names that were written through.
-// At every step the disk must hold the old bookmarks or the new ones with the backup of the old.
+// The writers' steps are recorded as they happen, with the flags and outcomes they really had; two
+// models of the disk replay them, keeping only what is sure to be there after a cut: data that was
+// flushed, and names that reached the disk. On the NTFS-like disk a name lasts when its rename was
+// written through; on the strict one (a Linux file system under Wine) only once its folder was
+// flushed. At every step either disk must hold the old bookmarks or the new ones with the backup of
+// the old.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <windows.h>
 
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/file_backup.h"
@@ -28,6 +35,11 @@ std::wstring Key(std::wstring path) {
     return ToLower(std::move(path));
 }
 
+bool EndsWith(const std::wstring& text, const std::wstring& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The files of the folder; SQLite's -shm is left out, as it holds nothing SQLite cannot rebuild.
 Files FolderFiles(const std::wstring& folder) {
     Files files;
     WIN32_FIND_DATAW data;
@@ -36,11 +48,14 @@ Files FolderFiles(const std::wstring& folder) {
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::wstring path = folder + L"\\" + data.cFileName;
+        if (EndsWith(path, L"-shm")) continue;
         files[Key(path)] = ReadTextFile(path);
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return files;
 }
+
+std::wstring FolderOf(const std::wstring& key) { return key.substr(0, key.find_last_of(L'\\')); }
 
 struct Step {
     FileStepEvent event;
@@ -68,67 +83,138 @@ private:
 };
 
 std::string Describe(const Step& step) {
-    const char* names[] = {"write", "copy", "flush", "rename"};
+    const char* names[] = {"write", "copy", "flush", "rename", "flush folder"};
     std::string text = names[static_cast<int>(step.event.step)];
     if (!step.event.source.empty()) text += " " + ToUtf8(step.event.source) + " ->";
     text += " " + ToUtf8(step.event.path);
     if (step.event.step == FileStep::Rename) text += step.event.writeThrough ? " (written through)" : " (cached)";
+    if (step.event.step == FileStep::FolderFlush && !step.event.done) text += " (failed)";
     return text;
 }
+
+enum class DiskKind {
+    NtfsLike,  // a rename lasts when written through; a folder flush is not relied on
+    Strict,    // a rename lasts only once its folder is flushed; write-through is not relied on
+};
+
+const char* Name(DiskKind kind) { return kind == DiskKind::NtfsLike ? "NTFS-like disk" : "strict disk"; }
 
 // What the files hold after a cut, in each way the cached steps may have reached the disk.
 class DiskModel {
 public:
-    explicit DiskModel(const Files& start) : cache_(start), disks_{start} {}
+    DiskModel(DiskKind kind, const Files& start) : kind_(kind), cache_(start), disks_{{start, {}}} {}
 
     void Apply(const Step& step) {
         const std::wstring path = Key(step.event.path);
         switch (step.event.step) {
             case FileStep::Write:
                 cache_[path] = step.bytes;
-                for (Files& disk : disks_) disk[path] = std::nullopt;
+                ForEachDisk([&](Disk& disk) { disk.files[path] = std::nullopt; });
                 break;
             case FileStep::Copy: {
                 const auto source = cache_.find(Key(step.event.source));
                 cache_[path] = source == cache_.end() ? std::nullopt : source->second;
-                for (Files& disk : disks_) disk[path] = std::nullopt;
+                ForEachDisk([&](Disk& disk) { disk.files[path] = std::nullopt; });
                 break;
             }
             case FileStep::Flush:
-                for (Files& disk : disks_) disk[path] = cache_[path];
+                ForEachDisk([&](Disk& disk) { disk.files[path] = cache_[path]; });
                 break;
             case FileStep::Rename: {
                 const std::wstring source = Key(step.event.source);
                 cache_[path] = cache_[source];
                 cache_.erase(source);
-                std::vector<Files> next;
-                for (Files& disk : disks_) {
-                    // A cached rename may or may not have reached the disk.
-                    if (!step.event.writeThrough) next.push_back(disk);
-                    const auto moved = disk.find(source);
-                    if (moved != disk.end()) {
-                        disk[path] = moved->second;
-                        disk.erase(source);
-                    } else {
-                        disk[path] = std::nullopt;  // a name on disk for a file that is not
+                const bool lasts = kind_ == DiskKind::NtfsLike && step.event.writeThrough;
+                std::set<Disk> next;
+                for (Disk disk : disks_) {
+                    // A rename that has not surely reached the disk may or may not have.
+                    if (!lasts) {
+                        Disk without = disk;
+                        if (kind_ == DiskKind::Strict) without.pending.push_back({source, path});
+                        next.insert(std::move(without));
                     }
-                    next.push_back(std::move(disk));
+                    Move(disk.files, source, path);
+                    next.insert(std::move(disk));
                 }
                 disks_ = std::move(next);
+                break;
+            }
+            case FileStep::FolderFlush: {
+                if (kind_ != DiskKind::Strict || !step.event.done) break;
+                ForEachDisk([&](Disk& disk) {
+                    std::vector<std::pair<std::wstring, std::wstring>> still;
+                    for (const auto& [source, target] : disk.pending) {
+                        if (FolderOf(target) == path)
+                            Move(disk.files, source, target);
+                        else
+                            still.push_back({source, target});
+                    }
+                    disk.pending = std::move(still);
+                });
                 break;
             }
         }
     }
 
-    const std::vector<Files>& disks() const { return disks_; }
+    // What changed in the folder without a recorded step (SQLite's own write of a database, which
+    // its journal makes all or nothing) lands at once, after the recorded steps.
+    void ApplyUnrecordedChanges(const Files& start, const Files& end, const std::set<std::wstring>& recorded) {
+        auto land = [&](Files& files) {
+            for (const Files* side : {&start, &end})
+                for (const auto& [path, bytes] : *side) {
+                    if (recorded.count(path)) continue;
+                    const auto found = end.find(path);
+                    if (found == end.end())
+                        files.erase(path);
+                    else
+                        files[path] = found->second;
+                }
+        };
+        land(cache_);
+        ForEachDisk([&](Disk& disk) { land(disk.files); });
+    }
+
+    std::vector<Files> disks() const {
+        std::vector<Files> files;
+        for (const Disk& disk : disks_) files.push_back(disk.files);
+        return files;
+    }
     const Files& cache() const { return cache_; }
 
 private:
+    struct Disk {
+        Files files;
+        std::vector<std::pair<std::wstring, std::wstring>> pending;  // renames not yet on disk: from, to
+        bool operator<(const Disk& other) const { return std::tie(files, pending) < std::tie(other.files, other.pending); }
+    };
+
+    static void Move(Files& files, const std::wstring& source, const std::wstring& path) {
+        const auto moved = files.find(source);
+        if (moved != files.end()) {
+            files[path] = moved->second;
+            files.erase(source);
+        } else {
+            files[path] = std::nullopt;  // a name on disk for a file that is not
+        }
+    }
+
+    void ForEachDisk(const std::function<void(Disk&)>& change) {
+        std::set<Disk> next;
+        for (Disk disk : disks_) {
+            change(disk);
+            next.insert(std::move(disk));
+        }
+        disks_ = std::move(next);
+    }
+
+    DiskKind kind_;
     Files cache_;
-    std::vector<Files> disks_;
+    std::set<Disk> disks_;
 };
 
-bool IsTemporary(const std::wstring& key) { return key.find(L".orvtmp-") != std::wstring::npos; }
+bool IsTemporary(const std::wstring& key) {
+    return key.find(L".orvtmp-") != std::wstring::npos || key.find(L".orvdbcopy-") != std::wstring::npos;
+}
 
 // Whole: no file but a temporary may be on disk without its data. Holds the set: every named file
 // has the named bytes.
@@ -151,12 +237,15 @@ std::string Show(const Files& disk) {
 
 class PowerCut : public SyncTree {
 protected:
-    std::wstring Folder() const { return chromeBookmarks.substr(0, chromeBookmarks.find_last_of(L'\\')); }
+    std::wstring Folder() const { return FolderOf(chromeBookmarks); }
 
-    // Runs the action with its steps recorded, then checks every moment against the two sets.
+    // Runs the action with its steps recorded, then checks every moment on both disks against the
+    // two sets of files in the folder: the old one, and the new one with what must come with it.
     void ExpectOldOrNewAtEveryMoment(const std::function<void()>& action,
-                                     const std::function<std::vector<Files>()>& oldAndNew) {
-        const Files start = FolderFiles(Folder());
+                                     const std::function<std::vector<Files>()>& oldAndNew,
+                                     const std::wstring& folder = {}) {
+        const std::wstring watched = folder.empty() ? Folder() : folder;
+        const Files start = FolderFiles(watched);
         std::vector<Step> steps;
         {
             StepRecorder recorder;
@@ -166,32 +255,44 @@ protected:
         const std::vector<Files> sets = oldAndNew();
         ASSERT_EQ(sets.size(), 2u);
         ASSERT_FALSE(steps.empty());
+        const Files end = FolderFiles(watched);
+        std::set<std::wstring> recorded;
+        for (const Step& step : steps)
+            for (const std::wstring& path : {step.event.path, step.event.source})
+                if (!path.empty()) recorded.insert(Key(path));
 
-        DiskModel model(start);
-        std::string done = "  (start)\n";
-        for (size_t i = 0; i <= steps.size(); ++i) {
-            if (i > 0) {
-                model.Apply(steps[i - 1]);
-                done += "  " + Describe(steps[i - 1]) + "\n";
+        for (const DiskKind kind : {DiskKind::NtfsLike, DiskKind::Strict}) {
+            SCOPED_TRACE(Name(kind));
+            DiskModel model(kind, start);
+            std::string done = "  (start)\n";
+            for (size_t i = 0; i <= steps.size() + 1; ++i) {
+                if (i > 0 && i <= steps.size()) {
+                    model.Apply(steps[i - 1]);
+                    done += "  " + Describe(steps[i - 1]) + "\n";
+                } else if (i > steps.size()) {
+                    model.ApplyUnrecordedChanges(start, end, recorded);
+                    done += "  (what changed without a recorded step)\n";
+                }
+                for (const Files& disk : model.disks())
+                    ASSERT_TRUE(Holds(disk, sets[0]) || Holds(disk, sets[1]))
+                        << "on the " << Name(kind)
+                        << ", a cut after these steps leaves a file without its data, or neither the old set nor "
+                           "the new one:\n"
+                        << done << "the disk then holds:\n"
+                        << Show(disk);
             }
-            for (const Files& disk : model.disks())
-                ASSERT_TRUE(Holds(disk, sets[0]) || Holds(disk, sets[1]))
-                    << "a cut after these steps leaves a file without its data, or neither the old set nor the new one:\n"
-                    << done << "the disk then holds:\n"
-                    << Show(disk);
+            // The model followed what really happened.
+            for (const auto& [path, bytes] : model.cache()) {
+                if (IsTemporary(path) || FolderOf(path) != Key(watched)) continue;
+                EXPECT_EQ(end.count(path) ? end.at(path) : std::nullopt, bytes) << ToUtf8(path);
+            }
+            for (const Files& disk : model.disks()) EXPECT_TRUE(Holds(disk, sets[1])) << Show(disk);
         }
-        // The model followed what really happened.
-        const Files end = FolderFiles(Folder());
-        for (const auto& [path, bytes] : model.cache()) {
-            if (IsTemporary(path)) continue;
-            EXPECT_EQ(end.count(path) ? end.at(path) : std::nullopt, bytes) << ToUtf8(path);
-        }
-        for (const Files& disk : model.disks()) EXPECT_TRUE(Holds(disk, sets[1])) << Show(disk);
     }
 
-    std::wstring OnlyNewBackup(const std::vector<std::wstring>& before) {
+    std::wstring OnlyNewBackup(const std::vector<std::wstring>& before, const std::wstring& of = {}) {
         std::vector<std::wstring> made;
-        for (const FileBackupEntry& entry : ListFileBackups(chromeBookmarks))
+        for (const FileBackupEntry& entry : ListFileBackups(of.empty() ? chromeBookmarks : of))
             if (std::find(before.begin(), before.end(), Key(entry.path)) == before.end()) made.push_back(Key(entry.path));
         EXPECT_EQ(made.size(), 1u);
         return made.empty() ? std::wstring() : made[0];
@@ -232,6 +333,46 @@ TEST_F(PowerCut, RestoreLeavesTheCurrentBookmarksOrTheRestoredOnesWithTheSafetyB
                 {{Key(chromeBookmarks), current}, {Key(backup), restoring}},
                 {{Key(chromeBookmarks), restoring}, {Key(backup), restoring}, {OnlyNewBackup({Key(backup)}), current}}};
         });
+}
+
+// Firefox keeps its newest changes in places.sqlite-wal: the backup is then a copy made through
+// SQLite, which must be on disk, name and all, before the replace of the bookmarks begins.
+TEST_F(PowerCut, ReplaceSyncIntoFirefoxWithAWalLeavesTheOldFilesOrTheNewWithTheirBackup) {
+    {
+        FirefoxPlaces places(firefoxPlaces);
+        places.Exec("PRAGMA wal_autocheckpoint = 0;");
+        places.AddBookmark(kPlacesToolbarId, "https://only-in-the-wal.example/", "Only in the -wal");
+        // Closed as a browser that is killed leaves it: the change in the -wal, not yet in the file.
+        ASSERT_EQ(sqlite3_db_config(places.db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
+    }
+    ASSERT_TRUE(PathExists(firefoxPlaces + L"-wal"));
+    const std::vector<std::string> before = Firefox();
+    const std::wstring profileFolder = FolderOf(firefoxPlaces);
+    const Files old = FolderFiles(profileFolder);
+    ASSERT_TRUE(old.count(Key(firefoxPlaces + L"-wal")));
+
+    SyncRequest request = ToBrowser(FromProfile(work, L"Work"), BrowserKind::Firefox, 1);
+    request.autoBackup = true;
+    ExpectOldOrNewAtEveryMoment(
+        [&] {
+            const SyncResult result = Run(request);
+            ASSERT_TRUE(result.ok);
+            ASSERT_TRUE(result.destinations.at(0).ok) << ToUtf8(result.destinations.at(0).message);
+        },
+        [&] {
+            EXPECT_NE(Firefox(), before);
+            const std::wstring backup = OnlyNewBackup({}, firefoxPlaces);
+            std::wstring error;
+            EXPECT_EQ(test::Describe(ReadFirefoxBookmarks(backup, &error)), before) << ToUtf8(error);
+            Files now = FolderFiles(profileFolder);
+            Files made;
+            for (const auto& [path, bytes] : now)
+                if (path.find(L"places.sqlite") != std::wstring::npos) made[path] = bytes;
+            return std::vector<Files>{{{Key(firefoxPlaces), old.at(Key(firefoxPlaces))},
+                                       {Key(firefoxPlaces + L"-wal"), old.at(Key(firefoxPlaces + L"-wal"))}},
+                                      made};
+        },
+        profileFolder);
 }
 
 }  // namespace
