@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/backup_counts.h"
 #include "app/frame_pacer.h"
 #include "app/outside_reads.h"
 #include "sync/sync_engine.h"
@@ -169,8 +170,6 @@ public:
     void DrawProfileSnapshots();
     // The question before a restore, naming the backup or snapshot; the restore runs on its answer.
     void DrawRestoreQuestion();
-    // Bookmarks in a file backup of `browser` (-1: it cannot be read); read once per backup.
-    int BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath);
     void DrawDeleteSnapshotDialog();
     void DrawBookmarkExplorer();
     // Rows the explorer has loaded (all of them, whatever the search lets through).
@@ -270,7 +269,10 @@ public:
         std::wstring what;  // the row as the list shows it
     } pendingRestore;
     bool openRestoreQuestion = false;
-    std::map<std::wstring, int> backupBookmarkCounts;
+    // What each file backup holds, counted off the interface thread (the rows say "counting..." until then).
+    BackupCounts backupCounts;
+    // The backups list read last, so that a list read afresh has its counts checked again.
+    int backupListReadsSeen = -1;
     // A name the profile store refused, shown under the "Create" field and in the rename dialog
     // until the next attempt.
     std::string createProfileError;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,6 @@
 #include "app/panels/row_id.h"
 #include "app/theme.h"
 #include "core/browser_process.h"
-#include "core/chromium_bookmarks.h"
-#include "core/firefox_places.h"
 #include "core/file_backup.h"
 
 namespace bm::ui {
@@ -40,28 +39,13 @@ std::wstring SnapshotTimeText(int64_t createdAt) {
     return text;
 }
 
-std::string CountText(int count) {
-    return count < 0 ? std::string("cannot be read") : std::to_string(count) + " bookmark(s)";
+// What a backup holds as its row says it; "counting..." until the count has been worked out.
+std::string CountText(const std::optional<int>& count) {
+    if (!count) return "counting...";
+    return *count < 0 ? std::string("cannot be read") : std::to_string(*count) + " bookmark(s)";
 }
 
 }  // namespace
-
-int App::BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath) {
-    // A backup is never changed once made, so its count is read once.
-    auto found = backupBookmarkCounts.find(backupPath);
-    if (found != backupBookmarkCounts.end()) return found->second;
-    int count = -1;
-    try {
-        std::wstring error;
-        const std::vector<BookmarkRecord> records = browser.kind == BrowserKind::Firefox
-                                                        ? ReadFirefoxBookmarks(backupPath, &error)
-                                                        : ReadChromiumBookmarks(backupPath, &error);
-        if (error.empty() || !records.empty()) count = static_cast<int>(records.size());
-    } catch (const std::exception&) {
-    }
-    backupBookmarkCounts[backupPath] = count;
-    return count;
-}
 
 void App::DrawRestoreQuestion() {
     if (openRestoreQuestion) {
@@ -172,6 +156,12 @@ void App::DrawFileBackups() {
         }
 
         const std::vector<FileBackupEntry> backups = outsideReads.FileBackups(browser.bookmarksPath);
+        // A list read afresh (the window was activated, something was done): a backup may have
+        // changed since it was counted, so each is looked at again, off this thread.
+        if (outsideReads.reads.backups != backupListReadsSeen) {
+            if (backupListReadsSeen >= 0) backupCounts.CheckAgain();
+            backupListReadsSeen = outsideReads.reads.backups;
+        }
         const bool running = outsideReads.ProcessRunning(browser.exeName);
         if (running) {
             WrappedColored(WarningColor(), ("Close " + browserName + " before restoring.").c_str());
@@ -193,7 +183,8 @@ void App::DrawFileBackups() {
         const float restoreWidth = ButtonWidth("Restore");
         for (const FileBackupEntry& backup : backups) {
             ImGui::PushID(ToUtf8(backup.path).c_str());
-            const int count = BackupBookmarkCount(browser, backup.path);
+            // Never read here: the count is worked out on the counting thread, which wakes the window.
+            const std::optional<int> count = backupCounts.Count(browser.kind, backup.path);
             const std::string rowText = ToUtf8(backup.displayTime) + " - " + CountText(count);
             ImGui::AlignTextToFramePadding();
             const float room = ImGui::GetContentRegionAvail().x - ImGui::GetTreeNodeToLabelSpacing() - restoreWidth -
@@ -210,7 +201,7 @@ void App::DrawFileBackups() {
                 pendingRestore.targetPath = browser.bookmarksPath;
                 pendingRestore.backupPath = backup.path;
                 pendingRestore.backupTime = backup.displayTime;
-                pendingRestore.what = ToWide(rowText);
+                pendingRestore.what = count ? ToWide(rowText) : backup.displayTime;
                 openRestoreQuestion = true;
             }
             ImGui::EndDisabled();
