@@ -41,8 +41,7 @@ struct LoadedTexts {
 
 // A text as the records would show it: well-formed UTF-8 as it is, anything else through UTF-16 (where
 // malformed bytes become U+FFFD), then its NUL.
-void AppendText(std::string& out, const char* text) {
-    const size_t size = std::strlen(text);  // as the program's reader takes a text
+void AppendText(std::string& out, const char* text, size_t size) {
     bool ascii = true;
     for (size_t i = 0; i < size && ascii; ++i) ascii = static_cast<unsigned char>(text[i]) < 0x80;
     if (ascii || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(size), nullptr, 0) > 0) {
@@ -59,13 +58,19 @@ void LoadFloor(sqlite3* db, int64_t profileId, LoadedTexts& out) {
     Statement select =
         PrepareOrThrow(db, "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY id");
     BindInt64(select, 1, profileId);
+    // Each text taken with its length from the engine, as the view takes it.
+    sqlite3_stmt* row = select.get();
+    auto append = [&out, row](int column) {
+        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(row, column)),
+                   static_cast<size_t>(sqlite3_column_bytes(row, column)));
+    };
     while (StepRow(select)) {
         out.start.push_back(static_cast<uint32_t>(out.texts.size()));
-        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0)));
+        append(0);
         out.urlAt.push_back(static_cast<uint32_t>(out.texts.size()));
-        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 1)));
+        append(1);
         out.folderAt.push_back(static_cast<uint32_t>(out.texts.size()));
-        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 2)));
+        append(2);
     }
     out.start.push_back(static_cast<uint32_t>(out.texts.size()));
     out.lowered = out.texts;
