@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "app/backup_counts.h"
+#include "app/explorer_loader.h"
 #include "app/frame_pacer.h"
 #include "app/outside_reads.h"
 #include "sync/sync_engine.h"
@@ -308,6 +309,11 @@ public:
     // The explorer's loaded rows as UTF-8 texts and the rows the search lets through; defined and
     // filled by panels/explorer.cpp.
     std::shared_ptr<ExplorerView> explorerView;
+    // Reads the explorer's rows off the interface thread; the view it makes replaces explorerView.
+    ExplorerLoader explorerLoader;
+    // Each load is waited for inside the frame that asks for it, as before the loader: for tests
+    // that look at what a load gives rather than at the wait. The program never sets it.
+    bool waitForExplorerLoads = false;
 };
 
 // The window property that carries App::framesDrawn (a debugging aid: proves that idle is idle).
