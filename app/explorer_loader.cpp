@@ -14,7 +14,7 @@ namespace bm::ui {
 namespace {
 
 // Rows between two looks at whether the load is still wanted and how far it has come.
-constexpr size_t kRowsPerStep = 4096;
+constexpr size_t kRowsPerStep = ExplorerView::kLoadStepRows;
 
 // Thrown through the profile's read to give up a load no longer wanted.
 struct GivenUp {};
@@ -172,23 +172,23 @@ std::shared_ptr<ExplorerView> ExplorerLoader::Load(const Source& source, AppData
         }
     } else if (source.kind == Source::Kind::Profile) {
         try {
-            total_ = static_cast<size_t>(db.CountBookmarks(source.profileId));
-            view->Clear(total_.load());
-            size_t count = 0;
-            db.VisitBookmarkTexts(source.profileId,
-                                  [&](std::string_view title, std::string_view url, std::string_view folder) {
-                                      view->Add(title, url, folder);
-                                      if (++count % kRowsPerStep == 0) {
-                                          rows_ = count;
-                                          if (Superseded(generation)) throw GivenUp{};
-                                          Report(generation, false);
-                                      }
-                                  });
+            size_t expected = 0;
+            try {
+                expected = static_cast<size_t>(db.CountBookmarks(source.profileId));
+            } catch (const std::exception&) {
+                // The load below reports the failure as an empty table.
+            }
+            total_ = expected;
+            view->LoadProfile(db, source.profileId, expected, [&](size_t rows) {
+                rows_ = rows;
+                if (Superseded(generation)) throw GivenUp{};
+                Report(generation, false);
+            });
         } catch (const GivenUp&) {
             return nullptr;
-        } catch (const std::exception&) {
-            view->Clear();  // a failed read shows an empty table, as an unreadable file does
         }
+        rows_ = view->size();
+        return view;
     }
     rows_ = view->start.size();
     view->Finish();

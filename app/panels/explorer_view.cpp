@@ -116,11 +116,13 @@ void ExplorerView::Finish() {
     shown.clear();
 }
 
-bool ExplorerView::LoadProfile(AppDatabase& db, int64_t profileId) {
-    Clear();
+bool ExplorerView::LoadProfile(AppDatabase& db, int64_t profileId, size_t expectedRows,
+                               const std::function<void(size_t)>& everyStep) {
+    Clear(expectedRows);
     try {
-        db.VisitBookmarkTexts(profileId, [this](std::string_view title, std::string_view url, std::string_view folder) {
+        db.VisitBookmarkTexts(profileId, [this, &everyStep](std::string_view title, std::string_view url, std::string_view folder) {
             Add(title, url, folder);
+            if (everyStep && urlAt.size() % kLoadStepRows == 0) everyStep(urlAt.size());
         });
     } catch (const std::exception&) {
         Clear();
