@@ -149,6 +149,9 @@ bool App::Init(HINSTANCE instance) {
     hwnd = CreateWindowExW(0, kWindowClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
                            nullptr, instance, nullptr);
     if (!hwnd) return false;
+    // The counts of the backups panel arrive from their own thread; each one redraws the window.
+    backupCounts.SetOnCounted([window = hwnd] { PostMessageW(window, kWakeMessage, 0, 0); });
+    explorerLoader.SetOnProgress([window = hwnd] { PostMessageW(window, kWakeMessage, 0, 0); });
     // Shown before the GL context exists, on a first start as with a saved place: under Wine a
     // window mapped after its first frames can stay black until the next frame, which only input
     // would bring.
@@ -272,6 +275,9 @@ void App::Shutdown() {
 
     // A running job is not cancelled: its last steps still use the database, the log and the window.
     if (worker.joinable()) worker.join();
+    // A backup being counted is read to its end; the rest of the queue is dropped.
+    backupCounts.Stop();
+    explorerLoader.Stop();  // it reads through the database, which closes below
 
     if (probeItems) {
         SetItemHookSink(nullptr);

@@ -39,6 +39,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/backup_counts.h"
+#include "app/explorer_loader.h"
 #include "app/frame_pacer.h"
 #include "app/outside_reads.h"
 #include "sync/sync_engine.h"
@@ -175,8 +177,6 @@ public:
     void DrawProfileSnapshots();
     // The question before a restore, naming the backup or snapshot; the restore runs on its answer.
     void DrawRestoreQuestion();
-    // Bookmarks in a file backup of `browser` (-1: it cannot be read); read once per backup.
-    int BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath);
     void DrawDeleteSnapshotDialog();
     void DrawBookmarkExplorer();
     // Rows the explorer has loaded (all of them, whatever the search lets through).
@@ -272,7 +272,8 @@ public:
         int64_t snapshotId = 0;
         std::wstring profileName;
         int64_t snapshotBookmarks = 0;
-        int64_t bookmarksNow = 0;  // what the profile or the file holds when asked; -1: cannot be read
+        int64_t bookmarksNow = 0;  // what the profile holds when asked; -1: cannot be read
+        BrowserKind targetKind = BrowserKind::None;  // a file's: its count comes from the counting thread
         std::wstring browserName;
         std::wstring exeName;  // the browser's process, looked for again at the answer
         std::wstring targetPath;
@@ -281,7 +282,10 @@ public:
         std::wstring what;  // the row as the list shows it
     } pendingRestore;
     bool openRestoreQuestion = false;
-    std::map<std::wstring, int> backupBookmarkCounts;
+    // What each file backup holds, counted off the interface thread (the rows say "counting..." until then).
+    BackupCounts backupCounts;
+    // The backups list read last, so that a list read afresh has its counts checked again.
+    int backupListReadsSeen = -1;
     // The profile folder each browser stood for at the last detection, by browser key.
     std::map<std::wstring, std::wstring> detectedProfileFolders;
     // A name the profile store refused, shown under the "Create" field and in the rename dialog
@@ -319,6 +323,11 @@ public:
     // The explorer's loaded rows as UTF-8 texts and the rows the search lets through; defined and
     // filled by panels/explorer.cpp.
     std::shared_ptr<ExplorerView> explorerView;
+    // Reads the explorer's rows off the interface thread; the view it makes replaces explorerView.
+    ExplorerLoader explorerLoader;
+    // Each load is waited for inside the frame that asks for it, as before the loader: for tests
+    // that look at what a load gives rather than at the wait. The program never sets it.
+    bool waitForExplorerLoads = false;
 };
 
 // The window property that carries App::framesDrawn (a debugging aid: proves that idle is idle).

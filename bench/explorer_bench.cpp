@@ -1,6 +1,6 @@
 // The explorer at N rows of a saved profile, each row against a floor that makes the same output
 // the straightest way, timed in pairs and compared once outside the timing:
-//   load:       the view filled from the profile (what a reload costs the frame), against reading the
+//   load:       the view filled from the profile on the explorer's loader thread, against reading the
 //               three texts in the same order straight from SQLite and making what the view keeps:
 //               the texts one after another with a NUL after each, the offsets of each row's three,
 //               and the copy with the ASCII letters lowered;
@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 
+#include "app/explorer_loader.h"
 #include "app/panels/explorer_view.h"
 #include "bench/dataset.h"
 #include "bench/floors.h"
@@ -41,8 +42,7 @@ struct LoadedTexts {
 
 // A text as the records would show it: well-formed UTF-8 as it is, anything else through UTF-16 (where
 // malformed bytes become U+FFFD), then its NUL.
-void AppendText(std::string& out, const char* text) {
-    const size_t size = std::strlen(text);  // as the program's reader takes a text
+void AppendText(std::string& out, const char* text, size_t size) {
     bool ascii = true;
     for (size_t i = 0; i < size && ascii; ++i) ascii = static_cast<unsigned char>(text[i]) < 0x80;
     if (ascii || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(size), nullptr, 0) > 0) {
@@ -59,13 +59,19 @@ void LoadFloor(sqlite3* db, int64_t profileId, LoadedTexts& out) {
     Statement select =
         PrepareOrThrow(db, "SELECT title, url, folder_path FROM bookmarks WHERE profile_id = ? ORDER BY id");
     BindInt64(select, 1, profileId);
+    // Each text taken with its length from the engine, as the view takes it.
+    sqlite3_stmt* row = select.get();
+    auto append = [&out, row](int column) {
+        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(row, column)),
+                   static_cast<size_t>(sqlite3_column_bytes(row, column)));
+    };
     while (StepRow(select)) {
         out.start.push_back(static_cast<uint32_t>(out.texts.size()));
-        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0)));
+        append(0);
         out.urlAt.push_back(static_cast<uint32_t>(out.texts.size()));
-        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 1)));
+        append(1);
         out.folderAt.push_back(static_cast<uint32_t>(out.texts.size()));
-        AppendText(out.texts, reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 2)));
+        append(2);
     }
     out.start.push_back(static_cast<uint32_t>(out.texts.size()));
     out.lowered = out.texts;
@@ -137,9 +143,23 @@ void BenchExplorer(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
         ExecSql(floorDb, kWriteCacheSizePragma);
         LoadedTexts floor;
         bool loaded = true;
-        TimePair(reps, nullptr, [&] { loaded = loaded && view.LoadProfile(database, profileId); }, nullptr,
-                 [&] { LoadFloor(floorDb, profileId, floor); }, load);
+        // The load as the explorer has it made: on the loader's thread, with its count and its
+        // progress, the finished view handed over.
+        ui::ExplorerLoader loader;
+        ui::ExplorerLoader::Source source;
+        source.kind = ui::ExplorerLoader::Source::Kind::Profile;
+        source.profileId = profileId;
+        std::shared_ptr<ui::ExplorerView> made;
+        TimePair(reps, nullptr, [&] {
+            made.reset();  // the explorer drops the rows it showed when it asks for a load
+            loader.Start(source, database);
+            loader.WaitIdle();
+            made = loader.Take();
+            loaded = loaded && made;
+        },
+                 nullptr, [&] { LoadFloor(floorDb, profileId, floor); }, load);
         sqlite3_close(floorDb);
+        if (made) view = *made;
         load.sameOutput = loaded && view.texts == floor.texts && view.lowered == floor.lowered && view.start == floor.start &&
                           view.urlAt == floor.urlAt && view.folderAt == floor.folderAt;
         if (!load.sameOutput) std::fprintf(stderr, "bench: the floor of the explorer load makes another view\n");

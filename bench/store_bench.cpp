@@ -4,7 +4,8 @@
 //
 //   scripts/bench            (all sizes)
 //   scripts/bench 1000 10000 (chosen sizes)
-//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable, explorer)
+//   scripts/bench 100000 portable profiles (chosen groups: chromium, firefox, profiles, portable, explorer, window;
+//                                       the window group needs a display, which scripts/bench gives it)
 
 #include <windows.h>
 #include <psapi.h>
@@ -25,6 +26,7 @@
 #include "bench/floors.h"
 #include "bench/same_output.h"
 #include "bench/timing.h"
+#include "bench/window_bench.h"
 #include "core/browser_process.h"
 #include "core/browsers.h"
 #include "core/chromium_bookmarks.h"
@@ -93,6 +95,48 @@ void AddHistoryPlaces(const std::wstring& path, size_t count) {
     }
     ExecSql(db, "COMMIT;");
     sqlite3_close(db);
+}
+
+// The two quick checks the Firefox reader makes, run directly: true when both report only "ok".
+bool PlacesQuickCheckFloor(const std::wstring& path) {
+    sqlite3* db = nullptr;
+    Require(sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open");
+    int problems = 0;
+    const int result = sqlite3_exec(
+        db, "PRAGMA quick_check(moz_bookmarks); PRAGMA quick_check(moz_places);",
+        [](void* count, int, char** values, char**) {
+            if (!values[0] || std::string(values[0]) != "ok") ++*static_cast<int*>(count);
+            return 0;
+        },
+        &problems, nullptr);
+    sqlite3_close(db);
+    return result == SQLITE_OK && problems == 0;
+}
+
+// Overwrites the root page of the named index with bytes no b-tree page holds.
+void BreakIndexPage(const std::wstring& path, const char* index) {
+    sqlite3* db = nullptr;
+    Require(sqlite3_open16(path.c_str(), &db) == SQLITE_OK, "open");
+    int64_t page = 0, pageSize = 0;
+    {
+        Statement root = PrepareOrThrow(db, std::string("SELECT rootpage FROM sqlite_master WHERE name = '") + index + "'");
+        Require(StepRow(root), "index root page");
+        page = ColumnInt64(root, 0);
+        Statement size = PrepareOrThrow(db, "PRAGMA page_size");
+        Require(StepRow(size), "page size");
+        pageSize = ColumnInt64(size, 0);
+    }
+    sqlite3_close(db);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Require(file != INVALID_HANDLE_VALUE, "open for damage");
+    LARGE_INTEGER at;
+    at.QuadPart = (page - 1) * pageSize;
+    const std::string junk(static_cast<size_t>(pageSize), '\x7f');
+    DWORD written = 0;
+    Require(SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+                WriteFile(file, junk.data(), static_cast<DWORD>(junk.size()), &written, nullptr) && written == junk.size(),
+            "write damage");
+    CloseHandle(file);
 }
 
 // A saved profile holding `records`, in a file of its own.
@@ -325,18 +369,30 @@ void BenchFirefox(size_t n, const test::TempDir& dir, std::vector<Row>& rows) {
 
     {
         // The reader's damage check alone (SQLite's quick_check of the two tables it reads, with their
-        // indexes), against the floor of the read it guards.
+        // indexes), against the same two checks run straight through sqlite3_exec. The output is the
+        // verdict: both must find the file sound, and both must find a copy with a broken index damaged.
         Row check{"firefox read's damage check, 3N history", n};
         check.maxRatio = kFileTarget;
-        std::vector<BookmarkRecord> floorRecords;
-        TimePair(reps, nullptr, [&] {
+        auto programSays = [](const std::wstring& path) {
             sqlite3* db = nullptr;
-            Require(sqlite3_open_v2(ToUtf8(historyFile).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open");
-            CheckPlacesTables(db);  // throws on damage, which ends the bench
+            Require(sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK, "open");
+            bool sound = true;
+            try {
+                CheckPlacesTables(db);
+            } catch (const std::exception&) {
+                sound = false;
+            }
             sqlite3_close(db);
-        },
-                 nullptr, [&] { floorRecords = FirefoxReadFloor(historyFile); }, check);
-        check.sameOutput = !floorRecords.empty();
+            return sound;
+        };
+        bool opSound = false, floorSound = false;
+        TimePair(reps, nullptr, [&] { opSound = programSays(historyFile); }, nullptr,
+                 [&] { floorSound = PlacesQuickCheckFloor(historyFile); }, check);
+        const std::wstring damaged = dir / L"places.damaged.sqlite";
+        CopyOver(historyFile, damaged);
+        BreakIndexPage(damaged, "moz_places_url_hashindex");
+        check.sameOutput = opSound && floorSound && !programSays(damaged) && !PlacesQuickCheckFloor(damaged);
+        if (!check.sameOutput) std::fprintf(stderr, "bench: the floor of the damage check gives another verdict\n");
         rows.push_back(check);
     }
 
@@ -524,7 +580,7 @@ double PeakMemoryMiB() {
 int main(int argc, char** argv) {
     using namespace bm::bench;
     std::vector<size_t> sizes;
-    std::vector<std::string> groups;  // chromium, firefox, profiles, portable, explorer; all when none is named
+    std::vector<std::string> groups;  // chromium, firefox, profiles, portable, explorer, window; all when none is named
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] >= '0' && argv[i][0] <= '9') sizes.push_back(static_cast<size_t>(std::strtoull(argv[i], nullptr, 10)));
         else groups.push_back(argv[i]);
@@ -551,6 +607,7 @@ int main(int argc, char** argv) {
             run("profiles", BenchProfiles);
             run("portable", BenchPortable);
             run("explorer", BenchExplorer);
+            run("window", BenchWindow);
             std::fprintf(stderr, "bench: %zu done\n", n);
         }
     } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,6 @@
 #include "app/panels/row_id.h"
 #include "app/theme.h"
 #include "core/browser_process.h"
-#include "core/chromium_bookmarks.h"
-#include "core/firefox_places.h"
 #include "core/file_backup.h"
 
 namespace bm::ui {
@@ -40,42 +39,13 @@ std::wstring SnapshotTimeText(int64_t createdAt) {
     return text;
 }
 
-std::string CountText(int count) {
-    return count < 0 ? std::string("cannot be read") : std::to_string(count) + " bookmark(s)";
-}
-
-// Bookmarks in the browser's file as it is now; -1 when it cannot be read, 0 when there is none.
-int64_t LiveBookmarkCount(const BrowserInfo& browser) {
-    if (!FileExists(browser.bookmarksPath)) return 0;
-    try {
-        std::wstring error;
-        const std::vector<BookmarkRecord> records = browser.kind == BrowserKind::Firefox
-                                                        ? ReadFirefoxBookmarks(browser.bookmarksPath, &error)
-                                                        : ReadChromiumBookmarks(browser.bookmarksPath, &error);
-        if (error.empty() || !records.empty()) return static_cast<int64_t>(records.size());
-    } catch (const std::exception&) {
-    }
-    return -1;
+// What a backup holds as its row says it; "counting..." until the count has been worked out.
+std::string CountText(const std::optional<int>& count) {
+    if (!count) return "counting...";
+    return *count < 0 ? std::string("cannot be read") : std::to_string(*count) + " bookmark(s)";
 }
 
 }  // namespace
-
-int App::BackupBookmarkCount(const BrowserInfo& browser, const std::wstring& backupPath) {
-    // A backup is never changed once made, so its count is read once.
-    auto found = backupBookmarkCounts.find(backupPath);
-    if (found != backupBookmarkCounts.end()) return found->second;
-    int count = -1;
-    try {
-        std::wstring error;
-        const std::vector<BookmarkRecord> records = browser.kind == BrowserKind::Firefox
-                                                        ? ReadFirefoxBookmarks(backupPath, &error)
-                                                        : ReadChromiumBookmarks(backupPath, &error);
-        if (error.empty() || !records.empty()) count = static_cast<int>(records.size());
-    } catch (const std::exception&) {
-    }
-    backupBookmarkCounts[backupPath] = count;
-    return count;
-}
 
 void App::DrawRestoreQuestion() {
     if (openRestoreQuestion) {
@@ -94,10 +64,19 @@ void App::DrawRestoreQuestion() {
     ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + ImGui::GetMainViewport()->Size.x * 0.6f);
     ImGui::TextWrapped("%s", question.c_str());
     // What is about to be replaced, as the export question says what the file holds.
+    // A file's count is worked out on the counting thread, as the rows' are, never inside the frame.
     const char* holder = snapshot ? "The profile" : "The file";
-    const std::string now = pending.bookmarksNow < 0
-                                ? std::string(holder) + " cannot be read now."
-                                : std::string(holder) + " holds " + std::to_string(pending.bookmarksNow) + " bookmark(s) now.";
+    std::optional<int64_t> held = pending.bookmarksNow;
+    if (!snapshot) {
+        held = 0;
+        if (FileExists(pending.targetPath)) {
+            const std::optional<int> counted = backupCounts.Count(pending.targetKind, pending.targetPath);
+            held = counted ? std::optional<int64_t>(*counted) : std::nullopt;
+        }
+    }
+    const std::string now = !held      ? std::string(holder) + "'s bookmarks are being counted..."
+                            : *held < 0 ? std::string(holder) + " cannot be read now."
+                                        : std::string(holder) + " holds " + std::to_string(*held) + " bookmark(s) now.";
     ImGui::TextWrapped("%s", now.c_str());
     ImGui::TextWrapped("%s", replaced);
     if (!snapshot) ImGui::TextDisabled("%s", ToUtf8(pending.backupPath).c_str());
@@ -204,6 +183,12 @@ void App::DrawFileBackups() {
         }
 
         const std::vector<FileBackupEntry> backups = outsideReads.FileBackups(browser.bookmarksPath);
+        // A list read afresh (the window was activated, something was done): a backup may have
+        // changed since it was counted, so each is looked at again, off this thread.
+        if (outsideReads.reads.backups != backupListReadsSeen) {
+            if (backupListReadsSeen >= 0) backupCounts.CheckAgain();
+            backupListReadsSeen = outsideReads.reads.backups;
+        }
         const bool running = outsideReads.ProcessRunning(browser.exeName);
         if (running) {
             WrappedColored(WarningColor(), ("Close " + browserName + " before restoring.").c_str());
@@ -225,7 +210,8 @@ void App::DrawFileBackups() {
         const float restoreWidth = ButtonWidth("Restore");
         for (const FileBackupEntry& backup : backups) {
             ImGui::PushID(ToUtf8(backup.path).c_str());
-            const int count = BackupBookmarkCount(browser, backup.path);
+            // Never read here: the count is worked out on the counting thread, which wakes the window.
+            const std::optional<int> count = backupCounts.Count(browser.kind, backup.path);
             const std::string rowText = ToUtf8(backup.displayTime) + " - " + CountText(count);
             ImGui::AlignTextToFramePadding();
             const float room = ImGui::GetContentRegionAvail().x - ImGui::GetTreeNodeToLabelSpacing() - restoreWidth -
@@ -241,10 +227,11 @@ void App::DrawFileBackups() {
                 pendingRestore.browserName = browser.displayName;
                 pendingRestore.targetPath = browser.bookmarksPath;
                 pendingRestore.exeName = browser.exeName;
-                pendingRestore.bookmarksNow = LiveBookmarkCount(browser);
+                pendingRestore.targetKind = browser.kind;
+                backupCounts.CheckAgain();  // the file may have changed since it was last counted
                 pendingRestore.backupPath = backup.path;
                 pendingRestore.backupTime = backup.displayTime;
-                pendingRestore.what = ToWide(rowText);
+                pendingRestore.what = count ? ToWide(rowText) : backup.displayTime;
                 openRestoreQuestion = true;
             }
             ImGui::EndDisabled();

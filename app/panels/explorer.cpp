@@ -7,27 +7,12 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/explorer_loader.h"
 #include "app/panels/explorer_view.h"
 #include "app/panels/fit.h"
 #include "app/theme.h"
-#include "core/chromium_bookmarks.h"
-#include "core/firefox_places.h"
 
 namespace bm::ui {
-
-namespace {
-
-std::vector<BookmarkRecord> ReadBrowserRows(const BrowserInfo& browser) {
-    std::wstring error;  // not shown: an unreadable file is an empty table
-    try {
-        if (browser.kind == BrowserKind::Firefox) return ReadFirefoxBookmarks(browser.bookmarksPath, &error);
-        return ReadChromiumBookmarks(browser.bookmarksPath, &error);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-}  // namespace
 
 size_t App::ExplorerRowCount() const { return explorerView ? explorerView->size() : 0; }
 
@@ -92,29 +77,56 @@ void App::DrawBookmarkExplorer() {
         WrappedDisabled(explorerType == 0 ? "No browsers detected."
                                           : "No saved profiles yet - create one in the action hub or import a file.");
 
-    if (!explorerView) explorerView = std::make_shared<ExplorerView>();
-    ExplorerView& view = *explorerView;
+    if (!explorerView) {
+        explorerView = std::make_shared<ExplorerView>();
+        explorerView->Finish();
+    }
+    // A load finished since the last frame replaces the rows; one asked for in this frame is taken in a
+    // frame after it.
+    if (std::shared_ptr<ExplorerView> loaded = explorerLoader.Take()) explorerView = std::move(loaded);
     explorerLastType = explorerType;
     if (explorerReloadPending || explorerIndex != explorerLastIndex) {
         explorerReloadPending = false;
-        view.Clear();
+        // The rows are read on the loader's thread; the frame shows the load's progress meanwhile.
+        ExplorerLoader::Source source;
         if (explorerType == 0) {
             if (!browsers.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(browsers.size()) &&
-                browsers[explorerIndex].detected)
-                view.Load(ReadBrowserRows(browsers[explorerIndex]));
+                browsers[explorerIndex].detected) {
+                source.kind = ExplorerLoader::Source::Kind::Browser;
+                source.browser = browsers[explorerIndex];
+            }
         } else if (explorerType == 1) {
-            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size()))
-                view.LoadProfile(db, profiles[explorerIndex].id);
+            if (!profiles.empty() && explorerIndex >= 0 && explorerIndex < static_cast<int32_t>(profiles.size())) {
+                source.kind = ExplorerLoader::Source::Kind::Profile;
+                source.profileId = profiles[explorerIndex].id;
+            }
         }
-        if (view.start.empty()) view.Finish();  // nothing was loaded: an empty table
+        // The rows of the source left go at once: none of them belongs to the one chosen now.
+        explorerView = std::make_shared<ExplorerView>();
+        explorerView->Finish();
+        explorerLoader.Start(source, db);
+        if (waitForExplorerLoads) {
+            explorerLoader.WaitIdle();
+            if (std::shared_ptr<ExplorerView> loaded = explorerLoader.Take()) explorerView = std::move(loaded);
+        }
     }
     explorerLastIndex = explorerIndex;
+    ExplorerView& view = *explorerView;
+    const ExplorerLoader::Progress progress = explorerLoader.progress();
 
     ImGui::SetNextItemWidth(-1);
     ImGui::InputTextWithHint("##explorerSearch", "Search title, URL or folder...", explorerSearch, sizeof explorerSearch);
     const std::string needle = LowerAscii(explorerSearch);
     ImGui::Spacing();
-    ImGui::Text("%d bookmark(s) loaded", static_cast<int>(view.size()));
+    if (!progress.loading) {
+        ImGui::Text("%d bookmark(s) loaded", static_cast<int>(view.size()));
+    } else if (progress.readingFile) {
+        ImGui::TextDisabled("Reading the bookmarks file...");
+    } else if (progress.total > 0) {
+        ImGui::TextDisabled("Loading bookmarks: %zu of %zu...", progress.rows, progress.total);
+    } else {
+        ImGui::TextDisabled("Loading bookmarks...");
+    }
     view.Filter(needle);
 
     const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_Reorderable | ImGuiTableFlags_RowBg |

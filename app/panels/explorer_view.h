@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,8 +52,12 @@ struct ExplorerView {
     void Add(const BookmarkRecord& row);
     void Finish();
     // Loads a saved profile's rows in GetBookmarks' order, their texts read straight from the
-    // database. False, with the view empty, when the read fails.
-    bool LoadProfile(AppDatabase& db, int64_t profileId);
+    // database. False, with the view empty, when the read fails. `everyStep`, when given, is called
+    // with the rows made so far after every kLoadStepRows rows; what it throws (other than a
+    // std::exception) ends the load and passes on, the view then half made.
+    static constexpr size_t kLoadStepRows = 4096;
+    bool LoadProfile(AppDatabase& db, int64_t profileId, size_t expectedRows = 0,
+                     const std::function<void(size_t)>& everyStep = {});
     // Sets `shown` to the rows where `loweredNeedle` occurs in the title, the url or the folder
     // (every row for an empty needle).
     void Filter(const std::string& loweredNeedle);

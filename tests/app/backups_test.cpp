@@ -103,6 +103,8 @@ TEST_F(BackupsPanelTest, AClickWhereARestoredRowStoodAsksAboutTheRowNowThereAndR
     DetectBrowsers();
     app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
     ui.Frame();
+    app.backupCounts.WaitIdle();
+    ui.Frame();
     EXPECT_TRUE(Shows("2025-06-07 08:09:10 - 2 bookmark(s)")) << shownText;
     EXPECT_TRUE(Shows("2024-01-02 03:04:05 - 1 bookmark(s)")) << shownText;
 
@@ -133,6 +135,72 @@ TEST_F(BackupsPanelTest, AClickWhereARestoredRowStoodAsksAboutTheRowNowThereAndR
     ASSERT_TRUE(ClickIn("Cancel", "Restore Backup"));
     EXPECT_EQ(ReadTextFile(ChromeFile()), olderBytes);
     EXPECT_TRUE(NewLogLines().empty());
+}
+
+// A long-time user's backups: twenty copies of a file of 100,000 bookmarks. The first frame counts
+// none of them itself: every row says "counting..." and the counts follow from their own thread.
+TEST_F(BackupsPanelTest, TheFirstFrameWithTwentyLargeBackupsReadsNoneOfThem) {
+    std::vector<BookmarkRecord> records;
+    records.reserve(100000);
+    for (int i = 0; i < 100000; ++i)
+        records.push_back(Bookmark(L"https://site" + std::to_wstring(i) + L".example/page", L"Page " + std::to_wstring(i)));
+    const std::wstring staging = dir / L"large-staging";
+    CreateDirectoryW(staging.c_str(), nullptr);
+    WriteBookmarks(staging + L"\\Bookmarks", records);
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    for (int i = 0; i < 20; ++i) {
+        const std::wstring backup = MakeBackupPathAt(ChromeFile(), {2026, 1 + i % 12, 1 + i, 8, i, 30});
+        // Links to one file: twenty reads of 100,000 bookmarks without twenty copies on the disk.
+        ASSERT_TRUE(CreateHardLinkW(backup.c_str(), (staging + L"\\Bookmarks").c_str(), nullptr));
+    }
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+
+    ui.Frame();
+    size_t counting = 0;
+    for (size_t at = shownText.find(" - counting..."); at != std::string::npos; at = shownText.find(" - counting...", at + 1))
+        ++counting;
+    EXPECT_EQ(counting, 20u) << shownText;
+    EXPECT_FALSE(Shows("bookmark(s)")) << shownText;
+}
+
+TEST_F(BackupsPanelTest, CountsArriveFromTheirThreadStayAcrossSwitchesAndFollowAChangedBackup) {
+    WriteBookmarks(ChromeFile(), {Bookmark(L"https://current.example/", L"Current")});
+    const std::wstring older = AddChromeBackup({2024, 1, 2, 3, 4, 5}, {Bookmark(L"https://older.example/", L"Older")});
+    AddChromeBackup({2025, 6, 7, 8, 9, 10}, {Bookmark(L"https://n1.example/", L"N1"), Bookmark(L"https://n2.example/", L"N2")});
+    DetectBrowsers();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+
+    ui.Frame();
+    EXPECT_TRUE(Shows("2025-06-07 08:09:10 - counting...")) << shownText;
+    EXPECT_TRUE(Shows("2024-01-02 03:04:05 - counting...")) << shownText;
+    app.backupCounts.WaitIdle();
+    ui.Frame();
+    EXPECT_TRUE(Shows("2025-06-07 08:09:10 - 2 bookmark(s)")) << shownText;
+    EXPECT_TRUE(Shows("2024-01-02 03:04:05 - 1 bookmark(s)")) << shownText;
+    EXPECT_EQ(app.backupCounts.FilesRead(), 2);
+
+    // Another browser and back: the counts are kept, nothing is read again.
+    app.backupBrowserIndex = IndexOf(BrowserKind::Firefox);
+    ui.Frame();
+    app.backupBrowserIndex = IndexOf(BrowserKind::Chrome);
+    ui.Frame();
+    EXPECT_TRUE(Shows("2025-06-07 08:09:10 - 2 bookmark(s)")) << shownText;
+    EXPECT_TRUE(Shows("2024-01-02 03:04:05 - 1 bookmark(s)")) << shownText;
+    app.backupCounts.WaitIdle();
+    EXPECT_EQ(app.backupCounts.FilesRead(), 2);
+
+    // A backup changed outside the program: once the list is read afresh (the window was activated),
+    // that one is counted again and only that one.
+    WriteBookmarks(older, {Bookmark(L"https://a.example/", L"A"), Bookmark(L"https://b.example/", L"B"),
+                           Bookmark(L"https://c.example/", L"C")});
+    app.outsideReads.Forget();
+    ui.Frame();
+    app.backupCounts.WaitIdle();
+    ui.Frame();
+    EXPECT_TRUE(Shows("2024-01-02 03:04:05 - 3 bookmark(s)")) << shownText;
+    EXPECT_TRUE(Shows("2025-06-07 08:09:10 - 2 bookmark(s)")) << shownText;
+    EXPECT_EQ(app.backupCounts.FilesRead(), 3);
 }
 
 TEST_F(BackupsPanelTest, FailedFileRestoreLogsTheErrorAndLeavesTheFile) {
@@ -446,6 +514,9 @@ TEST_F(BackupsPanelTest, ARestoreIsRefusedWhenTheBrowserStartedAfterTheQuestionO
     ClickNth("Restore", 0);
     ui.Frame(2);
     ASSERT_TRUE(ui.Has("Restore##confirm"));
+    // The file's own count comes from the counting thread, as the rows' do.
+    app.backupCounts.WaitIdle();
+    ui.Frame(2);
     EXPECT_TRUE(Shows("The file holds 1 bookmark(s) now.")) << shownText;
 
     FakeBrowser chrome(L"chrome.exe");  // started while the question is open

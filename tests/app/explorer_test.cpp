@@ -194,6 +194,40 @@ TEST_F(ExplorerPanelTest, HundredThousandRowsDrawOnlyTheVisibleOnesAndScrollToTh
     EXPECT_EQ(SubmittedRows(), 1);
 }
 
+// The frame only asks for a load: the rows are read on the loader's thread, the frames meanwhile
+// say how far it has come, and a load asked for while another runs is the one whose rows are shown.
+TEST_F(ExplorerPanelTest, AHundredThousandRowsAreLoadedOffTheFrameAndTheNewestLoadWins) {
+    app.waitForExplorerLoads = false;
+    const int64_t huge = app.db.CreateProfile(L"Huge");
+    Sql("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999) "
+        "INSERT INTO bookmarks(profile_id, url, title, folder_path, date_added) SELECT " +
+        std::to_string(huge) + ", 'https://row.example/' || i, 'Row ' || i, 'Bookmarks bar', 1700000000 FROM n");
+    const int64_t small = app.db.CreateProfile(L"Small");
+    ASSERT_EQ(app.db.AddBookmarks(small, {Bookmark(L"https://s1.example/", L"S1"), Bookmark(L"https://s2.example/", L"S2")}), 2);
+    app.RefreshProfiles();  // by name: Huge, Small
+    app.explorerType = 1;
+    app.explorerIndex = 0;
+
+    ui.Frame();
+    EXPECT_EQ(app.ExplorerRowCount(), 0u);
+    EXPECT_TRUE(Shows("Loading bookmarks")) << shownText;
+    EXPECT_FALSE(Shows("bookmark(s) loaded")) << shownText;
+    app.explorerLoader.WaitIdle();
+    ui.Frame();
+    EXPECT_EQ(app.ExplorerRowCount(), 100000u);
+    EXPECT_TRUE(Shows("100000 bookmark(s) loaded")) << shownText;
+
+    // The large profile again, and before its rows have come, the small one: only the small one's
+    // rows are ever shown.
+    ASSERT_TRUE(ui.Click("Load"));
+    app.explorerIndex = 1;
+    ui.Frame();
+    app.explorerLoader.WaitIdle();
+    ui.Frame(2);
+    EXPECT_EQ(app.ExplorerRowCount(), 2u);
+    EXPECT_TRUE(Shows("2 bookmark(s) loaded")) << shownText;
+}
+
 TEST_F(ExplorerPanelTest, BookmarksFileWithWronglyTypedValuesGivesATableAndNoCrash) {
     MakeDirs(Local() + L"\\Google\\Chrome\\User Data\\Default");
     WriteTextFile(ChromeFile(),

@@ -20,6 +20,7 @@ class MenuBarTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(app.OpenDatabase(dir / L"app_data.db"));
+        app.waitForExplorerLoads = true;  // the menus' reloads are looked at, not the wait for them
         bm::ui::ApplyTheme(0);
         ui.SetDraw([this] { app.DrawFrame(); });
         ui.Frame();

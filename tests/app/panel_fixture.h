@@ -25,6 +25,9 @@ public:
     void SetUp() override {
         AppSyncFixture::SetUp();
         app.dbOpen = true;  // the panels store their choices (App::SaveUiState)
+        // The panels' tests look at what the explorer's loads give; the wait for a load is the
+        // explorer test's own.
+        app.waitForExplorerLoads = true;
     }
 
     // `panel` is one of the App's Draw* members.
