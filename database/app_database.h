@@ -116,9 +116,9 @@ private:
     // `profileEmpty`: the profile holds no rows (emptied inside this transaction).
     int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, bool profileEmpty,
                         int& skippedCount);
-    // Takes a snapshot of the profile and prunes its list to the newest 20; the caller holds `mutex`
-    // and a transaction.
-    int64_t WriteSnapshot(int64_t profileId, const std::wstring& label);
+    // Takes a snapshot of the profile and prunes its list to the newest 20, `keepId` (when not 0)
+    // among them whatever its age; the caller holds `mutex` and a transaction.
+    int64_t WriteSnapshot(int64_t profileId, const std::wstring& label, int64_t keepId = 0);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.
     sqlite3* Connection() const;
 

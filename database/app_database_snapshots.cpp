@@ -30,7 +30,7 @@ int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label
     return snapshotId;
 }
 
-int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label) {
+int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label, int64_t keepId) {
     sqlite3* conn = Connection();
     // Written straight from the engine's buffers, in the order the rows were added.
     SnapshotTextWriter writer;
@@ -66,7 +66,7 @@ int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label)
     {
         Statement prune = PrepareOrThrow(conn, kPruneSnapshotsSql);
         BindInt64(prune, 1, profileId);
-        BindInt64(prune, 2, profileId);
+        BindInt64(prune, 2, keepId);
         BindInt64(prune, 3, kSnapshotsKept);
         StepRow(prune);
     }
@@ -133,7 +133,8 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
     // never gone without their snapshot, and a restore that fails changes nothing at all.
     ImmediateTransaction transaction(conn);
     // Its failures pass to the caller: nothing has changed at that point.
-    WriteSnapshot(profileId, L"Auto-backup before restore");
+    // The snapshot being restored is kept even when it is the oldest: the oldest other one goes.
+    WriteSnapshot(profileId, L"Auto-backup before restore", snapshotId);
     try {
         {
             Statement remove = PrepareOrThrow(conn, kDeleteProfileRowsSql);
@@ -149,7 +150,7 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
             BindText(insert, 4, record.folderPath);
             BindInt64(insert, 5, record.dateAdded);
             StepRow(insert);
-            sqlite3_reset(insert.get());
+            ResetOrThrow(insert);
         }
         {
             Statement update = PrepareOrThrow(conn, "UPDATE profiles SET updated_at = ? WHERE id = ?");
