@@ -143,7 +143,7 @@ int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRe
         BindText(insert, 4, ToUtf8(record.folder_path));
         BindInt64(insert, 5, record.date_added != 0 ? record.date_added : UnixNow());
         StepRow(insert);
-        sqlite3_reset(insert.get());
+        ResetOrThrow(insert);
         ++insertedCount;
     }
     return insertedCount;
