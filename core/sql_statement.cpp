@@ -15,7 +15,7 @@ Statement PrepareOrThrow(sqlite3* db, const std::string& sql) {
     const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &handle, nullptr);
     if (rc != SQLITE_OK) {
         if (handle) sqlite3_finalize(handle);
-        throw std::runtime_error(std::string("SQL prepare failed: ") + sqlite3_errmsg(db) + " :: " + sql);
+        throw SqlError(std::string("SQL prepare failed: ") + sqlite3_errmsg(db) + " :: " + sql, sqlite3_extended_errcode(db));
     }
     return Statement(handle);
 }
@@ -28,7 +28,7 @@ namespace {
     // After a failed call the connection's message names that failure; the code's own text is the
     // fallback where the call left none (a misuse of the interface, for one).
     const char* message = db && sqlite3_errcode(db) == (rc & 0xFF) ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    throw std::runtime_error(std::string(what) + message);
+    throw SqlError(std::string(what) + message, db && sqlite3_errcode(db) == (rc & 0xFF) ? sqlite3_extended_errcode(db) : rc);
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ std::string_view ColumnTextView(Statement& statement, int column) {
         // No pointer for a value that is there means the engine ran out of memory converting it:
         // reading it as empty would pass an empty title or address off as the stored one.
         if (sqlite3_column_type(statement.get(), column) == SQLITE_NULL) return {};
-        throw std::runtime_error("SQL read failed: out of memory");
+        throw SqlError("SQL read failed: out of memory", SQLITE_NOMEM);
     }
     const int bytes = sqlite3_column_bytes(statement.get(), column);
     return {reinterpret_cast<const char*>(text), static_cast<size_t>(bytes)};
@@ -73,7 +73,8 @@ bool StepRow(Statement& statement) {
     const int rc = sqlite3_step(statement.get());
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw std::runtime_error(std::string("SQL step failed: ") + sqlite3_errmsg(sqlite3_db_handle(statement.get())));
+    sqlite3* db = sqlite3_db_handle(statement.get());
+    throw SqlError(std::string("SQL step failed: ") + sqlite3_errmsg(db), sqlite3_extended_errcode(db));
 }
 
 void ExecOrThrow(sqlite3* db, const char* sql) {
@@ -82,7 +83,8 @@ void ExecOrThrow(sqlite3* db, const char* sql) {
     if (rc == SQLITE_OK) return;
     std::string text = message ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
-    throw std::runtime_error("SQL step failed: " + text);
+    const int code = sqlite3_extended_errcode(db);
+    throw SqlError("SQL step failed: " + text, (code & 0xFF) == (rc & 0xFF) ? code : rc);
 }
 
 }  // namespace bm

@@ -2,6 +2,7 @@
 // A thin owner over SQLite prepared statements: finalized on every path, failures as exceptions.
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,18 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace bm {
+
+// What every helper below throws: the engine's text, and its result code for callers that put the
+// failure in their own words (a full disk, a read-only file, a lock).
+class SqlError : public std::runtime_error {
+public:
+    SqlError(const std::string& text, int code) : std::runtime_error(text), code_(code) {}
+    // The extended result code (SQLITE_FULL, SQLITE_IOERR_WRITE, ...).
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
 
 class Statement {
 public:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/sql_statement.h"
+#include "database/database_failure.h"
 #include "database/bookmark_queries.h"
 #include "database/snapshot_text.h"
 #include "database/sql_transaction.h"
@@ -19,15 +20,17 @@ constexpr int64_t kSnapshotsKept = 20;
 
 }  // namespace
 
-int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label) {
+int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     // Read, insert and prune together: the snapshot holds exactly the rows of one moment, and a kill
     // between the insert and the prune cannot leave more than the bound.
     ImmediateTransaction transaction(conn);
     const int64_t snapshotId = WriteSnapshot(profileId, label);
     transaction.Commit();
     return snapshotId;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label, int64_t keepId) {
@@ -73,7 +76,7 @@ int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label,
     return snapshotId;
 }
 
-std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) {
+std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
     Statement select = PrepareOrThrow(Connection(), kListSnapshotsSql);
     BindInt64(select, 1, profileId);
@@ -88,18 +91,22 @@ std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) {
         snapshots.push_back(std::move(info));
     }
     return snapshots;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-bool AppDatabase::DeleteSnapshot(int64_t snapshotId) {
+bool AppDatabase::DeleteSnapshot(int64_t snapshotId) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     Statement remove = PrepareOrThrow(conn, "DELETE FROM profile_backups WHERE id = ?");
     BindInt64(remove, 1, snapshotId);
     StepRow(remove);
     return sqlite3_changes(conn) > 0;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
+bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) try {
     int64_t profileId = 0;
     int64_t storedCount = 0;
     std::string text;
@@ -128,7 +135,7 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
     text = std::string();
 
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     // The automatic snapshot and the replace in one transaction: the profile's old bookmarks are
     // never gone without their snapshot, and a restore that fails changes nothing at all.
     ImmediateTransaction transaction(conn);
@@ -159,12 +166,17 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
             StepRow(update);
         }
         transaction.Commit();
+    } catch (const SqlError& e) {
+        // Rolled back when the transaction's scope ends below: everything as before the call.
+        if (error) *error = ToWide(DatabaseFailureWords(e));
+        return false;
     } catch (const std::exception& e) {
-        // Rolled back by now (the transaction's scope ends below): everything as before the call.
         if (error) *error = ToWide(e.what());
         return false;
     }
     return true;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 }  // namespace bm
