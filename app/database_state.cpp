@@ -46,6 +46,7 @@ std::wstring ReadOnlyDatabaseMessage() {
 void App::GoOnWithoutDatabase() {
     withoutDatabase = true;
     dbOpen = false;
+    db.Close();  // nothing more is read from it either
     Log(DatabaseTroubleMessage(db.Trouble(), db.TroubleReason()));
     profiles.clear();
     defaultProfileId = 0;

@@ -240,10 +240,9 @@ void AppDatabase::FinishAfterCheck() {
         found = trouble;
     }
     if (found != DatabaseTrouble::None) {
-        // Nothing more is read from or written into a file found damaged or unreadable.
+        // Nothing is ever written into a file found damaged or unreadable (WritableConnection refuses);
+        // reads go on until the owner closes it, so that a window drawn meanwhile does not fail.
         keptSettings.clear();
-        if (db) sqlite3_close(db);
-        db = nullptr;
         return;
     }
     if (!db || readOnly) {

@@ -66,7 +66,7 @@ public:
     // SQLite's check of every page of an existing file (seconds for a large one) runs on a thread of
     // its own after Open has returned; reads go on meanwhile, and nothing is written into the file
     // before it has passed: a write waits for it (settings are kept in memory until then and written
-    // after it) and fails in words when it finds the file damaged, which also closes the database.
+    // after it) and fails in words when it finds the file damaged; reads go on until Close.
     bool Open(const std::wstring& path, std::wstring* error = nullptr);
     // Waits for the check of the file (and the settings kept meanwhile to be written); safe when
     // closed and more than once.

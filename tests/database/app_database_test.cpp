@@ -256,8 +256,7 @@ TEST(AppDatabaseOpen, CutShortFileIsRefusedAsDamaged) {
 
 // One damaged page, with the header and the schema sound: found by SQLite's check, which runs after
 // Open has returned (reads go on meanwhile), before anything is written: a write waits for it and
-// fails in words, settings kept meanwhile are dropped, the database closes, and the file is left
-// byte for byte as it was.
+// fails in words, settings kept meanwhile are dropped, and the file is left byte for byte as it was.
 TEST(AppDatabaseOpen, FileWithADamagedPageIsNeverWrittenInto) {
     const struct {
         const char* name;
@@ -284,8 +283,8 @@ TEST(AppDatabaseOpen, FileWithADamagedPageIsNeverWrittenInto) {
         db.WaitForFileCheck();
         EXPECT_TRUE(db.FoundDamaged());
         EXPECT_EQ(ToUtf8(db.TroubleReason()), damagedWords);
-        EXPECT_EQ(ErrorText([&] { db.SetSetting(L"theme", L"dark"); }), "The profile database is not open.");
-        EXPECT_EQ(ErrorText([&] { db.ListProfiles(); }), "The profile database is not open.");
+        EXPECT_EQ(ErrorText([&] { db.SetSetting(L"theme", L"dark"); }), "Nothing was saved: app_data.db cannot be used. " + damagedWords);
+        EXPECT_EQ(ErrorText([&] { db.DeleteProfile(1); }), "Nothing was saved: app_data.db cannot be used. " + damagedWords);
         db.Close();
         EXPECT_TRUE(told);
         EXPECT_TRUE(test::ReadTextFile(path) == damaged);
