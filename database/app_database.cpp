@@ -156,6 +156,13 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
     }
     try {
         ApplyConnectionSettings(handle);
+    } catch (const SqlError& failure) {
+        // A lock, the disk or memory keep the program from using the file, as they keep it from reading it.
+        const DatabaseTrouble trouble = TroubleOf(failure.code());
+        if (trouble != DatabaseTrouble::None && trouble != DatabaseTrouble::Damaged)
+            return refuse(handle, TroubleWords(trouble) + L" The file was left unchanged.", trouble);
+        return refuse(handle, L"Its connection could not be set up: " + ToWide(failure.what()) + L".",
+                      DatabaseTrouble::None);
     } catch (const std::exception& failure) {
         return refuse(handle, L"Its connection could not be set up: " + ToWide(failure.what()) + L".",
                       DatabaseTrouble::None);
