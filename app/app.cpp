@@ -102,16 +102,22 @@ bool App::OpenDatabaseAtStart(const std::wstring& path) {
     // A schema failure ends the start like a failed open.
     std::wstring reason;
     bool opened = false;
+    // The check of the file ends after the window is up: the next frame notes what it found.
+    db.SetFileCheckedCallback([this] {
+        if (HWND window = hwnd) PostMessageW(window, kWakeMessage, 0, 0);
+    });
     try {
         opened = OpenDatabase(path, &reason);
     } catch (const std::exception& failure) {
         reason = ToWide(failure.what());
     }
-    if (opened) return true;
-    if (db.FoundDamaged()) {
-        Log(L"[ERROR] app_data.db is damaged, so Orvellane goes on without it and writes nothing into it: saved "
-            L"profiles, their snapshots and the settings cannot be used until it is repaired or moved away. " +
-            reason);
+    if (opened) {
+        if (db.ReadOnly()) Log(ReadOnlyDatabaseMessage());
+        return true;
+    }
+    if (db.Trouble() != DatabaseTrouble::None) {
+        // Damaged, locked, unreadable: the browsers need no database.
+        GoOnWithoutDatabase();
         return true;
     }
     ShowStartupError(DatabaseFailureMessage(reason).c_str());

@@ -92,6 +92,13 @@ public:
     // it (nothing is saved), with an "[ERROR] " line saying so. False, with the message box shown,
     // when the start cannot go on.
     bool OpenDatabaseAtStart(const std::wstring& path);
+    // ---- Without the database (database_state.cpp) ----
+    // Goes on without `db` (found damaged or unusable): says so in the log, what works and what
+    // does not, and drops the profiles.
+    void GoOnWithoutDatabase();
+    // Once per run, when the check of the file that runs after the start has ended: a file it found
+    // damaged or unusable is then left as at start. Called at the top of each frame.
+    void NoteDatabaseCheck();
     // Orderly stop after Run: save settings, join the worker, release Dear ImGui, GL, window, database.
     void Shutdown();
 
@@ -299,6 +306,9 @@ public:
     ImGuiContext* imguiContext = nullptr;
     // True while `db` holds an open connection (set by OpenDatabase, cleared by Shutdown).
     bool dbOpen = false;
+    // The program runs without app_data.db (damaged or unusable): browsers without custom paths, no profiles.
+    bool withoutDatabase = false;
+    bool dbCheckNoted = false;
     // Set once Init has succeeded; settings are saved over the stored ones only after that.
     bool startupComplete = false;
     // Frames drawn by RenderFrame; published on the window as the property kFramesDrawnProperty.
@@ -348,11 +358,16 @@ std::wstring DatabasePathFor(const std::wstring& exePath);
 const std::vector<std::vector<const wchar_t*>>& FallbackFontGroups();
 // The start-up message for a database that cannot be used: the fixed sentence first, then the reason.
 std::wstring DatabaseFailureMessage(const std::wstring& reason);
+// The log's words for a start without app_data.db (what happened, what works, what does not), and
+// for a read-only app_data.db.
+std::wstring DatabaseTroubleMessage(DatabaseTrouble trouble, const std::wstring& reason);
+std::wstring ReadOnlyDatabaseMessage();
 // The font scale for a window's DPI: dpi / 96, and 1 when that is below 0.75 (so also for 0).
 float FontScaleForDpi(unsigned dpi);
 
 // Built from the detection plus the custom paths stored in `db`, with running flags (sync_worker.cpp).
-std::vector<BrowserInfo> LoadBrowsersWithOverrides(AppDatabase& db);
+// `withOverrides` false: the detected places only, for a run without the database.
+std::vector<BrowserInfo> LoadBrowsersWithOverrides(AppDatabase& db, bool withOverrides = true);
 // Sets each entry's running flag from a fresh process test (sync_worker.cpp).
 void RefreshRunningFlags(std::vector<BrowserInfo>& browsers);
 // The body of the worker thread for one job: its own copy of the request and of the browser list

@@ -75,6 +75,7 @@ void App::RenderFrame() {
 }
 
 void App::DrawFrame() {
+    NoteDatabaseCheck();
     ImFont* font = fonts[std::clamp(fontSizeIndex, 0, 3)];
     if (font) ImGui::PushFont(font, font->LegacySize);
 

@@ -219,6 +219,7 @@ void App::LoadUiState() {
 }
 
 void App::SetSetting(const std::wstring& key, const std::wstring& value) {
+    if (withoutDatabase || db.ReadOnly()) return;  // the start said that settings are not kept
     try {
         db.SetSetting(key, value);
     } catch (const std::exception& e) {
@@ -241,7 +242,7 @@ void App::RedetectBrowsers() {
     const bool explorerShown = ExplorerShows(*this, 0);
     const std::wstring explorerKey = explorerShown ? BrowserIndexToKey(explorerIndex) : L"";
     try {
-        browsers = LoadBrowsersWithOverrides(db);
+        browsers = LoadBrowsersWithOverrides(db, !withoutDatabase);
     } catch (const std::exception& e) {
         Log(L"[ERROR] Could not detect the browsers: " + ErrorText(e));
         return;
@@ -265,6 +266,7 @@ int64_t App::RefreshProfiles() {
     std::vector<int64_t> ids;
     for (int32_t* index : chosen)
         ids.push_back(*index < 0 ? kNone : profiles.empty() ? 0 : profiles[Effective(*index, profiles.size())].id);
+    if (withoutDatabase) return defaultProfileId;  // no profiles to load (the start said why)
     const bool explorerShown = ExplorerShows(*this, 1);
     const int64_t explorerId = explorerShown ? profiles[explorerIndex].id : 0;
     try {

@@ -111,9 +111,10 @@ void App::Log(const std::wstring& text) {
     PostWakeUp(hwnd);
 }
 
-std::vector<BrowserInfo> LoadBrowsersWithOverrides(AppDatabase& db) {
+std::vector<BrowserInfo> LoadBrowsersWithOverrides(AppDatabase& db, bool withOverrides) {
     std::vector<BrowserInfo> list = DetectBrowsers();
     for (BrowserInfo& browser : list) {
+        if (!withOverrides) break;
         // A failing look-up is passed on: falling back to the detected file could write into a
         // file the user has redirected away from.
         const BrowserConfig config = db.GetBrowserConfig(BrowserKey(browser.kind));

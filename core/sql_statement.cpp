@@ -15,17 +15,39 @@ Statement PrepareOrThrow(sqlite3* db, const std::string& sql) {
     const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &handle, nullptr);
     if (rc != SQLITE_OK) {
         if (handle) sqlite3_finalize(handle);
-        throw std::runtime_error(std::string("SQL prepare failed: ") + sqlite3_errmsg(db) + " :: " + sql);
+        throw SqlError(std::string("SQL prepare failed: ") + sqlite3_errmsg(db) + " :: " + sql, sqlite3_extended_errcode(db));
     }
     return Statement(handle);
 }
 
-int BindInt64(Statement& statement, int index, int64_t value) {
-    return sqlite3_bind_int64(statement.get(), index, value);
+namespace {
+
+// The statement's connection's own words for what just failed, prefixed with what was being done.
+[[noreturn]] void ThrowFor(const Statement& statement, const char* what, int rc) {
+    sqlite3* db = sqlite3_db_handle(statement.get());
+    // After a failed call the connection's message names that failure; the code's own text is the
+    // fallback where the call left none (a misuse of the interface, for one).
+    const char* message = db && sqlite3_errcode(db) == (rc & 0xFF) ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    throw SqlError(std::string(what) + message, db && sqlite3_errcode(db) == (rc & 0xFF) ? sqlite3_extended_errcode(db) : rc);
 }
 
-int BindText(Statement& statement, int index, const std::string& utf8) {
-    return sqlite3_bind_text(statement.get(), index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}  // namespace
+
+void BindInt64(Statement& statement, int index, int64_t value) {
+    const int rc = sqlite3_bind_int64(statement.get(), index, value);
+    if (rc != SQLITE_OK) ThrowFor(statement, "SQL bind failed: ", rc);
+}
+
+void BindText(Statement& statement, int index, const std::string& utf8) {
+    // By its 64-bit length: a text beyond 2 GiB is refused by the engine instead of being cut.
+    const int rc = sqlite3_bind_text64(statement.get(), index, utf8.data(), static_cast<sqlite3_uint64>(utf8.size()),
+                                       SQLITE_TRANSIENT, SQLITE_UTF8);
+    if (rc != SQLITE_OK) ThrowFor(statement, "SQL bind failed: ", rc);
+}
+
+void ResetOrThrow(Statement& statement) {
+    const int rc = sqlite3_reset(statement.get());
+    if (rc != SQLITE_OK) ThrowFor(statement, "SQL step failed: ", rc);
 }
 
 int64_t ColumnInt64(Statement& statement, int column) {
@@ -35,7 +57,12 @@ int64_t ColumnInt64(Statement& statement, int column) {
 std::string_view ColumnTextView(Statement& statement, int column) {
     // The text first, then its length: asking for the bytes first could measure another encoding.
     const unsigned char* text = sqlite3_column_text(statement.get(), column);
-    if (!text) return {};
+    if (!text) {
+        // No pointer for a value that is there means the engine ran out of memory converting it:
+        // reading it as empty would pass an empty title or address off as the stored one.
+        if (sqlite3_column_type(statement.get(), column) == SQLITE_NULL) return {};
+        throw SqlError("SQL read failed: out of memory", SQLITE_NOMEM);
+    }
     const int bytes = sqlite3_column_bytes(statement.get(), column);
     return {reinterpret_cast<const char*>(text), static_cast<size_t>(bytes)};
 }
@@ -46,7 +73,8 @@ bool StepRow(Statement& statement) {
     const int rc = sqlite3_step(statement.get());
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw std::runtime_error(std::string("SQL step failed: ") + sqlite3_errmsg(sqlite3_db_handle(statement.get())));
+    sqlite3* db = sqlite3_db_handle(statement.get());
+    throw SqlError(std::string("SQL step failed: ") + sqlite3_errmsg(db), sqlite3_extended_errcode(db));
 }
 
 void ExecOrThrow(sqlite3* db, const char* sql) {
@@ -55,7 +83,8 @@ void ExecOrThrow(sqlite3* db, const char* sql) {
     if (rc == SQLITE_OK) return;
     std::string text = message ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
-    throw std::runtime_error("SQL step failed: " + text);
+    const int code = sqlite3_extended_errcode(db);
+    throw SqlError("SQL step failed: " + text, (code & 0xFF) == (rc & 0xFF) ? code : rc);
 }
 
 }  // namespace bm

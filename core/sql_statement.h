@@ -2,6 +2,7 @@
 // A thin owner over SQLite prepared statements: finalized on every path, failures as exceptions.
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,18 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace bm {
+
+// What every helper below throws: the engine's text, and its result code for callers that put the
+// failure in their own words (a full disk, a read-only file, a lock).
+class SqlError : public std::runtime_error {
+public:
+    SqlError(const std::string& text, int code) : std::runtime_error(text), code_(code) {}
+    // The extended result code (SQLITE_FULL, SQLITE_IOERR_WRITE, ...).
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
 
 class Statement {
 public:
@@ -36,11 +49,16 @@ inline constexpr const char kWriteCacheSizePragma[] = "PRAGMA cache_size = -6553
 // SQLite's Windows file layer for paths of any length (the default one stops at 260 characters).
 inline constexpr const char kLongPathVfs[] = "win32-longpath";
 
-int BindInt64(Statement& statement, int index, int64_t value);
-int BindText(Statement& statement, int index, const std::string& utf8);
+// Throw std::runtime_error "SQL bind failed: <message>" when the engine refuses the value (no such
+// parameter, too big, out of memory).
+void BindInt64(Statement& statement, int index, int64_t value);
+void BindText(Statement& statement, int index, const std::string& utf8);
+// Makes the statement ready to run again; throws "SQL step failed: <message>" when its last run failed.
+void ResetOrThrow(Statement& statement);
 int64_t ColumnInt64(Statement& statement, int column);
-// A text column's bytes by its length, NUL bytes inside included; SQL NULL reads as empty. The view
-// lives until the next step, reset or finalize of the statement.
+// A text column's bytes by its length, NUL bytes inside included; SQL NULL reads as empty. Throws
+// "SQL read failed: out of memory" when the engine cannot give the text. The view lives until the
+// next step, reset or finalize of the statement.
 std::string_view ColumnTextView(Statement& statement, int column);
 std::string ColumnText(Statement& statement, int column);
 

@@ -7,14 +7,18 @@
 // the connection is not inside a transaction. RestoreSnapshot reports most of its failures through
 // its error text instead.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/bookmark_record.h"
+#include "database/database_failure.h"
 
 struct sqlite3;
 
@@ -58,12 +62,29 @@ public:
     // a sentence saying why in *error (when not null), when the file cannot be opened or created, is
     // damaged, belongs to another program or comes from a newer schema; such a file is left unchanged
     // and the database stays closed.
+    //
+    // SQLite's check of every page of an existing file (seconds for a large one) runs on a thread of
+    // its own after Open has returned; reads go on meanwhile, and nothing is written into the file
+    // before it has passed: a write waits for it (settings are kept in memory until then and written
+    // after it) and fails in words when it finds the file damaged; reads go on until Close.
     bool Open(const std::wstring& path, std::wstring* error = nullptr);
-    // Safe when closed and more than once.
+    // Waits for the check of the file (and the settings kept meanwhile to be written); safe when
+    // closed and more than once.
     void Close();
-    // True when the last Open refused the file because SQLite's check found a damaged page in it
-    // (its header and schema readable): the program may go on without it, writing nothing into it.
-    bool FoundDamaged();
+    // Why the file cannot be used: found damaged (by Open, or by the check after it), locked by another
+    // program, a disk error or too little memory while reading it. The program may go on without it,
+    // writing nothing into it. None while it can be used, and for the other refusals of Open.
+    DatabaseTrouble Trouble();
+    bool FoundDamaged() { return Trouble() == DatabaseTrouble::Damaged; }
+    // A sentence on what the check found, once Trouble() is not None.
+    std::wstring TroubleReason();
+    // Whether the check of the file has ended (passed or not); WaitForFileCheck blocks until it has.
+    bool FileCheckDone();
+    void WaitForFileCheck();
+    // Called once, on the checking thread, when the check has ended; set before Open.
+    void SetFileCheckedCallback(std::function<void()> callback);
+    // The file was opened read-only (a read-only file or medium): everything reads, nothing saves.
+    bool ReadOnly();
 
     // Profiles and their bookmarks.
     std::vector<ProfileRecord> ListProfiles();
@@ -116,15 +137,38 @@ private:
     // `profileEmpty`: the profile holds no rows (emptied inside this transaction).
     int InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, bool profileEmpty,
                         int& skippedCount);
-    // Takes a snapshot of the profile and prunes its list to the newest 20; the caller holds `mutex`
-    // and a transaction.
-    int64_t WriteSnapshot(int64_t profileId, const std::wstring& label);
+    // Takes a snapshot of the profile and prunes its list to the newest 20, `keepId` (when not 0)
+    // among them whatever its age; the caller holds `mutex` and a transaction.
+    int64_t WriteSnapshot(int64_t profileId, const std::wstring& label, int64_t keepId = 0);
     // The open connection; throws when the database is closed. The caller must hold `mutex`.
     sqlite3* Connection() const;
+    // The open connection once the file's check has passed (waiting for it); throws in words when
+    // it did not. The caller must hold `mutex`.
+    sqlite3* WritableConnection();
+    // True when the setting was kept in memory because the check has not ended yet. Caller holds `mutex`.
+    bool KeepWhileChecking(const std::wstring& key, const std::wstring& value);
+    // Runs the check of the file at `path` and then finishes what waited for it.
+    void CheckFile(std::string path);
+    // After the check: the kept settings written (file sound) or the connection closed (not).
+    // Caller holds `mutex`.
+    void FinishAfterCheck();
+    void JoinChecker();
 
     sqlite3* db = nullptr;
     std::mutex mutex;
-    bool foundDamaged = false;
+    bool readOnly = false;
+    // Settings written while the check runs, written into the file once it has passed.
+    std::map<std::wstring, std::wstring> keptSettings;
+    bool checkFinished = false;  // under `mutex`: FinishAfterCheck has run
+
+    // The check's state, under its own lock: a write waits on it while holding `mutex`.
+    std::mutex checkMutex;
+    std::condition_variable checkEnded;
+    bool checking = false;
+    DatabaseTrouble trouble = DatabaseTrouble::None;
+    std::wstring troubleReason;
+    std::function<void()> onFileChecked;
+    std::thread checker;
 };
 
 }  // namespace bm

@@ -9,6 +9,7 @@
 
 #include "core/bookmark_record.h"
 #include "core/sql_statement.h"
+#include "database/database_failure.h"
 
 namespace bm {
 namespace {
@@ -93,6 +94,7 @@ DatabaseFileCheck CheckDatabaseFile(sqlite3* db) {
             if (!foreign.empty()) {
                 // Marked as ours, yet a table lacks our columns: writing into it would fail halfway.
                 check.kind = DatabaseFileKind::Damaged;
+                check.trouble = DatabaseTrouble::Damaged;
                 check.reason = L"Its table '" + ToWide(foreign) + L"' does not have the columns Orvellane expects.";
                 return check;
             }
@@ -100,26 +102,55 @@ DatabaseFileCheck CheckDatabaseFile(sqlite3* db) {
         } else {
             check.kind = anyObject ? DatabaseFileKind::Unmarked : DatabaseFileKind::Empty;
         }
-    } catch (const std::exception&) {
-        check.kind = DatabaseFileKind::Damaged;
-        check.reason = L"SQLite cannot read it: " + ToWide(sqlite3_errmsg(db)) + L".";
+    } catch (const SqlError& failure) {
+        const DatabaseTrouble trouble = TroubleOf(failure.code());
+        if (trouble == DatabaseTrouble::Damaged || trouble == DatabaseTrouble::None) {
+            check.kind = DatabaseFileKind::Damaged;
+            check.trouble = DatabaseTrouble::Damaged;
+            check.reason = (failure.code() & 0xFF) == SQLITE_NOTADB
+                               ? L"It is not a database file, or the start of it is damaged."
+                               : TroubleWords(DatabaseTrouble::Damaged);
+        } else {
+            check.kind = DatabaseFileKind::Unreadable;
+            check.trouble = trouble;
+            check.reason = TroubleWords(trouble);
+        }
     }
     return check;
 }
 
-std::wstring FindDamage(sqlite3* db) {
-    // The check reads the whole file, page by page (about 0.9 s for a 580 MB file under Wine). A
-    // memory map would take a fraction of that, but a read error of the disk inside a mapped file
-    // ends the process instead of failing the statement.
-    std::string finding;
+std::wstring TroubleWords(DatabaseTrouble trouble) {
+    switch (trouble) {
+        case DatabaseTrouble::Damaged:
+            return L"SQLite finds it damaged: part of the file does not hold what SQLite wrote there.";
+        case DatabaseTrouble::InUse:
+            return L"It could not be read: another program holds it locked.";
+        case DatabaseTrouble::DiskError:
+            return L"It could not be read: the disk reported an error.";
+        case DatabaseTrouble::OutOfMemory:
+            return L"It could not be read: there was not enough memory.";
+        case DatabaseTrouble::None:
+            break;
+    }
+    return {};
+}
+
+DamageFinding FindDamage(sqlite3* db) {
+    // The check reads the whole file, page by page (seconds for a large file under Wine), which is why
+    // it runs beside the window. A memory map would take a fraction of that, but a read error of the
+    // disk inside a mapped file ends the process instead of failing the statement.
+    DamageFinding finding;
     try {
         Statement check = PrepareOrThrow(db, "PRAGMA quick_check(1);");
-        if (StepRow(check)) finding = ColumnText(check, 0);
-    } catch (const std::exception&) {
-        finding = sqlite3_errmsg(db);
+        if (StepRow(check) && ColumnText(check, 0) == "ok") return finding;
+        finding.trouble = DatabaseTrouble::Damaged;
+    } catch (const SqlError& failure) {
+        // A damaged page can also stop the check itself; a lock, the disk or memory say nothing of the file.
+        const DatabaseTrouble trouble = TroubleOf(failure.code());
+        finding.trouble = trouble == DatabaseTrouble::None ? DatabaseTrouble::Damaged : trouble;
     }
-    if (finding == "ok") return {};
-    return L"SQLite's check finds it damaged (" + ToWide(finding) + L").";
+    finding.reason = TroubleWords(finding.trouble);
+    return finding;
 }
 
 }  // namespace bm

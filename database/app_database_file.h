@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "database/database_failure.h"
+
 struct sqlite3;
 
 namespace bm {
@@ -25,21 +27,32 @@ enum class DatabaseFileKind {
     OtherProgram,  // another program's mark, or tables that are not ours
     Newer,         // ours, from a newer schema version
     Damaged,       // SQLite cannot read its header or schema
+    Unreadable,    // it could not be read now: a lock, a disk error, too little memory (see `trouble`)
 };
 
 struct DatabaseFileCheck {
     DatabaseFileKind kind = DatabaseFileKind::Damaged;
     int32_t applicationId = 0;
     int32_t schemaVersion = 0;
-    // For the refused kinds, a sentence for the user that says why (SQLite's reason for a damaged one).
+    // For Damaged and Unreadable, which of the troubles it is.
+    DatabaseTrouble trouble = DatabaseTrouble::None;
+    // For the refused kinds, a sentence for the user that says why.
     std::wstring reason;
 };
 
 // Reads the header and the schema of an open connection; writes nothing.
 DatabaseFileCheck CheckDatabaseFile(sqlite3* db);
 
-// SQLite's own check of every page (quick_check) on an open connection; writes nothing. Empty when
-// the file is sound, else a sentence for the user with SQLite's first finding.
-std::wstring FindDamage(sqlite3* db);
+// What SQLite's own check of every page (quick_check) finds on an open connection; writes nothing.
+// `trouble` None when the file is sound; else Damaged for a damaged page, or the trouble that kept the
+// check from ending (a lock, a disk error, memory), with a sentence for the user in `reason`.
+struct DamageFinding {
+    DatabaseTrouble trouble = DatabaseTrouble::None;
+    std::wstring reason;
+};
+DamageFinding FindDamage(sqlite3* db);
+
+// The sentence for a file that could not be read or checked because of `trouble`.
+std::wstring TroubleWords(DatabaseTrouble trouble);
 
 }  // namespace bm

@@ -7,13 +7,14 @@
 #include <unordered_set>
 
 #include "core/sql_statement.h"
+#include "database/database_failure.h"
 #include "database/bookmark_key.h"
 #include "database/bookmark_queries.h"
 #include "database/sql_transaction.h"
 
 namespace bm {
 
-std::vector<ProfileRecord> AppDatabase::ListProfiles() {
+std::vector<ProfileRecord> AppDatabase::ListProfiles() try {
     std::lock_guard<std::mutex> lock(mutex);
     Statement select = PrepareOrThrow(Connection(), "SELECT id, name, created_at, updated_at FROM profiles ORDER BY name");
     std::vector<ProfileRecord> profiles;
@@ -26,11 +27,13 @@ std::vector<ProfileRecord> AppDatabase::ListProfiles() {
         profiles.push_back(std::move(profile));
     }
     return profiles;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-int64_t AppDatabase::CreateProfile(const std::wstring& name) {
+int64_t AppDatabase::CreateProfile(const std::wstring& name) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     Statement insert = PrepareOrThrow(conn, "INSERT INTO profiles(name, created_at, updated_at) VALUES(?, ?, ?)");
     const int64_t now = UnixNow();
     BindText(insert, 1, ToUtf8(name));
@@ -38,37 +41,45 @@ int64_t AppDatabase::CreateProfile(const std::wstring& name) {
     BindInt64(insert, 3, now);
     StepRow(insert);
     return sqlite3_last_insert_rowid(conn);
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-bool AppDatabase::RenameProfile(int64_t profileId, const std::wstring& name) {
+bool AppDatabase::RenameProfile(int64_t profileId, const std::wstring& name) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     Statement update = PrepareOrThrow(conn, "UPDATE profiles SET name = ?, updated_at = ? WHERE id = ?");
     BindText(update, 1, ToUtf8(name));
     BindInt64(update, 2, UnixNow());
     BindInt64(update, 3, profileId);
     StepRow(update);
     return sqlite3_changes(conn) > 0;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-bool AppDatabase::DeleteProfile(int64_t profileId) {
+bool AppDatabase::DeleteProfile(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     Statement remove = PrepareOrThrow(conn, "DELETE FROM profiles WHERE id = ?");
     BindInt64(remove, 1, profileId);
     StepRow(remove);  // bookmarks and snapshots go with it (ON DELETE CASCADE)
     return sqlite3_changes(conn) > 0;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-void AppDatabase::TouchProfile(int64_t profileId) {
+void AppDatabase::TouchProfile(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement update = PrepareOrThrow(Connection(), "UPDATE profiles SET updated_at = ? WHERE id = ?");
+    Statement update = PrepareOrThrow(WritableConnection(), "UPDATE profiles SET updated_at = ? WHERE id = ?");
     BindInt64(update, 1, UnixNow());
     BindInt64(update, 2, profileId);
     StepRow(update);
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
+std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
     // In the order the rows were added (ids only grow), which is the order of the source they came
     // from: a folder's bookmarks as the browser listed them.
@@ -86,29 +97,37 @@ std::vector<BookmarkRecord> AppDatabase::GetBookmarks(int64_t profileId) {
         record.date_added = ColumnInt64(select, 5);
     }
     return bookmarks;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit) {
+void AppDatabase::VisitBookmarkTexts(int64_t profileId, const BookmarkTextVisitor& visit) try {
     std::lock_guard<std::mutex> lock(mutex);
     // The order of GetBookmarks, so both give the same list.
     Statement select = PrepareOrThrow(Connection(), kProfileTextsSql);
     BindInt64(select, 1, profileId);
     while (StepRow(select))
         visit(ColumnTextView(select, 0), ColumnTextView(select, 1), ColumnTextView(select, 2));
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-int64_t AppDatabase::CountBookmarks(int64_t profileId) {
+int64_t AppDatabase::CountBookmarks(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
     Statement count = PrepareOrThrow(Connection(), kCountProfileRowsSql);
     BindInt64(count, 1, profileId);
     return StepRow(count) ? ColumnInt64(count, 0) : 0;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) {
+void AppDatabase::DeleteBookmarksForProfile(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement remove = PrepareOrThrow(Connection(), kDeleteProfileRowsSql);
+    Statement remove = PrepareOrThrow(WritableConnection(), kDeleteProfileRowsSql);
     BindInt64(remove, 1, profileId);
     StepRow(remove);
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, bool profileEmpty,
@@ -143,26 +162,28 @@ int AppDatabase::InsertBookmarks(int64_t profileId, const std::vector<BookmarkRe
         BindText(insert, 4, ToUtf8(record.folder_path));
         BindInt64(insert, 5, record.date_added != 0 ? record.date_added : UnixNow());
         StepRow(insert);
-        sqlite3_reset(insert.get());
+        ResetOrThrow(insert);
         ++insertedCount;
     }
     return insertedCount;
 }
 
-int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) {
+int AppDatabase::AddBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) try {
     std::lock_guard<std::mutex> lock(mutex);
     // Any throw below rolls the whole call back before it reaches the caller.
-    ImmediateTransaction transaction(Connection());
+    ImmediateTransaction transaction(WritableConnection());
     int skippedCount = 0;
     const int insertedCount = InsertBookmarks(profileId, records, false, skippedCount);
     transaction.Commit();
     if (skipped) *skipped = skippedCount;
     return insertedCount;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-int AppDatabase::ReplaceBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) {
+int AppDatabase::ReplaceBookmarks(int64_t profileId, const std::vector<BookmarkRecord>& records, int* skipped) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     ImmediateTransaction transaction(conn);
     {
         Statement remove = PrepareOrThrow(conn, kDeleteProfileRowsSql);
@@ -174,6 +195,8 @@ int AppDatabase::ReplaceBookmarks(int64_t profileId, const std::vector<BookmarkR
     transaction.Commit();
     if (skipped) *skipped = skippedCount;
     return insertedCount;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 }  // namespace bm

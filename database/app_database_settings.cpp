@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/sql_statement.h"
+#include "database/database_failure.h"
 
 namespace bm {
 namespace {
@@ -36,7 +37,7 @@ int64_t ParseProfileId(const std::wstring& text) {
 
 }  // namespace
 
-BrowserConfig AppDatabase::GetBrowserConfig(const std::wstring& browserKey) {
+BrowserConfig AppDatabase::GetBrowserConfig(const std::wstring& browserKey) try {
     std::lock_guard<std::mutex> lock(mutex);
     Statement select = PrepareOrThrow(
         Connection(), "SELECT id, browser_key, custom_path, bound_profile_id FROM browser_configs WHERE browser_key = ?");
@@ -51,13 +52,15 @@ BrowserConfig AppDatabase::GetBrowserConfig(const std::wstring& browserKey) {
         config.browser_key = browserKey;
     }
     return config;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 void AppDatabase::SetBrowserConfig(const std::wstring& browserKey, int64_t boundProfileId,
-                                   const std::wstring& customPath) {
+                                   const std::wstring& customPath) try {
     std::lock_guard<std::mutex> lock(mutex);
     Statement upsert = PrepareOrThrow(
-        Connection(),
+        WritableConnection(),
         "INSERT INTO browser_configs(browser_key, custom_path, bound_profile_id) VALUES(?, ?, ?) ON CONFLICT(browser_key) "
         "DO UPDATE SET custom_path = excluded.custom_path, bound_profile_id = excluded.bound_profile_id");
     // The statement takes the path before the profile id.
@@ -65,41 +68,57 @@ void AppDatabase::SetBrowserConfig(const std::wstring& browserKey, int64_t bound
     BindText(upsert, 2, ToUtf8(customPath));
     BindInt64(upsert, 3, boundProfileId);
     StepRow(upsert);
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-int64_t AppDatabase::GetDefaultProfileId() {
+int64_t AppDatabase::GetDefaultProfileId() try {
     std::lock_guard<std::mutex> lock(mutex);
+    if (const auto kept = keptSettings.find(L"defaultProfileId"); kept != keptSettings.end())
+        return ParseProfileId(kept->second);
     Statement select = PrepareOrThrow(Connection(), "SELECT value FROM app_settings WHERE key = 'defaultProfileId'");
     if (!StepRow(select)) return 0;
     return ParseProfileId(ToWide(ColumnText(select, 0)));
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-void AppDatabase::SetDefaultProfileId(int64_t id) {
+void AppDatabase::SetDefaultProfileId(int64_t id) try {
     std::lock_guard<std::mutex> lock(mutex);
+    if (KeepWhileChecking(L"defaultProfileId", std::to_wstring(id))) return;
     Statement upsert = PrepareOrThrow(
-        Connection(),
+        WritableConnection(),
         "INSERT INTO app_settings(key, value) VALUES('defaultProfileId', ?) ON CONFLICT(key) DO UPDATE SET value = "
         "excluded.value");
     BindText(upsert, 1, std::to_string(id));
     StepRow(upsert);
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-std::wstring AppDatabase::GetSetting(const std::wstring& key, const std::wstring& defaultValue) {
+std::wstring AppDatabase::GetSetting(const std::wstring& key, const std::wstring& defaultValue) try {
     std::lock_guard<std::mutex> lock(mutex);
+    if (const auto kept = keptSettings.find(key); kept != keptSettings.end()) return kept->second;
     Statement select = PrepareOrThrow(Connection(), "SELECT value FROM app_settings WHERE key = ?");
     BindText(select, 1, ToUtf8(key));
     if (!StepRow(select)) return defaultValue;
     return ToWide(ColumnText(select, 0));
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-void AppDatabase::SetSetting(const std::wstring& key, const std::wstring& value) {
+void AppDatabase::SetSetting(const std::wstring& key, const std::wstring& value) try {
     std::lock_guard<std::mutex> lock(mutex);
+    // Kept in memory while the file's check runs: a click in the first seconds never waits for it.
+    if (KeepWhileChecking(key, value)) return;
     Statement upsert = PrepareOrThrow(
-        Connection(),
+        WritableConnection(),
         "INSERT INTO app_settings(key, value) VALUES(?, ?) ON CONFLICT(key) DO UPDATE SET value = excluded.value");
     BindText(upsert, 1, ToUtf8(key));
     BindText(upsert, 2, ToUtf8(value));
     StepRow(upsert);
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 }  // namespace bm

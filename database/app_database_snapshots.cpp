@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/sql_statement.h"
+#include "database/database_failure.h"
 #include "database/bookmark_queries.h"
 #include "database/snapshot_text.h"
 #include "database/sql_transaction.h"
@@ -19,18 +20,20 @@ constexpr int64_t kSnapshotsKept = 20;
 
 }  // namespace
 
-int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label) {
+int64_t AppDatabase::CreateSnapshot(int64_t profileId, const std::wstring& label) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     // Read, insert and prune together: the snapshot holds exactly the rows of one moment, and a kill
     // between the insert and the prune cannot leave more than the bound.
     ImmediateTransaction transaction(conn);
     const int64_t snapshotId = WriteSnapshot(profileId, label);
     transaction.Commit();
     return snapshotId;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label) {
+int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label, int64_t keepId) {
     sqlite3* conn = Connection();
     // Written straight from the engine's buffers, in the order the rows were added.
     SnapshotTextWriter writer;
@@ -66,14 +69,14 @@ int64_t AppDatabase::WriteSnapshot(int64_t profileId, const std::wstring& label)
     {
         Statement prune = PrepareOrThrow(conn, kPruneSnapshotsSql);
         BindInt64(prune, 1, profileId);
-        BindInt64(prune, 2, profileId);
+        BindInt64(prune, 2, keepId);
         BindInt64(prune, 3, kSnapshotsKept);
         StepRow(prune);
     }
     return snapshotId;
 }
 
-std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) {
+std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) try {
     std::lock_guard<std::mutex> lock(mutex);
     Statement select = PrepareOrThrow(Connection(), kListSnapshotsSql);
     BindInt64(select, 1, profileId);
@@ -88,18 +91,22 @@ std::vector<SnapshotInfo> AppDatabase::ListSnapshots(int64_t profileId) {
         snapshots.push_back(std::move(info));
     }
     return snapshots;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-bool AppDatabase::DeleteSnapshot(int64_t snapshotId) {
+bool AppDatabase::DeleteSnapshot(int64_t snapshotId) try {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     Statement remove = PrepareOrThrow(conn, "DELETE FROM profile_backups WHERE id = ?");
     BindInt64(remove, 1, snapshotId);
     StepRow(remove);
     return sqlite3_changes(conn) > 0;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
-bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
+bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) try {
     int64_t profileId = 0;
     int64_t storedCount = 0;
     std::string text;
@@ -128,12 +135,13 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
     text = std::string();
 
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3* conn = Connection();
+    sqlite3* conn = WritableConnection();
     // The automatic snapshot and the replace in one transaction: the profile's old bookmarks are
     // never gone without their snapshot, and a restore that fails changes nothing at all.
     ImmediateTransaction transaction(conn);
     // Its failures pass to the caller: nothing has changed at that point.
-    WriteSnapshot(profileId, L"Auto-backup before restore");
+    // The snapshot being restored is kept even when it is the oldest: the oldest other one goes.
+    WriteSnapshot(profileId, L"Auto-backup before restore", snapshotId);
     try {
         {
             Statement remove = PrepareOrThrow(conn, kDeleteProfileRowsSql);
@@ -149,7 +157,7 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
             BindText(insert, 4, record.folderPath);
             BindInt64(insert, 5, record.dateAdded);
             StepRow(insert);
-            sqlite3_reset(insert.get());
+            ResetOrThrow(insert);
         }
         {
             Statement update = PrepareOrThrow(conn, "UPDATE profiles SET updated_at = ? WHERE id = ?");
@@ -158,12 +166,17 @@ bool AppDatabase::RestoreSnapshot(int64_t snapshotId, std::wstring* error) {
             StepRow(update);
         }
         transaction.Commit();
+    } catch (const SqlError& e) {
+        // Rolled back when the transaction's scope ends below: everything as before the call.
+        if (error) *error = ToWide(DatabaseFailureWords(e));
+        return false;
     } catch (const std::exception& e) {
-        // Rolled back by now (the transaction's scope ends below): everything as before the call.
         if (error) *error = ToWide(e.what());
         return false;
     }
     return true;
+} catch (const SqlError& failure) {
+    ThrowInUsersWords(failure);
 }
 
 }  // namespace bm

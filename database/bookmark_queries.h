@@ -22,8 +22,12 @@ inline constexpr const char kInsertBookmarkSql[] =
 inline constexpr const char kListSnapshotsSql[] =
     "SELECT id, profile_id, created_at, label, bookmark_count FROM profile_backups WHERE profile_id = ? "
     "ORDER BY created_at DESC";
+// Keeps the profile's newest ?3 snapshots; ?2 names one more to keep whatever its age (the one a
+// restore brings back, which the user would otherwise see vanish), 0 for none. With it the bound
+// still holds: the newest ?3 - 1 others are kept beside it.
 inline constexpr const char kPruneSnapshotsSql[] =
-    "DELETE FROM profile_backups WHERE profile_id = ? AND id NOT IN (  SELECT id FROM profile_backups WHERE "
-    "profile_id = ? ORDER BY created_at DESC LIMIT ?)";
+    "DELETE FROM profile_backups WHERE profile_id = ?1 AND id <> ?2 AND id NOT IN (  SELECT id FROM "
+    "profile_backups WHERE profile_id = ?1 AND id <> ?2 ORDER BY created_at DESC LIMIT ?3 - (SELECT count(*) "
+    "FROM profile_backups WHERE id = ?2 AND profile_id = ?1))";
 
 }  // namespace bm

@@ -2,8 +2,10 @@
 
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 
 #include "core/bookmark_record.h"
+#include "database/bookmark_key.h"
 
 namespace bm {
 namespace {
@@ -102,6 +104,8 @@ std::wstring ElementProblem(const json& element) {
     const auto url = element.find("url");
     if (url == element.end()) return L"has no URL";
     if (!url->is_string()) return L"has a URL that is not text";
+    // A profile never holds a bookmark without an address: no reader keeps one.
+    if (url->get_ref<const std::string&>().empty()) return L"has an empty URL";
     for (const char* key : {"title", "folder_path"}) {
         const auto member = element.find(key);
         const std::wstring name = key[0] == 't' ? L"title" : L"folder";
@@ -139,8 +143,18 @@ bool ReadSnapshotText(const std::string& text, int64_t storedCount, std::vector<
                   std::to_wstring(storedCount) + L".";
         return false;
     }
+    // A profile holds each address once (its duplicate key, as AddBookmarks compares them), so a
+    // record twice is a text that was changed after it was written.
+    std::unordered_map<std::string, size_t> seen;
+    seen.reserve(list.size());
+    std::string key;
     for (size_t i = 0; i < list.size(); ++i) {
-        const std::wstring wrong = ElementProblem(list[i]);
+        std::wstring wrong = ElementProblem(list[i]);
+        if (wrong.empty()) {
+            BookmarkKeyOf(list[i]["url"].get_ref<const std::string&>(), key);
+            const auto [first, added] = seen.emplace(key, i);
+            if (!added) wrong = L"has the same URL as bookmark " + std::to_wstring(first->second + 1);
+        }
         if (!wrong.empty()) {
             problem = damaged + L"is not as Orvellane writes it: bookmark " + std::to_wstring(i + 1) + L" of " +
                       std::to_wstring(list.size()) + L" " + wrong + L".";

@@ -467,8 +467,16 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
         int skipped = 0;
         const int added = replace ? db.ReplaceBookmarks(profileId, records, &skipped)
                                   : db.AddBookmarks(profileId, records, &skipped);
-        // A merge that stored nothing changed nothing, not even the profile's time.
-        if (replace || added > 0) db.TouchProfile(profileId);
+        // A merge that stored nothing changed nothing, not even the profile's time. The bookmarks
+        // are committed by now: a failure to note the time is said as such, never as a failed write.
+        std::wstring touchFailure;
+        if (replace || added > 0) {
+            try {
+                db.TouchProfile(profileId);
+            } catch (...) {
+                touchFailure = CurrentExceptionText();
+            }
+        }
 
         result.ok = true;
         result.added = added;
@@ -476,6 +484,9 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
         result.message = CountsMessage(added, skipped);
         if (!replace && added == 0) result.message += L" Nothing to add: the profile was left as it was.";
         Emit(log, L"[OK] " + result.name + L": " + result.message);
+        if (!touchFailure.empty())
+            Emit(log, L"[WARN] " + result.name + L": the bookmarks were stored, but the time it was last changed could "
+                                                 L"not be updated: " + touchFailure);
         return result;
     } catch (...) {
         return FailDestination(std::move(result), CurrentExceptionText(), log);

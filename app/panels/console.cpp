@@ -27,11 +27,14 @@ void App::DrawConsoleLog() {
     ImGui::SameLine();
     ImGui::TextDisabled("Backups, records transferred, success/error messages");
 
-    ImGui::BeginChild("##consoleScroll", ImVec2(0, 0), ImGuiChildFlags_Borders, ImGuiWindowFlags_HorizontalScrollbar);
+    ImGui::BeginChild("##consoleScroll", ImVec2(0, 0), ImGuiChildFlags_Borders);
     {
         // Held until the scroll position is settled, so the worker's new lines wait for this frame.
         std::lock_guard<std::mutex> lock(logMutex);
+        // Wrapped at the panel's width: a long message is read whole, not cut at the edge.
+        ImGui::PushTextWrapPos(0.0f);
         for (const std::wstring& line : logLines) ImGui::TextColored(LogLineColor(line), "%s", ToUtf8(line).c_str());
+        ImGui::PopTextWrapPos();
         // Follow new lines only while the view is at the bottom; a user who scrolled up stays put.
         if (ImGui::GetScrollY() >= ImGui::GetScrollMaxY() - 4.0f) ImGui::SetScrollHereY(1.0f);
     }

@@ -123,7 +123,7 @@ void App::DrawDashboard() {
 
             ImGui::TableSetColumnIndex(3);
             const ProfileRecord* bound = nullptr;
-            try {
+            if (!withoutDatabase) try {
                 const BrowserConfig config = outsideReads.Config(db, BrowserKey(browser.kind));
                 for (const ProfileRecord& profile : profiles) {
                     if (profile.id == config.bound_profile_id) {

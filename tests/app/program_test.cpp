@@ -389,7 +389,7 @@ void MakeFile(const std::wstring& path, const std::string& setup) {
     ASSERT_EQ(rc, SQLITE_OK);
 }
 
-TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLeftUnchanged) {
+TEST_F(ProgramTest, DatabaseThatIsNotOursOrNewerIsNamedInTheMessageAndLeftUnchanged) {
     struct Case {
         const char* name;
         std::string setup;
@@ -400,7 +400,6 @@ TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLef
          L"It belongs to another program: it holds tables that are not Orvellane's ('moz_places')."},
         {"a newer schema", "PRAGMA application_id = 1332901484; PRAGMA user_version = 9;",
          L"It was made by a newer version of Orvellane (schema version 9; this version knows up to 2)."},
-        {"damaged", "#", L"SQLite cannot read it: file is not a database."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -418,20 +417,30 @@ TEST_F(ProgramTest, DatabaseThatIsNotOursNewerOrDamagedIsNamedInTheMessageAndLef
     }
 }
 
-// A damaged page in app_data.db: the window opens all the same, and closing it writes nothing into
-// the file (a clean close saves the settings into a sound one).
-TEST_F(ProgramTest, DatabaseWithADamagedPageIsLeftUntouchedWhileTheProgramRuns) {
-    const std::wstring path = dir / L"app_data.db";
-    const std::string damaged = bm::test::MakeDamagedDatabase(path, bm::test::DamagedPage::BookmarksRoot);
-    Program program(exe);
-    ASSERT_TRUE(program.started());
-    HWND window = WaitForWindow(program, bm::ui::kWindowClassName);
-    ASSERT_NE(window, nullptr) << "no window of class OrvellaneWindowClass";
-    WaitUntilQuiet(window);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.WaitExit(), 0);
-    EXPECT_TRUE(bm::test::ReadTextFile(path) == damaged);
-    EXPECT_FALSE(bm::test::PathExists(path + L"-journal"));
+// A damaged page in app_data.db, or a file whose start is no database: the window opens all the
+// same, and closing it writes nothing into the file (a clean close saves the settings into a sound one).
+TEST_F(ProgramTest, DamagedDatabaseIsLeftUntouchedWhileTheProgramRuns) {
+    for (const bool pageDamaged : {true, false}) {
+        SCOPED_TRACE(pageDamaged ? "a damaged page" : "bytes that are no database");
+        const std::wstring path = dir / L"app_data.db";
+        DeleteFileW(path.c_str());
+        std::string damaged;
+        if (pageDamaged) {
+            damaged = bm::test::MakeDamagedDatabase(path, bm::test::DamagedPage::BookmarksRoot);
+        } else {
+            MakeFile(path, "#");
+            damaged = bm::test::ReadTextFile(path);
+        }
+        Program program(exe);
+        ASSERT_TRUE(program.started());
+        HWND window = WaitForWindow(program, bm::ui::kWindowClassName);
+        ASSERT_NE(window, nullptr) << "no window of class OrvellaneWindowClass";
+        WaitUntilQuiet(window);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program.WaitExit(), 0);
+        EXPECT_TRUE(bm::test::ReadTextFile(path) == damaged);
+        EXPECT_FALSE(bm::test::PathExists(path + L"-journal"));
+    }
 }
 
 TEST(ProgramManifest, DeclaresLongPathAwareness) {

@@ -7,7 +7,8 @@
 # the question a file restore asks (orvellane-THEME-restore-question.png), the question before a
 # replace sync (orvellane-THEME-replace-question.png) and a saved profile whose
 # name and bookmarks hold an emoji, drawn with the emoji font (orvellane-THEME-emoji-name.png), and
-# the File menu open (orvellane-THEME-file-menu.png).
+# the File menu open (orvellane-THEME-file-menu.png), and the start beside an app_data.db with a
+# damaged page (orvellane-THEME-damaged-database.png).
 #
 #   screenshot_test.sh WINE_RUN ORVELLANE_EXE SET_SETTING_EXE CLOSE_PROGRAM_EXE SHOT_FOLDER \
 #                      SEED_DATABASE_EXE CLICK_ITEM_EXE
@@ -202,6 +203,14 @@ for theme in dark light; do
   shoot_theme "$theme" "$theme-file-menu"
 done
 shot_action=""
+
+# The fourth page of app_data.db (the first of its bookmarks table) zeroed after the settings were
+# written: the program goes on without the file, and the log says what works and what does not.
+shot_setup='dd if=/dev/zero of="$folder/app_data.db" bs=4096 seek=3 count=1 conv=notrunc 2>/dev/null'
+for theme in dark light; do
+  shoot_theme "$theme" "$theme-damaged-database"
+done
+shot_setup=""
 
 dark=$(brightness "$shots/orvellane-dark.png")
 light=$(brightness "$shots/orvellane-light.png")

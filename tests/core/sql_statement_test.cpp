@@ -142,5 +142,81 @@ TEST_F(SqlStatementTest, ExceptionLeavingTheScopeFinalizesTheStatement) {
     EXPECT_FALSE(HasOpenStatement());
 }
 
+// Every call that can fail says so, with what failed: a bind the engine refuses, a reset after a
+// failed step, and a text the engine cannot give for want of memory (never read as empty).
+TEST_F(SqlStatementTest, RefusedBindFailedResetAndTextWithoutMemorySayWhatFailed) {
+    Statement insert = PrepareOrThrow(db_, "INSERT INTO t(a, b) VALUES(?, ?)");
+    auto errorOf = [](auto call) -> std::string {
+        try {
+            call();
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "(no error)";
+    };
+    EXPECT_EQ(errorOf([&] { BindInt64(insert, 3, 1); }), "SQL bind failed: column index out of range");
+    EXPECT_EQ(errorOf([&] { BindText(insert, 0, "x"); }), "SQL bind failed: column index out of range");
+    const int length = sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, 100);
+    EXPECT_EQ(errorOf([&] { BindText(insert, 2, std::string(200, 'x')); }), "SQL bind failed: string or blob too big");
+    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, length);
+
+    BindInt64(insert, 1, 1);
+    BindText(insert, 2, "first");
+    EXPECT_FALSE(StepRow(insert));
+    ResetOrThrow(insert);
+    EXPECT_EQ(errorOf([&] { StepRow(insert); }), "SQL step failed: UNIQUE constraint failed: t.a");
+    EXPECT_EQ(errorOf([&] { ResetOrThrow(insert); }), "SQL step failed: UNIQUE constraint failed: t.a");
+
+}
+
+// The engine's allocator, failing every request while `failing` is set.
+sqlite3_mem_methods g_engineMemory;
+bool g_failing = false;
+void* FailingMalloc(int bytes) { return g_failing ? nullptr : g_engineMemory.xMalloc(bytes); }
+void* FailingRealloc(void* p, int bytes) { return g_failing ? nullptr : g_engineMemory.xRealloc(p, bytes); }
+
+// A text the engine cannot give for want of memory fails in words; it is never read as empty.
+TEST(SqlStatementMemory, TextWithoutMemoryIsAFailureNotAnEmptyText) {
+    ASSERT_EQ(sqlite3_shutdown(), SQLITE_OK);
+    ASSERT_EQ(sqlite3_config(SQLITE_CONFIG_GETMALLOC, &g_engineMemory), SQLITE_OK);
+    sqlite3_mem_methods failing = g_engineMemory;
+    failing.xMalloc = FailingMalloc;
+    failing.xRealloc = FailingRealloc;
+    ASSERT_EQ(sqlite3_config(SQLITE_CONFIG_MALLOC, &failing), SQLITE_OK);
+    ASSERT_EQ(sqlite3_initialize(), SQLITE_OK);
+    std::string failures[3];
+    std::string_view nullText = "(unread)";
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        {
+            // A text held in UTF-16 needs memory of its own to be read as UTF-8, an empty one too
+            // (no lookaside to take it from).
+            sqlite3_db_config(db, SQLITE_DBCONFIG_LOOKASIDE, nullptr, 0, 0);
+            ExecOrThrow(db, "PRAGMA encoding = 'UTF-16le';");
+            Statement select = PrepareOrThrow(db, "SELECT 'a title held in UTF-16', NULL, ''");
+            EXPECT_TRUE(StepRow(select));
+            g_failing = true;
+            for (int column = 0; column < 3; ++column) {
+                try {
+                    if (column == 1) nullText = ColumnTextView(select, column);
+                    else ColumnTextView(select, column);
+                } catch (const std::runtime_error& e) {
+                    failures[column] = e.what();
+                }
+            }
+            g_failing = false;
+        }
+        sqlite3_close(db);
+    }
+    sqlite3_shutdown();
+    sqlite3_config(SQLITE_CONFIG_MALLOC, &g_engineMemory);
+    sqlite3_initialize();
+    EXPECT_EQ(nullText, "");  // SQL NULL reads as empty, with or without memory
+    EXPECT_EQ(failures[1], "");
+    EXPECT_EQ(failures[0], "SQL read failed: out of memory");
+    EXPECT_EQ(failures[2], "SQL read failed: out of memory");
+}
+
 }  // namespace
 }  // namespace bm

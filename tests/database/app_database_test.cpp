@@ -210,7 +210,7 @@ TEST(AppDatabaseOpen, FilesThatAreNotOursOrNewerOrDamagedAreRefusedAndLeftUnchan
         {"marked, a table lacking columns",
          "PRAGMA application_id = 1332901484; PRAGMA user_version = 1; CREATE TABLE app_settings(key TEXT);",
          L"Its table 'app_settings' does not have the columns Orvellane expects."},
-        {"bytes that are no database", "#", L"SQLite cannot read it: file is not a database."},
+        {"bytes that are no database", "#", L"It is not a database file, or the start of it is damaged."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,7 +233,7 @@ TEST(AppDatabaseOpen, FilesThatAreNotOursOrNewerOrDamagedAreRefusedAndLeftUnchan
     }
 }
 
-TEST(AppDatabaseOpen, CutShortFileIsRefusedWithSQLitesReason) {
+TEST(AppDatabaseOpen, CutShortFileIsRefusedAsDamaged) {
     TempDir dir;
     const std::wstring path = dir / L"app_data.db";
     {
@@ -248,13 +248,16 @@ TEST(AppDatabaseOpen, CutShortFileIsRefusedWithSQLitesReason) {
     AppDatabase db;
     std::wstring error;
     EXPECT_FALSE(db.Open(path, &error));
-    EXPECT_EQ(error.rfind(L"SQLite cannot read it: ", 0), 0u) << ToUtf8(error);
+    EXPECT_EQ(error, L"SQLite finds it damaged: part of the file does not hold what SQLite wrote there. The file was "
+                     L"left unchanged.");
+    EXPECT_TRUE(db.FoundDamaged());
     EXPECT_EQ(test::ReadTextFile(path), whole.substr(0, 2048));
 }
 
-// One damaged page, with the header and the schema sound: found by SQLite's check before anything is
-// written, said in words, and the file left byte for byte as it was.
-TEST(AppDatabaseOpen, FileWithADamagedPageIsRefusedBeforeAnythingIsWritten) {
+// One damaged page, with the header and the schema sound: found by SQLite's check, which runs after
+// Open has returned (reads go on meanwhile), before anything is written: a write waits for it and
+// fails in words, settings kept meanwhile are dropped, and the file is left byte for byte as it was.
+TEST(AppDatabaseOpen, FileWithADamagedPageIsNeverWrittenInto) {
     const struct {
         const char* name;
         test::DamagedPage page;
@@ -262,6 +265,8 @@ TEST(AppDatabaseOpen, FileWithADamagedPageIsRefusedBeforeAnythingIsWritten) {
         {"a table's page", test::DamagedPage::BookmarksRoot},
         {"a snapshot's page", test::DamagedPage::SnapshotPage},
     };
+    const std::string damagedWords =
+        "SQLite finds it damaged: part of the file does not hold what SQLite wrote there. The file was left unchanged.";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
@@ -269,13 +274,19 @@ TEST(AppDatabaseOpen, FileWithADamagedPageIsRefusedBeforeAnythingIsWritten) {
         const std::string damaged = test::MakeDamagedDatabase(path, c.page);
 
         AppDatabase db;
+        bool told = false;
+        db.SetFileCheckedCallback([&told] { told = true; });
         std::wstring error;
-        EXPECT_FALSE(db.Open(path, &error));
+        ASSERT_TRUE(db.Open(path, &error)) << ToUtf8(error);
+        db.SetSetting(L"theme", L"dark");  // kept in memory, or refused once the check has ended
+        EXPECT_EQ(ErrorText([&] { db.CreateProfile(L"New"); }), "Nothing was saved: app_data.db cannot be used. " + damagedWords);
+        db.WaitForFileCheck();
         EXPECT_TRUE(db.FoundDamaged());
-        EXPECT_EQ(error.rfind(L"SQLite's check finds it damaged (", 0), 0u) << ToUtf8(error);
-        EXPECT_NE(error.find(L"). The file was left unchanged."), std::wstring::npos) << ToUtf8(error);
-        EXPECT_EQ(ErrorText([&] { db.SetSetting(L"theme", L"dark"); }), "The profile database is not open.");
+        EXPECT_EQ(ToUtf8(db.TroubleReason()), damagedWords);
+        EXPECT_EQ(ErrorText([&] { db.SetSetting(L"theme", L"dark"); }), "Nothing was saved: app_data.db cannot be used. " + damagedWords);
+        EXPECT_EQ(ErrorText([&] { db.DeleteProfile(1); }), "Nothing was saved: app_data.db cannot be used. " + damagedWords);
         db.Close();
+        EXPECT_TRUE(told);
         EXPECT_TRUE(test::ReadTextFile(path) == damaged);
         EXPECT_FALSE(test::PathExists(path + L"-journal"));
 
@@ -283,6 +294,36 @@ TEST(AppDatabaseOpen, FileWithADamagedPageIsRefusedBeforeAnythingIsWritten) {
         EXPECT_TRUE(db.Open(dir / L"other.db"));
         EXPECT_FALSE(db.FoundDamaged());
     }
+}
+
+// While the check of a sound file runs, settings are kept in memory (and read back from there); once
+// it has passed they are in the file, and writes go straight in.
+TEST(AppDatabaseOpen, SettingsWrittenDuringTheCheckReachTheFileAfterIt) {
+    TempDir dir;
+    const std::wstring path = dir / L"app_data.db";
+    {
+        AppDatabase db;
+        ASSERT_TRUE(db.Open(path));
+        db.CreateProfile(L"Work");
+    }
+    {
+        AppDatabase db;
+        ASSERT_TRUE(db.Open(path));
+        db.SetSetting(L"theme", L"dark");
+        db.SetDefaultProfileId(7);
+        EXPECT_EQ(db.GetSetting(L"theme", L""), L"dark");
+        EXPECT_EQ(db.GetDefaultProfileId(), 7);
+        EXPECT_EQ(db.ListProfiles().size(), 1u);
+        db.Close();
+        EXPECT_EQ(db.Trouble(), DatabaseTrouble::None);
+    }
+    AppDatabase db;
+    ASSERT_TRUE(db.Open(path));
+    db.WaitForFileCheck();
+    EXPECT_EQ(db.GetSetting(L"theme", L""), L"dark");
+    EXPECT_EQ(db.GetDefaultProfileId(), 7);
+    db.SetSetting(L"theme", L"light");
+    EXPECT_EQ(db.GetSetting(L"theme", L""), L"light");
 }
 
 TEST(AppDatabaseOpen, PathLongerThan260CharactersIsCreated) {
@@ -357,11 +398,14 @@ protected:
     int64_t profile = 0;
 };
 
+const char kInUseWords[] =
+    "app_data.db is in use by another program, so nothing was changed; try again once that program has closed it.";
+
 TEST_F(TransactionFailureTest, BeginImmediateRefusedByAnotherWriter) {
     raw().Exec("BEGIN IMMEDIATE;");
     int skipped = -7;
     EXPECT_EQ(ErrorText([&] { db.AddBookmarks(profile, {Bookmark(L"https://x.example", L"X")}, &skipped); }),
-              "SQL step failed: database is locked");
+              kInUseWords);
     EXPECT_EQ(skipped, -7);
     raw().Exec("ROLLBACK;");
     ExpectCleanAfterFailure();
@@ -369,8 +413,7 @@ TEST_F(TransactionFailureTest, BeginImmediateRefusedByAnotherWriter) {
 
 TEST_F(TransactionFailureTest, CommitRefusedWhileAnotherConnectionReads) {
     raw().Exec("BEGIN; SELECT count(*) FROM bookmarks;");  // keeps a shared lock until the end
-    EXPECT_EQ(ErrorText([&] { db.AddBookmarks(profile, {Bookmark(L"https://x.example", L"X")}); }),
-              "SQL step failed: database is locked");
+    EXPECT_EQ(ErrorText([&] { db.AddBookmarks(profile, {Bookmark(L"https://x.example", L"X")}); }), kInUseWords);
     raw().Exec("COMMIT;");
     ExpectCleanAfterFailure();
 }

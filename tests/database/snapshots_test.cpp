@@ -203,11 +203,14 @@ TEST_F(SnapshotsTest, RestoreTakesAutomaticSnapshotThenReplacesBookmarks) {
     EXPECT_NE(StoredText(automatic.id).find("https://c.example"), std::string::npos);
 }
 
-TEST_F(SnapshotsTest, RestoringTheOldestOfTwentyStillSucceeds) {
+// The snapshot just restored stays listed (the user would see it vanish otherwise); the oldest of the
+// others makes room for the automatic one.
+TEST_F(SnapshotsTest, RestoringTheOldestOfTwentyKeepsItListed) {
     db.AddBookmarks(profile, {Bookmark(L"https://first.example", L"First")});
     const int64_t oldest = db.CreateSnapshot(profile, L"Auto-backup before sync");
     db.AddBookmarks(profile, {Bookmark(L"https://later.example", L"Later")});
-    for (int i = 0; i < 19; ++i) db.CreateSnapshot(profile, L"Auto-backup before sync");
+    const int64_t secondOldest = db.CreateSnapshot(profile, L"Auto-backup before sync");
+    for (int i = 0; i < 18; ++i) db.CreateSnapshot(profile, L"Auto-backup before sync");
     SpreadSnapshotTimes();
 
     ASSERT_TRUE(db.RestoreSnapshot(oldest));
@@ -215,7 +218,14 @@ TEST_F(SnapshotsTest, RestoringTheOldestOfTwentyStillSucceeds) {
     const auto list = db.ListSnapshots(profile);
     ASSERT_EQ(list.size(), 20u);
     EXPECT_EQ(list.front().label, L"Auto-backup before restore");
-    for (const auto& s : list) EXPECT_NE(s.id, oldest);
+    EXPECT_EQ(list.back().id, oldest);
+    for (const auto& s : list) EXPECT_NE(s.id, secondOldest);
+
+    // Restoring it again keeps it again, and the bound holds.
+    ASSERT_TRUE(db.RestoreSnapshot(oldest));
+    const auto again = db.ListSnapshots(profile);
+    ASSERT_EQ(again.size(), 20u);
+    EXPECT_EQ(again.back().id, oldest);
 }
 
 TEST_F(SnapshotsTest, MissingSnapshotIsReportedWithoutTakingOne) {
@@ -242,7 +252,6 @@ TEST_F(SnapshotsTest, StoredValuesAreRestoredAsTheyAre) {
         {"[" + Element("HTTPS://X.org/", "0") + "]", 1, {L"HTTPS://X.org/"}, 0},
         {"[" + Element("f", "12.9") + "," + Element("g", "-3.7") + "]", 2, {L"f", L"g"}, 12},
         {"[" + Element("big", "1e30") + "]", 1, {L"big"}, INT64_MAX},
-        {"[" + Element("same") + "," + Element("same") + "]", 2, {L"same", L"same"}, 1},
         // Members in another order, and one more that this version does not know.
         {"[{\"url\":\"u\",\"title\":\"t\",\"extra\":[1],\"folder_path\":\"\",\"date_added\":7}]", 1, {L"u"}, 7},
     };
@@ -275,6 +284,7 @@ TEST_F(SnapshotsTest, DamagedSnapshotIsRefusedInWordsAndNothingChanges) {
     thousand += "]";
     std::string renamed = thousand;
     renamed.replace(renamed.find("\"url\""), 5, "\"uri\"");
+    const std::string twice = thousand.substr(0, thousand.size() - 1) + "," + Element("https://site7.example") + "]";
     const std::string sayPrefix = "The snapshot is damaged and was not restored; nothing was changed. Its text ";
     const struct {
         const char* name;
@@ -298,6 +308,11 @@ TEST_F(SnapshotsTest, DamagedSnapshotIsRefusedInWordsAndNothingChanges) {
         {"a number for a record", "[" + Element("ok") + ",1]", 2, "is not as Orvellane writes it: bookmark 2 of 2 is not a bookmark record."},
         {"records by name", "{\"a\":" + Element("u") + "}", 1, "holds no list of bookmarks."},
         {"text alone", "\"just text\"", 0, "holds no list of bookmarks."},
+        {"an empty url", "[" + Element("ok") + "," + Element("") + "]", 2,
+         "is not as Orvellane writes it: bookmark 2 of 2 has an empty URL."},
+        {"a record twice", twice, 1001, "is not as Orvellane writes it: bookmark 1001 of 1001 has the same URL as bookmark 8."},
+        {"one address twice in other letters", "[" + Element("https://a.example/x") + "," + Element("https://A.example/x//") + "]", 2,
+         "is not as Orvellane writes it: bookmark 2 of 2 has the same URL as bookmark 1."},
         {"not JSON", "not json", 1, "is not valid JSON (at byte 2)."},
         {"a comment", "[" + Element("a") + " // comment\n]", 1, "is not valid JSON (at byte 58)."},
         {"cut short", thousand.substr(0, 500), 1000, "is not valid JSON (at byte 501)."},
