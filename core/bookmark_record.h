@@ -67,4 +67,8 @@ bool IsMenuRootName(const std::wstring& name);
 
 ParsedFolderPath ParseFolderPath(const std::wstring& folderPath);
 
+// How many folders a path nests below its root, as every store counts them against
+// kDeepestFolderNesting: the segments ParseFolderPath gives, without copying them.
+size_t FoldersBelowRoot(std::wstring_view folderPath);
+
 }  // namespace bm

@@ -1,8 +1,10 @@
 #include "core/html_bookmarks.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string_view>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
 #include "core/file_io.h"
 #include "core/read_failure.h"
 
@@ -134,6 +136,25 @@ bool HasTrueAttribute(std::wstring_view tag, const wchar_t* name) {
 }
 
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
+
+// The folders a name makes once paths are split at '/' (SplitPath): its non-empty pieces.
+size_t SegmentsOf(std::wstring_view name) {
+    size_t segments = 0;
+    bool inSegment = false;
+    for (wchar_t c : name) {
+        if (c == L'/') inSegment = false;
+        else if (!inSegment) inSegment = true, ++segments;
+    }
+    return segments;
+}
+
+// The first of those pieces, or nothing.
+std::wstring_view FirstSegmentOf(std::wstring_view name) {
+    const size_t start = name.find_first_not_of(L'/');
+    if (start == std::wstring_view::npos) return {};
+    const size_t end = name.find(L'/', start);
+    return name.substr(start, end == std::wstring_view::npos ? std::wstring_view::npos : end - start);
+}
 
 // The value of the attribute `name` (lower case, matched in any case) of a start tag, quoted or not;
 // attribute values are stepped over whole, so a name inside another attribute's value never matches.
@@ -419,11 +440,25 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     // One entry per open folder list. The folder path is kept as one text that grows and shrinks
     // with the lists, so a link costs the length of its own path and no more.
     struct Level {
-        size_t pathLength;  // length of `path` before this list's name was added
-        bool underTop;      // the list lies in the file's top level, whose root is settled at the end
+        size_t pathLength;    // length of `path` before this list's name was added
+        size_t pathSegments;  // its segments then
+        bool underTop;        // the list lies in the file's top level, whose root is settled at the end
     };
     std::vector<Level> levels;
     std::wstring path;
+    // The nesting is counted as every store counts it (FoldersBelowRoot): the folders of a record's
+    // path below its root. Below a root's list that is the path's segments but the root's own; at the
+    // top level it depends on the root the end settles, so the deepest of both counts is kept.
+    size_t pathSegments = 0;
+    bool pathStartsWithRoot = false;  // the first segment of `path` is a root's name
+    size_t deepestTopLevel = 0;        // segments of the deepest top-level path that holds a link
+    size_t deepestTopLevelBare = 0;    // the same, less a first segment that names a root
+    auto tooDeep = [&error] {
+        if (error)
+            *error = L"The file nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
+                     L" levels below a root, deeper than any browser writes; nothing was imported.";
+        return std::vector<BookmarkRecord>{};
+    };
     std::vector<size_t> topLevelRecords;  // records whose path gets the top level's root in front
     size_t pathBudget = FolderPathBudget(bytes.size());
 
@@ -475,7 +510,11 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                 if (close != std::wstring::npos) record.title = Unescape(text.substr(gt + 1, close - gt - 1));
                 record.folder_path = path;
                 record.date_added = AddDate(text.substr(lt, gt - lt + 1), now, now);
-                if (levels.empty() || levels.back().underTop) topLevelRecords.push_back(result.size());
+                if (levels.empty() || levels.back().underTop) {
+                    topLevelRecords.push_back(result.size());
+                    deepestTopLevel = std::max(deepestTopLevel, pathSegments);
+                    deepestTopLevelBare = std::max(deepestTopLevelBare, pathSegments - (pathStartsWithRoot ? 1 : 0));
+                }
                 result.push_back(std::move(record));
             }
             pos = close != std::wstring::npos ? close + 4 : gt + 1;
@@ -497,14 +536,8 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             headingSeen = true;
             pos = close != std::wstring::npos ? close + 5 : gt + 1;
         } else if (StartsWithCaseless(text, lt, L"<dl")) {
-            if (levels.size() >= kMaxHtmlFolderDepth) {
-                if (error)
-                    *error = L"The file nests folders more than " + std::to_wstring(kMaxHtmlFolderDepth) +
-                             L" levels deep, deeper than any browser writes; nothing was imported.";
-                return {};
-            }
             std::wstring name = pending ? pendingName : L"";
-            Level level{path.size(), levels.empty() || levels.back().underTop};
+            Level level{path.size(), pathSegments, levels.empty() || levels.back().underTop};
             if (levels.size() == 1 && level.underTop) {
                 // A folder of the file's top level: a marked or well-known root stands on its own.
                 std::wstring key = pending && pendingMarker ? std::wstring(pendingMarker) : CanonicalRootKey(name);
@@ -522,8 +555,12 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                                  L" characters, more than any browser keeps; nothing was imported.";
                     return {};
                 }
+                if (path.empty()) pathStartsWithRoot = !CanonicalRootKey(std::wstring(FirstSegmentOf(name))).empty();
                 if (!path.empty()) path += L'/';
                 path += name;
+                pathSegments += SegmentsOf(name);
+                // However the top level's root is settled, one segment at most names a root.
+                if (pathSegments > kDeepestFolderNesting + 1) return tooDeep();
             }
             levels.push_back(level);
             pending = false;
@@ -536,6 +573,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                 ++strayListEnds;
             } else {
                 path.resize(levels.back().pathLength);
+                pathSegments = levels.back().pathSegments;
                 levels.pop_back();
             }
             pos = gt + 1;
@@ -557,6 +595,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
         topRoot = L"Bookmarks Menu";
     else if (toolbarMarked)
         topRoot = L"Other bookmarks";
+    if ((topRoot.empty() ? deepestTopLevelBare : deepestTopLevel) > kDeepestFolderNesting) return tooDeep();
     if (!topRoot.empty()) {
         for (size_t index : topLevelRecords) {
             std::wstring& folder = result[index].folder_path;

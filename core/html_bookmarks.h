@@ -11,11 +11,6 @@
 
 namespace bm {
 
-// Folder lists nested deeper than this are refused on import. Chromium's Bookmarks file cannot hold
-// more than about a hundred folder levels (its JSON reader stops at 200 levels of nesting), so a
-// deeper file is damaged or made to harm.
-inline constexpr size_t kMaxHtmlFolderDepth = 1000;
-
 // One folder of the tree an export builds; nodes live in HtmlFolderTree::nodes and refer to each
 // other by index, so neither building, writing nor freeing a deep tree recurses.
 struct HtmlFolderNode {
@@ -69,8 +64,8 @@ bool WriteExportFile(const std::wstring& path, const std::string& text, std::wst
 // top level of a Firefox-style file belong to the bookmarks menu.
 // A damaged file (cut short, lists closed that were never opened, a link without its closing tag)
 // still gives what could be read, and `warning` (when not null) is set to a text that says so; it is
-// left untouched for a sound file. A file nested deeper than kMaxHtmlFolderDepth gives nothing and
-// an error.
+// left untouched for a sound file. A file whose folders nest deeper than kDeepestFolderNesting
+// below a root (counted as FoldersBelowRoot counts a path) gives nothing and an error.
 std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error = nullptr,
                                        std::wstring* warning = nullptr);
 

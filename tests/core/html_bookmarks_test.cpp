@@ -7,6 +7,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting
 #include "tests/support/temp_dir.h"
 
 namespace bm {
@@ -203,7 +204,7 @@ TEST(HtmlExport, FolderDepthFarBeyondTheImportBoundNeitherRecursesNorGrowsQuadra
     EXPECT_NE(text.find("<DT><A HREF=\"https://deep/\""), std::string::npos);
     // Such a file is deeper than any browser writes: it is refused on import, with a reason.
     EXPECT_TRUE(ImportHtml(dir / L"deep.html", &error).empty());
-    EXPECT_NE(error.find(L"more than 1000 levels deep"), std::wstring::npos);
+    EXPECT_NE(error.find(L"more than 1000 levels below a root"), std::wstring::npos);
 }
 
 TEST(HtmlExport, EmptyListGivesAnEmptyOuterList) {
@@ -526,30 +527,35 @@ TEST(HtmlImport, DamagedFilesGiveWhatCanBeReadAndSaySo) {
 }
 
 TEST(HtmlImport, NestingIsBoundedWithoutRecursion) {
-    auto nested = [](size_t depth, int links) {
-        std::string file;
+    auto nested = [](const std::string& outer, size_t depth, int links) {
+        std::string file = outer;
         for (size_t i = 0; i < depth; ++i) file += "<DT><H3>f</H3><DL><p>";
         for (int i = 0; i < links; ++i) file += "<DT><A HREF=\"https://l/" + std::to_string(i) + "\">L</A>";
         for (size_t i = 0; i < depth; ++i) file += "</DL><p>";
         return file;
     };
+    // Folders are counted below their root, as the stores count them: a list without a root (the
+    // bookmarks bar's, by the rule of every store), Firefox's menu at the top level, a marked root.
+    const std::string layouts[] = {"", "<H1>Bookmarks Menu</H1><DL><p>",
+                                   "<DL><p><DT><H3 PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3><DL><p>"};
     TempDir dir;
-    std::wstring error;
-    std::wstring warning;
-    // As deep as is accepted: every link, with its whole path.
-    WriteTextFile(dir / L"deepest.html", nested(kMaxHtmlFolderDepth, 50));
-    const std::vector<BookmarkRecord> records = ImportHtml(dir / L"deepest.html", &error, &warning);
-    ASSERT_EQ(records.size(), 50u);
-    EXPECT_EQ(SplitPath(records.back().folder_path).size(), kMaxHtmlFolderDepth);
-    EXPECT_EQ(warning, L"");
-    // One level more, and a hundred thousand levels: refused with the reason, nothing imported.
-    for (size_t depth : {kMaxHtmlFolderDepth + 1, size_t{100000}}) {
-        WriteTextFile(dir / L"deeper.html", nested(depth, 2000));
-        error.clear();
-        EXPECT_TRUE(ImportHtml(dir / L"deeper.html", &error).empty()) << depth;
-        EXPECT_EQ(error, L"The file nests folders more than 1000 levels deep, deeper than any browser writes; "
-                         L"nothing was imported.")
-            << depth;
+    for (const std::string& outer : layouts) {
+        std::wstring error;
+        std::wstring warning;
+        // As deep as is accepted: every link, with its whole path.
+        WriteTextFile(dir / L"deepest.html", nested(outer, kDeepestFolderNesting, 50));
+        const std::vector<BookmarkRecord> records = ImportHtml(dir / L"deepest.html", &error, &warning);
+        ASSERT_EQ(records.size(), 50u) << outer << ": " << ToUtf8(error);
+        EXPECT_EQ(FoldersBelowRoot(records.back().folder_path), kDeepestFolderNesting) << outer;
+        // One level more, and a hundred thousand levels: refused with the reason, nothing imported.
+        for (size_t depth : {kDeepestFolderNesting + 1, size_t{100000}}) {
+            WriteTextFile(dir / L"deeper.html", nested(outer, depth, 2000));
+            error.clear();
+            EXPECT_TRUE(ImportHtml(dir / L"deeper.html", &error).empty()) << depth;
+            EXPECT_EQ(error, L"The file nests folders more than 1000 levels below a root, deeper than any browser "
+                             L"writes; nothing was imported.")
+                << outer << " " << depth;
+        }
     }
 }
 
