@@ -90,6 +90,7 @@ TEST_P(CraftedInput, IsRefusedInWordsOrReadWhole) {
 }
 
 const std::string kKilobyteName(1000, 'n');
+const std::string k255Name(255, 'n');
 
 INSTANTIATE_TEST_SUITE_P(
     Readers, CraftedInput,
@@ -98,16 +99,23 @@ INSTANTIATE_TEST_SUITE_P(
         CraftedCase{"HtmlDeepLongNames", [] { return HtmlFile(998, kKilobyteName, 2000); }, ReadHtml, 0, kTooLong},
         CraftedCase{"HtmlOneHugeName", [] { return HtmlFile(1, std::string(100000, 'n'), 2000); }, ReadHtml, 0,
                     kTooLong},
-        // Just within the longest path, above so many links that the copies pass the budget.
-        CraftedCase{"HtmlLongPathManyLinks", [] { return HtmlFile(60, kKilobyteName, 2000); }, ReadHtml, 0, kTooMuch},
+        // Just within the longest path, above so many links that the copies pass the bound: 400 KB
+        // that would take 720 MB.
+        CraftedCase{"HtmlLongPathManyLinks", [] { return HtmlFile(60, kKilobyteName, 6000); }, ReadHtml, 0, kTooMuch},
+        // A file in the browsers' own layout: 30 levels of 255-character names (a 7679-character path)
+        // above 20000 links, 1.4 MB read whole as 154 million characters of paths.
+        CraftedCase{"HtmlBrowsersLayoutLongNames", [] { return HtmlFile(30, k255Name, 20000); }, ReadHtml, 20000,
+                    nullptr},
         // What browsers write: a hundred levels of ordinary names.
         CraftedCase{"HtmlDeepOrdinary", [] { return HtmlFile(100, std::string(30, 'n'), 2000); }, ReadHtml, 2000,
                     nullptr},
         // One 100 KB folder name above 2000 links: 329 KB that once took 411 MB.
         CraftedCase{"ChromiumOneHugeName", [] { return ChromiumFile(1, std::string(100000, 'n'), 2000); },
                     ReadChromium, 0, kTooLong},
-        CraftedCase{"ChromiumLongPathManyLinks", [] { return ChromiumFile(60, kKilobyteName, 2000); }, ReadChromium,
+        CraftedCase{"ChromiumLongPathManyLinks", [] { return ChromiumFile(60, kKilobyteName, 6000); }, ReadChromium,
                     0, kTooMuch},
+        CraftedCase{"ChromiumBrowsersLayoutLongNames", [] { return ChromiumFile(30, k255Name, 20000); }, ReadChromium,
+                    20000, nullptr},
         CraftedCase{"ChromiumDeepOrdinary", [] { return ChromiumFile(98, std::string(30, 'n'), 2000); },
                     ReadChromium, 2000, nullptr},
         // The JSON export holds each path itself, so its size grows with them: only a path no browser
