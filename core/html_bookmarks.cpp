@@ -39,14 +39,6 @@ bool StartsWithCaseless(std::wstring_view text, size_t pos, std::wstring_view pr
     return true;
 }
 
-// The first `needle` (lower case) in `text`, in any letter case.
-size_t FindCaseless(std::wstring_view text, std::wstring_view needle, size_t from = 0) {
-    if (needle.empty() || text.size() < needle.size()) return std::wstring_view::npos;
-    for (size_t p = from; p + needle.size() <= text.size(); ++p)
-        if (StartsWithCaseless(text, p, needle)) return p;
-    return std::wstring_view::npos;
-}
-
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
 
 bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
@@ -73,7 +65,8 @@ bool IsStructuralTag(std::wstring_view text, size_t pos) {
 // the text ends first.
 size_t TagEnd(std::wstring_view text, size_t lt) {
     size_t i = lt + 1;
-    while (i < text.size() && !IsSpace(text[i]) && text[i] != L'>') ++i;  // the tag's name
+    if (i < text.size() && text[i] == L'/') ++i;  // an end tag
+    while (i < text.size() && !IsSpace(text[i]) && text[i] != L'>' && text[i] != L'/') ++i;  // the tag's name
     while (i < text.size()) {
         while (i < text.size() && (IsSpace(text[i]) || text[i] == L'/')) ++i;
         if (i >= text.size()) return std::wstring_view::npos;
@@ -120,7 +113,7 @@ struct TagAttribute {
 std::vector<TagAttribute> AttributesOf(std::wstring_view tag) {
     std::vector<TagAttribute> attributes;
     size_t i = 1;
-    while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>') ++i;
+    while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>' && tag[i] != L'/') ++i;
     while (i < tag.size()) {
         while (i < tag.size() && (IsSpace(tag[i]) || tag[i] == L'/')) ++i;
         if (i >= tag.size() || tag[i] == L'>') break;
@@ -201,15 +194,12 @@ const char* RootMarker(const std::wstring& key) {
     return nullptr;  // browsers have no marker for the mobile root
 }
 
-// Whether the tag carries the attribute `name` (lower case, matched in any case) with a value other than false.
-bool HasTrueAttribute(std::wstring_view tag, const wchar_t* name) {
-    const size_t at = FindCaseless(tag, name);
-    if (at == std::wstring_view::npos || at == 0) return false;
-    const wchar_t before = tag[at - 1];
-    if (before != L' ' && before != L'\t' && before != L'\n' && before != L'\r') return false;
-    const size_t end = at + std::char_traits<wchar_t>::length(name);
-    // Exactly eight characters must follow, as a compare of a shorter rest never matches.
-    return !StartsWithCaseless(tag, end, L"=\"false\"") && !StartsWithCaseless(tag, end, L"='false'");
+// Whether the tag carries the attribute `name` (lower case, matched in any case) with a value other
+// than false (in any case).
+bool HasTrueAttribute(const std::vector<TagAttribute>& attributes, std::wstring_view name) {
+    for (const TagAttribute& attribute : attributes)
+        if (NameIs(attribute.name, name)) return !NameIs(attribute.value, L"false");
+    return false;
 }
 
 // The folders a name makes once paths are split at '/' (SplitPath): its non-empty pieces.
@@ -279,22 +269,28 @@ int64_t AddDate(std::wstring_view tag, int64_t now, int64_t fallback) {
     return IsPlausibleHtmlDate(seconds, now) ? seconds : fallback;
 }
 
-// The schemes whose addresses the URL parser of every browser writes with space, '<', '>' and '"'
-// percent-encoded; other schemes (a bookmarklet's javascript:) keep them as typed.
-bool HasSpecialScheme(std::wstring_view url) {
+// Whether the address begins with a scheme (a letter, then letters, digits, '+', '-' or '.', then
+// ':') other than those whose addresses the URL parser of every browser writes with space, '<', '>'
+// and '"' percent-encoded: such an address (a bookmarklet's javascript:) keeps them as typed.
+bool HasOpaqueScheme(std::wstring_view url) {
+    size_t i = 0;
+    while (i < url.size() && (IsAsciiLetter(url[i]) || (i > 0 && ((url[i] >= L'0' && url[i] <= L'9') || url[i] == L'+' ||
+                                                                  url[i] == L'-' || url[i] == L'.'))))
+        ++i;
+    if (i == 0 || i >= url.size() || url[i] != L':') return false;
     for (std::wstring_view scheme : {L"http:", L"https:", L"ftp:", L"ws:", L"wss:", L"file:"})
-        if (StartsWithCaseless(url, 0, scheme)) return true;
-    return false;
+        if (i + 1 == scheme.size() && StartsWithCaseless(url, 0, scheme)) return false;
+    return true;
 }
 
 // Whether a decoded address holds what no browser writes into one: a control character or line
-// break (the URL parser removes or encodes them), a double quote (exporters encode it), and, in an
-// address of the special schemes, a space, '<' or '>'.
+// break (the URL parser removes or encodes them), a double quote (exporters encode it), and, but in
+// an address of an opaque scheme, a space, '<' or '>'.
 bool IsDamagedAddress(std::wstring_view url) {
-    const bool special = HasSpecialScheme(url);
+    const bool opaque = HasOpaqueScheme(url);
     for (wchar_t c : url) {
         if (c < 0x20 || c == 0x7F || c == L'"') return true;
-        if (special && (c == L' ' || c == L'<' || c == L'>')) return true;
+        if (!opaque && (c == L' ' || c == L'<' || c == L'>')) return true;
     }
     return false;
 }
@@ -307,7 +303,7 @@ bool HoldsRawMarkup(std::wstring_view raw) { return raw.find_first_of(L"<>\"") !
 // the tag draws into a value.
 bool HasBrokenAttribute(const std::vector<TagAttribute>& attributes) {
     for (const TagAttribute& attribute : attributes) {
-        if (NameIs(attribute.name, L"href") && !HasSpecialScheme(attribute.value)) {
+        if (NameIs(attribute.name, L"href") && HasOpaqueScheme(attribute.value)) {
             if (attribute.value.find_first_of(L"\r\n") != std::wstring_view::npos) return true;
             continue;
         }
@@ -630,6 +626,22 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
         if (HoldsRawMarkup(text.substr(from, to - from))) note(damage.markupInText, damage.markupInTextLine, from);
     };
 
+    // Past the end tag at `close`, whose end is found as a browser finds it; browsers write nothing
+    // after an end tag's name, and a quote there runs on over what follows. npos when the text ends
+    // inside it (the scan then stops there).
+    auto pastEndTag = [&](size_t close) {
+        const size_t end = TagEnd(text, close + 1);
+        if (end == std::wstring::npos) {
+            damage.cutInTag = true;
+            return text.size();
+        }
+        size_t name = close + 2;
+        while (name < end && !IsSpace(text[name]) && text[name] != L'/') ++name;
+        if (text.substr(name, end - name).find_first_not_of(L" \t\r\n\f") != std::wstring_view::npos)
+            note(damage.brokenAttributes, damage.brokenAttributeLine, close);
+        return end + 1;
+    };
+
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t lt = text.find(L'<', pos);
@@ -708,26 +720,31 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                 }
                 result.push_back(std::move(record));
             }
-            pos = close != std::wstring::npos ? close + 4 : gt + 1;
+            pos = close != std::wstring::npos ? pastEndTag(close) : gt + 1;
         } else if (TagNameIs(text, lt, L"h3")) {
             const std::wstring_view tag = tagText;
             const size_t close = FindClosing(text, gt + 1, L"/h3");
             if (close == std::wstring::npos) ++unclosedItems;
             else checkText(gt + 1, close);
-            if (HasBrokenAttribute(AttributesOf(tag))) note(damage.brokenAttributes, damage.brokenAttributeLine, lt);
+            const std::vector<TagAttribute> attributes = AttributesOf(tag);
+            if (HasBrokenAttribute(attributes)) note(damage.brokenAttributes, damage.brokenAttributeLine, lt);
             flagPendingName();
             pendingFlagged = false;
             pendingName = close != std::wstring::npos ? Unescape(text.substr(gt + 1, close - gt - 1)) : L"";
-            pendingMarker = HasTrueAttribute(tag, L"personal_toolbar_folder")    ? L"bookmark_bar"
-                            : HasTrueAttribute(tag, L"unfiled_bookmarks_folder") ? L"other"
+            pendingMarker = HasTrueAttribute(attributes, L"personal_toolbar_folder")    ? L"bookmark_bar"
+                            : HasTrueAttribute(attributes, L"unfiled_bookmarks_folder") ? L"other"
                                                                                      : nullptr;
             pending = true;
-            pos = close != std::wstring::npos ? close + 5 : gt + 1;
+            pos = close != std::wstring::npos ? pastEndTag(close) : gt + 1;
         } else if (TagNameIs(text, lt, L"h1") && !headingSeen) {
             const size_t close = FindClosing(text, gt + 1, L"/h1");
-            if (close != std::wstring::npos) heading = Unescape(text.substr(gt + 1, close - gt - 1));
+            // It names Firefox's menu: markup in it is damage as in a folder name.
+            if (close != std::wstring::npos) {
+                heading = Unescape(text.substr(gt + 1, close - gt - 1));
+                checkText(gt + 1, close);
+            }
             headingSeen = true;
-            pos = close != std::wstring::npos ? close + 5 : gt + 1;
+            pos = close != std::wstring::npos ? pastEndTag(close) : gt + 1;
         } else if (TagNameIs(text, lt, L"dl")) {
             std::wstring name = pending ? pendingName : L"";
             Level level{path.size(), pathSegments, levels.empty() || levels.back().underTop};
@@ -761,6 +778,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             pendingName.clear();
             pos = gt + 1;
         } else if (TagNameIs(text, lt, L"/dl")) {
+            pastEndTag(lt);
             flagPendingName();
             if (levels.empty()) {
                 ++strayListEnds;

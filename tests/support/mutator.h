@@ -74,6 +74,13 @@ public:
     // Anything else is a damaged input read as less.
     void CheckNotLess(const Mutant& mutant, size_t records, size_t original, std::optional<size_t> sound);
     size_t soundButSmaller = 0;  // cases that are sound files holding fewer records
+    // The rule for every read that went through with no error (nor warning): it gives exactly what
+    // the reference, an independent reading of the same case, gives (url, title and folder path of
+    // each record, in order), and the reference finds the case sound (`reference` holds its
+    // reading, or nothing when it calls the case damaged). Counts reads that match it in `matched`.
+    void CheckSame(const Mutant& mutant, const std::vector<BookmarkRecord>& records, size_t original,
+                   const std::optional<std::vector<BookmarkRecord>>& reference);
+    size_t matched = 0;
 
     size_t Faults() const;
     std::string Summary(const std::string& format) const;
