@@ -138,15 +138,6 @@ bool MutationTally::Read(const Mutant& mutant, const std::function<std::vector<B
     return true;
 }
 
-void MutationTally::CheckNotLess(const Mutant& mutant, size_t records, size_t original, std::optional<size_t> sound) {
-    if (records >= original) return;
-    if (sound && *sound == records) {
-        ++soundButSmaller;
-        return;
-    }
-    Fault("damaged input read as less", mutant);
-}
-
 void MutationTally::CheckSame(const Mutant& mutant, const std::vector<BookmarkRecord>& records, size_t original,
                               const std::optional<std::vector<BookmarkRecord>>& reference) {
     if (!reference) {
