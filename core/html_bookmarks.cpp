@@ -108,10 +108,11 @@ struct TagAttribute {
     bool spaced = false;     // white space around its '='
 };
 
-// Every attribute of the start tag `tag` ('<' to '>' as TagEnd found them), in order; values are
-// stepped over whole, so a name inside another attribute's value is no attribute.
-std::vector<TagAttribute> AttributesOf(std::wstring_view tag) {
-    std::vector<TagAttribute> attributes;
+// Every attribute of the start tag `tag` ('<' to '>' as TagEnd found them), in order, into
+// `attributes` (one list reused for every tag of a file); values are stepped over whole, so a name
+// inside another attribute's value is no attribute.
+const std::vector<TagAttribute>& AttributesOf(std::wstring_view tag, std::vector<TagAttribute>& attributes) {
+    attributes.clear();
     size_t i = 1;
     while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>' && tag[i] != L'/') ++i;
     while (i < tag.size()) {
@@ -642,6 +643,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
         return end + 1;
     };
 
+    std::vector<TagAttribute> tagAttributes;
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t lt = text.find(L'<', pos);
@@ -691,7 +693,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
         }
 
         if (IsLinkOpening(text, lt)) {
-            const std::vector<TagAttribute> attributes = AttributesOf(tagText);
+            const std::vector<TagAttribute>& attributes = AttributesOf(tagText, tagAttributes);
             const std::wstring_view url = QuotedHref(attributes);
             const size_t close = FindClosing(text, gt + 1, L"/a");
             if (close == std::wstring::npos) ++unclosedItems;
@@ -726,7 +728,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
             const size_t close = FindClosing(text, gt + 1, L"/h3");
             if (close == std::wstring::npos) ++unclosedItems;
             else checkText(gt + 1, close);
-            const std::vector<TagAttribute> attributes = AttributesOf(tag);
+            const std::vector<TagAttribute>& attributes = AttributesOf(tag, tagAttributes);
             if (HasBrokenAttribute(attributes)) note(damage.brokenAttributes, damage.brokenAttributeLine, lt);
             flagPendingName();
             pendingFlagged = false;
