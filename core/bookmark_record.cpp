@@ -154,4 +154,18 @@ ParsedFolderPath ParseFolderPath(const std::wstring& folderPath) {
     return parsed;
 }
 
+size_t FoldersBelowRoot(std::wstring_view folderPath) {
+    size_t segments = 0;
+    std::wstring_view first;
+    size_t start = 0;
+    while (start <= folderPath.size()) {
+        size_t end = folderPath.find(L'/', start);
+        if (end == std::wstring_view::npos) end = folderPath.size();
+        if (end > start && segments++ == 0) first = folderPath.substr(start, end - start);
+        start = end + 1;
+    }
+    if (segments > 0 && !CanonicalRootKey(std::wstring(first)).empty()) --segments;
+    return segments;
+}
+
 }  // namespace bm

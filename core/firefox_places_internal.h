@@ -24,7 +24,7 @@ struct TooDeepPlaces : std::runtime_error {
 };
 
 // Raised for folder paths longer than any browser keeps (kMaxFolderPathLength), or for paths whose
-// copies, one per bookmark, would need far more memory than the file's size (FolderPathBudget).
+// copies, one per bookmark, would pass the bound every reader keeps (FolderPathBudget).
 struct OverlongPlacesPaths : std::runtime_error {
     OverlongPlacesPaths() : std::runtime_error("folder paths too long") {}
 };

@@ -106,8 +106,8 @@ std::vector<BookmarkRecord> ReadOpenPlaces(sqlite3* db, const std::wstring& path
         bool pathKnown = false;  // `path` holds the folder's path
         std::wstring path;
     };
-    // Each record carries its own copy of its folder's path; their sum is held to what files of this
-    // size need (the pages' bytes), so that a small crafted file cannot take gigabytes.
+    // Each record carries its own copy of its folder's path; their sum is bounded as every reader
+    // bounds it (by the pages' bytes), so that a small crafted file cannot take gigabytes.
     size_t pathBudget = 0;
     {
         Statement size = PrepareOrThrow(db, "SELECT page_count * page_size FROM pragma_page_count, pragma_page_size");

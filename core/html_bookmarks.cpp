@@ -1,5 +1,6 @@
 #include "core/html_bookmarks.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string_view>
 
@@ -37,56 +38,127 @@ bool StartsWithCaseless(std::wstring_view text, size_t pos, std::wstring_view pr
     return true;
 }
 
-// The first `needle` (lower case) in `text`, in any letter case.
-size_t FindCaseless(std::wstring_view text, std::wstring_view needle, size_t from = 0) {
-    if (needle.empty() || text.size() < needle.size()) return std::wstring_view::npos;
-    for (size_t p = from; p + needle.size() <= text.size(); ++p)
-        if (StartsWithCaseless(text, p, needle)) return p;
-    return std::wstring_view::npos;
+bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
+
+bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+
+// Whether the tag at `pos` is named exactly `name` (lower case; "/a" for an end tag), in any letter
+// case, as an HTML parser reads tag names: up to white space, '/' or '>'. "<DLx>" or "<D\1L>" is
+// another element, not a list.
+bool TagNameIs(std::wstring_view text, size_t pos, std::wstring_view name) {
+    if (pos >= text.size() || text[pos] != L'<' || !StartsWithCaseless(text, pos + 1, name)) return false;
+    const size_t after = pos + 1 + name.size();
+    return after >= text.size() || IsSpace(text[after]) || text[after] == L'/' || text[after] == L'>';
 }
 
-bool IsLinkOpening(std::wstring_view text, size_t pos) {
-    return StartsWithCaseless(text, pos, L"<a ") || StartsWithCaseless(text, pos, L"<a\t") ||
-           StartsWithCaseless(text, pos, L"<a>");
-}
+bool IsLinkOpening(std::wstring_view text, size_t pos) { return TagNameIs(text, pos, L"a"); }
 
 // Tags that give a file its structure; a link title or folder name never legitimately holds one.
 bool IsStructuralTag(std::wstring_view text, size_t pos) {
-    return IsLinkOpening(text, pos) || StartsWithCaseless(text, pos, L"<h3") ||
-           StartsWithCaseless(text, pos, L"<dl") || StartsWithCaseless(text, pos, L"</dl");
+    return IsLinkOpening(text, pos) || TagNameIs(text, pos, L"h3") || TagNameIs(text, pos, L"dl") ||
+           TagNameIs(text, pos, L"/dl");
 }
 
-// Whether a tag named `name` (lower case, "</a") starts at `pos`: the name followed by '>' or white space.
-bool IsClosingTag(std::wstring_view text, size_t pos, std::wstring_view name) {
-    if (!StartsWithCaseless(text, pos, name)) return false;
-    const size_t after = pos + name.size();
-    if (after >= text.size()) return false;
-    const wchar_t c = text[after];
-    return c == L'>' || c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+// The '>' that ends the start or end tag at `lt`, as an HTML parser finds it: a '>' inside a quoted
+// attribute value belongs to the value (Firefox writes bookmarklets' addresses unescaped). npos when
+// the text ends first.
+size_t TagEnd(std::wstring_view text, size_t lt) {
+    size_t i = lt + 1;
+    if (i < text.size() && text[i] == L'/') ++i;  // an end tag
+    while (i < text.size() && !IsSpace(text[i]) && text[i] != L'>' && text[i] != L'/') ++i;  // the tag's name
+    while (i < text.size()) {
+        while (i < text.size() && (IsSpace(text[i]) || text[i] == L'/')) ++i;
+        if (i >= text.size()) return std::wstring_view::npos;
+        if (text[i] == L'>') return i;
+        ++i;  // an attribute name may begin with '='
+        while (i < text.size() && !IsSpace(text[i]) && text[i] != L'/' && text[i] != L'>' && text[i] != L'=') ++i;
+        while (i < text.size() && IsSpace(text[i])) ++i;
+        if (i >= text.size() || text[i] != L'=') continue;
+        ++i;
+        while (i < text.size() && IsSpace(text[i])) ++i;
+        if (i < text.size() && (text[i] == L'"' || text[i] == L'\'')) {
+            const size_t end = text.find(text[i], i + 1);
+            if (end == std::wstring_view::npos) return std::wstring_view::npos;
+            i = end + 1;
+        } else {
+            while (i < text.size() && !IsSpace(text[i]) && text[i] != L'>') ++i;
+        }
+    }
+    return std::wstring_view::npos;
 }
 
-// The closing tag `close` (lower case) after `from`, matched in any letter case. A link or folder
-// whose closing tag is missing would otherwise swallow the links after it, so the search gives up
-// (npos) at the next link, heading or list tag.
-size_t FindClosing(std::wstring_view text, size_t from, const wchar_t* close) {
+// The end tag `close` (lower case, "/a") after `from`, in any letter case. A link or folder whose
+// closing tag is missing would otherwise swallow the links after it, so the search gives up (npos)
+// at the next link, heading or list tag.
+size_t FindClosing(std::wstring_view text, size_t from, std::wstring_view close) {
     for (size_t p = text.find(L'<', from); p != std::wstring_view::npos; p = text.find(L'<', p + 1)) {
-        if (StartsWithCaseless(text, p, close)) return p;
+        if (TagNameIs(text, p, close)) return p;
         if (IsStructuralTag(text, p)) return std::wstring_view::npos;
     }
     return std::wstring_view::npos;
 }
 
-// The value of the first "href=" (any case) in the tag when it is enclosed in double quotes or apostrophes.
-std::wstring_view QuotedHref(std::wstring_view tag) {
-    const size_t href = FindCaseless(tag, L"href=");
-    if (href == std::wstring_view::npos) return {};
-    const size_t quotePos = href + 5;
-    if (quotePos >= tag.size()) return {};
-    const wchar_t quote = tag[quotePos];
-    if (quote != L'"' && quote != L'\'') return {};
-    const size_t end = tag.find(quote, quotePos + 1);
-    if (end == std::wstring_view::npos) return {};
-    return tag.substr(quotePos + 1, end - quotePos - 1);
+// One attribute of a start tag as an HTML parser reads it.
+struct TagAttribute {
+    std::wstring_view name;
+    std::wstring_view value;
+    bool hasValue = false;
+    bool quoted = false;     // the value is in double quotes or apostrophes
+    bool spaced = false;     // white space around its '='
+};
+
+// Every attribute of the start tag `tag` ('<' to '>' as TagEnd found them), in order, into
+// `attributes` (one list reused for every tag of a file); values are stepped over whole, so a name
+// inside another attribute's value is no attribute.
+const std::vector<TagAttribute>& AttributesOf(std::wstring_view tag, std::vector<TagAttribute>& attributes) {
+    attributes.clear();
+    size_t i = 1;
+    while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>' && tag[i] != L'/') ++i;
+    while (i < tag.size()) {
+        while (i < tag.size() && (IsSpace(tag[i]) || tag[i] == L'/')) ++i;
+        if (i >= tag.size() || tag[i] == L'>') break;
+        TagAttribute attribute;
+        const size_t start = i++;
+        while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'/' && tag[i] != L'>' && tag[i] != L'=') ++i;
+        attribute.name = tag.substr(start, i - start);
+        const size_t afterName = i;
+        while (i < tag.size() && IsSpace(tag[i])) ++i;
+        if (i < tag.size() && tag[i] == L'=') {
+            attribute.hasValue = true;
+            attribute.spaced = i != afterName;
+            ++i;
+            if (i < tag.size() && IsSpace(tag[i])) attribute.spaced = true;
+            while (i < tag.size() && IsSpace(tag[i])) ++i;
+            if (i < tag.size() && (tag[i] == L'"' || tag[i] == L'\'')) {
+                const wchar_t quote = tag[i++];
+                size_t end = tag.find(quote, i);
+                if (end == std::wstring_view::npos) end = tag.size();
+                attribute.value = tag.substr(i, end - i);
+                attribute.quoted = true;
+                i = end + 1;
+            } else {
+                const size_t valueStart = i;
+                while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != L'>') ++i;
+                attribute.value = tag.substr(valueStart, i - valueStart);
+            }
+        }
+        attributes.push_back(attribute);
+    }
+    return attributes;
+}
+
+bool NameIs(std::wstring_view name, std::wstring_view lower) {
+    return name.size() == lower.size() && StartsWithCaseless(name, 0, lower);
+}
+
+// The link's address: the value of its HREF attribute written as browsers write it, in quotes right
+// after "HREF=". An unquoted or spaced value, or none, gives none.
+std::wstring_view QuotedHref(const std::vector<TagAttribute>& attributes) {
+    for (const TagAttribute& attribute : attributes) {
+        if (!NameIs(attribute.name, L"href")) continue;
+        return attribute.quoted && !attribute.spaced ? attribute.value : std::wstring_view{};
+    }
+    return {};
 }
 
 std::wstring Unescape(std::wstring_view text) {
@@ -122,18 +194,32 @@ const char* RootMarker(const std::wstring& key) {
     return nullptr;  // browsers have no marker for the mobile root
 }
 
-// Whether the tag carries the attribute `name` (lower case, matched in any case) with a value other than false.
-bool HasTrueAttribute(std::wstring_view tag, const wchar_t* name) {
-    const size_t at = FindCaseless(tag, name);
-    if (at == std::wstring_view::npos || at == 0) return false;
-    const wchar_t before = tag[at - 1];
-    if (before != L' ' && before != L'\t' && before != L'\n' && before != L'\r') return false;
-    const size_t end = at + std::char_traits<wchar_t>::length(name);
-    // Exactly eight characters must follow, as a compare of a shorter rest never matches.
-    return !StartsWithCaseless(tag, end, L"=\"false\"") && !StartsWithCaseless(tag, end, L"='false'");
+// Whether the tag carries the attribute `name` (lower case, matched in any case) with a value other
+// than false (in any case).
+bool HasTrueAttribute(const std::vector<TagAttribute>& attributes, std::wstring_view name) {
+    for (const TagAttribute& attribute : attributes)
+        if (NameIs(attribute.name, name)) return !NameIs(attribute.value, L"false");
+    return false;
 }
 
-bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f'; }
+// The folders a name makes once paths are split at '/' (SplitPath): its non-empty pieces.
+size_t SegmentsOf(std::wstring_view name) {
+    size_t segments = 0;
+    bool inSegment = false;
+    for (wchar_t c : name) {
+        if (c == L'/') inSegment = false;
+        else if (!inSegment) inSegment = true, ++segments;
+    }
+    return segments;
+}
+
+// The first of those pieces, or nothing.
+std::wstring_view FirstSegmentOf(std::wstring_view name) {
+    const size_t start = name.find_first_not_of(L'/');
+    if (start == std::wstring_view::npos) return {};
+    const size_t end = name.find(L'/', start);
+    return name.substr(start, end == std::wstring_view::npos ? std::wstring_view::npos : end - start);
+}
 
 // The value of the attribute `name` (lower case, matched in any case) of a start tag, quoted or not;
 // attribute values are stepped over whole, so a name inside another attribute's value never matches.
@@ -183,6 +269,50 @@ int64_t AddDate(std::wstring_view tag, int64_t now, int64_t fallback) {
     return IsPlausibleHtmlDate(seconds, now) ? seconds : fallback;
 }
 
+// Whether the address begins with a scheme (a letter, then letters, digits, '+', '-' or '.', then
+// ':') other than those whose addresses the URL parser of every browser writes with space, '<', '>'
+// and '"' percent-encoded: such an address (a bookmarklet's javascript:) keeps them as typed.
+bool HasOpaqueScheme(std::wstring_view url) {
+    size_t i = 0;
+    while (i < url.size() && (IsAsciiLetter(url[i]) || (i > 0 && ((url[i] >= L'0' && url[i] <= L'9') || url[i] == L'+' ||
+                                                                  url[i] == L'-' || url[i] == L'.'))))
+        ++i;
+    if (i == 0 || i >= url.size() || url[i] != L':') return false;
+    for (std::wstring_view scheme : {L"http:", L"https:", L"ftp:", L"ws:", L"wss:", L"file:"})
+        if (i + 1 == scheme.size() && StartsWithCaseless(url, 0, scheme)) return false;
+    return true;
+}
+
+// Whether a decoded address holds what no browser writes into one: a control character or line
+// break (the URL parser removes or encodes them), a double quote (exporters encode it), and, but in
+// an address of an opaque scheme, a space, '<' or '>'.
+bool IsDamagedAddress(std::wstring_view url) {
+    const bool opaque = HasOpaqueScheme(url);
+    for (wchar_t c : url) {
+        if (c < 0x20 || c == 0x7F || c == L'"') return true;
+        if (!opaque && (c == L' ' || c == L'<' || c == L'>')) return true;
+    }
+    return false;
+}
+
+// Whether a title or folder name as written holds what exporters always escape.
+bool HoldsRawMarkup(std::wstring_view raw) { return raw.find_first_of(L"<>\"") != std::wstring_view::npos; }
+
+// Whether a start tag's attributes pair their quotes as browsers write them: no value but a
+// bookmarklet's address holds a line break, '<' or '>', which a quote lost or added elsewhere in
+// the tag draws into a value.
+bool HasBrokenAttribute(const std::vector<TagAttribute>& attributes) {
+    for (const TagAttribute& attribute : attributes) {
+        if (NameIs(attribute.name, L"href") && HasOpaqueScheme(attribute.value)) {
+            if (attribute.value.find_first_of(L"\r\n") != std::wstring_view::npos) return true;
+            continue;
+        }
+        if (attribute.value.find_first_of(L"<>\r\n") != std::wstring_view::npos) return true;
+        if (attribute.name.find_first_of(L"<\"'") != std::wstring_view::npos) return true;
+    }
+    return false;
+}
+
 // What a sound file never holds, counted while it is read.
 struct HtmlDamage {
     bool cutInTag = false;
@@ -192,6 +322,16 @@ struct HtmlDamage {
     size_t linksWithoutAddress = 0;  // an <A> without a quoted HREF: browsers write one on every link
     size_t strayClosings = 0;        // </A> or </H3> with no link or heading open
     size_t namesWithoutList = 0;     // a folder heading not followed by its list
+    // Text browsers always escape, met raw: markup or quotes in a title or folder name, characters
+    // in an address that no browser keeps there, an attribute whose quotes do not pair. Each with the
+    // line of the first one met (0 for none).
+    size_t markupInText = 0;
+    size_t markupInTextLine = 0;
+    size_t badAddresses = 0;
+    size_t badAddressLine = 0;
+    size_t brokenAttributes = 0;
+    size_t brokenAttributeLine = 0;
+    bool unclosedTitle = false;  // a TITLE without its end: a browser reads the rest of the file as the title
 };
 
 std::wstring DamageWarning(const HtmlDamage& damage) {
@@ -219,6 +359,20 @@ std::wstring DamageWarning(const HtmlDamage& damage) {
     if (damage.namesWithoutList > 0)
         add(L"The file is damaged: " + std::to_wstring(damage.namesWithoutList) +
             L" folder name(s) without the folder's list.");
+    if (damage.markupInText > 0)
+        add(L"The file is damaged: " + std::to_wstring(damage.markupInText) +
+            L" title(s) or folder name(s) hold markup or quotes that browsers always escape (the first on line " +
+            std::to_wstring(damage.markupInTextLine) + L").");
+    if (damage.badAddresses > 0)
+        add(L"The file is damaged: " + std::to_wstring(damage.badAddresses) +
+            L" address(es) hold characters that no browser keeps in an address (the first on line " +
+            std::to_wstring(damage.badAddressLine) + L").");
+    if (damage.brokenAttributes > 0)
+        add(L"The file is damaged: " + std::to_wstring(damage.brokenAttributes) +
+            L" tag(s) whose quotes do not pair, so that a browser reads other links or folders there (the first on "
+            L"line " + std::to_wstring(damage.brokenAttributeLine) + L").");
+    if (damage.unclosedTitle) add(L"The file is damaged: its TITLE (or another element whose content is text) is never closed, so a browser "
+                                    L"reads nothing after it.");
     if (!text.empty()) add(L"Only what could be read was imported; check the result.");
     return text;
 }
@@ -419,11 +573,25 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     // One entry per open folder list. The folder path is kept as one text that grows and shrinks
     // with the lists, so a link costs the length of its own path and no more.
     struct Level {
-        size_t pathLength;  // length of `path` before this list's name was added
-        bool underTop;      // the list lies in the file's top level, whose root is settled at the end
+        size_t pathLength;    // length of `path` before this list's name was added
+        size_t pathSegments;  // its segments then
+        bool underTop;        // the list lies in the file's top level, whose root is settled at the end
     };
     std::vector<Level> levels;
     std::wstring path;
+    // The nesting is counted as every store counts it (FoldersBelowRoot): the folders of a record's
+    // path below its root. Below a root's list that is the path's segments but the root's own; at the
+    // top level it depends on the root the end settles, so the deepest of both counts is kept.
+    size_t pathSegments = 0;
+    bool pathStartsWithRoot = false;  // the first segment of `path` is a root's name
+    size_t deepestTopLevel = 0;        // segments of the deepest top-level path that holds a link
+    size_t deepestTopLevelBare = 0;    // the same, less a first segment that names a root
+    auto tooDeep = [&error] {
+        if (error)
+            *error = L"The file nests folders more than " + std::to_wstring(kDeepestFolderNesting) +
+                     L" levels below a root, deeper than any browser writes; nothing was imported.";
+        return std::vector<BookmarkRecord>{};
+    };
     std::vector<size_t> topLevelRecords;  // records whose path gets the top level's root in front
     size_t pathBudget = FolderPathBudget(bytes.size());
 
@@ -446,20 +614,90 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
     size_t& strayListEnds = damage.strayListEnds;
     size_t& unclosedItems = damage.unclosedItems;
 
+    // The line of a position, for the warning's "where" (counted once per kind of damage).
+    auto lineOf = [&text](size_t at) {
+        return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), L'\n'));
+    };
+    auto note = [&](size_t& count, size_t& line, size_t at) {
+        if (count++ == 0) line = lineOf(at);
+    };
+    // A title or folder name as written: what browsers escape, met raw, is damage.
+    auto checkText = [&](size_t from, size_t to) {
+        if (HoldsRawMarkup(text.substr(from, to - from))) note(damage.markupInText, damage.markupInTextLine, from);
+    };
+
+    // Past the end tag at `close`, whose end is found as a browser finds it; browsers write nothing
+    // after an end tag's name, and a quote there runs on over what follows. npos when the text ends
+    // inside it (the scan then stops there).
+    auto pastEndTag = [&](size_t close) {
+        const size_t end = TagEnd(text, close + 1);
+        if (end == std::wstring::npos) {
+            damage.cutInTag = true;
+            return text.size();
+        }
+        size_t name = close + 2;
+        while (name < end && !IsSpace(text[name]) && text[name] != L'/') ++name;
+        if (text.substr(name, end - name).find_first_not_of(L" \t\r\n\f") != std::wstring_view::npos)
+            note(damage.brokenAttributes, damage.brokenAttributeLine, close);
+        return end + 1;
+    };
+
+    std::vector<TagAttribute> tagAttributes;
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t lt = text.find(L'<', pos);
         if (lt == std::wstring::npos) break;
-        const size_t gt = text.find(L'>', lt);
+        // What is a tag, a comment or text is decided as an HTML parser decides it: a '<' that no
+        // letter, '/', '!' or '?' follows is text, a comment ends at "-->", and a '>' inside a quoted
+        // attribute value does not end its tag.
+        const wchar_t next = lt + 1 < text.size() ? text[lt + 1] : L'\0';
+        if (StartsWithAt(text, lt, L"<!--")) {
+            size_t end = lt + 4;
+            if (StartsWithAt(text, end, L">")) end -= 2;
+            else if (StartsWithAt(text, end, L"->")) end -= 1;
+            else end = text.find(L"-->", end);
+            if (end == std::wstring::npos) {
+                cutInTag = true;
+                break;
+            }
+            pos = end + 3;
+            continue;
+        }
+        if (!IsAsciiLetter(next) && next != L'/' && next != L'!' && next != L'?') {
+            pos = lt + 1;
+            continue;
+        }
+        const bool startOrEndTag = IsAsciiLetter(next) || (next == L'/' && lt + 2 < text.size() && IsAsciiLetter(text[lt + 2]));
+        const size_t gt = startOrEndTag ? TagEnd(text, next == L'/' ? lt + 1 : lt) : text.find(L'>', lt);
         if (gt == std::wstring::npos) {
             cutInTag = true;
             break;
         }
+        const std::wstring_view tagText = text.substr(lt, gt - lt + 1);
+
+        // Their content is text to a browser, tags and all, up to their own end tag.
+        const wchar_t* rawTextElement = nullptr;
+        for (const wchar_t* name : {L"title", L"style", L"script", L"textarea"})
+            if (TagNameIs(text, lt, name)) rawTextElement = name;
+        if (rawTextElement) {
+            const std::wstring endTag = L"/" + std::wstring(rawTextElement);
+            size_t end = std::wstring::npos;
+            for (size_t p = text.find(L'<', gt + 1); p != std::wstring::npos && end == std::wstring::npos;
+                 p = text.find(L'<', p + 1))
+                if (TagNameIs(text, p, endTag)) end = p;
+            // Without its end a browser reads nothing after it; what follows is still read here.
+            if (end == std::wstring::npos) damage.unclosedTitle = true;
+            pos = end == std::wstring::npos ? gt + 1 : end + 1;
+            continue;
+        }
 
         if (IsLinkOpening(text, lt)) {
-            const std::wstring_view url = QuotedHref(text.substr(lt, gt - lt + 1));
-            const size_t close = FindClosing(text, gt + 1, L"</a");
+            const std::vector<TagAttribute>& attributes = AttributesOf(tagText, tagAttributes);
+            const std::wstring_view url = QuotedHref(attributes);
+            const size_t close = FindClosing(text, gt + 1, L"/a");
             if (close == std::wstring::npos) ++unclosedItems;
+            else checkText(gt + 1, close);
+            if (HasBrokenAttribute(attributes)) note(damage.brokenAttributes, damage.brokenAttributeLine, lt);
             flagPendingName();
             if (url.empty()) ++damage.linksWithoutAddress;
             if (!url.empty()) {
@@ -472,39 +710,45 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                 pathBudget -= path.size();
                 BookmarkRecord record;
                 record.url = Unescape(url);
+                if (IsDamagedAddress(record.url)) note(damage.badAddresses, damage.badAddressLine, lt);
                 if (close != std::wstring::npos) record.title = Unescape(text.substr(gt + 1, close - gt - 1));
                 record.folder_path = path;
-                record.date_added = AddDate(text.substr(lt, gt - lt + 1), now, now);
-                if (levels.empty() || levels.back().underTop) topLevelRecords.push_back(result.size());
+                record.date_added = AddDate(tagText, now, now);
+                if (levels.empty() || levels.back().underTop) {
+                    topLevelRecords.push_back(result.size());
+                    deepestTopLevel = std::max(deepestTopLevel, pathSegments);
+                    deepestTopLevelBare = std::max(deepestTopLevelBare, pathSegments - (pathStartsWithRoot ? 1 : 0));
+                }
                 result.push_back(std::move(record));
             }
-            pos = close != std::wstring::npos ? close + 4 : gt + 1;
-        } else if (StartsWithCaseless(text, lt, L"<h3")) {
-            const std::wstring_view tag = text.substr(lt, gt - lt + 1);
-            const size_t close = FindClosing(text, gt + 1, L"</h3");
+            pos = close != std::wstring::npos ? pastEndTag(close) : gt + 1;
+        } else if (TagNameIs(text, lt, L"h3")) {
+            const std::wstring_view tag = tagText;
+            const size_t close = FindClosing(text, gt + 1, L"/h3");
             if (close == std::wstring::npos) ++unclosedItems;
+            else checkText(gt + 1, close);
+            const std::vector<TagAttribute>& attributes = AttributesOf(tag, tagAttributes);
+            if (HasBrokenAttribute(attributes)) note(damage.brokenAttributes, damage.brokenAttributeLine, lt);
             flagPendingName();
             pendingFlagged = false;
             pendingName = close != std::wstring::npos ? Unescape(text.substr(gt + 1, close - gt - 1)) : L"";
-            pendingMarker = HasTrueAttribute(tag, L"personal_toolbar_folder")    ? L"bookmark_bar"
-                            : HasTrueAttribute(tag, L"unfiled_bookmarks_folder") ? L"other"
+            pendingMarker = HasTrueAttribute(attributes, L"personal_toolbar_folder")    ? L"bookmark_bar"
+                            : HasTrueAttribute(attributes, L"unfiled_bookmarks_folder") ? L"other"
                                                                                      : nullptr;
             pending = true;
-            pos = close != std::wstring::npos ? close + 5 : gt + 1;
-        } else if (StartsWithCaseless(text, lt, L"<h1") && !headingSeen) {
-            const size_t close = FindClosing(text, gt + 1, L"</h1");
-            if (close != std::wstring::npos) heading = Unescape(text.substr(gt + 1, close - gt - 1));
-            headingSeen = true;
-            pos = close != std::wstring::npos ? close + 5 : gt + 1;
-        } else if (StartsWithCaseless(text, lt, L"<dl")) {
-            if (levels.size() >= kMaxHtmlFolderDepth) {
-                if (error)
-                    *error = L"The file nests folders more than " + std::to_wstring(kMaxHtmlFolderDepth) +
-                             L" levels deep, deeper than any browser writes; nothing was imported.";
-                return {};
+            pos = close != std::wstring::npos ? pastEndTag(close) : gt + 1;
+        } else if (TagNameIs(text, lt, L"h1") && !headingSeen) {
+            const size_t close = FindClosing(text, gt + 1, L"/h1");
+            // It names Firefox's menu: markup in it is damage as in a folder name.
+            if (close != std::wstring::npos) {
+                heading = Unescape(text.substr(gt + 1, close - gt - 1));
+                checkText(gt + 1, close);
             }
+            headingSeen = true;
+            pos = close != std::wstring::npos ? pastEndTag(close) : gt + 1;
+        } else if (TagNameIs(text, lt, L"dl")) {
             std::wstring name = pending ? pendingName : L"";
-            Level level{path.size(), levels.empty() || levels.back().underTop};
+            Level level{path.size(), pathSegments, levels.empty() || levels.back().underTop};
             if (levels.size() == 1 && level.underTop) {
                 // A folder of the file's top level: a marked or well-known root stands on its own.
                 std::wstring key = pending && pendingMarker ? std::wstring(pendingMarker) : CanonicalRootKey(name);
@@ -522,26 +766,32 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
                                  L" characters, more than any browser keeps; nothing was imported.";
                     return {};
                 }
+                if (path.empty()) pathStartsWithRoot = !CanonicalRootKey(std::wstring(FirstSegmentOf(name))).empty();
                 if (!path.empty()) path += L'/';
                 path += name;
+                pathSegments += SegmentsOf(name);
+                // However the top level's root is settled, one segment at most names a root.
+                if (pathSegments > kDeepestFolderNesting + 1) return tooDeep();
             }
             levels.push_back(level);
             pending = false;
             pendingMarker = nullptr;
             pendingName.clear();
             pos = gt + 1;
-        } else if (StartsWithCaseless(text, lt, L"</dl")) {
+        } else if (TagNameIs(text, lt, L"/dl")) {
+            pastEndTag(lt);
             flagPendingName();
             if (levels.empty()) {
                 ++strayListEnds;
             } else {
                 path.resize(levels.back().pathLength);
+                pathSegments = levels.back().pathSegments;
                 levels.pop_back();
             }
             pos = gt + 1;
         } else {
             // Closing tags of links and headings are taken with what they close; one met here has none.
-            if (IsClosingTag(text, lt, L"</a") || IsClosingTag(text, lt, L"</h3")) ++damage.strayClosings;
+            if (TagNameIs(text, lt, L"/a") || TagNameIs(text, lt, L"/h3")) ++damage.strayClosings;
             pos = gt + 1;
         }
     }
@@ -557,6 +807,7 @@ std::vector<BookmarkRecord> ParseHtmlBookmarks(const std::string& bytes, std::ws
         topRoot = L"Bookmarks Menu";
     else if (toolbarMarked)
         topRoot = L"Other bookmarks";
+    if ((topRoot.empty() ? deepestTopLevelBare : deepestTopLevel) > kDeepestFolderNesting) return tooDeep();
     if (!topRoot.empty()) {
         for (size_t index : topLevelRecords) {
             std::wstring& folder = result[index].folder_path;

@@ -11,11 +11,6 @@
 
 namespace bm {
 
-// Folder lists nested deeper than this are refused on import. Chromium's Bookmarks file cannot hold
-// more than about a hundred folder levels (its JSON reader stops at 200 levels of nesting), so a
-// deeper file is damaged or made to harm.
-inline constexpr size_t kMaxHtmlFolderDepth = 1000;
-
 // One folder of the tree an export builds; nodes live in HtmlFolderTree::nodes and refer to each
 // other by index, so neither building, writing nor freeing a deep tree recurses.
 struct HtmlFolderNode {
@@ -66,11 +61,14 @@ bool WriteExportFile(const std::wstring& path, const std::string& text, std::wst
 // Reads every link with a quoted HREF and its folder path; empty with an error text on failure.
 // A link's date is its ADD_DATE when that is a plausible date, else the time of the import.
 // Root folders are recognised by the markers browsers write and by their whole names; links at the
-// top level of a Firefox-style file belong to the bookmarks menu.
-// A damaged file (cut short, lists closed that were never opened, a link without its closing tag)
-// still gives what could be read, and `warning` (when not null) is set to a text that says so; it is
-// left untouched for a sound file. A file nested deeper than kMaxHtmlFolderDepth gives nothing and
-// an error.
+// top level of a Firefox-style file belong to the bookmarks menu. Tags, comments and text are told
+// apart as browsers' HTML parsers tell them.
+// A damaged file (cut short, lists closed that were never opened, a link without its closing tag,
+// markup or quotes in a title or folder name, an address holding what no browser keeps in one, a
+// tag whose quotes do not pair) still gives what could be read, and `warning` (when not null) is set
+// to a text that says so, with the line of the first damage of each kind; it is
+// left untouched for a sound file. A file whose folders nest deeper than kDeepestFolderNesting
+// below a root (counted as FoldersBelowRoot counts a path) gives nothing and an error.
 std::vector<BookmarkRecord> ImportHtml(const std::wstring& path, std::wstring* error = nullptr,
                                        std::wstring* warning = nullptr);
 

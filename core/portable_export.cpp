@@ -157,11 +157,12 @@ std::vector<BookmarkRecord> ImportJsonText(const std::string& bytes, std::wstrin
                          L" characters, more than any browser keeps; nothing was imported.";
             return {};
         }
-        if (SplitPath(record.folder_path).size() > kDeepestFolderNesting) {
+        // Counted as the writers count it: the folders below the path's root, the root not among them.
+        if (FoldersBelowRoot(record.folder_path) > kDeepestFolderNesting) {
             if (error)
                 *error = L"Bookmark entry " + std::to_wstring(i + 1) + L" of " + std::to_wstring(list->size()) +
                          L" has a folder path nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
-                         L" folders; nothing was imported.";
+                         L" folders below its root; nothing was imported.";
             return {};
         }
         // Exports hold no bookmark without an address; one without is a damaged entry.

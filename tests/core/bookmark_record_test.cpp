@@ -134,6 +134,8 @@ TEST(FolderPaths, ParseFolderPath) {
         const ParsedFolderPath parsed = ParseFolderPath(c.path);
         EXPECT_EQ(parsed.root_key, c.root) << ToUtf8(c.path);
         EXPECT_EQ(parsed.segments, c.segments) << ToUtf8(c.path);
+        // The count every store holds to the nesting bound is that of these segments.
+        EXPECT_EQ(FoldersBelowRoot(c.path), c.segments.size()) << ToUtf8(c.path);
     }
 }
 

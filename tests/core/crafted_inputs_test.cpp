@@ -11,6 +11,7 @@
 #include "core/chromium_bookmarks.h"
 #include "core/html_bookmarks.h"
 #include "core/portable_export.h"
+#include "tests/support/crafted_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace bm {
@@ -28,39 +29,9 @@ std::vector<BookmarkRecord> ReadJson(const std::string& bytes, std::wstring* err
     return ImportJsonText(bytes, error);
 }
 
-// `levels` nested folders named `name`, with `links` links in the innermost.
-std::string HtmlFile(size_t levels, const std::string& name, size_t links) {
-    std::string out = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n";
-    for (size_t i = 0; i < levels; ++i) out += "<DT><H3>" + name + "</H3>\n<DL><p>\n";
-    for (size_t i = 0; i < links; ++i)
-        out += "<DT><A HREF=\"https://x.example/" + std::to_string(i) + "\" ADD_DATE=\"1700000000\">L</A>\n";
-    for (size_t i = 0; i < levels; ++i) out += "</DL><p>\n";
-    out += "</DL><p>\n";
-    return out;
-}
-
-std::string ChromiumFile(size_t levels, const std::string& name, size_t links) {
-    std::string inner;
-    for (size_t i = 0; i < links; ++i) {
-        if (i) inner += ",";
-        inner += R"({"type":"url","name":"L","url":"https://x.example/)" + std::to_string(i) +
-                 R"(","date_added":"13345678901234567"})";
-    }
-    std::string tree = inner;
-    for (size_t i = 0; i < levels; ++i) tree = R"({"type":"folder","name":")" + name + R"(","children":[)" + tree + "]}";
-    return R"({"roots":{"bookmark_bar":{"type":"folder","name":"Bookmarks bar","children":[)" + tree +
-           R"(]},"other":{"type":"folder","children":[]}},"version":1})";
-}
-
-std::string JsonFile(const std::string& folderPath, size_t links) {
-    std::string out = R"({"bookmarks":[)";
-    for (size_t i = 0; i < links; ++i) {
-        if (i) out += ",";
-        out += R"({"url":"https://x.example/)" + std::to_string(i) + R"(","title":"L","folder_path":")" + folderPath +
-               R"(","date_added":1700000000})";
-    }
-    return out + "]}";
-}
+using test::CraftedChromiumFile;
+using test::CraftedHtmlFile;
+using test::CraftedJsonFile;
 
 struct CraftedCase {
     const char* name;
@@ -90,31 +61,42 @@ TEST_P(CraftedInput, IsRefusedInWordsOrReadWhole) {
 }
 
 const std::string kKilobyteName(1000, 'n');
+const std::string k255Name(255, 'n');
 
 INSTANTIATE_TEST_SUITE_P(
     Readers, CraftedInput,
     ::testing::Values(
         // 998 levels of 1 KB names above 2000 links: 1.1 MB that once took gigabytes.
-        CraftedCase{"HtmlDeepLongNames", [] { return HtmlFile(998, kKilobyteName, 2000); }, ReadHtml, 0, kTooLong},
-        CraftedCase{"HtmlOneHugeName", [] { return HtmlFile(1, std::string(100000, 'n'), 2000); }, ReadHtml, 0,
+        CraftedCase{"HtmlDeepLongNames", [] { return CraftedHtmlFile(998, kKilobyteName, 2000); }, ReadHtml, 0, kTooLong},
+        CraftedCase{"HtmlOneHugeName", [] { return CraftedHtmlFile(1, std::string(100000, 'n'), 2000); }, ReadHtml, 0,
                     kTooLong},
-        // Just within the longest path, above so many links that the copies pass the budget.
-        CraftedCase{"HtmlLongPathManyLinks", [] { return HtmlFile(60, kKilobyteName, 2000); }, ReadHtml, 0, kTooMuch},
+        // Just within the longest path, above so many links that the copies pass the bound: 400 KB
+        // that would take 720 MB.
+        CraftedCase{"HtmlLongPathManyLinks", [] { return CraftedHtmlFile(60, kKilobyteName, 6000); }, ReadHtml, 0, kTooMuch},
+        // A file in the browsers' own layout: 30 levels of 255-character names (a 7679-character path)
+        // above 20000 links, 1.4 MB read whole as 154 million characters of paths.
+        CraftedCase{"HtmlBrowsersLayoutLongNames", [] { return CraftedHtmlFile(30, k255Name, 20000); }, ReadHtml, 20000,
+                    nullptr},
+        // The same as Firefox exports it, 4.2 MB.
+        CraftedCase{"HtmlFirefoxLayout4MB", [] { return test::BrowserLayoutHtmlFile(30, 255, 20000); }, ReadHtml,
+                    20000, nullptr},
         // What browsers write: a hundred levels of ordinary names.
-        CraftedCase{"HtmlDeepOrdinary", [] { return HtmlFile(100, std::string(30, 'n'), 2000); }, ReadHtml, 2000,
+        CraftedCase{"HtmlDeepOrdinary", [] { return CraftedHtmlFile(100, std::string(30, 'n'), 2000); }, ReadHtml, 2000,
                     nullptr},
         // One 100 KB folder name above 2000 links: 329 KB that once took 411 MB.
-        CraftedCase{"ChromiumOneHugeName", [] { return ChromiumFile(1, std::string(100000, 'n'), 2000); },
+        CraftedCase{"ChromiumOneHugeName", [] { return CraftedChromiumFile(1, std::string(100000, 'n'), 2000); },
                     ReadChromium, 0, kTooLong},
-        CraftedCase{"ChromiumLongPathManyLinks", [] { return ChromiumFile(60, kKilobyteName, 2000); }, ReadChromium,
+        CraftedCase{"ChromiumLongPathManyLinks", [] { return CraftedChromiumFile(60, kKilobyteName, 6000); }, ReadChromium,
                     0, kTooMuch},
-        CraftedCase{"ChromiumDeepOrdinary", [] { return ChromiumFile(98, std::string(30, 'n'), 2000); },
+        CraftedCase{"ChromiumBrowsersLayoutLongNames", [] { return CraftedChromiumFile(30, k255Name, 20000); }, ReadChromium,
+                    20000, nullptr},
+        CraftedCase{"ChromiumDeepOrdinary", [] { return CraftedChromiumFile(98, std::string(30, 'n'), 2000); },
                     ReadChromium, 2000, nullptr},
         // The JSON export holds each path itself, so its size grows with them: only a path no browser
         // keeps is refused.
-        CraftedCase{"JsonPathTooLong", [] { return JsonFile(std::string(70000, 'n'), 3); }, ReadJson, 0,
+        CraftedCase{"JsonPathTooLong", [] { return CraftedJsonFile(std::string(70000, 'n'), 3); }, ReadJson, 0,
                     L"has a folder path longer than 65536 characters"},
-        CraftedCase{"JsonLongPathsManyLinks", [] { return JsonFile(std::string(60000, 'n'), 200); }, ReadJson, 200,
+        CraftedCase{"JsonLongPathsManyLinks", [] { return CraftedJsonFile(std::string(60000, 'n'), 200); }, ReadJson, 200,
                     nullptr}),
     [](const ::testing::TestParamInfo<CraftedCase>& info) { return std::string(info.param.name); });
 

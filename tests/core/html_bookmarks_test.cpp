@@ -7,6 +7,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting
 #include "tests/support/temp_dir.h"
 
 namespace bm {
@@ -203,7 +204,7 @@ TEST(HtmlExport, FolderDepthFarBeyondTheImportBoundNeitherRecursesNorGrowsQuadra
     EXPECT_NE(text.find("<DT><A HREF=\"https://deep/\""), std::string::npos);
     // Such a file is deeper than any browser writes: it is refused on import, with a reason.
     EXPECT_TRUE(ImportHtml(dir / L"deep.html", &error).empty());
-    EXPECT_NE(error.find(L"more than 1000 levels deep"), std::wstring::npos);
+    EXPECT_NE(error.find(L"more than 1000 levels below a root"), std::wstring::npos);
 }
 
 TEST(HtmlExport, EmptyListGivesAnEmptyOuterList) {
@@ -245,12 +246,14 @@ TEST(HtmlImport, ScannerCases) {
         {"unquoted HREF and no HREF are skipped up to their closing tag",
          R"(<A HREF=https://u/>Unquoted <A NAME="n">no href</A><A HREF = "https://s/">spaced</A><A HREF="https://k/">Kept</A>)",
          {{L"", L"https://k/", L"Kept"}}},
-        {"the first href= in the tag wins", R"(<A data-href="https://data/" HREF="https://real/">D</A>)",
-         {{L"", L"https://data/", L"D"}}},
+        {"the HREF attribute, not a name that ends in href", R"(<A data-href="https://data/" HREF="https://real/">D</A>)",
+         {{L"", L"https://real/", L"D"}}},
         {"tab after A, tags inside the title", "<A\tHREF=\"https://t/\">a <b>bold</b> one</A>",
          {{L"", L"https://t/", L"a <b>bold</b> one"}}},
-        {"unclosed quote leaves no url", R"(<A HREF="https://x/>X</A><A HREF="https://y/">Y</A>)",
-         {{L"", L"https://y/", L"Y"}}},
+        {"an unclosed quote runs on to the next, as in a browser", R"(<A HREF="https://x/>X</A><A HREF="https://y/">Y</A>)",
+         {{L"", L"https://x/>X</A><A HREF=", L"Y"}}},
+        {"a bookmarklet's '>' inside its quoted address", R"js(<A HREF="javascript:if(1>0)alert('<b> x')">B</A>)js",
+         {{L"", L"javascript:if(1>0)alert('<b> x')", L"B"}}},
         {"a link without its closing tag does not swallow the next one",
          "<DL><DT><A HREF=\"https://1/\">One\n<DT><A HREF=\"https://2/\">Two</A></DL>",
          {{L"", L"https://1/", L""}, {L"", L"https://2/", L"Two"}}},
@@ -402,6 +405,9 @@ TEST(HtmlImport, FirefoxExportLayout) {
         "Bookmarks Toolbar</H3>\n"
         "    <DL><p>\n"
         "        <DT><A HREF=\"https://toolbar.example/\" ADD_DATE=\"1700000007\" TAGS=\"a,b\">Toolbar</A>\n"
+        // Firefox writes a bookmarklet's address as it is kept, '<', '>' and spaces unescaped.
+        "        <DT><A HREF=\"javascript:(function(){if(1>0)alert('<b>x</b> %22y%22')})()\" ADD_DATE=\"1700000012\" "
+        "ICON=\"data:image/png;base64,iVBORw0KGgo=\">Mark &amp; &quot;q&quot; &#39;s&#39; &lt;b&gt;</A>\n"
         "    </DL><p>\n"
         "    <DT><H3 ADD_DATE=\"1700000008\" LAST_MODIFIED=\"1700000009\" UNFILED_BOOKMARKS_FOLDER=\"true\">"
         "Other Bookmarks</H3>\n"
@@ -420,16 +426,17 @@ TEST(HtmlImport, FirefoxExportLayout) {
         {L"Bookmarks Menu", L"https://menu.example/Case?Q=Kept", L"Menu item"},
         {L"Bookmarks Menu/Mobile apps (menu)", L"https://app.example/", L"App"},
         {L"Bookmarks Toolbar", L"https://toolbar.example/", L"Toolbar"},
+        {L"Bookmarks Toolbar", L"javascript:(function(){if(1>0)alert('<b>x</b> %22y%22')})()", L"Mark & \"q\" 's' <b>"},
         {L"Other Bookmarks/Barbecue bookmarks", L"https://grill.example/", L"Grill"},
     };
     const std::vector<BookmarkRecord> records = ImportHtml(dir / L"bookmarks.html", &error, &warning);
     EXPECT_EQ(Entries(records), want);
     EXPECT_EQ(warning, L"");
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(ParseFolderPath(records[0].folder_path).root_key, L"other");
     EXPECT_EQ(ParseFolderPath(records[1].folder_path).segments, std::vector<std::wstring>{L"Mobile apps (menu)"});
     EXPECT_EQ(ParseFolderPath(records[2].folder_path).root_key, L"bookmark_bar");
-    EXPECT_EQ(ParseFolderPath(records[3].folder_path).segments, std::vector<std::wstring>{L"Barbecue bookmarks"});
+    EXPECT_EQ(ParseFolderPath(records[4].folder_path).segments, std::vector<std::wstring>{L"Barbecue bookmarks"});
 
     // A localised Firefox names its menu in its own language: the unfiled marker still tells that the
     // top level is the menu.
@@ -437,7 +444,7 @@ TEST(HtmlImport, FirefoxExportLayout) {
     localised.replace(localised.find("<H1>Bookmarks Menu</H1>"), 23, "<H1>Lesezeichen-Men\xC3\xBC</H1>");
     WriteTextFile(dir / L"localised.html", localised);
     const std::vector<BookmarkRecord> again = ImportHtml(dir / L"localised.html", &error, &warning);
-    ASSERT_EQ(again.size(), 4u);
+    ASSERT_EQ(again.size(), 5u);
     EXPECT_EQ(again[0].folder_path, L"Bookmarks Menu");
     EXPECT_EQ(again[1].folder_path, L"Bookmarks Menu/Mobile apps (menu)");
 }
@@ -502,6 +509,32 @@ TEST(HtmlImport, DamagedFilesGiveWhatCanBeReadAndSaySo) {
         {"a folder name without its list",
          "<DL><p><DT><H3>F</H3><DT><A HREF=\"https://x/\">X</A></DL><p>", {{L"", L"https://x/", L"X"}},
          L"The file is damaged: 1 folder name(s) without the folder's list."},
+        // Markup taken for text: what browsers always escape, met raw, says where.
+        {"markup in a title", "<DL><p>\n<DT><A HREF=\"https://a/\"><p>\n >Docs \"quoted\"</A></DL><p>",
+         {{L"", L"https://a/", L"<p>\n >Docs \"quoted\""}},
+         L"The file is damaged: 1 title(s) or folder name(s) hold markup or quotes that browsers always escape (the "
+         L"first on line 2)."},
+        {"a tag cut inside its attributes", "<DL><p>\n\n<DT><A HREF=\"https://d/\" ADD_DA>TE=\"1700000002\">Tief &lt;3&gt;</A></DL><p>",
+         {{L"", L"https://d/", L"TE=\"1700000002\">Tief <3>"}}, L"(the first on line 3)"},
+        {"markup in a folder name",
+         "<DL><p><DT><H3>Bookmarks bar/\n </00000\">Work</H3><DL><p><DT><A HREF=\"https://w/\">W</A></DL><p></DL><p>",
+         {{L"Bookmarks bar/\n </00000\">Work", L"https://w/", L"W"}}, L"hold markup or quotes"},
+        {"markup in an address", "<DL><p><DT><A HREF=\"https://docs<H3 ADD_DATE=\"1700000000\">D</A></DL><p>",
+         {{L"", L"https://docs<H3 ADD_DATE=", L"D"}},
+         L"The file is damaged: 1 address(es) hold characters that no browser keeps in an address (the first on line "
+         L"1)."},
+        {"a space in an address", "<DL><p><DT><A HREF=\"https://exa mple/\">S</A></DL><p>",
+         {{L"", L"https://exa mple/", L"S"}}, L"no browser keeps in an address"},
+        {"a quote lost: the link after it runs into a value, as in a browser",
+         "<DL><p><DT><A HREF=\"https://a/\" ADD_DATE=\"1>A</A>\n<DT><A HREF=\"https://b/\">B</A></DL><p>",
+         {{L"", L"https://a/", L"B"}},
+         L"The file is damaged: 1 tag(s) whose quotes do not pair, so that a browser reads other links or folders "
+         L"there (the first on line 1)."},
+        {"a control character in a list's tag name",
+         "<DL><p><DT><H3>F</H3><D\x01L><p><DT><A HREF=\"https://x/\">X</A></DL><p></DL><p>", {{L"", L"https://x/", L"X"}},
+         L"1 folder name(s) without the folder's list."},
+        {"a title never closed", "<TITLE>Bookmarks<DL><p><DT><A HREF=\"https://x/\">X</A></DL><p>",
+         {{L"", L"https://x/", L"X"}}, L"its TITLE (or another element whose content is text) is never closed"},
     };
     TempDir dir;
     int n = 0;
@@ -526,30 +559,35 @@ TEST(HtmlImport, DamagedFilesGiveWhatCanBeReadAndSaySo) {
 }
 
 TEST(HtmlImport, NestingIsBoundedWithoutRecursion) {
-    auto nested = [](size_t depth, int links) {
-        std::string file;
+    auto nested = [](const std::string& outer, size_t depth, int links) {
+        std::string file = outer;
         for (size_t i = 0; i < depth; ++i) file += "<DT><H3>f</H3><DL><p>";
         for (int i = 0; i < links; ++i) file += "<DT><A HREF=\"https://l/" + std::to_string(i) + "\">L</A>";
         for (size_t i = 0; i < depth; ++i) file += "</DL><p>";
         return file;
     };
+    // Folders are counted below their root, as the stores count them: a list without a root (the
+    // bookmarks bar's, by the rule of every store), Firefox's menu at the top level, a marked root.
+    const std::string layouts[] = {"", "<H1>Bookmarks Menu</H1><DL><p>",
+                                   "<DL><p><DT><H3 PERSONAL_TOOLBAR_FOLDER=\"true\">Bookmarks bar</H3><DL><p>"};
     TempDir dir;
-    std::wstring error;
-    std::wstring warning;
-    // As deep as is accepted: every link, with its whole path.
-    WriteTextFile(dir / L"deepest.html", nested(kMaxHtmlFolderDepth, 50));
-    const std::vector<BookmarkRecord> records = ImportHtml(dir / L"deepest.html", &error, &warning);
-    ASSERT_EQ(records.size(), 50u);
-    EXPECT_EQ(SplitPath(records.back().folder_path).size(), kMaxHtmlFolderDepth);
-    EXPECT_EQ(warning, L"");
-    // One level more, and a hundred thousand levels: refused with the reason, nothing imported.
-    for (size_t depth : {kMaxHtmlFolderDepth + 1, size_t{100000}}) {
-        WriteTextFile(dir / L"deeper.html", nested(depth, 2000));
-        error.clear();
-        EXPECT_TRUE(ImportHtml(dir / L"deeper.html", &error).empty()) << depth;
-        EXPECT_EQ(error, L"The file nests folders more than 1000 levels deep, deeper than any browser writes; "
-                         L"nothing was imported.")
-            << depth;
+    for (const std::string& outer : layouts) {
+        std::wstring error;
+        std::wstring warning;
+        // As deep as is accepted: every link, with its whole path.
+        WriteTextFile(dir / L"deepest.html", nested(outer, kDeepestFolderNesting, 50));
+        const std::vector<BookmarkRecord> records = ImportHtml(dir / L"deepest.html", &error, &warning);
+        ASSERT_EQ(records.size(), 50u) << outer << ": " << ToUtf8(error);
+        EXPECT_EQ(FoldersBelowRoot(records.back().folder_path), kDeepestFolderNesting) << outer;
+        // One level more, and a hundred thousand levels: refused with the reason, nothing imported.
+        for (size_t depth : {kDeepestFolderNesting + 1, size_t{100000}}) {
+            WriteTextFile(dir / L"deeper.html", nested(outer, depth, 2000));
+            error.clear();
+            EXPECT_TRUE(ImportHtml(dir / L"deeper.html", &error).empty()) << depth;
+            EXPECT_EQ(error, L"The file nests folders more than 1000 levels below a root, deeper than any browser "
+                             L"writes; nothing was imported.")
+                << outer << " " << depth;
+        }
     }
 }
 

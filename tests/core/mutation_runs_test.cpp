@@ -1,8 +1,8 @@
 // Seeded mutation runs over the readers of files that other programs (or the user) hand us: every
 // case must end in a result or an error text, never in a crash or an escaping exception, an input
-// cut short must never read as a success, and no damaged input may read as fewer bookmarks without
-// an error: fewer are right only for a case that is still a sound file, as a browser's own reading
-// of it (or the export format's rules) tells. Each run works on a thread with a small stack.
+// cut short must never read as a success, and every read that succeeds is a sound file read exactly
+// as a browser's own reading of it (or the export format's rules) reads it: the same addresses,
+// titles and folders. Each run works on a thread with a small stack.
 
 #include <gtest/gtest.h>
 
@@ -42,6 +42,14 @@ std::vector<Entry> Entries(const std::vector<BookmarkRecord>& records) {
 
 using nlohmann::json;
 
+// In one order, for readings that walk a tree in another order.
+std::vector<BookmarkRecord> Sorted(std::vector<BookmarkRecord> records) {
+    std::sort(records.begin(), records.end(), [](const BookmarkRecord& a, const BookmarkRecord& b) {
+        return std::tie(a.folder_path, a.url, a.title) < std::tie(b.folder_path, b.url, b.title);
+    });
+    return records;
+}
+
 // The deepest nesting of arrays and objects in a parsed value, walked without recursion.
 size_t Nesting(const json& value) {
     size_t deepest = 0;
@@ -56,25 +64,26 @@ size_t Nesting(const json& value) {
     return deepest;
 }
 
-// How many bookmarks a Chromium-family browser reads from a Bookmarks file, or nothing when it
-// refuses the file, following the rules of its own reader: one JSON value with nothing but white
-// space after it, at most 200 levels deep, the three roots present, every node a bookmark with an
-// address text or a folder with a list of children.
-std::optional<size_t> BrowserReading(const std::string& bytes) {
+// The bookmarks a Chromium-family browser reads from a Bookmarks file (each root by the program's
+// label for it, sorted), or nothing when it refuses the file, following the rules of its own reader:
+// one JSON value with nothing but white space after it, at most 200 levels deep, the three roots
+// present, every node a bookmark with an address text or a folder with a list of children.
+std::optional<std::vector<BookmarkRecord>> BrowserReading(const std::string& bytes) {
     const json document = json::parse(bytes, nullptr, false);
     if (document.is_discarded() || !document.is_object() || Nesting(document) > 200) return std::nullopt;
     auto roots = document.find("roots");
     if (roots == document.end() || !roots->is_object()) return std::nullopt;
-    size_t count = 0;
+    std::vector<BookmarkRecord> records;
     for (const char* key : {"bookmark_bar", "other", "synced"}) {
         auto root = roots->find(key);
         if (root == roots->end() || !root->is_object()) return std::nullopt;
-        std::vector<const json*> lists;
+        // The lists still to walk, each with its folder's path; the root by the program's own label.
+        std::vector<std::pair<const json*, std::wstring>> lists;
         auto children = root->find("children");
         if (children == root->end() || !children->is_array()) return std::nullopt;
-        lists.push_back(&*children);
+        lists.push_back({&*children, RootLabel(ToWide(key))});
         while (!lists.empty()) {
-            const json* list = lists.back();
+            const auto [list, path] = lists.back();
             lists.pop_back();
             for (const json& node : *list) {
                 if (!node.is_object()) return std::nullopt;
@@ -83,24 +92,29 @@ std::optional<size_t> BrowserReading(const std::string& bytes) {
                 if (*type == "url") {
                     auto url = node.find("url");
                     if (url == node.end() || !url->is_string()) return std::nullopt;
-                    ++count;
+                    auto name = node.find("name");
+                    records.push_back({0, 0, ToWide(url->get<std::string>()),
+                                       name != node.end() && name->is_string() ? ToWide(name->get<std::string>()) : L"",
+                                       path, 0});
                 } else if (*type == "folder") {
                     auto inner = node.find("children");
                     if (inner == node.end() || !inner->is_array()) return std::nullopt;
-                    lists.push_back(&*inner);
+                    auto name = node.find("name");
+                    lists.push_back(
+                        {&*inner, path + L"/" + (name != node.end() && name->is_string() ? ToWide(name->get<std::string>()) : L"")});
                 } else {
                     return std::nullopt;
                 }
             }
         }
     }
-    return count;
+    return Sorted(std::move(records));
 }
 
-// How many bookmarks a sound export holds, or nothing when it is not one: one JSON value, an array
-// of bookmarks or an object with one, each an object with an address and texts and a number where
-// the format has them.
-std::optional<size_t> ExportReading(const std::string& bytes) {
+// The bookmarks a sound export holds, in order, or nothing when it is not one: one JSON value, an
+// array of bookmarks or an object with one, each an object with an address and texts and a number
+// where the format has them.
+std::optional<std::vector<BookmarkRecord>> ExportReading(const std::string& bytes) {
     const json document = json::parse(bytes, nullptr, false);
     if (document.is_discarded()) return std::nullopt;
     const json* list = document.is_array() ? &document : nullptr;
@@ -113,7 +127,12 @@ std::optional<size_t> ExportReading(const std::string& bytes) {
             if (e.contains(key) && !e[key].is_string() && !e[key].is_null()) return std::nullopt;
         if (e.contains("date_added") && !e["date_added"].is_number() && !e["date_added"].is_null()) return std::nullopt;
     }
-    return list->size();
+    std::vector<BookmarkRecord> records;
+    auto text = [](const json& e, const char* key) {
+        return e.contains(key) && e[key].is_string() ? ToWide(e[key].get<std::string>()) : std::wstring();
+    };
+    for (const json& e : *list) records.push_back({0, 0, text(e, "url"), text(e, "title"), text(e, "folder_path"), 0});
+    return records;
 }
 
 const char kBookmarksFixture[] = R"({
@@ -225,7 +244,7 @@ TEST(MutationRun, ChromiumBookmarksReaderAndMergeWriter) {
                           before, error))
                 continue;
             const bool readOk = error.empty();
-            if (readOk) run.CheckNotLess(mutant, before.size(), 5, BrowserReading(mutant.bytes));
+            if (readOk) run.CheckSame(mutant, Sorted(before), 5, BrowserReading(mutant.bytes));
 
             if (!throughFile) continue;
             const bool replace = i % 3 == 2;
@@ -319,7 +338,7 @@ TEST(MutationRun, JsonExportImport) {
                           [&](std::wstring* e) { return throughFile ? ImportJson(file, e) : ImportJsonText(mutant.bytes, e); },
                           records, error))
                 continue;
-            if (error.empty()) run.CheckNotLess(mutant, records.size(), 4, ExportReading(mutant.bytes));
+            if (error.empty()) run.CheckSame(mutant, records, 4, ExportReading(mutant.bytes));
             for (const BookmarkRecord& r : records)
                 if (r.id != 0) run.Fault("record with an id", mutant);
         }

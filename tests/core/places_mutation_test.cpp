@@ -1,12 +1,18 @@
 // A seeded mutation run over the Firefox places.sqlite reader: a damaged database ends in an error
 // text, never in a crash, an escaping exception, or a part of the bookmarks read as the whole (a
-// success must give every bookmark of the fixture).
+// success must give every bookmark of the fixture), and a success gives what an independent reading
+// of the same file by SQL gives, address, title and folder of every bookmark.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <iostream>
+#include <optional>
+#include <tuple>
 
 #include "core/firefox_places.h"
 #include "tests/support/firefox_fixture.h"
@@ -47,6 +53,63 @@ std::string MakePlacesFixture(const test::TempDir& dir, size_t& bookmarks) {
     return test::ReadTextFile(path);
 }
 
+// In one order, so that two readings compare whatever order each walks the tree in.
+std::vector<BookmarkRecord> Sorted(std::vector<BookmarkRecord> records) {
+    std::sort(records.begin(), records.end(), [](const BookmarkRecord& a, const BookmarkRecord& b) {
+        return std::tie(a.folder_path, a.url, a.title) < std::tie(b.folder_path, b.url, b.title);
+    });
+    return records;
+}
+
+// An independent reading of the bookmarks of a places.sqlite, by SQL alone: the folder tree walked
+// down from the root with a recursive query (the four roots by their fixed names, the tags root
+// left out), each bookmark with its page's address, its title and its folder's path. The tables are
+// read whole, without their indexes, as the reader reads them. Nothing when SQLite finds the file
+// damaged on the way, or when a bookmark has no page or its page no address.
+std::optional<std::vector<BookmarkRecord>> IndependentReading(const std::wstring& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return std::nullopt;
+    }
+    const char* sql =
+        "WITH RECURSIVE tree(id, path, tags, depth) AS ("
+        "  SELECT id, NULL, 0, 0 FROM moz_bookmarks NOT INDEXED WHERE guid = 'root________' AND type = 2"
+        "  UNION ALL"
+        "  SELECT b.id,"
+        "    CASE WHEN t.path IS NULL THEN '' ELSE t.path || '/' END ||"
+        "      CASE b.guid WHEN 'menu________' THEN 'Bookmarks Menu' WHEN 'toolbar_____' THEN 'Bookmarks Toolbar'"
+        "      WHEN 'unfiled_____' THEN 'Other Bookmarks' WHEN 'mobile______' THEN 'Mobile Bookmarks'"
+        "      ELSE IFNULL(b.title, '') END,"
+        "    t.tags OR b.guid = 'tags________', t.depth + 1"
+        "  FROM moz_bookmarks b NOT INDEXED JOIN tree t ON b.parent = t.id WHERE b.type = 2 AND t.depth < 2000)"
+        "SELECT p.url, IFNULL(b.title, ''), t.path, p.id IS NULL FROM moz_bookmarks b NOT INDEXED JOIN tree t ON b.parent = t.id"
+        "  LEFT JOIN moz_places p ON p.id = b.fk WHERE b.type = 1 AND NOT t.tags";
+    sqlite3_stmt* statement = nullptr;
+    std::optional<std::vector<BookmarkRecord>> result;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK) {
+        auto text = [&](int column) {
+            const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            return ToWide(std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(statement, column))));
+        };
+        result.emplace();
+        int rc;
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            const std::wstring url = text(0);
+            if (sqlite3_column_int(statement, 3) != 0 || url.empty()) {
+                rc = SQLITE_CORRUPT;  // a bookmark without its page or address is damage, not a drop
+                break;
+            }
+            result->push_back({0, 0, url, text(1), text(2), 0});
+        }
+        if (rc != SQLITE_DONE) result.reset();
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    if (result) *result = Sorted(std::move(*result));
+    return result;
+}
+
 TEST(MutationRun, FirefoxPlaces) {
     test::TempDir dir;
     size_t bookmarks = 0;
@@ -56,7 +119,12 @@ TEST(MutationRun, FirefoxPlaces) {
     test::WriteTextFile(file, original);
     {
         std::wstring error;
-        ASSERT_EQ(ReadFirefoxBookmarks(file, &error).size(), bookmarks) << ToUtf8(error);
+        const std::vector<BookmarkRecord> records = ReadFirefoxBookmarks(file, &error);
+        ASSERT_EQ(records.size(), bookmarks) << ToUtf8(error);
+        // The judge reads the fixture as the reader does.
+        test::MutationTally check;
+        check.CheckSame({}, Sorted(records), bookmarks, IndependentReading(file));
+        ASSERT_EQ(check.Faults(), 0u) << check.Summary("fixture");
     }
 
     // Cuts at, just before and just after every page boundary, then seeded mutations of any byte.
@@ -76,8 +144,10 @@ TEST(MutationRun, FirefoxPlaces) {
             std::wstring error;
             std::vector<BookmarkRecord> records;
             run.Read(mutant, [&](std::wstring* e) { return ReadFirefoxBookmarks(file, e); }, records, error);
-            // Damage refused is fine; damage read as fewer (or more) bookmarks is a part given as the whole.
+            // Damage refused is fine; damage read as fewer (or more) bookmarks is a part given as the whole,
+            // and a read must give what the file holds, each bookmark with its own address, title and folder.
             if (error.empty() && records.size() != bookmarks) run.Fault("damaged file read as another set", mutant);
+            if (error.empty()) run.CheckSame(mutant, Sorted(records), bookmarks, IndependentReading(file));
         }
     });
     std::cout << run.Summary("places.sqlite") << "\n";

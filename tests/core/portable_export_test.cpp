@@ -227,7 +227,8 @@ TEST(JsonImport, DeepInputIsRefusedOnASmallStack) {
         {"a member 100k deep", deepMember, 0, tooDeep},
         {"folders at the bound", R"([{"url":"https://a/","folder_path":")" + folders + R"("}])", 1, L""},
         {"folders past the bound", R"([{"url":"https://a/"},{"url":"https://b/","folder_path":")" + folders + R"(f"}])", 0,
-         L"Bookmark entry 2 of 2 has a folder path nested deeper than 1000 folders; nothing was imported."},
+         L"Bookmark entry 2 of 2 has a folder path nested deeper than 1000 folders below its root; nothing was "
+         L"imported."},
     };
     for (const Case& c : cases) {
         WriteTextFile(path, c.content);
@@ -236,6 +237,55 @@ TEST(JsonImport, DeepInputIsRefusedOnASmallStack) {
         test::RunWithStack(test::kSmallStack, [&] { count = ImportJson(path, &error).size(); });
         EXPECT_EQ(count, c.count) << c.name;
         EXPECT_EQ(error, c.error) << c.name;
+    }
+}
+
+// What the stores read, the program exports in either format and imports back: folders nested as
+// deep as any store keeps (kDeepestFolderNesting below a root, under each root and under none), and
+// one more is refused in words.
+TEST(PortableExport, TheDeepestChainAnyStoreKeepsComesBackAndOneMoreIsRefused) {
+    TempDir dir;
+    auto chain = [](const std::wstring& root, size_t folders) {
+        std::wstring path = root;
+        for (size_t i = 0; i < folders; ++i) path += (path.empty() ? L"" : L"/") + std::wstring(L"F") + std::to_wstring(i);
+        return path;
+    };
+    const wchar_t* roots[] = {L"Bookmarks Menu", L"Bookmarks Toolbar", L"Bookmarks bar", L"Other bookmarks",
+                              L"Mobile bookmarks", L""};
+    for (const wchar_t* extension : {L".json", L".html"}) {
+        const std::wstring file = dir / (std::wstring(L"chain") + extension);
+        for (const wchar_t* root : roots) {
+            const std::string name = ToUtf8(std::wstring(extension) + L" under '" + root + L"'");
+            const std::vector<BookmarkRecord> deepest = {
+                Record(L"https://top.example/", L"Top", root, 1700000000),
+                Record(L"https://deep.example/", L"Deep", chain(root, kDeepestFolderNesting), 1700000001)};
+            ASSERT_EQ(FoldersBelowRoot(deepest[1].folder_path), kDeepestFolderNesting) << name;
+            std::wstring error;
+            ASSERT_TRUE(ExportBookmarks(deepest, file, &error)) << name << ": " << ToUtf8(error);
+            std::wstring warning;
+            const std::vector<BookmarkRecord> back = ImportBookmarks(file, &error, &warning);
+            EXPECT_EQ(error, L"") << name;
+            EXPECT_EQ(warning, L"") << name;
+            ASSERT_EQ(back.size(), 2u) << name;
+            // An HTML file names no root for a path without one; it comes back under the bookmarks bar.
+            std::wstring deepPath = back[1].folder_path;
+            EXPECT_EQ(FoldersBelowRoot(deepPath), kDeepestFolderNesting) << name;
+            EXPECT_EQ(ParseFolderPath(deepPath).segments, ParseFolderPath(deepest[1].folder_path).segments) << name;
+            EXPECT_EQ(ParseFolderPath(deepPath).root_key, ParseFolderPath(deepest[1].folder_path).root_key) << name;
+
+            const std::vector<BookmarkRecord> deeper = {
+                Record(L"https://top.example/", L"Top", root, 1700000000),
+                Record(L"https://deep.example/", L"Deep", chain(root, kDeepestFolderNesting + 1), 1700000001)};
+            ASSERT_TRUE(ExportBookmarks(deeper, file, &error)) << name;
+            error.clear();
+            EXPECT_TRUE(ImportBookmarks(file, &error).empty()) << name;
+            EXPECT_EQ(error, std::wstring(extension) == L".json"
+                                 ? L"Bookmark entry 2 of 2 has a folder path nested deeper than 1000 folders below its "
+                                   L"root; nothing was imported."
+                                 : L"The file nests folders more than 1000 levels below a root, deeper than any "
+                                   L"browser writes; nothing was imported.")
+                << name;
+        }
     }
 }
 

@@ -138,13 +138,23 @@ bool MutationTally::Read(const Mutant& mutant, const std::function<std::vector<B
     return true;
 }
 
-void MutationTally::CheckNotLess(const Mutant& mutant, size_t records, size_t original, std::optional<size_t> sound) {
-    if (records >= original) return;
-    if (sound && *sound == records) {
-        ++soundButSmaller;
+void MutationTally::CheckSame(const Mutant& mutant, const std::vector<BookmarkRecord>& records, size_t original,
+                              const std::optional<std::vector<BookmarkRecord>>& reference) {
+    if (!reference) {
+        Fault("damaged input read as sound", mutant);
         return;
     }
-    Fault("damaged input read as less", mutant);
+    bool same = records.size() == reference->size();
+    for (size_t i = 0; same && i < records.size(); ++i) {
+        const BookmarkRecord &a = records[i], &b = (*reference)[i];
+        same = a.url == b.url && a.title == b.title && a.folder_path == b.folder_path;
+    }
+    if (!same) {
+        Fault("read otherwise than the reference reads it", mutant);
+        return;
+    }
+    ++matched;
+    if (records.size() < original) ++soundButSmaller;
 }
 
 size_t MutationTally::Faults() const {
@@ -156,7 +166,9 @@ size_t MutationTally::Faults() const {
 std::string MutationTally::Summary(const std::string& format) const {
     std::ostringstream out;
     out << format << ": " << cases << " cases, " << accepted << " accepted (" << soundButSmaller
-        << " of them sound files holding less), " << refused << " refused, " << Faults() << " faults";
+        << " of them sound files holding less";
+    if (matched > 0) out << ", " << matched << " the same as the reference reads them";
+    out << "), " << refused << " refused, " << Faults() << " faults";
     for (const auto& [kind, count] : faults_) out << "; " << kind << " " << count;
     for (const std::string& example : examples_) out << "\n  " << example;
     return out.str();

@@ -68,12 +68,14 @@ public:
     // records next to an error, or a record without a URL. Returns false when the read threw.
     bool Read(const Mutant& mutant, const std::function<std::vector<BookmarkRecord>(std::wstring*)>& read,
               std::vector<BookmarkRecord>& records, std::wstring& error);
-    // The rule for a read that went through with no error (nor warning): it may give fewer records
-    // than the original only when the case is still a sound file that a browser would read as those
-    // records (`sound` holds how many it would read, or nothing when a browser would refuse it).
-    // Anything else is a damaged input read as less.
-    void CheckNotLess(const Mutant& mutant, size_t records, size_t original, std::optional<size_t> sound);
-    size_t soundButSmaller = 0;  // cases that are sound files holding fewer records
+    size_t soundButSmaller = 0;  // cases read the same as the reference, sound files holding fewer records
+    // The rule for every read that went through with no error (nor warning): it gives exactly what
+    // the reference, an independent reading of the same case, gives (url, title and folder path of
+    // each record, in order), and the reference finds the case sound (`reference` holds its
+    // reading, or nothing when it calls the case damaged). Counts reads that match it in `matched`.
+    void CheckSame(const Mutant& mutant, const std::vector<BookmarkRecord>& records, size_t original,
+                   const std::optional<std::vector<BookmarkRecord>>& reference);
+    size_t matched = 0;
 
     size_t Faults() const;
     std::string Summary(const std::string& format) const;
