@@ -25,6 +25,7 @@
 #include "core/file_backup.h"
 #include "database/app_database.h"
 #include "tests/app/ui_driver.h"
+#include "tests/helpers/process_window.h"
 #include "tests/support/process_start.h"
 
 namespace bm::bench {
@@ -94,27 +95,7 @@ double BackupsFirstFrameMs(const std::wstring& databaseFile, const std::wstring&
     return ms;
 }
 
-HWND ProgramWindow(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {pid, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t name[64] = {};
-            GetClassNameW(hwnd, name, 64);
-            if (owner == s->pid && wcscmp(name, ui::kWindowClassName) == 0) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND ProgramWindow(DWORD pid) { return helpers::FindProcessWindow(pid, ui::kWindowClassName, false); }
 
 // Starts the program at `exe`, returns the time from the start to its first frame drawn, then closes
 // it and waits for it to end (not timed). Negative when it did not draw within two minutes.

@@ -16,6 +16,7 @@
 #include "core/browsers.h"
 #include "database/app_database.h"
 #include "tests/support/firefox_fixture.h"
+#include "tests/helpers/process_window.h"
 #include "tests/support/process_start.h"
 #include "tests/database/database_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -79,28 +80,9 @@ private:
 
 // The first visible top-level window of the process with the given class, waiting up to the timeout.
 HWND WaitForWindow(const Program& program, const wchar_t* className, DWORD timeoutMs = kStartTimeoutMs) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* className;
-        HWND found;
-    } search = {program.pid(), className, nullptr};
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (GetTickCount64() < deadline && program.Running()) {
-        EnumWindows(
-            [](HWND hwnd, LPARAM param) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(param);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(hwnd, &pid);
-                wchar_t name[64] = {};
-                GetClassNameW(hwnd, name, 64);
-                if (pid == s->pid && IsWindowVisible(hwnd) && wcscmp(name, s->className) == 0) {
-                    s->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
+        if (HWND found = helpers::FindProcessWindow(program.pid(), className)) return found;
         Sleep(50);
     }
     return nullptr;

@@ -20,30 +20,11 @@
 #include "app/app.h"
 #include "database/app_database.h"
 #include "tests/helpers/probe_answer.h"
+#include "tests/helpers/process_window.h"
 
 namespace {
 
-HWND FindProgramWindow(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {pid, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t name[64] = {};
-            GetClassNameW(hwnd, name, 64);
-            if (owner == s->pid && IsWindowVisible(hwnd) && wcscmp(name, bm::ui::kWindowClassName) == 0) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND FindProgramWindow(DWORD pid) { return helpers::FindProcessWindow(pid, bm::ui::kWindowClassName); }
 
 uint64_t Frames(HWND window) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(GetPropW(window, bm::ui::kFramesDrawnProperty)));
