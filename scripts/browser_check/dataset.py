@@ -150,8 +150,8 @@ URL_KINDS = [
     "https://xn--a.example/",             # Chromium only: it does not decode an ASCII label
     "http://0x/",                         # Chromium only: Firefox reads no number in "0x"
     "view-source:not-a-page",             # Chromium only
-    "chrome://",                          # Firefox only: Chromium needs a host there
-    "file://host:80/share/x",             # Firefox only
+    "chrome-extension://",                # Firefox only: Chromium needs a host there
+    "filesystem:https://fs.example/",     # Firefox only: Chromium needs a storage type in the path
     "https://a\u05d0.example/",           # neither: a label that mixes directions
     "https://b\u00fccher-kind.example/",  # both
     "javascript:void('kind')",            # both

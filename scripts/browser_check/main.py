@@ -435,7 +435,9 @@ def firefox_checks(run, template, canonical, filled, control=False):
         counts, problems = compare_dates(firefox_dated(written, canonical), found_dates, 1000000)
         check(name + ": date added of each bookmark written", counts, problems)
         check_overlong_left_out(name, facts, too_long, unreadable, written, result, len(run.records))
-        check_unreadable_left_out(name, facts, unreadable, written, inspected[name]["found"], result)
+        before = 0 if mode == "replace" else (len(filled_bm) if name.endswith("firefox merge")
+                                               else sum(row[4] for row in base_new["places"].values()))
+        check_unreadable_left_out(name, facts, unreadable, written, inspected[name], result, before)
         if name.endswith("firefox merge"):
             history = [canonical.get(u) or u for u in run.urls if u.startswith("https://visited")]
             missing = [u for u in history if u not in now_urls]
@@ -493,14 +495,23 @@ def check_overlong_left_out(name, facts, too_long, unreadable, written, result, 
     check(name + ": URLs over %d characters left out and counted" % dataset.FIREFOX_URL_MAX, counts, problems)
 
 
-def check_unreadable_left_out(name, facts, unreadable, written, found, result):
+def check_unreadable_left_out(name, facts, unreadable, written, inspected, result, before):
     """Every URL reported added is one Firefox shows, and none that Firefox's URL parser refuses is
-    stored: such a record is left out and counted, and the log line says why."""
+    stored: such a record is left out and counted, and the log line says why. `before`: the bookmarks
+    the file held that the write keeps."""
+    found = inspected["found"]
     stored = [r["url"] for r in unreadable if r["url"] in facts["places"]]
     problems = ["a place Firefox cannot read was written: %s" % short(u, 60) for u in stored]
+    # Also in another form: nothing but the records written may have joined what was there (the tree
+    # is taken before Firefox's own probes are inserted).
+    shown = len(firefox_bookmarks(inspected["tree"]))
+    if shown != before + len(written):
+        problems.append("Firefox shows %d bookmarks, %d expected (%d kept + %d written)" % (
+            shown, before + len(written), before, len(written)))
+    counts = "Firefox shows %d bookmarks (%d kept + %d written); %d of %d records with a URL Firefox refuses " \
+             "stored" % (shown, before, len(written), len(stored), len(unreadable))
     shown = sum(1 for guid in found.values() if guid and not guid.startswith("error"))
-    counts = "%d of %d records with a URL Firefox refuses stored; %d of %d URLs of the records written found by " \
-             "PlacesUtils.bookmarks.fetch" % (len(stored), len(unreadable), shown, len(found))
+    counts += "; %d of %d URLs of the records written found by PlacesUtils.bookmarks.fetch" % (shown, len(found))
     if result is not None:
         added = result.get("added")
         counts = "%s reported added, %s" % (added, counts)
@@ -739,7 +750,9 @@ def write_reference_html(records, path):
                         indent + "<DL><p>"]
                 out += body(c, indent + "    ") + [indent + "</DL><p>"]
             else:
-                out.append(indent + '<DT><A HREF="%s" ADD_DATE="%d">%s</A>' % (html_escape(c[1]), c[2], html_escape(c[0])))
+                # Browsers export the form they store, where a NUL in an address is "%00".
+                href = html_escape(c[1].replace("\0", "%00"))
+                out.append(indent + '<DT><A HREF="%s" ADD_DATE="%d">%s</A>' % (href, c[2], html_escape(c[0])))
         return out
 
     text = ["<!DOCTYPE NETSCAPE-Bookmark-file-1>",
