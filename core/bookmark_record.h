@@ -23,6 +23,16 @@ struct BookmarkRecord {
 // Firefox's longest names are more than any browser's file holds.
 inline constexpr size_t kMaxFolderPathLength = 65536;
 
+// Folder depth, counted in every store as folders below a root, the root itself not counted ("Bookmarks
+// bar/a/b" is 2 deep). kDeepestFolderNesting is the deepest a store reads and the Firefox writer
+// writes: more than any browser writes, and little enough that walking it cannot exhaust a stack.
+inline constexpr size_t kDeepestFolderNesting = 1000;
+
+// The deepest the writer of a Chromium-family Bookmarks file writes. Chromium's JSON reader stops at
+// 200 levels (the document, `roots`, a root and its children are 4, each folder 2 more): at 98
+// folders it loads no bookmark at all, and its extension API already fails at 97.
+inline constexpr size_t kChromiumDeepestFolderNesting = 96;
+
 // Every record carries its own copy of its folder path, so a small file of deep folders with long
 // names and many links could need many times its size in memory. A reader refuses a file once the
 // paths of what it read pass this budget: a fixed allowance, and more per byte of input than

@@ -3,14 +3,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "core/bookmark_record.h"
+#include "core/write_shortfall.h"
 
 namespace bm {
 
@@ -21,26 +20,31 @@ std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std:
 // The same over the bytes of such a file.
 std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error);
 
-// Appends the bookmarks of `node` and everything below it; `parentPath` is the folder path of its parent.
-void CollectNode(const nlohmann::json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out);
-
 // Unix seconds of a Chromium time stamp; an empty or unreadable text gives the current time.
 int64_t ChromeTimeToUnix(const std::string& stamp);
 
 // Merges (replace = false) or replaces the bookmarks of the file. Returns the number added, or -1
 // with the error text set when the file was not written; the file is then as it was. A write that
 // would change no bookmark (a merge that adds nothing, a replace by what the file already holds)
-// leaves the file untouched and returns 0.
+// leaves the file untouched and returns 0. What the browser could not keep is not written as asked:
+// see ChromiumWritePlan::shortfall, stored through `shortfall` (when given) on success.
 int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
-                           std::wstring* error, bool replace);
+                           std::wstring* error, bool replace, WriteShortfall* shortfall = nullptr);
 
 // A write worked out in memory, so that the caller can see what it would change before it backs
 // the file up and writes.
 struct ChromiumWritePlan {
     int added = 0;
-    int skipped = 0;
+    int skipped = 0;       // duplicates: the file (or an earlier record) has the URL already
+    // Left out: a URL the browser drops when it loads the file (ChromiumKeepsUrl). Moved: a record
+    // nested deeper than kChromiumDeepestFolderNesting folders below its root, written in the
+    // deepest folder of its path the browser loads; counted among `added`.
+    WriteShortfall shortfall;
     bool changes = false;  // the file's bookmarks or folders would differ; false leaves nothing to write
     std::string text;      // the new file, when it changes
+    // The file as the plan read it, so that the commit can tell whether it is still that file.
+    bool sourceMissing = false;
+    std::string source;
 };
 
 // Reads the file and works out the write; the file is not touched. False with the error text when
@@ -48,17 +52,15 @@ struct ChromiumWritePlan {
 bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecord>& records, bool replace,
                        ChromiumWritePlan& plan, std::wstring* error);
 
-// Puts a planned text in place of the file in one step. False with the error text when it could not.
-bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error);
+// Puts a planned text in place of the file in one step, provided the file is still the one the plan
+// was made from. False with the error text when it could not; `fileChanged` (when given) then tells
+// whether that was because the file changed since it was planned, so that the caller plans again
+// rather than write over the change.
+bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error,
+                         bool* fileChanged = nullptr);
 
-void CollectUrls(const nlohmann::json& node, std::unordered_set<std::wstring>& urls);
-nlohmann::json NewBookmarksDocument();
-nlohmann::json MakeRootFolder(const std::string& displayName);
-
-// The deepest folder nesting below a root that is read or written here. Chromium's own JSON reader
-// stops at 200 levels (about 98 folders); ten times that is more than any browser writes, and
-// little enough that walking it cannot exhaust a thread's stack.
-constexpr size_t kDeepestFolderNesting = 1000;
+// How often a write is planned and committed before a file that keeps changing under it is left alone.
+inline constexpr int kChromiumWriteAttempts = 3;
 
 // JSON nesting that leaves room for kDeepestFolderNesting folders: the document, `roots`, two levels per
 // folder (the node and its `children`), and some to spare for what browsers add to a node.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/bookmark_record.h"
+#include "core/write_shortfall.h"
 
 namespace bm {
 
@@ -26,19 +27,24 @@ std::vector<BookmarkRecord> ReadFirefoxBookmarksFromCopy(const std::wstring& pat
 // bookmark outside the tags root points at it; URLs are stored in the form Firefox stores them.
 // A replace leaves the file as Firefox leaves it when its user removes those items: no orphans, no
 // keyword or tag of a URL that is no longer bookmarked, tombstones for what Firefox Sync knows.
-// A record whose URL is longer than Firefox keeps is left out and counted in `tooLong` (when given);
-// `skipped` counts the duplicates. Both are written only on success.
+// A record whose URL Firefox would not keep (longer than it keeps, or one it cannot open) is left
+// out, and one nested deeper than kDeepestFolderNesting folders below its root is written in the
+// deepest folder of its path the reader reads back: both are told in `shortfall` (when given);
+// `skipped` counts the duplicates. Both are written only on success. A folder path longer than
+// kMaxFolderPathLength refuses the whole write.
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                          std::wstring* error, bool replace, int* tooLong = nullptr);
+                          std::wstring* error, bool replace, WriteShortfall* shortfall = nullptr);
 
 // The longest URL Firefox keeps, in UTF-16 units of its stored form; its own insert refuses longer ones.
 inline constexpr size_t kFirefoxMaxUrlLength = 65536;
 
-// How many of the records a merge would add, without changing the file, and how many it would skip as
-// duplicates and leave out as too long (when given); -1 when it cannot tell, with `damage` set to the
-// reason when the file is damaged (the writer would refuse it for that reason).
+// How many of the records a merge would add, without changing the file, how many it would skip as
+// duplicates and what it would leave out (when given); -1 when it cannot tell, with `refusal` set to
+// the reason when the writer would refuse the write (a damaged file, a file without bookmark roots,
+// a folder path longer than any browser keeps), in the writer's words.
 int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items,
-                               int* skipped = nullptr, int* tooLong = nullptr, std::wstring* damage = nullptr);
+                               int* skipped = nullptr, WriteShortfall* shortfall = nullptr,
+                               std::wstring* refusal = nullptr);
 
 // moz_places.rev_host of a URL, from the form Firefox stores: its host (and port) reversed, then ".".
 std::string ReverseHost(const std::wstring& url);

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting
 #include "core/sql_statement.h"
 #include "core/sqlite_file_copy.h"
 

@@ -7,7 +7,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
 #include "core/firefox_places_internal.h"
 #include "core/sql_statement.h"
 #include "core/sqlite_file_copy.h"

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/chromium_bookmarks.h"  // kDeepestFolderNesting, the bound every store keeps
+#include "core/browser_urls.h"
 #include "core/firefox_places_internal.h"
 #include "core/places_url.h"
 #include "core/sql_statement.h"
@@ -419,18 +419,38 @@ size_t Utf16Length(const std::string& utf8) {
     return units;
 }
 
+// Why the writer refuses the whole write, before it opens the file; "" when it does not. What the
+// reader would refuse to read back is not written either.
+std::wstring RefusalOf(const std::vector<BookmarkRecord>& items) {
+    for (const BookmarkRecord& record : items)
+        if (record.folder_path.size() > kMaxFolderPathLength)
+            return L"A bookmark's folder path is longer than " + std::to_wstring(kMaxFolderPathLength) +
+                   L" characters, more than any browser keeps; places.sqlite was not changed.";
+    return {};
+}
+
+// Whether Firefox keeps the record's URL, in the form it is stored; counted in `shortfall` when not.
+// Firefox refuses such a URL in its own insert: one written here it could not show, find, export or
+// back up, while this program's reader would read it back as there.
+bool FirefoxKeeps(const BookmarkRecord& record, const std::string& stored, WriteShortfall& shortfall) {
+    if (Utf16Length(stored) > kFirefoxMaxUrlLength) {
+        ++shortfall.urlTooLong;
+        return false;
+    }
+    if (!FirefoxKeepsUrl(record.url)) {
+        ++shortfall.urlUnusable;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                          std::wstring* error, bool replace, int* tooLong) {
-    // What the reader would refuse to read back is not written either.
-    for (const BookmarkRecord& record : items) {
-        if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting) {
-            if (error)
-                *error = L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
-                         L" folders; places.sqlite was not changed.";
-            return -1;
-        }
+                          std::wstring* error, bool replace, WriteShortfall* shortfall) {
+    if (const std::wstring refusal = RefusalOf(items); !refusal.empty()) {
+        if (error) *error = refusal;
+        return -1;
     }
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READWRITE, kLongPathVfs) != SQLITE_OK) {
@@ -460,7 +480,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 
         int inserted = 0;
         int skippedCount = 0;
-        int tooLongCount = 0;
+        WriteShortfall apart;
         {
             PlacesInserter inserter(db);
             std::unordered_set<std::wstring> seen;
@@ -473,20 +493,20 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
                     db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(tags));
                 while (StepRow(query)) seen.insert(DuplicateKey(CanonicalPlacesUrl(ColumnText(query, 0))));
             }
-            for (const BookmarkRecord& record : items) {
+            for (size_t i = 0; i < items.size(); ++i) {
+                const BookmarkRecord& record = items[i];
                 const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
-                // Firefox refuses such a URL in its own insert; one written here it could not show,
-                // find, export or back up.
-                if (Utf16Length(stored) > kFirefoxMaxUrlLength) {
-                    ++tooLongCount;
-                    continue;
-                }
+                if (!FirefoxKeeps(record, stored, apart)) continue;
                 const std::wstring key = DuplicateKey(stored);
                 if (seen.count(key)) {
                     ++skippedCount;
                     continue;
                 }
-                const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+                ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+                // Depth counts the folders below the root, as the reader does: a deeper record goes into
+                // the deepest folder of its path that the reader reads back.
+                std::wstring keptIn = KeepWithinDepth(record.folder_path, parsed, kDeepestFolderNesting);
+                if (!keptIn.empty()) apart.moved.push_back({i, std::move(keptIn)});
                 int64_t parent = toolbar;
                 if (parsed.root_key == L"synced") {
                     parent = mobile;
@@ -509,7 +529,7 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
         ExecOrThrow(db, "COMMIT;");
         sqlite3_close(db);
         if (skipped) *skipped = skippedCount;
-        if (tooLong) *tooLong = tooLongCount;
+        if (shortfall) *shortfall = std::move(apart);
         return inserted;
     } catch (const std::exception& e) {
         if (error) *error = PlacesFailureText(db, e, L"it was not changed.");
@@ -523,10 +543,14 @@ int WriteFirefoxBookmarks(const std::wstring& path, const std::vector<BookmarkRe
 }
 
 // The writer's merge without the write: how many of the records it would add, counted as the
-// writer counts them. -1 when the file cannot be read that way or is damaged, so that the writer
-// itself reports why.
+// writer counts them. -1 when the file cannot be read that way, is damaged or the writer would refuse
+// the write, so that the writer itself reports why.
 int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<BookmarkRecord>& items, int* skipped,
-                               int* tooLong, std::wstring* damage) {
+                               WriteShortfall* shortfall, std::wstring* refusal) {
+    if (std::wstring refused = RefusalOf(items); !refused.empty()) {
+        if (refusal) *refusal = std::move(refused);
+        return -1;
+    }
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(ToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, kLongPathVfs) != SQLITE_OK) {
         if (db) sqlite3_close(db);
@@ -537,33 +561,36 @@ int CountFirefoxMergeAdditions(const std::wstring& path, const std::vector<Bookm
         // Every check the reader makes: a damaged file must reach the writer, which says so, rather
         // than be taken for one that holds everything already.
         ReadOpenPlaces(db, path);
-        if (FindIdByGuid(db, "unfiled_____") >= 0 || FindIdByGuid(db, "toolbar_____") >= 0) {
-            std::unordered_set<std::wstring> seen;
-            {
-                Statement query = PrepareOrThrow(
-                    db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(FindIdByGuid(db, "tags________")));
-                while (StepRow(query)) seen.insert(DuplicateKey(CanonicalPlacesUrl(ColumnText(query, 0))));
-            }
-            count = 0;
-            int duplicates = 0;
-            int longOnes = 0;
-            for (const BookmarkRecord& record : items) {
-                const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
-                if (Utf16Length(stored) > kFirefoxMaxUrlLength)
-                    ++longOnes;
-                else if (seen.insert(DuplicateKey(stored)).second)
-                    ++count;
-                else
-                    ++duplicates;
-            }
-            if (skipped) *skipped = duplicates;
-            if (tooLong) *tooLong = longOnes;
+        if (FindIdByGuid(db, "unfiled_____") < 0 && FindIdByGuid(db, "toolbar_____") < 0) {
+            // The writer refuses such a file with these words.
+            if (refusal) *refusal = L"Could not locate Firefox bookmark roots in places.sqlite.";
+            sqlite3_close(db);
+            return -1;
         }
+        std::unordered_set<std::wstring> seen;
+        {
+            Statement query = PrepareOrThrow(
+                db, "SELECT p.url FROM moz_places p WHERE p.id IN " + BookmarkedPlaces(FindIdByGuid(db, "tags________")));
+            while (StepRow(query)) seen.insert(DuplicateKey(CanonicalPlacesUrl(ColumnText(query, 0))));
+        }
+        count = 0;
+        int duplicates = 0;
+        WriteShortfall apart;
+        for (const BookmarkRecord& record : items) {
+            const std::string stored = CanonicalPlacesUrl(ToUtf8(record.url));
+            if (!FirefoxKeeps(record, stored, apart)) continue;
+            if (seen.insert(DuplicateKey(stored)).second)
+                ++count;
+            else
+                ++duplicates;
+        }
+        if (skipped) *skipped = duplicates;
+        if (shortfall) *shortfall = std::move(apart);
     } catch (const std::exception& e) {
         count = -1;
-        const bool damaged = dynamic_cast<const DamagedDatabase*>(&e) || dynamic_cast<const TooDeepPlaces*>(&e) ||
+        const bool refused = dynamic_cast<const DamagedDatabase*>(&e) || dynamic_cast<const TooDeepPlaces*>(&e) ||
                              dynamic_cast<const OverlongPlacesPaths*>(&e);
-        if (damaged && damage) *damage = PlacesFailureText(db, e, L"places.sqlite was not changed.");
+        if (refused && refusal) *refusal = PlacesFailureText(db, e, L"places.sqlite was not changed.");
     }
     sqlite3_close(db);
     return count;

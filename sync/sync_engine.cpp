@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "core/browser_process.h"
 #include "core/browsers.h"
@@ -50,28 +52,74 @@ DestinationResult FailDestination(DestinationResult result, const std::wstring& 
     result.added = 0;
     result.duplicatesSkipped = 0;
     result.leftOut = 0;
+    result.keptShallower = 0;
     result.message = message;
     Emit(log, L"[ERROR] " + result.name + L": " + message);
     return result;
 }
 
-std::wstring CountsMessage(int added, int skipped, int tooLong = 0) {
-    std::wstring text = std::to_wstring(added) + L" added, " + std::to_wstring(skipped) + L" duplicate(s) skipped";
-    if (tooLong > 0)
-        text += L", " + std::to_wstring(tooLong) + L" left out (a URL longer than the " +
-                std::to_wstring(kFirefoxMaxUrlLength) + L" characters Firefox keeps)";
-    return text + L".";
+// How many of `count` things, with `one` or `many` as the words for them.
+std::wstring Plural(int count, const std::wstring& one, const std::wstring& many) { return count == 1 ? one : many; }
+
+// The words for what a browser's writer left out or moved, after the counts of added and skipped.
+std::wstring ShortfallWords(const WriteShortfall& shortfall, const std::wstring& browser, bool firefox) {
+    std::vector<std::pair<int, std::wstring>> reasons;
+    if (shortfall.urlTooLong > 0)
+        reasons.emplace_back(shortfall.urlTooLong,
+                             Plural(shortfall.urlTooLong, L"a URL", L"URLs") + L" longer than the " +
+                                 std::to_wstring(kFirefoxMaxUrlLength) + L" characters Firefox keeps");
+    if (shortfall.urlUnusable > 0)
+        reasons.emplace_back(shortfall.urlUnusable,
+                             Plural(shortfall.urlUnusable, L"a URL ", L"URLs ") + browser + L" cannot open");
+    std::wstring text;
+    if (!reasons.empty()) {
+        text += L", " + std::to_wstring(shortfall.LeftOut()) + L" left out (";
+        if (reasons.size() == 1) {
+            text += reasons[0].second;
+        } else {
+            for (size_t i = 0; i < reasons.size(); ++i)
+                text += (i ? L"; " : L"") + std::to_wstring(reasons[i].first) + L": " + reasons[i].second;
+        }
+        text += L")";
+    }
+    if (!shortfall.moved.empty()) {
+        const size_t deepest = firefox ? kDeepestFolderNesting : kChromiumDeepestFolderNesting;
+        text += L", " + std::to_wstring(shortfall.moved.size()) + L" kept in a shallower folder (nested deeper than the " +
+                std::to_wstring(deepest) + L" folders " + (firefox ? std::wstring(L"any browser writes") : browser + L" loads") +
+                L")";
+    }
+    return text;
+}
+
+std::wstring CountsMessage(int added, int skipped, const std::wstring& shortfall = {}) {
+    return std::to_wstring(added) + L" added, " + std::to_wstring(skipped) + L" duplicate(s) skipped" + shortfall + L".";
+}
+
+// One line for each record a writer kept in a shallower folder than its path names (the first few).
+void LogMoved(const std::vector<BookmarkRecord>& records, const WriteShortfall& shortfall, const std::wstring& browser,
+              const LogCallback& log) {
+    constexpr size_t kNamed = 10;
+    for (size_t i = 0; i < shortfall.moved.size() && i < kNamed; ++i) {
+        const WriteShortfall::Moved& moved = shortfall.moved[i];
+        const BookmarkRecord& record = records[moved.record];
+        Emit(log, browser + L": '" + record.title + L"' (" + record.url + L") lies " +
+                      std::to_wstring(ParseFolderPath(record.folder_path).segments.size()) +
+                      L" folders deep; it was put in the deepest folder of its path kept there: '" + moved.keptIn + L"'.");
+    }
+    if (shortfall.moved.size() > kNamed)
+        Emit(log, browser + L": " + std::to_wstring(shortfall.moved.size() - kNamed) +
+                      L" more bookmark(s) nested as deep were put in the deepest folder of their path kept there.");
 }
 
 // A destination that already holds what the write would give: it is left alone, without a backup
 // or snapshot, so that syncs that change nothing do not push older backups out of those kept.
-DestinationResult Unchanged(DestinationResult result, int skipped, int tooLong, bool replace, const std::wstring& store,
-                            const std::wstring& backup, const LogCallback& log) {
+DestinationResult Unchanged(DestinationResult result, int skipped, int leftOut, const std::wstring& shortfall,
+                            bool replace, const std::wstring& store, const std::wstring& backup, const LogCallback& log) {
     result.ok = true;
     result.added = 0;
     result.duplicatesSkipped = skipped;
-    result.leftOut = tooLong;
-    result.message = CountsMessage(0, skipped, tooLong) +
+    result.leftOut = leftOut;
+    result.message = CountsMessage(0, skipped, shortfall) +
                      (replace ? L" It already holds exactly these bookmarks" : L" Nothing to add") + L": the " + store +
                      L" was left as it was and no " + backup + L" was made.";
     Emit(log, L"[OK] " + result.name + L": " + result.message);
@@ -286,64 +334,84 @@ DestinationResult SyncEngine::SyncToBrowser(const std::vector<BookmarkRecord>& r
         }
 
         // What the write would change is worked out first: a write that changes nothing makes no
-        // backup and leaves the file as it is.
-        ChromiumWritePlan plan;
-        if (IsFirefox(browser)) {
-            int duplicates = 0;
-            int tooLong = 0;
-            std::wstring damage;
-            if (!replace) {
-                const int additions = CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &tooLong, &damage);
-                // A damaged file gets no backup: it would push a sound one out of those kept.
-                if (!damage.empty()) return FailDestination(std::move(result), L"Write failed: " + damage, log);
-                if (additions == 0)
-                    return Unchanged(std::move(result), duplicates, tooLong, replace, L"file", L"backup", log);
-            }
-        } else {
-            std::wstring planError;
-            if (!PlanChromiumWrite(browser.bookmarksPath, records, replace, plan, &planError))
-                return FailDestination(std::move(result), L"Write failed: " + planError, log);
-            if (!plan.changes) {
-                RemoveLeftoverTemporaries(browser.bookmarksPath);  // what a killed write left beside it
-                return Unchanged(std::move(result), static_cast<int>(records.size()), 0, replace, L"file", L"backup", log);
-            }
-        }
-
-        if (autoBackup || replace) {
-            std::wstring backupError;
-            std::optional<std::wstring> backupPath = BackupFile(browser.bookmarksPath, &backupError);
-            if (backupPath) {
-                std::wstring line = L"Backup created: " + *backupPath;
-                if (replace) line += L" (Replace mode - restore this if anything looks wrong)";
-                Emit(log, line);
-            } else if (!backupError.empty()) {
-                return FailDestination(std::move(result),
-                                       L"Backup failed: " + backupError + L" -- aborting write for safety.", log);
-            }
-            if (replace && backupPath)
-                Emit(log, L"[REPLACE] Clearing existing bookmarks in '" + name +
-                              L"' before writing (backup above can restore them).");
-            else if (replace)
-                Emit(log, L"[REPLACE] '" + name + L"' had no bookmarks file: nothing to clear or back up.");
-        }
-
+        // backup and leaves the file as it is. A Bookmarks file that changes between that plan and
+        // the write is planned, backed up and written again, so that the change is neither written
+        // over nor missing from the backup.
+        const bool firefox = IsFirefox(browser);
         int skipped = 0;
-        int tooLong = 0;
         int added = -1;
+        WriteShortfall shortfall;
         std::wstring writeError;
-        if (IsFirefox(browser)) {
-            added = WriteFirefoxBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace, &tooLong);
-        } else if (CommitChromiumWrite(browser.bookmarksPath, plan, &writeError)) {
-            added = plan.added;
-            skipped = plan.skipped;
+        for (int attempt = 0; added < 0; ++attempt) {
+            ChromiumWritePlan plan;
+            if (firefox) {
+                int duplicates = 0;
+                std::wstring refusal;
+                // The merge's look-ahead also tells, for a replace, whether the writer would refuse.
+                const int additions =
+                    CountFirefoxMergeAdditions(browser.bookmarksPath, records, &duplicates, &shortfall, &refusal);
+                // A write the writer would refuse gets no backup: it would push a sound one out of those kept.
+                if (!refusal.empty()) return FailDestination(std::move(result), L"Write failed: " + refusal, log);
+                if (!replace && additions == 0) {
+                    const std::wstring words = ShortfallWords(shortfall, name, true);
+                    return Unchanged(std::move(result), duplicates, shortfall.LeftOut(), words, replace, L"file",
+                                     L"backup", log);
+                }
+            } else {
+                std::wstring planError;
+                if (!PlanChromiumWrite(browser.bookmarksPath, records, replace, plan, &planError))
+                    return FailDestination(std::move(result), L"Write failed: " + planError, log);
+                if (!plan.changes) {
+                    RemoveLeftoverTemporaries(browser.bookmarksPath);  // what a killed write left beside it
+                    const int leftOut = plan.shortfall.LeftOut();
+                    const std::wstring words = ShortfallWords(plan.shortfall, name, false);
+                    return Unchanged(std::move(result), static_cast<int>(records.size()) - leftOut, leftOut, words,
+                                     replace, L"file", L"backup", log);
+                }
+            }
+
+            if (autoBackup || replace) {
+                std::wstring backupError;
+                std::optional<std::wstring> backupPath = BackupFile(browser.bookmarksPath, &backupError);
+                if (backupPath) {
+                    std::wstring line = L"Backup created: " + *backupPath;
+                    if (replace) line += L" (Replace mode - restore this if anything looks wrong)";
+                    Emit(log, line);
+                } else if (!backupError.empty()) {
+                    return FailDestination(std::move(result),
+                                           L"Backup failed: " + backupError + L" -- aborting write for safety.", log);
+                }
+                if (replace && backupPath)
+                    Emit(log, L"[REPLACE] Clearing existing bookmarks in '" + name +
+                                  L"' before writing (backup above can restore them).");
+                else if (replace)
+                    Emit(log, L"[REPLACE] '" + name + L"' had no bookmarks file: nothing to clear or back up.");
+            }
+
+            if (firefox) {
+                added = WriteFirefoxBookmarks(browser.bookmarksPath, records, &skipped, &writeError, replace, &shortfall);
+                break;
+            }
+            bool fileChanged = false;
+            if (CommitChromiumWrite(browser.bookmarksPath, plan, &writeError, &fileChanged)) {
+                added = plan.added;
+                skipped = plan.skipped;
+                shortfall = std::move(plan.shortfall);
+            } else if (!fileChanged || attempt + 1 == kChromiumWriteAttempts) {
+                break;
+            } else {
+                Emit(log, name + L": its bookmarks file changed while this write was prepared; planning it again.");
+            }
         }
         if (added < 0) return FailDestination(std::move(result), L"Write failed: " + writeError, log);
 
+        LogMoved(records, shortfall, name, log);
         result.ok = true;
         result.added = added;
         result.duplicatesSkipped = skipped;
-        result.leftOut = tooLong;
-        result.message = CountsMessage(added, skipped, tooLong);
+        result.leftOut = shortfall.LeftOut();
+        result.keptShallower = static_cast<int32_t>(shortfall.moved.size());
+        result.message = CountsMessage(added, skipped, ShortfallWords(shortfall, name, firefox));
         Emit(log, L"[OK] " + name + L": " + result.message);
         return result;
     } catch (...) {
@@ -375,7 +443,8 @@ DestinationResult SyncEngine::SyncToProfile(const std::vector<BookmarkRecord>& r
         try {
             // A write that would change nothing takes no snapshot.
             if (ProfileAlreadyHolds(db.GetBookmarks(profileId), records, replace))
-                return Unchanged(std::move(result), static_cast<int>(records.size()), 0, replace, L"profile", L"snapshot", log);
+                return Unchanged(std::move(result), static_cast<int>(records.size()), 0, L"", replace, L"profile",
+                                 L"snapshot", log);
             db.CreateSnapshot(profileId,
                               replace ? L"Auto-backup before REPLACE sync" : L"Auto-backup before sync");
         } catch (...) {

@@ -33,7 +33,8 @@ struct DestinationResult {
     bool ok = false;
     int32_t added = 0;
     int32_t duplicatesSkipped = 0;
-    int32_t leftOut = 0;   // records the destination cannot keep (a URL longer than Firefox keeps)
+    int32_t leftOut = 0;        // records the destination cannot keep (a URL it refuses, too long or unusable)
+    int32_t keptShallower = 0;  // added, in a shallower folder: nested deeper than the destination holds
     std::wstring message;  // the text that follows the marker in the log line
 };
 

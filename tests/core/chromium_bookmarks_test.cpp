@@ -282,7 +282,7 @@ TEST_F(ChromiumStore, MalformedDocumentsTable) {
 TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
     WriteTextFile(file, kBrowserFile);
     const std::vector<BookmarkRecord> records = {
-        Record(L"example.com/a", L"dup by case and slash? no: scheme differs", L""),
+        Record(L"http://example.com/a", L"dup by case and slash? no: scheme differs", L""),
         Record(L"HTTPS://EXAMPLE.COM/A", L"Duplicate", L""),                  // known, at the bar's top
         Record(L"https://docs.example.org", L"Duplicate deep", L"Other bookmarks"),  // known, inside Work
         Record(L"https://пример.рф", L"Duplicate mobile", L""),                 // known, two levels deep in synced
@@ -306,8 +306,8 @@ TEST_F(ChromiumStore, MergeSkipsKnownUrlsAndKeepsUnknownKeys) {
     EXPECT_EQ(bar["children"][0]["meta_info"]["power_bookmark_meta"], "");
     EXPECT_EQ(bar["children"][0]["url"], "https://Example.com/a/");  // the existing entry is unchanged
     EXPECT_EQ(bar["children"][0]["date_last_used"], "0");
-    // "example.com/a" has no scheme, so it is a different key and is added to the bar itself.
-    EXPECT_EQ(bar["children"][2]["url"], "example.com/a");
+    // "http://example.com/a" differs in its scheme, so it is a different key and is added to the bar itself.
+    EXPECT_EQ(bar["children"][2]["url"], "http://example.com/a");
     EXPECT_EQ(bar["children"][2]["id"], "14");  // the file's highest id is 13
     const json& work = bar["children"][1];
     ASSERT_EQ(work["children"].size(), 2u);
@@ -352,16 +352,16 @@ TEST_F(ChromiumStore, FolderReuseIsExactAndFirstMatchWins) {
         {"type":"folder","name":"Work","id":"3","children":[]},
         {"type":"folder","name":"Work","id":"4","children":[]}]},
         "other":{"type":"folder","id":"5","children":[]},"synced":{"type":"folder","id":"6","children":[]}}})");
-    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"a", L"A", L"Work"), Record(L"b", L"B", L"Bookmarks bar/work/Sub")},
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://a.example/", L"A", L"Work"), Record(L"https://b.example/", L"B", L"Bookmarks bar/work/Sub")},
                                      nullptr, nullptr, false),
               2);
     const json bar = ReadJson()["roots"]["bookmark_bar"]["children"];
     ASSERT_EQ(bar.size(), 3u);
-    EXPECT_EQ(bar[1]["children"][0]["url"], "a");
+    EXPECT_EQ(bar[1]["children"][0]["url"], "https://a.example/");
     EXPECT_TRUE(bar[2]["children"].empty());
     EXPECT_EQ(bar[0]["children"][0]["name"], "Sub");
     EXPECT_EQ(bar[0]["children"][0]["id"], "8");
-    EXPECT_EQ(bar[0]["children"][0]["children"][0]["url"], "b");
+    EXPECT_EQ(bar[0]["children"][0]["children"][0]["url"], "https://b.example/");
 }
 
 TEST_F(ChromiumStore, NewDocumentIsWrittenExactly) {
@@ -547,27 +547,32 @@ std::wstring NestedPath(const std::wstring& root, size_t folders) {
     return path;
 }
 
-TEST_F(ChromiumStore, NestingAtTheBoundIsReadAndWrittenOnASmallStack) {
+// A file another program wrote as deep as the reader goes is read whole and can be merged into; what
+// the merge adds lands no deeper than Chromium loads.
+TEST_F(ChromiumStore, NestingAtTheReadersBoundIsReadAndMergedIntoOnASmallStack) {
     WriteTextFile(file, NestedBookmarksFile(kDeepestFolderNesting));
     const std::wstring deepest = NestedPath(L"Bookmarks bar", kDeepestFolderNesting);
     std::vector<BookmarkRecord> before, after;
     int added = -2;
     std::wstring error;
+    WriteShortfall shortfall;
     test::RunWithStack(test::kSmallStack, [&] {
         before = ReadChromiumBookmarks(file, &error);
         added = WriteChromiumBookmarks(file, {Record(L"https://deeper.example/", L"D", deepest),
                                               Record(L"https://fresh.example/", L"F", NestedPath(L"Other bookmarks", kDeepestFolderNesting))},
-                                       nullptr, &error, false);
+                                       nullptr, &error, false, &shortfall);
         after = ReadChromiumBookmarks(file, &error);
     });
     EXPECT_EQ(error, L"");
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(before[0].folder_path, deepest);
     EXPECT_EQ(added, 2);
+    EXPECT_EQ(shortfall.moved.size(), 2u);
     ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0].folder_path, deepest);
     EXPECT_EQ(after[1].url, L"https://deeper.example/");
-    EXPECT_EQ(after[1].folder_path, deepest);
-    EXPECT_EQ(after[2].folder_path, NestedPath(L"Other bookmarks", kDeepestFolderNesting));
+    EXPECT_EQ(after[1].folder_path, NestedPath(L"Bookmarks bar", kChromiumDeepestFolderNesting));
+    EXPECT_EQ(after[2].folder_path, NestedPath(L"Other bookmarks", kChromiumDeepestFolderNesting));
 }
 
 TEST_F(ChromiumStore, DeeperNestingIsRefusedWholeOnASmallStack) {
@@ -594,45 +599,33 @@ TEST_F(ChromiumStore, DeeperNestingIsRefusedWholeOnASmallStack) {
     EXPECT_TRUE(ReadChromiumBookmarks(file, &readError).empty());
     EXPECT_NE(readError.find(L"deeper than any browser writes"), std::wstring::npos);
 
-    // A record whose folder path is deeper than the bound leaves a sound file as it was.
-    WriteTextFile(file, kBrowserFile);
-    for (const bool replace : {false, true}) {
-        std::wstring error;
-        int skipped = -4;
-        EXPECT_EQ(WriteChromiumBookmarks(file, {Record(L"https://ok.example/", L"ok", L""),
-                                                Record(L"https://n.example/", L"N", NestedPath(L"Work", kDeepestFolderNesting + 1))},
-                                         &skipped, &error, replace),
-                  -1);
-        EXPECT_EQ(error, L"A bookmark's folder path is nested deeper than 1000 folders; the Bookmarks file was not changed.");
-        EXPECT_EQ(skipped, -4);
-        EXPECT_EQ(ReadTextFile(file), kBrowserFile);
-    }
 }
 
-// The walks over a tree take no stack per level, whatever built the tree.
-TEST(ChromiumTreeWalks, DeepTreesInMemory) {
-    json node = {{"type", "url"}, {"url", "https://deep.example/"}, {"name", "Deep"}, {"id", "7"}};
-    for (int i = 0; i < 100000; ++i) {
-        json folder = {{"type", "folder"}, {"name", "f"}, {"id", "1"}};
-        folder["children"] = json::array();
-        folder["children"].push_back(std::move(node));
-        node = std::move(folder);
-    }
-    std::vector<BookmarkRecord> records;
-    std::unordered_set<std::wstring> urls;
-    test::RunWithStack(test::kSmallStack, [&] {
-        CollectNode(node, L"Bookmarks bar", records);
-        CollectUrls(node, urls);
+// The walks over a tree (the reader's, the duplicate keys', the ids', the comparison of a replace)
+// take no stack per level: a file at the reader's bound is read, merged into and replaced on a stack
+// far too small for one frame per folder.
+TEST_F(ChromiumStore, DeepTreesOnATinyStack) {
+    constexpr size_t kTinyStack = 64 * 1024;
+    const std::string deep = NestedBookmarksFile(kDeepestFolderNesting);
+    WriteTextFile(file, deep);
+    size_t read = 0;
+    int merged = -2, replaced = -2;
+    std::wstring error;
+    test::RunWithStack(kTinyStack, [&] {
+        read = ReadChromiumBookmarks(file, &error).size();
+        merged = WriteChromiumBookmarks(file, {Record(L"https://deep.example/", L"Deep", L"")}, nullptr, &error, false);
+        replaced = WriteChromiumBookmarks(file, {Record(L"https://n.example/", L"N", L"")}, nullptr, &error, true);
     });
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].folder_path.size(), std::wstring(L"Bookmarks bar").size() + 2 * 100000);
-    EXPECT_EQ(urls, std::unordered_set<std::wstring>{L"https://deep.example"});
+    EXPECT_EQ(error, L"");
+    EXPECT_EQ(read, 1u);
+    EXPECT_EQ(merged, 0);  // already there, however deep
+    EXPECT_EQ(replaced, 1);
 }
 
 TEST_F(ChromiumStore, MissingRootGetsNextIdWithoutDates) {
     WriteTextFile(file, R"({"checksum":"c","roots":{"bookmark_bar":{"type":"folder","id":"1","children":[]},
         "other":{"type":"folder","id":"41","children":[]}},"version":1})");
-    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"m", L"M", L"Mobile bookmarks")}, nullptr, nullptr, false), 1);
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"https://m.example/", L"M", L"Mobile bookmarks")}, nullptr, nullptr, false), 1);
     const json synced = ReadJson()["roots"]["synced"];
     EXPECT_EQ(synced["id"], "42");
     EXPECT_EQ(synced["name"], "Mobile bookmarks");
@@ -674,13 +667,44 @@ TEST_F(ChromiumStore, ReplaceEmptiesEveryRootBeforeAdding) {
     EXPECT_TRUE(ReadJson()["roots"]["bookmark_bar"]["children"].empty());
 }
 
-TEST_F(ChromiumStore, EmptyUrlsAreWrittenOnceLikeAnyOther) {
+// Chromium drops a bookmark without an address when it loads the file: such records are left out
+// and counted apart from duplicates, and a merge of nothing else leaves no file behind.
+TEST_F(ChromiumStore, EmptyUrlsAreLeftOutAndCounted) {
     int skipped = -1;
-    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"", L"", L""), Record(L"", L"Second", L"")}, &skipped, nullptr, false), 1);
-    EXPECT_EQ(skipped, 1);
-    const json node = ReadJson()["roots"]["bookmark_bar"]["children"][0];
-    EXPECT_EQ(node["url"], "");
-    EXPECT_EQ(node["name"], "");
+    WriteShortfall shortfall;
+    ASSERT_EQ(WriteChromiumBookmarks(file, {Record(L"", L"", L""), Record(L"", L"Second", L"")}, &skipped, nullptr, false,
+                                     &shortfall),
+              0);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_EQ(shortfall.urlUnusable, 2);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A plan is committed only over the file it was made from: a file changed or created since is left as
+// it is, and the caller is told so that it plans again.
+TEST_F(ChromiumStore, APlanIsNotCommittedOverAFileChangedSince) {
+    const std::string changed = R"({"roots":{"bookmark_bar":{"type":"folder","children":[]},"other":{"type":"folder",
+        "children":[]},"synced":{"type":"folder","children":[]}}})";
+    for (const bool existed : {true, false}) {
+        SCOPED_TRACE(existed ? "file there" : "no file");
+        DeleteFileW(file.c_str());
+        if (existed) WriteTextFile(file, kBrowserFile);
+        ChromiumWritePlan plan;
+        std::wstring error;
+        ASSERT_TRUE(PlanChromiumWrite(file, {Record(L"https://new.example/", L"New", L"")}, false, plan, &error));
+        ASSERT_TRUE(plan.changes);
+        WriteTextFile(file, changed);
+        bool fileChanged = false;
+        EXPECT_FALSE(CommitChromiumWrite(file, plan, &error, &fileChanged));
+        EXPECT_TRUE(fileChanged);
+        EXPECT_EQ(error, L"Bookmarks file was changed by another program while this write was prepared; it was left as it is.");
+        EXPECT_EQ(ReadTextFile(file), changed);
+        // Planned again from what it holds now, it is written.
+        ASSERT_TRUE(PlanChromiumWrite(file, {Record(L"https://new.example/", L"New", L"")}, false, plan, &error));
+        EXPECT_TRUE(CommitChromiumWrite(file, plan, &error, &fileChanged)) << ToUtf8(error);
+        EXPECT_FALSE(fileChanged);
+        EXPECT_EQ(ReadChromiumBookmarks(file, &error).size(), 1u);
+    }
 }
 
 TEST_F(ChromiumStore, OutputFormatting) {

@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr}),
     [](const ::testing::TestParamInfo<CraftedCase>& info) { return std::string(info.param.name); });
 
-TEST(CraftedWrite, ChromiumWriterRefusesAPathNoBrowserKeepsAndWritesDeepOnesWhole) {
+TEST(CraftedWrite, ChromiumWriterRefusesAPathNoBrowserKeepsAndKeepsDeepOnesWhereChromiumLoadsThem) {
     test::TempDir dir;
     const std::wstring file = dir / L"Bookmarks";
     BookmarkRecord tooLong{0, 0, L"https://x.example/", L"X", L"Bookmarks bar/" + std::wstring(70000, L'n'), 1700000000};
@@ -127,9 +127,14 @@ TEST(CraftedWrite, ChromiumWriterRefusesAPathNoBrowserKeepsAndWritesDeepOnesWhol
     EXPECT_NE(error.find(L"longer than 65536 characters"), std::wstring::npos) << ToUtf8(error);
     EXPECT_FALSE(test::PathExists(file));
 
-    // 900 levels of 60-character names: each record costs its own path, not its path times its depth.
+    // 900 levels of 60-character names: each record costs its own path, not its path times its depth,
+    // and lands in the deepest of its folders that Chromium loads.
     std::wstring deep = L"Bookmarks bar";
-    for (int i = 0; i < 900; ++i) deep += L"/" + std::wstring(60, static_cast<wchar_t>(L'a' + i % 26));
+    std::wstring kept;
+    for (int i = 0; i < 900; ++i) {
+        if (i == static_cast<int>(kChromiumDeepestFolderNesting)) kept = deep;
+        deep += L"/" + std::wstring(60, static_cast<wchar_t>(L'a' + i % 26));
+    }
     std::vector<BookmarkRecord> records;
     for (int i = 0; i < 300; ++i)
         records.push_back({0, 0, L"https://x.example/" + std::to_wstring(i), L"L", deep, 1700000000});
@@ -137,7 +142,7 @@ TEST(CraftedWrite, ChromiumWriterRefusesAPathNoBrowserKeepsAndWritesDeepOnesWhol
     ASSERT_EQ(WriteChromiumBookmarks(file, records, nullptr, &error, false), 300) << ToUtf8(error);
     const std::vector<BookmarkRecord> back = ReadChromiumBookmarks(file, &error);
     ASSERT_EQ(back.size(), 300u) << ToUtf8(error);
-    EXPECT_EQ(back[299].folder_path, deep);
+    EXPECT_EQ(back[299].folder_path, kept);
 }
 
 }  // namespace

@@ -739,10 +739,10 @@ TEST_F(PlacesTest, UrlsAreStoredAsFirefoxStoresThemAndFoundByItsHash) {
     Create();
     std::vector<BookmarkRecord> list;
     for (const StoredByFirefox& c : kStoredByFirefox) list.push_back(Rec(ToWide(c.given), L"t", L""));
-    list.push_back(Rec(L"not a url", L"t", L""));
+    list.push_back(Rec(L"not a url", L"t", L""));  // Firefox refuses it: left out
     int skipped = -1;
     // "HTTPS://EXAMPLE.COM" is the same bookmark as "https://example.com/".
-    EXPECT_EQ(Write(list, false, &skipped), static_cast<int>(list.size()) - 1);
+    EXPECT_EQ(Write(list, false, &skipped), static_cast<int>(list.size()) - 2);
     EXPECT_EQ(skipped, 1);
     FirefoxPlaces places(path);
     for (const StoredByFirefox& c : kStoredByFirefox) {
@@ -761,7 +761,7 @@ TEST_F(PlacesTest, UrlsAreStoredAsFirefoxStoresThemAndFoundByItsHash) {
         EXPECT_EQ(ColumnInt64(query, 3), 1);
         EXPECT_FALSE(StepRow(query));
     }
-    EXPECT_EQ(places.QueryText("SELECT rev_host FROM moz_places WHERE url = 'not a url'"), ".");
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places WHERE url = 'not a url'"), 0);
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places p WHERE url_hash != 0 AND NOT EXISTS "
                               "(SELECT 1 FROM moz_bookmarks b WHERE b.fk = p.id)"),
               0);
@@ -956,7 +956,8 @@ TEST_F(PlacesTest, AUrlLongerThanFirefoxKeepsIsLeftOutAndCounted) {
     const std::wstring tooLong = longest + L"b";
     // Percent-encoding makes the stored form longer than the given text.
     const std::wstring growsTooLong = ToWide(head) + std::wstring(kFirefoxMaxUrlLength / 3, L' ') + L"x";
-    int skipped = -1, leftOut = -1;
+    int skipped = -1;
+    WriteShortfall leftOut;
     std::wstring error;
     EXPECT_EQ(WriteFirefoxBookmarks(path,
                                     {Rec(longest, L"kept", L""), Rec(tooLong, L"too long", L""),
@@ -965,7 +966,8 @@ TEST_F(PlacesTest, AUrlLongerThanFirefoxKeepsIsLeftOutAndCounted) {
               2)
         << ToUtf8(error);
     EXPECT_EQ(skipped, 0);
-    EXPECT_EQ(leftOut, 2);
+    EXPECT_EQ(leftOut.urlTooLong, 2);
+    EXPECT_EQ(leftOut.LeftOut(), 2);
     FirefoxPlaces places(path);
     EXPECT_EQ(places.QueryInt("SELECT MAX(length(url)) FROM moz_places"), static_cast<int64_t>(kFirefoxMaxUrlLength));
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_places"), 2);
@@ -975,22 +977,40 @@ TEST_F(PlacesTest, AUrlLongerThanFirefoxKeepsIsLeftOutAndCounted) {
     EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks WHERE type = 1"), 0);
 }
 
-TEST_F(PlacesTest, AFolderPathDeeperThanTheReaderTakesIsNotWritten) {
+// What the reader would refuse to read back is not written: a record nested deeper than it reads goes
+// into the deepest folder of its path it does read, and the rest of the write goes on.
+TEST_F(PlacesTest, AFolderPathDeeperThanTheReaderTakesIsKeptInItsDeepestReadableFolder) {
     Create();
     std::vector<std::wstring> names{L"Bookmarks Menu"};
     for (size_t i = 0; i < kDeepestFolderNesting; ++i) names.push_back(L"f");
     const std::wstring deepest = JoinPath(names);
     std::wstring error;
-    EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(L"https://a.example/", L"", deepest + L"/one more")}, nullptr, &error,
-                                    false),
-              -1);
-    EXPECT_EQ(error, L"A bookmark's folder path is nested deeper than 1000 folders; places.sqlite was not changed.");
-    {
-        FirefoxPlaces places(path);
-        EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 6);
-    }
-    ASSERT_EQ(Write({Rec(L"https://a.example/", L"", deepest)}, false), 1);
-    EXPECT_EQ(Triples(Read()), Triples({Rec(L"https://a.example/", L"", deepest)}));
+    WriteShortfall shortfall;
+    EXPECT_EQ(WriteFirefoxBookmarks(path, {Rec(L"https://a.example/", L"", deepest + L"/one more"),
+                                           Rec(L"https://b.example/", L"", deepest)},
+                                    nullptr, &error, false, &shortfall),
+              2)
+        << ToUtf8(error);
+    ASSERT_EQ(shortfall.moved.size(), 1u);
+    EXPECT_EQ(shortfall.moved[0].record, 0u);
+    EXPECT_EQ(shortfall.moved[0].keptIn, deepest);
+    EXPECT_EQ(Triples(Read()), Triples({Rec(L"https://a.example/", L"", deepest), Rec(L"https://b.example/", L"", deepest)}));
+}
+
+// A folder path longer than any browser keeps refuses the write before anything changes, also in the
+// look-ahead of a merge, so that no backup is made for a write that is then refused.
+TEST_F(PlacesTest, AFolderPathLongerThanAnyBrowserKeepsRefusesTheWrite) {
+    Create();
+    const std::vector<BookmarkRecord> records{Rec(L"https://a.example/", L"", L"Bookmarks Menu/" + std::wstring(70000, L'n'))};
+    const std::wstring words =
+        L"A bookmark's folder path is longer than 65536 characters, more than any browser keeps; places.sqlite was not changed.";
+    std::wstring error, refusal;
+    EXPECT_EQ(WriteFirefoxBookmarks(path, records, nullptr, &error, false), -1);
+    EXPECT_EQ(error, words);
+    EXPECT_EQ(CountFirefoxMergeAdditions(path, records, nullptr, nullptr, &refusal), -1);
+    EXPECT_EQ(refusal, words);
+    FirefoxPlaces places(path);
+    EXPECT_EQ(places.QueryInt("SELECT COUNT(*) FROM moz_bookmarks"), 6);
 }
 
 TEST_F(PlacesTest, MissingRootsFallBack) {

@@ -1,10 +1,14 @@
 #include "core/chromium_bookmarks.h"
 
 #include <algorithm>
-#include <ctime>
+#include <atomic>
 #include <limits>
 #include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "core/browser_urls.h"
+#include "core/chromium_bookmarks_internal.h"
 #include "core/file_io.h"
 #include "core/read_failure.h"
 
@@ -13,81 +17,8 @@ namespace {
 
 using nlohmann::json;
 
-// The text of a string member; "" when the member is missing or is not a string.
-std::string StringField(const json& node, const char* key) {
-    if (!node.is_object()) return {};
-    auto it = node.find(key);
-    if (it == node.end() || !it->is_string()) return {};
-    return it->get<std::string>();
-}
-
 std::string ChromeStampFromUnix(int64_t unixSeconds) {
     return std::to_string(unixSeconds * 1000000 + kChromeEpochOffsetSeconds * 1000000);
-}
-
-int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
-
-// A folder's children as the readers walk them: array elements in order, or an object's member
-// values in key order. Null when there are none to walk.
-const json* ChildrenOf(const json& node) {
-    auto it = node.find("children");
-    if (it == node.end() || !(it->is_array() || it->is_object())) return nullptr;
-    return &*it;
-}
-
-// A walk over a tree without recursion, so that no nesting can exhaust the stack. `visit` is called
-// for `top` and, depth first in order, for every child of a node for which it returned children.
-// `leave` is called once the children of such a node have all been visited.
-template <typename Visit, typename Leave>
-void WalkTree(const json& top, Visit&& visit, Leave&& leave) {
-    struct Level {
-        json::const_iterator next;
-        json::const_iterator end;
-    };
-    std::vector<Level> levels;
-    if (const json* children = visit(top)) levels.push_back({children->cbegin(), children->cend()});
-    while (!levels.empty()) {
-        if (levels.back().next == levels.back().end) {
-            levels.pop_back();
-            leave();
-            continue;
-        }
-        const json& child = *levels.back().next;
-        ++levels.back().next;
-        if (const json* children = visit(child)) levels.push_back({children->cbegin(), children->cend()});
-    }
-}
-
-const wchar_t kMissingRoots[] =
-    L"Bookmarks file is damaged or is no browser's bookmarks file: it lacks the bookmark roots every browser writes.";
-const wchar_t kRootsNotObject[] = L"Bookmarks file is damaged: its bookmark roots are not in the form browsers write.";
-
-// The reader's checks on a file's bytes. False with the reader's message when they do not hold.
-bool ParseBookmarksDocument(const std::string& bytes, json& document, std::wstring& error) {
-    try {
-        document = ParseJsonDocument(bytes);
-    } catch (const JsonNestingTooDeep& e) {
-        error = L"Bookmarks file is nested deeper than any browser writes (more than " + std::to_wstring(e.limit()) +
-                L" levels of JSON, about " + std::to_wstring(kDeepestFolderNesting) + L" folders); it was not read.";
-        return false;
-    } catch (const std::exception& e) {
-        error = JsonDamageText(L"Bookmarks file", bytes, e);
-        return false;
-    }
-    if (!document.is_object()) {
-        error = kMissingRoots;
-        return false;
-    }
-    auto roots = document.find("roots");
-    if (roots == document.end()) {
-        error = kMissingRoots;
-        return false;
-    }
-    if (!roots->is_object()) {
-        error = kRootsNotObject;
-        return false;
-    }
-    return true;
 }
 
 int64_t NextId(const json& document) {
@@ -113,210 +44,7 @@ int64_t NextId(const json& document) {
     return highest < std::numeric_limits<int64_t>::max() ? highest + 1 : highest;
 }
 
-}  // namespace
-
-JsonNestingTooDeep::JsonNestingTooDeep(size_t limit)
-    : std::runtime_error("nested deeper than " + std::to_string(limit) + " levels"), limit_(limit) {}
-
-namespace {
-
-// The library's own parser, stopped as soon as the nesting passes the bound.
-class BoundedDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
-public:
-    BoundedDomParser(json& root, size_t maxNesting) : json_sax_dom_parser(root, true), max_(maxNesting) {}
-
-    bool start_object(std::size_t elements) {
-        Enter();
-        return json_sax_dom_parser::start_object(elements);
-    }
-    bool end_object() {
-        --depth_;
-        return json_sax_dom_parser::end_object();
-    }
-    bool start_array(std::size_t elements) {
-        Enter();
-        return json_sax_dom_parser::start_array(elements);
-    }
-    bool end_array() {
-        --depth_;
-        return json_sax_dom_parser::end_array();
-    }
-
-private:
-    void Enter() {
-        if (++depth_ > max_) throw JsonNestingTooDeep(max_);
-    }
-
-    size_t max_;
-    size_t depth_ = 0;
-};
-
-}  // namespace
-
-json ParseJsonDocument(const std::string& bytes, size_t maxNesting) {
-    json value;
-    BoundedDomParser sax(value, maxNesting);
-    // Strict: only white space may follow the value. Browsers refuse a file with more after it, and a
-    // document that ends early inside a damaged file would otherwise read as a smaller one.
-    json::sax_parse(bytes.begin(), bytes.end(), &sax, json::input_format_t::json, true);
-    return value;
-}
-
-bool IsBlankJsonText(const std::string& bytes) {
-    size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    return bytes.find_first_not_of(" \t\r\n", start) == std::string::npos;
-}
-
-int64_t ChromeTimeToUnix(const std::string& stamp) {
-    if (stamp.empty()) return Now();
-    try {
-        return std::stoll(stamp) / 1000000 - kChromeEpochOffsetSeconds;
-    } catch (const std::exception&) {
-        return Now();
-    }
-}
-
-namespace {
-
-// Why a walk stopped: a folder path longer than any store keeps, or paths past the file's budget.
-struct FolderPathsTooLarge {
-    bool oneTooLong;
-};
-
-// A node no browser writes, met in the folder `path`: the walk stops, as a browser's own reading does.
-struct DamagedNode {
-    std::wstring path;
-    bool noAddress;  // a bookmark without its address, rather than a node of no known kind
-};
-
-// CollectNode, refusing a folder path longer than `longest` and stopping once the paths copied into
-// the records pass `budget` characters. `strict` refuses, as browsers do, a node that is no object,
-// of no known type, a bookmark without an address or a folder without its list of children: each
-// is a sign of damage, and skipping it would read the file as less than it holds.
-void CollectNodeWithin(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>* out,
-                       size_t longest, size_t& budget, bool strict) {
-    // One path, extended on the way into a folder and cut back on the way out.
-    std::wstring path = parentPath;
-    std::vector<size_t> lengths;
-    auto visit = [&](const json& current) -> const json* {
-        if (!current.is_object()) {
-            if (strict) throw DamagedNode{path, false};
-            return nullptr;
-        }
-        const std::string type = StringField(current, "type");
-        if (type == "url") {
-            std::string url = StringField(current, "url");
-            if (url.empty()) {
-                if (strict) throw DamagedNode{path, true};
-                return nullptr;
-            }
-            if (path.size() > budget) throw FolderPathsTooLarge{false};
-            budget -= path.size();
-            if (!out) return nullptr;
-            BookmarkRecord record;
-            record.url = ToWide(url);
-            record.title = ToWide(StringField(current, "name"));
-            record.folder_path = path;
-            record.date_added = ChromeTimeToUnix(StringField(current, "date_added"));
-            out->push_back(std::move(record));
-            return nullptr;
-        }
-        const json* children = type == "folder" ? ChildrenOf(current) : nullptr;
-        if (!children) {
-            if (strict) throw DamagedNode{path, false};
-            return nullptr;
-        }
-        lengths.push_back(path.size());
-        if (!path.empty()) path += L'/';
-        path += ToWide(StringField(current, "name"));
-        if (path.size() > longest) throw FolderPathsTooLarge{true};
-        return children;
-    };
-    WalkTree(node, visit, [&] {
-        path.resize(lengths.back());
-        lengths.pop_back();
-    });
-}
-
-}  // namespace
-
-void CollectNode(const json& node, const std::wstring& parentPath, std::vector<BookmarkRecord>& out) {
-    size_t unbounded = static_cast<size_t>(-1);
-    CollectNodeWithin(node, parentPath, &out, unbounded, unbounded, false);
-}
-
-std::vector<BookmarkRecord> ReadChromiumBookmarks(const std::wstring& path, std::wstring* error) {
-    std::string bytes;
-    bool missing = false;
-    if (!ReadFileBytes(path, bytes, &missing)) {
-        if (error) *error = UnreadableFileText(L"Bookmarks file", path, missing);
-        return {};
-    }
-    return ReadChromiumBookmarksText(bytes, error);
-}
-
-namespace {
-
-// The reader's walk over a parsed document, also the writer's check before it changes a file: false
-// with the reader's message for a document no browser would read. Fills `records` when given.
-bool ReadDocument(const json& document, size_t inputBytes, std::vector<BookmarkRecord>* records, std::wstring& error) {
-    const json& roots = document["roots"];
-    size_t budget = FolderPathBudget(inputBytes);
-    // Browsers write all three roots; one missing beside a root of another name is a damaged key.
-    bool unknownRoot = false;
-    std::unordered_set<std::wstring> known;
-    for (auto member = roots.begin(); member != roots.end(); ++member) {
-        const std::wstring key = CanonicalRootKey(ToWide(member.key()));
-        if (key.empty()) unknownRoot = true;
-        else known.insert(key);
-    }
-    if (unknownRoot && known.size() < 3) {
-        error = L"Bookmarks file is damaged: one of the bookmark roots every browser writes is missing or "
-                L"misnamed; it was not read.";
-        return false;
-    }
-    try {
-        for (auto member = roots.begin(); member != roots.end(); ++member) {
-            const std::wstring key = CanonicalRootKey(ToWide(member.key()));
-            if (key.empty()) continue;
-            const json& root = member.value();
-            const std::wstring label = RootLabel(key);
-            if (!root.is_object()) throw DamagedNode{label, false};
-            auto children = root.find("children");
-            if (children == root.end() || !children->is_array()) throw DamagedNode{label, false};
-            for (const json& child : *children)
-                CollectNodeWithin(child, label, records, kMaxFolderPathLength, budget, true);
-        }
-    } catch (const DamagedNode& e) {
-        error = L"Bookmarks file is damaged: " +
-                std::wstring(e.noAddress ? L"a bookmark in '" + e.path + L"' has no address"
-                                         : L"an entry in '" + e.path +
-                                               L"' is neither a bookmark nor a folder as browsers write them") +
-                L"; it was not read.";
-        return false;
-    } catch (const FolderPathsTooLarge& e) {
-        error = e.oneTooLong ? L"Bookmarks file has a folder path longer than " + std::to_wstring(kMaxFolderPathLength) +
-                                   L" characters, more than any browser keeps; it was not read."
-                             : L"Bookmarks file has folders so deep, with names so long, that its bookmarks would need "
-                               L"far more memory than any browser's file; it was not read.";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-std::vector<BookmarkRecord> ReadChromiumBookmarksText(const std::string& bytes, std::wstring* error) {
-    json document;
-    std::wstring problem;
-    std::vector<BookmarkRecord> records;
-    if (!ParseBookmarksDocument(bytes, document, problem) || !ReadDocument(document, bytes.size(), &records, problem)) {
-        if (error) *error = problem;
-        return {};
-    }
-    return records;
-}
-
+// Adds the duplicate keys of every bookmark at or below `node`.
 void CollectUrls(const json& node, std::unordered_set<std::wstring>& urls) {
     WalkTree(
         node,
@@ -328,8 +56,6 @@ void CollectUrls(const json& node, std::unordered_set<std::wstring>& urls) {
         },
         [] {});
 }
-
-namespace {
 
 // A node's `children` as an array to add to. Browsers write an array; the readers also walk an
 // object's members, so those become the array of its values instead of being dropped.
@@ -413,8 +139,7 @@ private:
     std::unordered_map<std::wstring, Known> folders_;
 };
 
-}  // namespace
-
+// A root folder as a new document has it.
 json MakeRootFolder(const std::string& displayName) {
     json root = json::object();
     root["type"] = "folder";
@@ -436,8 +161,6 @@ json NewBookmarksDocument() {
     document["roots"]["synced"] = MakeRootFolder("Mobile bookmarks");
     return document;
 }
-
-namespace {
 
 // Whole seconds of a node's date_added; false when it has none that reads as a number.
 bool StampSeconds(const json& node, int64_t& seconds) {
@@ -514,15 +237,14 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
             if (!ParseBookmarksDocument(bytes, document, problem) || !ReadDocument(document, bytes.size(), nullptr, problem))
                 return fail(problem);
         }
+        plan.sourceMissing = missing;
+        plan.source = std::move(bytes);
     }
 
     for (const BookmarkRecord& record : records) {
         if (record.folder_path.size() > kMaxFolderPathLength)
             return fail(L"A bookmark's folder path is longer than " + std::to_wstring(kMaxFolderPathLength) +
                         L" characters, more than any browser keeps; the Bookmarks file was not changed.");
-        if (ParseFolderPath(record.folder_path).segments.size() > kDeepestFolderNesting)
-            return fail(L"A bookmark's folder path is nested deeper than " + std::to_wstring(kDeepestFolderNesting) +
-                        L" folders; the Bookmarks file was not changed.");
     }
 
     // A file whose structure is not what browsers write is left alone rather than guessed at.
@@ -574,13 +296,25 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
         json& mobile = ensureRoot("synced", "Mobile bookmarks");
 
         FolderIndex folders;
-        for (const BookmarkRecord& record : records) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            const BookmarkRecord& record = records[i];
+            // The browser drops such a bookmark when it loads the file, and then writes the file
+            // again without it: written here, it would be counted as added and never be seen.
+            if (!ChromiumKeepsUrl(record.url)) {
+                ++plan.shortfall.urlUnusable;
+                continue;
+            }
             std::wstring key = NormalizeUrl(record.url);
             if (present.count(key)) {
                 ++skippedCount;
                 continue;
             }
-            const ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+            ParsedFolderPath parsed = ParseFolderPath(record.folder_path);
+            // Depth counts the folders below the root. One folder too many and the browser loads
+            // none of the file's bookmarks, so a deeper record goes into the deepest folder of its
+            // path that the browser loads.
+            std::wstring keptIn = KeepWithinDepth(record.folder_path, parsed, kChromiumDeepestFolderNesting);
+            if (!keptIn.empty()) plan.shortfall.moved.push_back({i, std::move(keptIn)});
             json& root = parsed.root_key == L"other" ? other : parsed.root_key == L"synced" ? mobile : bar;
             json& children = ChildrenArray(folders.Resolve(root, parsed.root_key, parsed.segments, nextId));
 
@@ -622,7 +356,19 @@ bool PlanChromiumWrite(const std::wstring& path, const std::vector<BookmarkRecor
     return true;
 }
 
-bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error) {
+bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan, std::wstring* error,
+                         bool* fileChanged) {
+    if (fileChanged) *fileChanged = false;
+    // Between the plan and this commit the caller makes a backup, which can take a while: a change
+    // made to the file in that time (by another program) would otherwise be written over.
+    std::string now;
+    bool missing = false;
+    const bool read = ReadFileBytes(path, now, &missing);
+    if (plan.sourceMissing ? read || !missing : !read || now != plan.source) {
+        if (fileChanged) *fileChanged = true;
+        if (error) *error = L"Bookmarks file was changed by another program while this write was prepared; it was left as it is.";
+        return false;
+    }
     FileWriteError writeError;
     if (WriteFileReplacing(path, plan.text, &writeError)) return true;
     if (error) {
@@ -635,17 +381,25 @@ bool CommitChromiumWrite(const std::wstring& path, const ChromiumWritePlan& plan
 }
 
 int WriteChromiumBookmarks(const std::wstring& path, const std::vector<BookmarkRecord>& records, int* skipped,
-                           std::wstring* error, bool replace) {
+                           std::wstring* error, bool replace, WriteShortfall* shortfall) {
     ChromiumWritePlan plan;
-    if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
-    if (!plan.changes) {
-        if (skipped) *skipped = static_cast<int>(records.size());  // every one is there already
-        RemoveLeftoverTemporaries(path);  // what a killed write left beside the file goes all the same
-        return 0;
+    bool fileChanged = true;
+    // A file changed between the plan and the commit is planned again from what it holds now.
+    for (int attempt = 0; fileChanged && attempt < kChromiumWriteAttempts; ++attempt) {
+        if (!PlanChromiumWrite(path, records, replace, plan, error)) return -1;
+        if (!plan.changes) {
+            if (skipped) *skipped = static_cast<int>(records.size()) - plan.shortfall.LeftOut();  // every other one is there already
+            if (shortfall) *shortfall = std::move(plan.shortfall);
+            RemoveLeftoverTemporaries(path);  // what a killed write left beside the file goes all the same
+            return 0;
+        }
+        if (CommitChromiumWrite(path, plan, error, &fileChanged)) {
+            if (skipped) *skipped = plan.skipped;
+            if (shortfall) *shortfall = std::move(plan.shortfall);
+            return plan.added;
+        }
     }
-    if (!CommitChromiumWrite(path, plan, error)) return -1;
-    if (skipped) *skipped = plan.skipped;
-    return plan.added;
+    return -1;
 }
 
 }  // namespace bm
