@@ -1009,7 +1009,14 @@ def check_deep_chain(run, target, tree, base_tree, records, result):
     if not deep and result.get("left_out") != 1:
         problems.append("the %d-folder record is neither shown nor counted as left out" % (
             len(split_path(records[1]["folder_path"])) - 1))
+    moved = deep and len(deep[0][1]) < len(split_path(records[1]["folder_path"])) - 1
+    said = [line for line in result.get("log", []) if "folder" in line.lower() and "deep" in line.lower()]
+    if (moved or not deep) and not said:
+        problems.append("no log line says what became of the %d-folder record" % (
+            len(split_path(records[1]["folder_path"])) - 1))
     where = ("kept %d folders below its root" % len(deep[0][1])) if deep else "left out (%s)" % result.get("left_out")
+    if said:
+        where += " (%s)" % short(said[-1], 150)
     check("chromium deep chain: Chromium loads the file whole", "Chromium shows %d of the %d bookmarks the file holds, "
           "folders down to %d below a root; the %d-folder record %s; %s added, %s left out of %d" % (
               len(shown), len(in_file), deepest, len(split_path(records[1]["folder_path"])) - 1, where,
