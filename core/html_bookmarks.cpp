@@ -404,6 +404,16 @@ std::wstring HtmlEscape(const std::wstring& text) {
 
 std::wstring HtmlUnescape(const std::wstring& text) { return Unescape(text); }
 
+std::wstring NulEscapedUrl(const std::wstring& url) {
+    std::wstring out;
+    out.reserve(url.size());
+    for (wchar_t c : url) {
+        if (c == L'\0') out += L"%00";
+        else out += c;
+    }
+    return out;
+}
+
 HtmlFolderTree BuildHtmlFolderTree(const std::vector<BookmarkRecord>& records) {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     HtmlFolderTree tree;
@@ -489,7 +499,7 @@ void WriteHtmlTree(std::string& out, const HtmlFolderTree& tree, int64_t exportT
         const std::string indent = Indent(level);
         if (entry.bookmark) {
             const BookmarkRecord& record = *entry.bookmark;
-            const std::wstring url = HtmlEscape(record.url);
+            const std::wstring url = HtmlEscape(NulEscapedUrl(record.url));
             const std::wstring title = record.title.empty() ? url : HtmlEscape(record.title);
             out += indent;
             out += "<DT><A HREF=\"";

@@ -82,4 +82,8 @@ std::wstring HtmlEscape(const std::wstring& text);
 // Decodes &amp; &lt; &gt; &quot; &#39; in one pass; every other '&' is kept as it is.
 std::wstring HtmlUnescape(const std::wstring& text);
 
+// A URL as an HTML file can carry it: a NUL becomes "%00", the escape both browsers store it as (dropped,
+// it would make another address).
+std::wstring NulEscapedUrl(const std::wstring& url);
+
 }  // namespace bm

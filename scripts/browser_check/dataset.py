@@ -122,7 +122,50 @@ def program_records(count=900):
     # A Firefox query travels as a plain link.
     records.insert(rng.randrange(len(records)), {"url": PLACE_QUERY, "title": "Most visited (query)",
                                                  "folder_path": rng.choice(paths), "date_added": date + 71})
+    # URLs that one browser or both cannot read, among sound ones of other kinds: each writer must leave
+    # out what its browser refuses, and write the rest.
+    for i, url in enumerate(URL_KINDS):
+        records.insert(rng.randrange(len(records)), {"url": url, "title": "URL kind %d" % i,
+                                                     "folder_path": rng.choice(paths), "date_added": date + 80 + i})
+    # A NUL inside a title: the browsers keep it, HTML cannot carry it.
+    records.insert(rng.randrange(len(records)), {"url": "https://nul-title.example/", "title": NUL_TITLE,
+                                                 "folder_path": rng.choice(paths), "date_added": date + 120})
     return records
+
+
+NUL_TITLE = "Before\x00after (a NUL inside)"
+
+# Kinds of URL as the real browsers judge them (tests/core/browser_urls_test.cpp holds many more).
+URL_KINDS = [
+    "http://exa mple.com/kind",           # a blank in the host: Chromium escapes it, Firefox refuses it
+    "https://[::1/bad-ipv6",              # neither
+    "http://",                            # neither: no host
+    "http://port.example:99999/",         # neither: no such port
+    "http://%zz.example/",                # neither: a broken escape in the host
+    "https://nul\x00host.example/",       # neither: a NUL in the host
+    "https://nul-path.example/a\x00b",    # both: a NUL in the path is escaped
+    "edge://favorites/",                  # both: another browser's own page
+    "http://exa%20mple.com/escaped",      # Chromium only
+    "http://star*host.example/",          # Chromium only
+    "https://xn--a.example/",             # Chromium only: it does not decode an ASCII label
+    "http://0x/",                         # Chromium only: Firefox reads no number in "0x"
+    "view-source:not-a-page",             # Chromium only
+    "chrome-extension://",                # Firefox only: Chromium needs a host there
+    "filesystem:https://fs.example/",     # Firefox only: Chromium needs a storage type in the path
+    "https://a\u05d0.example/",           # neither: a label that mixes directions
+    "https://b\u00fccher-kind.example/",  # both
+    "javascript:void('kind')",            # both
+    "about:blank",                        # both
+]
+
+
+def deep_chain_records():
+    """One plain bookmark and one 98 folders below the bookmarks bar: deeper than Chromium loads."""
+    chain = "/".join("Level %02d" % i for i in range(1, 99))
+    return [{"url": "https://shallow.example/", "title": "Shallow", "folder_path": "Bookmarks bar/Deep test",
+             "date_added": 1700000000},
+            {"url": "https://deep-chain.example/", "title": "Deep", "folder_path": "Bookmarks bar/" + chain,
+             "date_added": 1700000001}]
 
 
 FIREFOX_URL_MAX = 65536
@@ -180,6 +223,8 @@ def firefox_tree():
     roots["menu"].append({"url": "place:sort=14&maxResults=10", "title": "Recent tags (query)", "dateAdded": 1600000000000})
     roots["toolbar"].append({"url": "https://ffcase.example/Path/Page", "title": "Case upper", "dateAdded": 1600000001000})
     roots["unfiled"].append({"url": "https://ffcase.example/path/page", "title": "Case lower", "dateAdded": 1600000002000})
+    # A NUL inside a title, which a reader that stops at the first NUL cuts short.
+    roots["menu"].append({"url": "https://ffnul.example/", "title": NUL_TITLE, "dateAdded": 1600000003000})
 
     urls = []
 
@@ -218,4 +263,5 @@ def chromium_tree():
     roots = {key: [node(0) for _ in range(25)] for key in ("1", "2")}
     for i in range(15):
         roots[rng.choice(["1", "2"])].append({"title": "Chromium shared %d" % i, "url": shared_url(i)})
+    roots["2"].append({"title": NUL_TITLE, "url": "https://crnul.example/"})
     return roots

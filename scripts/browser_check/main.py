@@ -84,16 +84,25 @@ def load_json(path):
 
 # ---------------------------------------------------------------- expected trees of the program's writers
 
+def refused(canonical, url):
+    """Whether the browser whose forms `canonical` holds refused `url` (its form is None)."""
+    return url in canonical and canonical[url] is None
+
+
 def chromium_expected(records, base, canonical, titles):
     """The tree the Chromium writer should leave: `base` ({root: Folder}, None for a new file) plus every
-    record whose duplicate key is new, in folders found by exact name or appended; and the date (ms) of
-    each bookmark written, by (root, folders, title, url)."""
+    record whose duplicate key is new, in folders found by exact name or appended; the date (ms) of
+    each bookmark written, by (root, folders, title, url); and the records it must leave out because
+    Chromium drops their URL when it loads the file."""
     roots = copy_roots(base) if base else OrderedDict((k, Folder(k)) for k in ("bar", "other", "mobile"))
     seen = set(normalize_url(u) for u in all_urls(roots)) if base else set()
-    dated = []
+    dated, dropped = [], []
     for r in records:
         key = normalize_url(r["url"])
         if key in seen:
+            continue
+        if refused(canonical, r["url"]):
+            dropped.append(r)
             continue
         seen.add(key)
         root, folders = record_root(r["folder_path"])
@@ -105,7 +114,7 @@ def chromium_expected(records, base, canonical, titles):
         item = (titles.get(title, title), canonical.get(r["url"]) or r["url"])
         node.children.append(item)
         dated.append(((key, tuple(titles.get(n, n) for n in folders)) + item, r["date_added"] * 1000))
-    return roots, dated
+    return roots, dated, dropped
 
 
 def firefox_root_of(record):
@@ -116,10 +125,11 @@ def firefox_root_of(record):
 def firefox_expected(records, present_keys, canonical):
     """The bookmarks the Firefox writer should add, as {root: Folder} holding only them, the records they
     come from, and the records it must leave out because Firefox refuses their URL (longer than
-    dataset.FIREFOX_URL_MAX). A URL counts as present when a bookmark of the same key (of Firefox's form) exists."""
+    dataset.FIREFOX_URL_MAX, or that Firefox's URL parser refuses). A URL counts as present when a bookmark of
+    the same key (of Firefox's form) exists."""
     roots = OrderedDict((k, Folder(k)) for k in ("menu", "toolbar", "unfiled", "mobile"))
     seen = set(present_keys)
-    written, too_long = [], []
+    written, too_long, unreadable = [], [], []
     for r in records:
         url = canonical.get(r["url"]) or r["url"]
         key = normalize_url(url)
@@ -128,6 +138,9 @@ def firefox_expected(records, present_keys, canonical):
         if len(url) > dataset.FIREFOX_URL_MAX:
             too_long.append(r)
             continue
+        if refused(canonical, r["url"]):
+            unreadable.append(r)
+            continue
         seen.add(key)
         root, folders = firefox_root_of(r)
         node = roots[root]
@@ -135,7 +148,7 @@ def firefox_expected(records, present_keys, canonical):
             node = node.folder(name)
         node.children.append((r["title"], url))
         written.append(r)
-    return roots, written, too_long
+    return roots, written, too_long, unreadable
 
 
 def firefox_dated(records, canonical):
@@ -207,10 +220,30 @@ class Run:
         with self.chromium("cr-filled") as cr:
             titles = set(r["title"] or r["url"] for r in self.records)
             titles |= set(name for r in self.records for name in split_path(r["folder_path"]))
-            canonical = cr.run(js.CHROMIUM_CANONICAL, {"urls": self.urls, "titles": sorted(titles)})
+            canonical = cr.run(js.CHROMIUM_CANONICAL, {"urls": [], "titles": sorted(titles)})
             tree = cr.run(js.CHROMIUM_FILL, self.cr_data)
+        # Chromium's own form of each URL is what it shows after loading a file that holds it, and None
+        # for one that it drops on loading (its bookmarks API would also rewrite some URLs it keeps).
+        canonical["urls"] = self.chromium_loaded_forms(self.urls)
         return {"tree": tree, "file": os.path.join(self.work, "cr-filled", "user-data", "Default", "Bookmarks"),
                 "canonical": canonical}
+
+    def chromium_loaded_forms(self, urls):
+        """{url: the URL as Chromium shows it after loading a Bookmarks file holding it, None when dropped}."""
+        kids = [{"type": "url", "name": "u%d" % i, "url": u, "id": str(10 + i), "date_added": "13300000000000000"}
+                for i, u in enumerate(urls)]
+
+        def root(name, id_, children):
+            return {"type": "folder", "name": name, "id": id_, "children": children,
+                    "date_added": "13300000000000000", "date_modified": "0"}
+        doc = {"roots": {"bookmark_bar": root("Bookmarks bar", "1", kids), "other": root("Other bookmarks", "2", []),
+                         "synced": root("Mobile bookmarks", "3", [])}, "version": 1}
+        path = os.path.join(self.dir("cr-judge-file"), "Bookmarks")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump(doc, f, ensure_ascii=False)
+        tree = self.chromium_load("cr-judge", path)
+        shown = {n["title"]: n.get("url") for n in tree[0]["children"][0].get("children", [])}
+        return {u: shown.get("u%d" % i) for i, u in enumerate(urls)}
 
     def chromium_load(self, name, bookmarks):
         with self.chromium(name, bookmarks) as cr:
@@ -246,7 +279,7 @@ def places_facts(path):
         facts["places"] = {row[0]: row[1:] for row in con.execute(
             "SELECT h.url, h.frecency, %s, h.origin_id, "
             "(SELECT COUNT(*) FROM moz_origins o WHERE o.id = h.origin_id), "
-            "(SELECT COUNT(*) FROM moz_bookmarks b WHERE b.fk = h.id) FROM moz_places h" % recalc)}
+            "(SELECT COUNT(*) FROM moz_bookmarks b WHERE b.fk = h.id), h.title FROM moz_places h" % recalc)}
         facts["stale_keywords"] = con.execute(
             "SELECT k.keyword, h.url FROM moz_keywords k LEFT JOIN moz_places h ON h.id = k.place_id WHERE NOT EXISTS "
             "(SELECT 1 FROM moz_bookmarks b WHERE b.fk = k.place_id)").fetchall()
@@ -256,7 +289,7 @@ def places_facts(path):
 
 
 def frecency_state(row):
-    frecency, recalc, origin_id, origin_rows, _ = row
+    frecency, recalc, origin_id, origin_rows = row[:4]
     live = "computed" if (frecency is not None and frecency > 0) or recalc == 1 else "frecency %s, recalc %s" % (frecency, recalc)
     return live, bool(origin_id) and origin_rows == 1
 
@@ -301,6 +334,16 @@ def check_places_file(name, facts, new_urls, canonical):
         problems.insert(0, "Firefox's own probe places missing: %s" % missing_refs)
     check("%s: frecency and origins" % name, "%d of %d new places as Firefox's own insert leaves them"
           % (judged - len([p for p in problems if not p.startswith("Firefox's own")]), judged), problems)
+
+    # A page's title in moz_places is what history learnt from visiting it; Firefox's bookmark insert
+    # leaves it NULL for a new place (the bookmark's title lives in moz_bookmarks).
+    own = set(places[canonical.get(p) or p][5] for p in PROBES if (canonical.get(p) or p) in places)
+    problems = ["Firefox's own new places hold titles %s, not NULL" % sorted(map(repr, own))] if own != {None} else []
+    titled = [(u, places[u][5]) for u in sorted(new_urls) if places[u][4] and places[u][5] is not None]
+    problems += ["%s: moz_places.title %s" % (short(u, 60), short(t, 40)) for u, t in titled]
+    new_bookmarked = sum(1 for u in new_urls if places[u][4])
+    check("%s: moz_places.title of new places" % name, "%d of %d new places with moz_places.title NULL, as "
+          "Firefox's own insert leaves them" % (new_bookmarked - len(titled), new_bookmarked), problems)
 
 
 def check_firefox_written(name, inspected, expected_roots, written, canonical, base_facts):
@@ -358,7 +401,7 @@ def firefox_checks(run, template, canonical, filled, control=False):
         target = os.path.join(run.dir("written", folder), "places.sqlite")
         result = None
         if control:
-            expected, written, _ = firefox_expected(run.records, present, canonical)
+            expected, written, _, _ = firefox_expected(run.records, present, canonical)
             dates = dict((canonical.get(r["url"]) or r["url"], r["date_added"]) for r in written)
             with run.firefox("ff-writes-" + folder, source) as ff:
                 ff.run(js.FIREFOX_INSERT_TREE, OrderedDict((k, folder_json(v, dates)) for k, v in expected.items()))
@@ -382,7 +425,7 @@ def firefox_checks(run, template, canonical, filled, control=False):
         inspected = {name: f.result() for name, f in futures.items()}
 
     for name, (target, mode, present, folder, result) in jobs.items():
-        expected, written, too_long = firefox_expected(run.records, present, canonical)
+        expected, written, too_long, unreadable = firefox_expected(run.records, present, canonical)
         base = base_new if name.endswith("firefox new") else base_filled
         facts = check_firefox_written(name, inspected[name], expected, written, canonical, base)
         got = inspected[name]
@@ -391,7 +434,10 @@ def firefox_checks(run, template, canonical, filled, control=False):
         found_dates = [((b[0], tuple(b[1]), b[2], b[3]), b[4]) for b in now]
         counts, problems = compare_dates(firefox_dated(written, canonical), found_dates, 1000000)
         check(name + ": date added of each bookmark written", counts, problems)
-        check_overlong_left_out(name, facts, too_long, written, result, len(run.records))
+        check_overlong_left_out(name, facts, too_long, unreadable, written, result, len(run.records))
+        before = 0 if mode == "replace" else (len(filled_bm) if name.endswith("firefox merge")
+                                               else sum(row[4] for row in base_new["places"].values()))
+        check_unreadable_left_out(name, facts, unreadable, written, inspected[name], result, before)
         if name.endswith("firefox merge"):
             history = [canonical.get(u) or u for u in run.urls if u.startswith("https://visited")]
             missing = [u for u in history if u not in now_urls]
@@ -426,17 +472,19 @@ def firefox_checks(run, template, canonical, filled, control=False):
                   "%d keyword rows without a bookmark" % (len(stale), len(gone), len(facts["stale_keywords"])), problems)
 
 
-def check_overlong_left_out(name, facts, too_long, written, result, offered):
+def check_overlong_left_out(name, facts, too_long, unreadable, written, result, offered):
     """Firefox cannot show, find or back up a URL longer than it accepts: the writer must leave such a
-    record out and count it as left out (result is None for Firefox as the writer)."""
+    record out and count it as left out, as it does one whose URL Firefox cannot read (result is None for
+    Firefox as the writer)."""
     stored = [u for u in facts["places"] if len(u) > dataset.FIREFOX_URL_MAX]
     problems = ["a place of %d characters was written: %s" % (len(u), short(u, 60)) for u in stored]
     counts = "%d of %d records with a URL over %d characters stored" % (len(stored), len(too_long), dataset.FIREFOX_URL_MAX)
     if result is not None:
         if result.get("added") != len(written):
             problems.append("%s records reported added, %d expected" % (result.get("added"), len(written)))
-        if result.get("left_out") != len(too_long):
-            problems.append("%s records reported left out, %d expected" % (result.get("left_out"), len(too_long)))
+        if result.get("left_out") != len(too_long) + len(unreadable):
+            problems.append("%s records reported left out, %d expected (%d too long, %d unreadable)" % (
+                result.get("left_out"), len(too_long) + len(unreadable), len(too_long), len(unreadable)))
         if result.get("added", 0) + result.get("skipped", 0) + result.get("left_out", 0) != offered:
             problems.append("added %s + skipped %s + left out %s does not account for the %d records offered" % (
                 result.get("added"), result.get("skipped"), result.get("left_out"), offered))
@@ -445,6 +493,39 @@ def check_overlong_left_out(name, facts, too_long, written, result, offered):
     if not too_long:
         problems.append("the data holds no URL over %d characters" % dataset.FIREFOX_URL_MAX)
     check(name + ": URLs over %d characters left out and counted" % dataset.FIREFOX_URL_MAX, counts, problems)
+
+
+def check_unreadable_left_out(name, facts, unreadable, written, inspected, result, before):
+    """Every URL reported added is one Firefox shows, and none that Firefox's URL parser refuses is
+    stored: such a record is left out and counted, and the log line says why. `before`: the bookmarks
+    the file held that the write keeps."""
+    found = inspected["found"]
+    stored = [r["url"] for r in unreadable if r["url"] in facts["places"]]
+    problems = ["a place Firefox cannot read was written: %s" % short(u, 60) for u in stored]
+    # Also in another form: nothing but the records written may have joined what was there (the tree
+    # is taken before Firefox's own probes are inserted).
+    shown = len(firefox_bookmarks(inspected["tree"]))
+    if shown != before + len(written):
+        problems.append("Firefox shows %d bookmarks, %d expected (%d kept + %d written)" % (
+            shown, before + len(written), before, len(written)))
+    counts = "Firefox shows %d bookmarks (%d kept + %d written); %d of %d records with a URL Firefox refuses " \
+             "stored" % (shown, before, len(written), len(stored), len(unreadable))
+    shown = sum(1 for guid in found.values() if guid and not guid.startswith("error"))
+    counts += "; %d of %d URLs of the records written found by PlacesUtils.bookmarks.fetch" % (shown, len(found))
+    if result is not None:
+        added = result.get("added")
+        counts = "%s reported added, %s" % (added, counts)
+        if added != shown:
+            problems.append("%s reported added, %d shown by Firefox" % (added, shown))
+        said = [line for line in result.get("log", []) if "left out" in line.lower()]
+        counts += ", %s left out" % result.get("left_out")
+        if unreadable and not said:
+            problems.append("no log line names the records left out")
+        elif said:
+            counts += " (%s)" % short(said[0], 160)
+    if not unreadable:
+        problems.append("the data holds no URL that Firefox refuses")
+    check(name + ": every URL reported added shown, unreadable ones left out and counted", counts, problems)
 
 
 # ---------------------------------------------------------------- reverse: what Firefox filled, read by the program
@@ -578,8 +659,9 @@ def backup_checks(run, filled):
 # ---------------------------------------------------------------- HTML
 
 def squash(text):
-    """Firefox's HTML import trims titles; runs of white space count as one blank on both sides."""
-    return " ".join(text.split())
+    """Firefox's HTML import trims titles; runs of white space count as one blank on both sides, and HTML
+    cannot carry a NUL."""
+    return " ".join(text.replace("\0", "").split())
 
 
 # The names by which a program record may name each Firefox root (any letter case).
@@ -668,7 +750,9 @@ def write_reference_html(records, path):
                         indent + "<DL><p>"]
                 out += body(c, indent + "    ") + [indent + "</DL><p>"]
             else:
-                out.append(indent + '<DT><A HREF="%s" ADD_DATE="%d">%s</A>' % (html_escape(c[1]), c[2], html_escape(c[0])))
+                # Browsers export the form they store, where a NUL in an address is "%00".
+                href = html_escape(c[1].replace("\0", "%00"))
+                out.append(indent + '<DT><A HREF="%s" ADD_DATE="%d">%s</A>' % (href, c[2], html_escape(c[0])))
         return out
 
     text = ["<!DOCTYPE NETSCAPE-Bookmark-file-1>",
@@ -699,7 +783,7 @@ def html_import_expected(records, canonical):
                 fill(f, c, root, path + (title,))
             else:
                 url = canonical.get(c[1]) or c[1]
-                if len(url) > dataset.FIREFOX_URL_MAX:
+                if len(url) > dataset.FIREFOX_URL_MAX or refused(canonical, c[1]):
                     continue
                 target.children.append((squash(c[0]), url))
                 dated.append(((root, path, squash(c[0]), url), c[2] * 1000000))
@@ -713,7 +797,7 @@ def html_import_expected(records, canonical):
             fill(roots["menu"].folder(title), c, "menu", (title,))
         else:
             url = canonical.get(c[1]) or c[1]
-            if len(url) <= dataset.FIREFOX_URL_MAX:
+            if len(url) <= dataset.FIREFOX_URL_MAX and not refused(canonical, c[1]):
                 roots["menu"].children.append((squash(c[0]), url))
                 dated.append((("menu", (), squash(c[0]), url), c[2] * 1000000))
     return roots, dated, folder_dates
@@ -736,7 +820,7 @@ def html_into_firefox(run, name, html, session):
     for r in run.records:
         root, folders = firefox_root_of(r)
         url = canonical.get(r["url"]) or r["url"]
-        if len(url) > dataset.FIREFOX_URL_MAX:
+        if len(url) > dataset.FIREFOX_URL_MAX or refused(canonical, r["url"]):
             continue  # Firefox's import refuses it
         if root == "mobile":
             mobile.append((squash(r["title"]), url))
@@ -808,7 +892,6 @@ def chromium_checks(run, crfilled):
     records_path = save_json(os.path.join(run.work, "program-records.json"), run.records)
     canonical = crfilled["canonical"]["urls"]
     titles = crfilled["canonical"]["titles"]
-    rejected = [u for u, c in canonical.items() if c is None]
     base = chromium_tree_roots(crfilled["tree"])
     jobs = {}
     for name, source, mode in (("chromium new", None, "merge"), ("chromium merge", crfilled["file"], "merge"),
@@ -820,23 +903,124 @@ def chromium_checks(run, crfilled):
         if error:
             report(name, False, error)
             continue
-        jobs[name] = (target, mode, source)
-    with ThreadPoolExecutor(3) as pool:
+        jobs[name] = (target, mode, source, result)
+    # A chain of folders deeper than Chromium loads, merged into Chromium's own file.
+    deep_target = os.path.join(run.dir("written", "chromium-deep-chain"), "Bookmarks")
+    shutil.copyfile(crfilled["file"], deep_target)
+    deep_records = dataset.deep_chain_records()
+    deep_result, deep_error = write_tool(run, "chromium", deep_target,
+                                         save_json(os.path.join(run.work, "deep-chain-records.json"), deep_records),
+                                         "merge")
+    loads = dict((name, job[0]) for name, job in jobs.items())
+    if deep_error:
+        report("chromium deep chain", False, deep_error)
+    else:
+        loads["chromium deep chain"] = deep_target
+    with ThreadPoolExecutor(4) as pool:
         futures = {name: pool.submit(run.chromium_load, "cr-" + name.replace(" ", "-"), target)
-                   for name, (target, _, _) in jobs.items()}
+                   for name, target in loads.items()}
         trees = {name: f.result() for name, f in futures.items()}
     base_dated = [((b[0], b[1], b[2], b[3]), b[4]) for b in chromium_bookmarks(crfilled["tree"])]
-    for name, (target, mode, source) in jobs.items():
+    for name, (target, mode, source, result) in jobs.items():
         merged = mode == "merge" and source
-        expected, dated = chromium_expected(run.records, base if merged else None, canonical, titles)
+        expected, dated, dropped = chromium_expected(run.records, base if merged else None, canonical, titles)
         counts, problems = compare_trees(expected, chromium_tree_roots(trees[name]), exact=True)
-        if rejected:
-            problems.insert(0, "%d URLs Chromium refused to bookmark" % len(rejected))
         check(name, counts, problems)
+        check_chromium_counts(name, target, trees[name], crfilled["tree"] if merged else None, dated, dropped, result,
+                              len(run.records))
         found = [((b[0], b[1], b[2], b[3]), b[4]) for b in chromium_bookmarks(trees[name])]
         counts, problems = compare_dates(dated + (base_dated if merged else []), found, 1000)
         check(name + ": date added of each bookmark%s" % (" (Chromium's own kept)" if merged else ""), counts, problems)
+    if "chromium deep chain" in trees:
+        check_deep_chain(run, deep_target, trees["chromium deep chain"], crfilled["tree"], deep_records, deep_result)
     return jobs
+
+
+def file_urls_and_depth(path):
+    """(every URL of a Bookmarks file as written, the deepest folder below a root in it)."""
+    with open(path, encoding="utf-8") as f:
+        doc = json.load(f)
+    urls, deepest = [], [0]
+
+    def walk(node, depth):
+        for c in node.get("children", []) or []:
+            if c.get("type") == "url":
+                urls.append(c.get("url", ""))
+            else:
+                deepest[0] = max(deepest[0], depth + 1)
+                walk(c, depth + 1)
+    for root in (doc.get("roots") or {}).values():
+        if isinstance(root, dict):
+            walk(root, 0)
+    return urls, deepest[0]
+
+
+def check_chromium_counts(name, target, tree, base_tree, dated, dropped, result, offered):
+    """Every URL the writer reports as added is one Chromium shows, and none that Chromium drops when it
+    loads the file is written: such a record is left out and counted, and the log line says why."""
+    shown = len(chromium_bookmarks(tree)) - (len(chromium_bookmarks(base_tree)) if base_tree else 0)
+    written_urls, _ = file_urls_and_depth(target)
+    in_file = set(written_urls)
+    stored = [r["url"] for r in dropped if r["url"] in in_file]
+    problems = ["a URL Chromium drops was written: %s" % short(u, 60) for u in stored]
+    added, left_out, skipped = result.get("added"), result.get("left_out"), result.get("skipped")
+    if added != shown:
+        problems.append("%s reported added, %d new bookmarks shown by Chromium" % (added, shown))
+    if added != len(dated):
+        problems.append("%s reported added, %d expected" % (added, len(dated)))
+    if left_out != len(dropped):
+        problems.append("%s reported left out, %d records with a URL Chromium drops" % (left_out, len(dropped)))
+    if (added or 0) + (skipped or 0) + (left_out or 0) != offered:
+        problems.append("added %s + skipped %s + left out %s does not account for the %d records offered" % (
+            added, skipped, left_out, offered))
+    said = [line for line in result.get("log", []) if "left out" in line.lower()]
+    if dropped and not said:
+        problems.append("no log line names the records left out")
+    if not dropped:
+        problems.append("the data holds no URL that Chromium drops")
+    counts = "%s reported added, %d new bookmarks shown by Chromium; %s left out, %d records with a URL Chromium " \
+             "drops, %d of them in the file" % (added, shown, left_out, len(dropped), len(stored))
+    if said:
+        counts += " (%s)" % short(said[0], 160)
+    check(name + ": every URL reported added shown, unreadable ones left out and counted", counts, problems)
+
+
+def check_deep_chain(run, target, tree, base_tree, records, result):
+    """Chromium loads nothing of a file with a folder chain deeper than its JSON reader goes: the writer
+    must keep every folder within what Chromium loads, and the file must load whole."""
+    shown = chromium_bookmarks(tree)
+    read = os.path.join(run.work, "deep-chain-read.json")
+    run.tool("read", "chromium", Path(target), Path(read))
+    in_file = load_json(read) if os.path.exists(read) else []
+    _, deepest = file_urls_and_depth(target)
+    base = len(chromium_bookmarks(base_tree))
+    problems = []
+    if len(shown) != len(in_file):
+        problems.append("Chromium shows %d of the %d bookmarks the file holds" % (len(shown), len(in_file)))
+    if len(in_file) != base + (result.get("added") or 0):
+        problems.append("the file holds %d bookmarks, %d were there and %s reported added" % (
+            len(in_file), base, result.get("added")))
+    if deepest > 96:
+        problems.append("folders down to %d below a root" % deepest)
+    deep = [b for b in shown if b[3] == records[1]["url"]]
+    shallow = [b for b in shown if b[3] == records[0]["url"]]
+    if not shallow:
+        problems.append("the plain bookmark is not shown")
+    if not deep and result.get("left_out") != 1:
+        problems.append("the %d-folder record is neither shown nor counted as left out" % (
+            len(split_path(records[1]["folder_path"])) - 1))
+    moved = deep and len(deep[0][1]) < len(split_path(records[1]["folder_path"])) - 1
+    said = [line for line in result.get("log", []) if "folder" in line.lower() and "deep" in line.lower()]
+    if (moved or not deep) and not said:
+        problems.append("no log line says what became of the %d-folder record" % (
+            len(split_path(records[1]["folder_path"])) - 1))
+    where = ("kept %d folders below its root" % len(deep[0][1])) if deep else "left out (%s)" % result.get("left_out")
+    if said:
+        where += " (%s)" % short(said[-1], 150)
+    check("chromium deep chain: Chromium loads the file whole", "Chromium shows %d of the %d bookmarks the file holds, "
+          "folders down to %d below a root; the %d-folder record %s; %s added, %s left out of %d" % (
+              len(shown), len(in_file), deepest, len(split_path(records[1]["folder_path"])) - 1, where,
+              result.get("added"), result.get("left_out"), len(records)), problems)
 
 
 # ---------------------------------------------------------------- saved profiles

@@ -207,6 +207,23 @@ TEST(HtmlExport, FolderDepthFarBeyondTheImportBoundNeitherRecursesNorGrowsQuadra
     EXPECT_NE(error.find(L"more than 1000 levels below a root"), std::wstring::npos);
 }
 
+// HTML cannot carry a NUL: a title loses it, an address gets the escape both browsers store it as.
+TEST(HtmlExport, NulInTitleIsDroppedAndInAddressEscaped) {
+    TempDir dir;
+    const std::wstring path = dir / L"zero-char.html";
+    ASSERT_TRUE(ExportHtml({Record(std::wstring(L"https://n.example/a\0b", 21), std::wstring(L"Be\0fore", 7),
+                                   L"Bookmarks bar", 1700000000)},
+                           path, nullptr));
+    const std::string text = ReadTextFile(path);
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    EXPECT_NE(text.find("HREF=\"https://n.example/a%00b\""), std::string::npos);
+    EXPECT_NE(text.find(">Before</A>"), std::string::npos);
+    const std::vector<BookmarkRecord> back = ImportHtml(path);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].url, L"https://n.example/a%00b");
+    EXPECT_EQ(back[0].title, L"Before");
+}
+
 TEST(HtmlExport, EmptyListGivesAnEmptyOuterList) {
     TempDir dir;
     ASSERT_TRUE(ExportHtml({}, dir / L"empty.html", nullptr));
