@@ -88,6 +88,7 @@ shoot_theme() {
       </dev/null || fail "$name: could not write the settings"
   if [ -n "$shot_setup" ]; then eval "$shot_setup" || fail "$name: could not prepare the state"; fi
 
+  echo "$name: starting at ${SECONDS}s"
   "$wine_run" "$exe" </dev/null &
   pid=$!
 
@@ -116,6 +117,7 @@ shoot_theme() {
   if [ -n "$shot_action" ]; then
     # The state the action brings about, once it has settled in its turn.
     local first=$current
+    echo "$name: settled at ${SECONDS}s, acting"
     eval "$shot_action" || fail "$name: the action failed"
     rm -f "$shot"
     previous="" deadline=$((SECONDS + start_timeout))
@@ -133,6 +135,7 @@ shoot_theme() {
   echo "$name: $(identify -format '%wx%h, %k colours' "$shot"), shot $shot"
 
   # Waits for the program's end and gives its own exit code, as Windows has it (see close_program.cpp).
+  echo "$name: closing at ${SECONDS}s"
   "$wine_run" "$close_program" "$(windows_path "$exe")" --wait "$close_timeout" </dev/null ||
     fail "$name: not closed cleanly (close_program code $?)"
   wait "$pid"

@@ -87,7 +87,9 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassW(&wc);
     const HWND receiver = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
 
-    for (int attempt = 0; attempt < 60; ++attempt) {
+    // A bound on the whole search, not a pace: a window that stops answering is reported, not waited on.
+    const ULONGLONG giveUpAt = GetTickCount64() + 180000;
+    for (int attempt = 0; attempt < 60 && GetTickCount64() < giveUpAt; ++attempt) {
         const nlohmann::json state = Ask(program, receiver);
         if (!state.is_object() || !state["items"].is_array() || state["items"].empty()) {
             Sleep(200);
