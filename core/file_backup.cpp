@@ -142,10 +142,7 @@ int RemoveLeftoverBackupCopies(const std::wstring& path) {
         const std::wstring backupName = found.substr(0, marker);
         if (!IsOwnBackupName(backupName, parts.name) || !IsLeftoverTemporaryName(found, backupName)) continue;
         if (found.compare(marker, ownId.size(), ownId) == 0) continue;
-        const std::wstring leftover = parts.folder + L"\\" + found;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-            SetFileAttributesW(leftover.c_str(), data.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-        if (DeleteFileW(leftover.c_str())) ++removed;
+        if (RemoveLeftoverFile(parts.folder + L"\\" + found, data.dwFileAttributes)) ++removed;
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return removed;

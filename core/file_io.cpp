@@ -75,6 +75,12 @@ bool IsLeftoverTemporaryName(const std::wstring& name, const std::wstring& targe
            AllLowerHex(name, second + 1, name.size());
 }
 
+bool RemoveLeftoverFile(const std::wstring& path, uint32_t attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    return DeleteFileW(path.c_str()) != 0;
+}
+
 int RemoveLeftoverTemporaries(const std::wstring& target) {
     const size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
@@ -88,12 +94,8 @@ int RemoveLeftoverTemporaries(const std::wstring& target) {
         if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
         const std::wstring name = data.cFileName;
         if (!IsLeftoverTemporaryName(name, targetName)) continue;
-        const std::wstring leftover = folder + name;
-        // A copy from a read-only backup may have been cut off before its flag was cleared.
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-            SetFileAttributesW(leftover.c_str(), data.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         // A temporary file still being written is open without sharing, so this cannot remove it.
-        if (DeleteFileW(leftover.c_str())) ++removed;
+        if (RemoveLeftoverFile(folder + name, data.dwFileAttributes)) ++removed;
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return removed;

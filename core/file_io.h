@@ -36,6 +36,10 @@ bool IsLeftoverTemporaryName(const std::wstring& name, const std::wstring& targe
 // and that no one holds open. Returns how many were removed. Both functions above call it first.
 int RemoveLeftoverTemporaries(const std::wstring& target);
 
+// Deletes a temporary that a cut-short write left, read-only flag and all (a copy of a read-only
+// backup may have been cut off before its flag was cleared). `attributes` are the file's as found.
+bool RemoveLeftoverFile(const std::wstring& path, uint32_t attributes);
+
 // One step the two writers above have taken on disk, told to the observer (tests record the order
 // of the steps to check what a power cut at any moment would leave).
 enum class FileStep {

@@ -89,6 +89,7 @@ int wmain(int argc, wchar_t** argv) {
 
     // A bound on the whole search, not a pace: a window that stops answering is reported, not waited on.
     const ULONGLONG giveUpAt = GetTickCount64() + 180000;
+    std::string lastPlacement;
     for (int attempt = 0; attempt < 60 && GetTickCount64() < giveUpAt; ++attempt) {
         const nlohmann::json state = Ask(program, receiver);
         if (!state.is_object() || !state["items"].is_array() || state["items"].empty()) {
@@ -97,8 +98,10 @@ int wmain(int argc, wchar_t** argv) {
         }
         double consoleTop = 1e9;  // the horizontal splitter: what lies below it is out of view
         const nlohmann::json* item = nullptr;
+        std::string placement;  // where every item stands: unchanged after a turn means the end of the column
         for (const nlohmann::json& entry : state["items"]) {
             const std::string label = entry["label"].get<std::string>();
+            placement += label + "@" + std::to_string(entry["y"].get<double>()) + ";";
             if (label == "##split" && entry["w"].get<double>() > entry["h"].get<double>())
                 consoleTop = entry["y"].get<double>();
             if (!item && Matches(label, wanted)) item = &entry;
@@ -112,7 +115,12 @@ int wmain(int argc, wchar_t** argv) {
             POINT screen = {100, (client.bottom - client.top) / 3};
             ClientToScreen(program, &screen);
             const uint64_t before = FramesDrawn(program);
-            PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)),
+            // Down a little at a time; once the column's end is reached without the item (it may have
+            // been drawn only after the wheel had passed its place), back to the top to look again.
+            const bool atEnd = placement == lastPlacement;
+            const int turn = atEnd ? WHEEL_DELTA * 100 : -WHEEL_DELTA * 2;
+            lastPlacement = placement;
+            PostMessageW(program, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(turn))),
                          MAKELPARAM(screen.x, screen.y));
             WaitForFramesAfter(program, before);
             continue;
