@@ -76,6 +76,10 @@ void ApplyPragma(sqlite3* db, const char* set, const char* read, const char* exp
         throw std::runtime_error(std::string(set) + " did not take effect");
 }
 
+// How long a connection waits for a lock that another connection holds for a moment; a lock held
+// longer (another program with the file open) is reported as such.
+constexpr int kMomentaryLockWaitMs = 1000;
+
 void ApplyConnectionSettings(sqlite3* db) {
     ApplyPragma(db, "PRAGMA journal_mode=DELETE;", "PRAGMA journal_mode;", "delete");
     ApplyPragma(db, "PRAGMA foreign_keys=ON;", "PRAGMA foreign_keys;", "1");  // ON DELETE CASCADE needs it
@@ -137,6 +141,9 @@ bool AppDatabase::Open(const std::wstring& path, std::wstring* error) {
                                   ToWide(handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc)) + L".",
                       DatabaseTrouble::None);
     }
+    // The check of the file reads beside this connection: two readers taking their locks at one
+    // moment can find each other's for an instant, which must not read as another program's lock.
+    sqlite3_busy_timeout(handle, kMomentaryLockWaitMs);
     // A read-only file (or medium) is opened for reading: everything but saving still works.
     readOnly = sqlite3_db_readonly(handle, "main") == 1;
 
@@ -215,6 +222,7 @@ void AppDatabase::CheckFile(std::string path) {
     DamageFinding finding;
     sqlite3* reader = nullptr;
     if (sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, kLongPathVfs) == SQLITE_OK) {
+        sqlite3_busy_timeout(reader, kMomentaryLockWaitMs);
         finding = FindDamage(reader);
     } else {
         finding.trouble = TroubleOf(sqlite3_errcode(reader)) == DatabaseTrouble::None ? DatabaseTrouble::DiskError
