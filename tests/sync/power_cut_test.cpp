@@ -239,6 +239,13 @@ class PowerCut : public SyncTree {
 protected:
     std::wstring Folder() const { return FolderOf(chromeBookmarks); }
 
+    // The sync whose steps are recorded; it must succeed for its one destination.
+    void RunToItsEnd(const SyncRequest& request) {
+        const SyncResult result = Run(request);
+        ASSERT_TRUE(result.ok);
+        ASSERT_TRUE(result.destinations.at(0).ok) << ToUtf8(result.destinations.at(0).message);
+    }
+
     // Runs the action with its steps recorded, then checks every moment on both disks against the
     // two sets of files in the folder: the old one, and the new one with what must come with it.
     void ExpectOldOrNewAtEveryMoment(const std::function<void()>& action,
@@ -304,11 +311,7 @@ TEST_F(PowerCut, ReplaceSyncWithBackupLeavesTheOldBookmarksOrTheNewWithTheirBack
     SyncRequest request = ToBrowser(FromProfile(work, L"Work"), BrowserKind::Chrome, 1);
     request.autoBackup = true;
     ExpectOldOrNewAtEveryMoment(
-        [&] {
-            const SyncResult result = Run(request);
-            ASSERT_TRUE(result.ok);
-            ASSERT_TRUE(result.destinations.at(0).ok) << ToUtf8(result.destinations.at(0).message);
-        },
+        [&] { RunToItsEnd(request); },
         [&] {
             const std::string now = ReadTextFile(chromeBookmarks);
             EXPECT_NE(now, old);
@@ -354,11 +357,7 @@ TEST_F(PowerCut, ReplaceSyncIntoFirefoxWithAWalLeavesTheOldFilesOrTheNewWithThei
     SyncRequest request = ToBrowser(FromProfile(work, L"Work"), BrowserKind::Firefox, 1);
     request.autoBackup = true;
     ExpectOldOrNewAtEveryMoment(
-        [&] {
-            const SyncResult result = Run(request);
-            ASSERT_TRUE(result.ok);
-            ASSERT_TRUE(result.destinations.at(0).ok) << ToUtf8(result.destinations.at(0).message);
-        },
+        [&] { RunToItsEnd(request); },
         [&] {
             EXPECT_NE(Firefox(), before);
             const std::wstring backup = OnlyNewBackup({}, firefoxPlaces);
